@@ -1,0 +1,10 @@
+# Flags every target of ours shares: warnings as errors in our code only.
+function(kelvarin_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# A shared library that keeps its own globals even when the executable that loads
+# it carries a copy of the same code: its internal references bind to itself.
+function(kelvarin_shared_library_flags target)
+  target_link_options(${target} PRIVATE "LINKER:-Bsymbolic" "LINKER:--no-undefined")
+endfunction()

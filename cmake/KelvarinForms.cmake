@@ -1,0 +1,1 @@
+# Embedding stored form data (.kfm) into the module that is being built.

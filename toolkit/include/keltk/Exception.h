@@ -1,0 +1,97 @@
+// The toolkit's exception family. Method guards catch Exception and its
+// descendants only; anything else passes through them untouched.
+#pragma once
+
+#include <string>
+
+namespace keltk {
+
+class Exception {
+public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  Exception(const Exception&) = default;
+  Exception& operator=(const Exception&) = default;
+  virtual ~Exception();
+
+  // The class name as the toolkit reports it ("Exception", "EReadError", ...).
+  virtual const char* ClassName() const { return "Exception"; }
+  const std::string& Message() const { return message_; }
+  void SetMessage(std::string message) { message_ = std::move(message); }
+
+private:
+  std::string message_;
+};
+
+// Bad stored form data (syntax, unknown names, values of the wrong kind).
+class EReadError : public Exception {
+public:
+  using Exception::Exception;
+  ~EReadError() override;
+  const char* ClassName() const override { return "EReadError"; }
+};
+
+// A component could not be written.
+class EWriteError : public Exception {
+public:
+  using Exception::Exception;
+  ~EWriteError() override;
+  const char* ClassName() const override { return "EWriteError"; }
+};
+
+// A class name that no registry knows.
+class EClassNotFound : public Exception {
+public:
+  using Exception::Exception;
+  ~EClassNotFound() override;
+  const char* ClassName() const override { return "EClassNotFound"; }
+};
+
+// A text that does not convert (bad number, bad bitmap data, bad identifier).
+class EConvertError : public Exception {
+public:
+  using Exception::Exception;
+  ~EConvertError() override;
+  const char* ClassName() const override { return "EConvertError"; }
+};
+
+// An index outside a list.
+class EListError : public Exception {
+public:
+  using Exception::Exception;
+  ~EListError() override;
+  const char* ClassName() const override { return "EListError"; }
+};
+
+// A component name that is not an identifier or is already taken.
+class EComponentError : public Exception {
+public:
+  using Exception::Exception;
+  ~EComponentError() override;
+  const char* ClassName() const override { return "EComponentError"; }
+};
+
+// A menu operation that the menu tree cannot take (inserting an item twice, ...).
+class EMenuError : public Exception {
+public:
+  using Exception::Exception;
+  ~EMenuError() override;
+  const char* ClassName() const override { return "EMenuError"; }
+};
+
+// Files that cannot be opened, read or written.
+class EInOutError : public Exception {
+public:
+  using Exception::Exception;
+  ~EInOutError() override;
+  const char* ClassName() const override { return "EInOutError"; }
+};
+
+// A bitmap that cannot be decoded.
+class EInvalidGraphic : public Exception {
+public:
+  using Exception::Exception;
+  ~EInvalidGraphic() override;
+  const char* ClassName() const override { return "EInvalidGraphic"; }
+};
+
+} // namespace keltk
