@@ -102,7 +102,7 @@ void TComponent::DestroyComponents() {
   while (!components_.empty()) {
     TComponent* last = components_.back();
     RemoveComponent(last);
-    delete last;
+    FreeObject(last);
   }
 }
 

@@ -76,6 +76,12 @@ const void* TClassInfo::moduleBase() const {
 
 TObject::~TObject() = default;
 
+void FreeObject(TObject* obj) {
+  if (obj == nullptr) return;
+  obj->BeforeDestruction();
+  delete obj;
+}
+
 const TClassInfo& TObject::StaticClass() {
   static const TClassInfo info("TObject", nullptr);
   return info;

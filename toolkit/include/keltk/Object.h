@@ -80,6 +80,9 @@ public:
   // may use virtual functions and the derived class's members, e.g. to read the
   // class's stored form data.
   virtual void AfterConstruction() {}
+  // Runs before the destructors, while the whole object is still intact (see
+  // FreeObject), e.g. to fire a destroy event handled by a derived class.
+  virtual void BeforeDestruction() {}
 
   const std::string& ClassName() const { return ClassType().name; }
   bool InheritsFrom(std::string_view className) const {
@@ -94,6 +97,15 @@ template <class T, class... Args> T* CreateObject(Args&&... args) {
   obj->AfterConstruction();
   return obj.release();
 }
+
+// Counterpart of CreateObject: BeforeDestruction, then delete. Null is ignored.
+void FreeObject(TObject* obj);
+
+// Deleter for owning smart pointers of toolkit objects.
+struct ObjectDeleter {
+  void operator()(TObject* obj) const { FreeObject(obj); }
+};
+template <class T> using ObjectPtr = std::unique_ptr<T, ObjectDeleter>;
 
 // Class test by name, valid across toolkit copies. Prefer it to dynamic_cast for
 // objects that may come from another module.
