@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Sets everything up, builds, and runs every test: the unit and end-to-end suites
+# under CTest, then the form-reader fuzzer for a bounded time.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir "$root/build" --output-on-failure -j "$(nproc)"
+bash "$root/scripts/fuzz.sh" "${KELVARIN_FUZZ_SECONDS:-60}"
