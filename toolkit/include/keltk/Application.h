@@ -6,6 +6,7 @@
 
 #include "keltk/Component.h"
 #include "keltk/Event.h"
+#include "keltk/NotifyEvent.h"
 
 #include <string>
 #include <vector>
@@ -13,9 +14,9 @@
 namespace keltk {
 
 class TForm;
+class TGuiBackend;
 
 using TIdleEvent = Event<void(TObject* Sender, bool& Done)>;
-using TNotifyEvent = Event<void(TObject* Sender)>;
 
 class TApplication : public TComponent {
 public:
@@ -29,15 +30,17 @@ public:
   const TIdleEvent& OnIdle() const { return onIdle_; }
   void SetOnIdle(const TIdleEvent& handler) { onIdle_ = handler; }
 
-  // One idle step: raises OnIdle with Done starting True and returns Done.
+  // One idle step: frees the components queued by ReleaseLater, then raises OnIdle
+  // with Done starting True and returns Done.
   bool Idle();
 
   TForm* MainForm() const { return mainForm_; }
-  void SetMainForm(TForm* form) { mainForm_ = form; }
+  // The main form is forgotten when it is freed.
+  void SetMainForm(TForm* form);
   // Creates a form of class T owned by the application; the first becomes MainForm.
   template <class T> T* CreateForm() {
     T* form = CreateObject<T>(this);
-    if (mainForm_ == nullptr) mainForm_ = form;
+    if (mainForm_ == nullptr) SetMainForm(form);
     return form;
   }
 
@@ -46,12 +49,25 @@ public:
   // The running program's full path.
   static std::string ExeName();
 
-  // Handles the window system's pending events, if a window system is running.
+  // Handles the window system's pending events, if a window system is running, and
+  // frees the components queued by ReleaseLater.
   void ProcessMessages();
-  // Runs the event loop until Terminate (or the main form closes).
+  // Runs the event loop until Terminate (or the main form closes). The main form,
+  // when there is one, is shown first. Without a window system there is nothing to
+  // wait for: the loop runs idle steps while they ask for more and returns.
   void Run();
   void Terminate();
   bool Terminated() const { return terminated_; }
+
+  // Frees `component` at the next idle step or message processing, outside the
+  // code that asked (a form that closes itself from its own event handler).
+  void ReleaseLater(TComponent* component);
+  // Frees every queued component now.
+  void FreeReleased();
+
+  // The window system this application runs on, or null (model only).
+  TGuiBackend* GuiBackend() const { return backend_; }
+  void SetGuiBackend(TGuiBackend* backend) { backend_ = backend; }
 
 protected:
   void Notification(TComponent* component, TOperation operation) override;
@@ -61,6 +77,8 @@ private:
   TForm* mainForm_ = nullptr;
   std::string title_;
   bool terminated_ = false;
+  std::vector<TComponent*> releaseQueue_;
+  TGuiBackend* backend_ = nullptr;
 };
 
 class TScreen : public TComponent {
@@ -70,14 +88,18 @@ public:
   static const TClassInfo& StaticClass();
   const TClassInfo& ClassType() const override { return StaticClass(); }
 
+  // The window system's screen, or 1024 by 768 without one.
   int Width() const;
   int Height() const;
   int PixelsPerInch() const { return 96; }
-  // Shown forms, in the order they were made.
+  // Existing forms, in the order they were made.
   int FormCount() const { return static_cast<int>(forms_.size()); }
-  TForm* Forms(int index) const { return forms_.at(static_cast<std::size_t>(index)); }
+  TForm* Forms(int index) const;
   void AddForm(TForm* form);
   void RemoveForm(TForm* form);
+
+protected:
+  void Notification(TComponent* component, TOperation operation) override;
 
 private:
   std::vector<TForm*> forms_;
@@ -87,6 +109,7 @@ private:
 // creates this copy's own objects; they live until the copy is unloaded.
 TApplication* Application();
 TScreen* Screen();
+// Null puts this copy's own object back.
 void SetApplication(TApplication* application);
 void SetScreen(TScreen* screen);
 // This copy's own objects, whichever are current.

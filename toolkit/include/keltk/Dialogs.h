@@ -6,8 +6,6 @@
 
 namespace keltk {
 
-namespace keltk {
-
 using MessageBoxHandler = std::function<void(const std::string& text)>;
 
 // Shows `text` with one OK button and waits until it is dismissed. Under a running

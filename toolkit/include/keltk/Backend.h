@@ -1,0 +1,68 @@
+// The seam between the model classes and a window system.
+//
+// The model classes hold all state and work without a window system (tests and
+// the framework need none). A GUI layer implements TGuiBackend and registers it on
+// the application object; from then on the application delegates its event loop
+// to it, forms that are shown get peers (native windows) and the message box
+// becomes a modal dialog. The backend is found through the current application
+// object, so a module with its own toolkit copy that adopts the host's
+// application also uses the host's window system.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace keltk {
+
+class TApplication;
+class TControl;
+
+// What changed on a control, so that its peer refreshes only that.
+enum class TControlChange {
+  Bounds, // Left, Top, Width, Height
+  Visible,
+  Enabled,
+  Text, // Caption or Text
+  Color,
+  Font,
+  Parent,     // moved to another parent control
+  Appearance, // any other drawn state (border, gauge progress, label layout...)
+};
+
+// The native counterpart of one control, owned by the control.
+class TControlPeer {
+public:
+  virtual ~TControlPeer();
+  virtual void changed(TControlChange what) = 0;
+  // Marks the control for painting at the next opportunity.
+  virtual void invalidate() = 0;
+  // Paints what is marked, now.
+  virtual void update() = 0;
+  // Both: marks everything and paints it now.
+  virtual void repaint() = 0;
+};
+
+class TGuiBackend {
+public:
+  virtual ~TGuiBackend();
+
+  // Runs the event loop until quit(); calls app.Idle() whenever the loop is about
+  // to wait, again at once while it answers that it is not done.
+  virtual void runEventLoop(TApplication& app) = 0;
+  // Handles pending window-system events and returns.
+  virtual void processMessages() = 0;
+  // Ends runEventLoop.
+  virtual void quit() = 0;
+  // A modal box with `text` and an OK button; returns when it is dismissed.
+  virtual void showMessage(const std::string& text) = 0;
+  // A peer for `control` (and, for a form, for the controls inside it), or null
+  // when the window system cannot make one.
+  virtual std::unique_ptr<TControlPeer> createPeer(TControl& control) = 0;
+  virtual int screenWidth() const = 0;
+  virtual int screenHeight() const = 0;
+};
+
+// The backend of the current application object, or null.
+TGuiBackend* GuiBackend();
+
+} // namespace keltk

@@ -1,0 +1,215 @@
+#include "keltk/Application.h"
+
+#include "keltk/Backend.h"
+#include "keltk/Exception.h"
+#include "keltk/Forms.h"
+
+#include <algorithm>
+#include <climits>
+#include <fmt/format.h>
+#include <memory>
+#include <unistd.h>
+
+namespace keltk {
+
+TControlPeer::~TControlPeer() = default;
+TGuiBackend::~TGuiBackend() = default;
+
+// ---- TApplication -------------------------------------------------------------
+
+TApplication::TApplication(TComponent* owner) : TComponent(owner) {}
+
+TApplication::~TApplication() {
+  // Queued components are freed like the owned ones; the queue must not outlive us.
+  FreeReleased();
+}
+
+const TClassInfo& TApplication::StaticClass() {
+  static TClassInfo info("TApplication", &TComponent::StaticClass());
+  return info;
+}
+
+void TApplication::SetMainForm(TForm* form) {
+  if (form == mainForm_) return;
+  mainForm_ = form;
+  if (form != nullptr) form->FreeNotification(this);
+}
+
+bool TApplication::Idle() {
+  FreeReleased();
+  bool done = true;
+  if (onIdle_) onIdle_(this, done);
+  return done;
+}
+
+std::string TApplication::ExeName() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+void TApplication::ProcessMessages() {
+  if (backend_ != nullptr) backend_->processMessages();
+  FreeReleased();
+}
+
+void TApplication::Run() {
+  if (mainForm_ != nullptr && !terminated_) mainForm_->Show();
+  if (backend_ != nullptr) {
+    if (!terminated_) backend_->runEventLoop(*this);
+  } else {
+    while (!terminated_ && !Idle()) {
+    }
+  }
+  FreeReleased();
+}
+
+void TApplication::Terminate() {
+  terminated_ = true;
+  if (backend_ != nullptr) backend_->quit();
+}
+
+void TApplication::ReleaseLater(TComponent* component) {
+  if (component == nullptr) return;
+  if (std::find(releaseQueue_.begin(), releaseQueue_.end(), component) != releaseQueue_.end())
+    return;
+  releaseQueue_.push_back(component);
+  component->FreeNotification(this);
+}
+
+void TApplication::FreeReleased() {
+  while (!releaseQueue_.empty()) {
+    TComponent* next = releaseQueue_.front();
+    releaseQueue_.erase(releaseQueue_.begin());
+    FreeObject(next); // its Notification cannot find it in the queue any more
+  }
+}
+
+void TApplication::Notification(TComponent* component, TOperation operation) {
+  if (operation == TOperation::opRemove) {
+    if (component == static_cast<TComponent*>(mainForm_)) mainForm_ = nullptr;
+    releaseQueue_.erase(std::remove(releaseQueue_.begin(), releaseQueue_.end(), component),
+                        releaseQueue_.end());
+  }
+  TComponent::Notification(component, operation);
+}
+
+// ---- TScreen ------------------------------------------------------------------
+
+TScreen::TScreen(TComponent* owner) : TComponent(owner) {}
+
+TScreen::~TScreen() {
+  // The forms stay; they only stop reporting to this screen.
+  auto forms = forms_;
+  for (TForm* f : forms)
+    RemoveForm(f);
+}
+
+const TClassInfo& TScreen::StaticClass() {
+  static TClassInfo info("TScreen", &TComponent::StaticClass());
+  return info;
+}
+
+int TScreen::Width() const {
+  const TGuiBackend* gui = GuiBackend();
+  return gui != nullptr ? gui->screenWidth() : 1024;
+}
+
+int TScreen::Height() const {
+  const TGuiBackend* gui = GuiBackend();
+  return gui != nullptr ? gui->screenHeight() : 768;
+}
+
+TForm* TScreen::Forms(int index) const {
+  if (index < 0 || index >= FormCount())
+    throw EListError(fmt::format("List index out of bounds ({})", index));
+  return forms_[static_cast<std::size_t>(index)];
+}
+
+void TScreen::AddForm(TForm* form) {
+  if (form == nullptr || std::find(forms_.begin(), forms_.end(), form) != forms_.end()) return;
+  forms_.push_back(form);
+  form->FreeNotification(this);
+}
+
+void TScreen::RemoveForm(TForm* form) {
+  auto it = std::find(forms_.begin(), forms_.end(), form);
+  if (it == forms_.end()) return;
+  forms_.erase(it);
+  RemoveFreeNotification(form);
+}
+
+void TScreen::Notification(TComponent* component, TOperation operation) {
+  if (operation == TOperation::opRemove)
+    forms_.erase(std::remove(forms_.begin(), forms_.end(), component), forms_.end());
+  TComponent::Notification(component, operation);
+}
+
+// ---- The current objects of this toolkit copy ----------------------------------
+
+namespace {
+
+struct CopyContext {
+  // Owned objects are destroyed with the copy (at exit, or when a module that
+  // carries the toolkit is unloaded), after they stopped being current elsewhere.
+  ObjectPtr<TApplication> ownApplication;
+  ObjectPtr<TScreen> ownScreen;
+  TApplication* application = nullptr;
+  TScreen* screen = nullptr;
+
+  ~CopyContext() {
+    application = nullptr;
+    screen = nullptr;
+    ownScreen.reset();
+    ownApplication.reset();
+  }
+};
+
+CopyContext& context() {
+  static CopyContext ctx;
+  return ctx;
+}
+
+} // namespace
+
+TApplication* OwnApplicationObject() {
+  CopyContext& ctx = context();
+  if (!ctx.ownApplication) ctx.ownApplication.reset(CreateObject<TApplication>(nullptr));
+  return ctx.ownApplication.get();
+}
+
+TScreen* OwnScreenObject() {
+  CopyContext& ctx = context();
+  if (!ctx.ownScreen) ctx.ownScreen.reset(CreateObject<TScreen>(nullptr));
+  return ctx.ownScreen.get();
+}
+
+TApplication* Application() {
+  CopyContext& ctx = context();
+  if (ctx.application == nullptr) ctx.application = OwnApplicationObject();
+  return ctx.application;
+}
+
+TScreen* Screen() {
+  CopyContext& ctx = context();
+  if (ctx.screen == nullptr) ctx.screen = OwnScreenObject();
+  return ctx.screen;
+}
+
+void SetApplication(TApplication* application) {
+  context().application = application;
+}
+void SetScreen(TScreen* screen) {
+  context().screen = screen;
+}
+
+TGuiBackend* GuiBackend() {
+  // Asking must not create an application object (the message box may be needed
+  // while the program is still starting up).
+  const TApplication* app = context().application;
+  if (app == nullptr) app = context().ownApplication.get();
+  return app != nullptr ? app->GuiBackend() : nullptr;
+}
+
+} // namespace keltk
