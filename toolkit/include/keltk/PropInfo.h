@@ -16,10 +16,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -57,6 +59,11 @@ struct PropInfo {
   const EnumInfo* enumInfo = nullptr;       // Enum and Set: the element type; Integer: identifiers
   const std::type_info* signature = nullptr; // Method: the event's signature
   std::optional<std::int64_t> ordinalDefault; // ordinal kinds: not written when equal
+  // Ordinal kinds: the values the property's C++ type holds (the reader refuses others).
+  std::int64_t minOrdinal = std::numeric_limits<std::int64_t>::min();
+  std::int64_t maxOrdinal = std::numeric_limits<std::int64_t>::max();
+  // Component: the class a referenced component must belong to (null: any).
+  const TClassInfo& (*refClass)() = nullptr;
   std::function<bool(const TObject&)> storedIf; // extra condition; empty = no condition
 
   std::function<std::int64_t(const TObject&)> getOrdinal;
@@ -93,6 +100,25 @@ namespace detail {
 
 template <class T, class Acc> decltype(auto) readWith(Acc acc, const T& obj) {
   return std::invoke(acc, obj);
+}
+
+// The ordinal values a property of type V can hold, as [min, max].
+template <class V> constexpr std::pair<std::int64_t, std::int64_t> ordinalRange() {
+  using I64 = std::numeric_limits<std::int64_t>;
+  if constexpr (std::is_enum_v<V>) {
+    return ordinalRange<std::underlying_type_t<V>>();
+  } else if constexpr (std::is_same_v<V, bool>) {
+    return {0, 1};
+  } else if constexpr (std::is_integral_v<V>) {
+    using L = std::numeric_limits<V>;
+    std::int64_t lo = std::is_signed_v<V> ? static_cast<std::int64_t>(L::min()) : 0;
+    std::int64_t hi = static_cast<std::uint64_t>(L::max()) > static_cast<std::uint64_t>(I64::max())
+                          ? I64::max()
+                          : static_cast<std::int64_t>(L::max());
+    return {lo, hi};
+  } else {
+    return {I64::min(), I64::max()};
+  }
 }
 
 template <class T, class V, class Get, class Set> void writeWith(Get get, Set set, T& obj, V&& v) {
@@ -198,10 +224,11 @@ public:
     p.getObject = [get](const TObject& o) -> TObject* {
       return static_cast<TObject*>(detail::readWith(get, static_cast<const T&>(o)));
     };
+    using Ref = std::remove_cvref_t<decltype(detail::readWith(get, std::declval<const T&>()))>;
     p.setObject = [get, set](TObject& o, TObject* v) {
-      using Ref = std::remove_cvref_t<decltype(detail::readWith(get, std::declval<const T&>()))>;
       detail::writeWith(get, set, static_cast<T&>(o), static_cast<Ref>(v));
     };
+    p.refClass = &std::remove_cvref_t<std::remove_pointer_t<Ref>>::StaticClass;
     return PropTweaks(p);
   }
   template <class Get, class Set = std::nullptr_t>
@@ -258,6 +285,7 @@ private:
 
   template <class Get, class Set> static void bindOrdinal(PropInfo& p, Get get, Set set) {
     using V = std::remove_cvref_t<decltype(detail::readWith(get, std::declval<const T&>()))>;
+    std::tie(p.minOrdinal, p.maxOrdinal) = detail::ordinalRange<V>();
     p.getOrdinal = [get](const TObject& o) {
       return static_cast<std::int64_t>(detail::readWith(get, static_cast<const T&>(o)));
     };
