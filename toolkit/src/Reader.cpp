@@ -222,6 +222,7 @@ struct TReader::Impl {
   FormLexer lex;
   LoadSession* session = nullptr;
   int depth = 0;
+  std::vector<TComponent*> enclosing; // components whose bodies are being read
   std::vector<TCollection*> openCollections;
   std::string value;              // a string being joined from pieces
   std::vector<std::string> lines; // a string list being read
@@ -269,6 +270,7 @@ struct TReader::Impl {
   void readBody(TComponent* component) {
     enterNesting(lex.token().pos);
     component->IncludeState(csReading);
+    enclosing.push_back(component);
     for (;;) {
       const Token& t = lex.token();
       if (t.kind == TokenKind::Ident) {
@@ -287,6 +289,7 @@ struct TReader::Impl {
         lex.fail(t.pos, "unexpected end of text, \"end\" expected");
       lex.fail(t.pos, fmt::format("property name or \"end\" expected, found {}", lex.describe(t)));
     }
+    enclosing.pop_back();
     component->ExcludeState(csReading);
     --depth;
   }
@@ -302,6 +305,8 @@ struct TReader::Impl {
       if (child == nullptr)
         lex.fail(h.pos, fmt::format("no inherited component named \"{}\" in {}", excerpt(h.name),
                                     root->ClassName()));
+      if (std::find(enclosing.begin(), enclosing.end(), child) != enclosing.end())
+        lex.fail(h.pos, fmt::format("component \"{}\" cannot be nested in itself", child->Name()));
       if (!isOrInherits(child->ClassType(), h.className))
         lex.fail(h.classPos, fmt::format("component \"{}\" is a {}, not a {}", child->Name(),
                                          child->ClassName(), excerpt(h.className)));
