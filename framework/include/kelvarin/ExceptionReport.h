@@ -1,0 +1,110 @@
+// Uniform exception reports. Every framework method records how far it got in a
+// step marker and wraps its body in a guard that turns an exception of the
+// toolkit's family into one error line of the log; anything else passes through.
+#pragma once
+
+#include "kelvarin/MethodResult.h"
+
+#include <cstdint>
+#include <keltk/Exception.h>
+#include <keltk/Object.h>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace kelvarin {
+
+// The names every report carries, whichever module the framework code runs in.
+inline constexpr const char* kReportModule = "ulmKELrp.bpl";
+inline constexpr const char* kReportUnit = "ulmKELru";
+
+// One method's location name ("TClass.Method"), its step marker and, for setters
+// that raise their own property error, the re-raise mark. One per method and
+// framework copy, shared by all calls (a re-entered method overwrites its marker).
+struct TMethodSite {
+  const char* location;
+  std::uint16_t step = 0;
+  bool reraise = false;
+
+  constexpr explicit TMethodSite(const char* locationName) : location(locationName) {}
+};
+
+// "EXCEPTION [module] unit.location.step: [class] message".
+std::string ExceptionReportLine(std::string_view module, std::string_view unit,
+                                std::string_view location, std::uint16_t step,
+                                const keltk::Exception& e);
+
+// Writes the report line as an error entry to the log of the manager or plug-in
+// behind `origin`; an origin that leads to no log drops the report. Never raises.
+void ReportException(const keltk::TObject* origin, std::string_view module, std::string_view unit,
+                     std::string_view location, std::uint16_t step, const keltk::Exception& e);
+
+inline void ReportException(const keltk::TObject* origin, const TMethodSite& site,
+                            const keltk::Exception& e) {
+  ReportException(origin, kReportModule, kReportUnit, site.location, site.step, e);
+}
+
+// The method guard of most methods: report and swallow.
+template <class Body>
+void GuardedSwallow(const keltk::TObject* origin, TMethodSite& site, Body&& body) {
+  try {
+    std::forward<Body>(body)();
+  } catch (const keltk::Exception& e) {
+    ReportException(origin, site, e);
+  }
+}
+
+// Constructors and streaming hooks: report, then pass the exception on.
+template <class Body>
+void GuardedPassOn(const keltk::TObject* origin, TMethodSite& site, Body&& body) {
+  try {
+    std::forward<Body>(body)();
+  } catch (const keltk::Exception& e) {
+    ReportException(origin, site, e);
+    throw;
+  }
+}
+
+// Setters that refuse a value at design time: report, and pass on only the
+// property error the setter raised itself (RaiseMarked); swallow anything else.
+template <class Body>
+void GuardedSetter(const keltk::TObject* origin, TMethodSite& site, Body&& body) {
+  site.reraise = false;
+  try {
+    std::forward<Body>(body)();
+  } catch (const keltk::Exception& e) {
+    ReportException(origin, site, e);
+    if (site.reraise) {
+      site.reraise = false;
+      throw;
+    }
+  }
+}
+
+// Sets the re-raise mark and raises the result as its exception class.
+[[noreturn]] inline void RaiseMarked(TMethodSite& site, const TKelMethodResult& result) {
+  site.reraise = true;
+  RaiseResult(result);
+}
+
+// The event-handler guard: runs one host or plug-in handler and returns the
+// message of an exception of the toolkit's family it raised (others pass through).
+template <class Call> std::optional<std::string> CallHandler(Call&& call) {
+  try {
+    std::forward<Call>(call)();
+    return std::nullopt;
+  } catch (const keltk::Exception& e) {
+    return e.Message();
+  }
+}
+
+// The lines a failing handler leaves in the log; `event` is the event's name
+// followed by "()", e.g. "OnBeforeLoad()".
+std::string HostEventFailure(std::string_view event, std::string_view message);
+std::string PluginEventFailure(std::string_view event, std::string_view plugin,
+                               std::string_view message);
+std::string PluginMethodFailure(std::string_view method, std::string_view plugin,
+                                std::string_view message);
+
+} // namespace kelvarin

@@ -1,0 +1,111 @@
+// The activity log that every manager owns: one time-stamped line per recorded
+// event, counters by kind, the OnLogChanged broadcast, and the dump file.
+#pragma once
+
+#include "kelvarin/LogEntries.h"
+#include "kelvarin/MethodResult.h"
+#include "kelvarin/Types.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <keltk/Component.h>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvarin {
+
+class TulmKelMan;
+
+// lkTotal is no kind of entry but the index of the counter of all entries.
+enum TLogKind : std::uint8_t { lkTotal, lkAction, lkError, lkCommand, lkMessage, lkUser };
+using TLogKindSet = TSet<TLogKind>;
+enum TLogDumpOn : std::uint8_t { doNever, doEachNewItem, doClosingManager };
+
+inline constexpr TLogKindSet kDefaultItemsToLog{lkAction, lkError, lkCommand, lkMessage, lkUser};
+inline constexpr const char* kDefaultDumpFile = "%HostApp%.kel.log";
+
+class TLog : public keltk::TPersistent {
+public:
+  TLog();
+  ~TLog() override;
+  static const keltk::TClassInfo& StaticClass();
+  const keltk::TClassInfo& ClassType() const override { return StaticClass(); }
+
+  // The owning manager, set by the manager right after it creates the log.
+  TulmKelMan* Manager() const { return manager_; }
+  void SetManager(TulmKelMan* manager) { manager_ = manager; }
+
+  std::int32_t GetCount(TLogKind kind) const { return counts_[kind]; }
+  void SetCount(TLogKind kind, std::int32_t value) { counts_[kind] = value; }
+
+  // Published settings.
+  const std::string& DumpFile() const { return dumpFile_; }
+  void SetDumpFile(const std::string& pattern) { dumpFile_ = pattern; }
+  bool DumpStats() const { return dumpStats_; }
+  void SetDumpStats(bool dump) { dumpStats_ = dump; }
+  TLogDumpOn DumpOn() const { return dumpOn_; }
+  void SetDumpOn(TLogDumpOn when) { dumpOn_ = when; }
+  TLogKindSet ItemsToLog() const { return itemsToLog_; }
+  // Never stores lkTotal; a change is told to the OnPropertyModified handlers that
+  // monitor pmItemsToLog (the manager's first, then the plug-ins', newest first).
+  void SetItemsToLog(TLogKindSet items);
+
+  const TLogEntries& Entries() const { return entries_; }
+
+  // Records one entry from a sealed origin (a live manager or plug-in of this
+  // framework copy), when its kind is in ItemsToLog; then dumps it when DumpOn asks
+  // and tells every OnLogChanged handler. Result is smrOk only for a recorded entry.
+  void LogIt(TOriginToken origin, std::string_view msg, TLogKind kind, TKelMethodResult& result);
+  // The log's own overload: the log itself is the origin, which no log accepts.
+  void LogIt(std::string_view msg, TLogKind kind, TKelMethodResult& result);
+
+  // Writes to the dump file: with an empty `statistics` the newest entry (when not
+  // yet written), else what is left of the entries and then the statistics block.
+  void DumpLog(const std::string& statistics);
+  // DumpFile with its first "%HostApp%" (any letter case) replaced by the running
+  // program's path without extension.
+  std::string DumpFileName() const;
+
+  // The line as LogIt forms it, from a time stamp text of 23 characters.
+  static std::string FormatEntry(std::string_view stamp, std::string_view originText, TLogKind kind,
+                                 std::string_view msg);
+
+private:
+  void formatEntry(std::string_view originText, TLogKind kind, std::string_view msg);
+  std::string_view stampNow();
+  void tellLogChanged(keltk::TComponent* origin, std::string_view line);
+  void recordHandlerFailures(std::vector<std::string>& failures);
+  void writeHeader(std::FILE* file);
+
+  TulmKelMan* manager_ = nullptr;
+  std::array<std::int32_t, 6> counts_{};
+  std::string dumpFile_ = kDefaultDumpFile;
+  bool dumpStats_ = true;
+  TLogDumpOn dumpOn_ = doClosingManager;
+  TLogKindSet itemsToLog_ = kDefaultItemsToLog;
+  TLogEntries entries_;
+
+  std::string line_; // scratch for the entry being formed
+  // The stamp of the last millisecond asked for, and of its second.
+  std::int64_t stampMillis_ = -1;
+  std::int64_t stampSecond_ = std::numeric_limits<std::int64_t>::min();
+  char stampSeparators_[2] = {0, 0};
+  std::string stamp_;
+  // Re-entrance guards: a failing handler or dump must not start itself again.
+  int recordingHandlerFailure_ = 0;
+  bool reportingDumpFailure_ = false;
+};
+
+// The statistics block of the closing dump for these counters (indexed by
+// TLogKind); nullopt when no entry was counted.
+std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& counts);
+
+// The running program's full path.
+std::string RunningProgramPath();
+
+} // namespace kelvarin

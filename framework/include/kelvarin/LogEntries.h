@@ -1,0 +1,54 @@
+// The recorded lines of a log. Lines are stored back to back in large blocks, so
+// a line costs its characters plus one small slot and no allocation of its own;
+// a line never moves once stored.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace kelvarin {
+
+class TLogEntries {
+public:
+  TLogEntries() = default;
+  TLogEntries(const TLogEntries&) = delete;
+  TLogEntries& operator=(const TLogEntries&) = delete;
+
+  std::size_t Count() const { return slots_.size(); }
+  bool Empty() const { return slots_.empty(); }
+  std::string_view operator[](std::size_t index) const {
+    const Slot& s = slots_[index];
+    return {s.text, s.size};
+  }
+  std::string_view Last() const { return (*this)[slots_.size() - 1]; }
+
+  // Whether the line has been written to the dump file.
+  bool Dumped(std::size_t index) const { return slots_[index].dumped; }
+  void MarkDumped(std::size_t index) { slots_[index].dumped = true; }
+
+  // Appends a line, not yet dumped; returns the stored copy.
+  std::string_view Add(std::string_view line);
+  void Clear();
+
+  // Bytes held for the lines and their slots (blocks and slot array capacity).
+  std::size_t BytesHeld() const;
+
+private:
+  struct Slot {
+    const char* text;
+    std::uint32_t size;
+    bool dumped;
+  };
+  char* reserve(std::size_t size);
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t blockBytes_ = 0; // all blocks together
+  char* free_ = nullptr;       // next free byte of the newest block
+  std::size_t freeLeft_ = 0;   // bytes left in it
+  std::vector<Slot> slots_;
+};
+
+} // namespace kelvarin

@@ -1,0 +1,151 @@
+// The plug-in side: TulmKel, the base class of every plug-in object.
+#pragma once
+
+#include "kelvarin/EventTypes.h"
+#include "kelvarin/Log.h"
+#include "kelvarin/MethodResult.h"
+#include "kelvarin/Types.h"
+
+#include <cstdint>
+#include <keltk/Application.h>
+#include <keltk/Component.h>
+#include <string>
+#include <string_view>
+
+namespace kelvarin {
+
+class TulmKelMan;
+class TulmKel;
+
+using TEventOnInitialize = keltk::Event<TKelMethodResult(keltk::TVarRecs Params, bool& CanLoad)>;
+using TEventOnFinalize = keltk::Event<TKelMethodResult()>;
+using TEventOnSetup = keltk::Event<TKelMethodResult()>;
+using TEventOnAnyPluginAfterLoad = keltk::Event<void(TulmKel* Plugin)>;
+using TEventOnAnyPluginBeforeLoad =
+    keltk::Event<void(const std::string& FileName, bool& AllowLoad)>;
+// PluginPtr only identifies the unloaded plug-in: that object no longer exists.
+using TEventOnAnyPluginAfterUnload =
+    keltk::Event<void(TulmKel* PluginPtr, const std::string& FileName)>;
+using TEventOnAnyPluginBeforeUnload = keltk::Event<void(TulmKel* Plugin)>;
+
+class TulmKel : public keltk::TComponent {
+public:
+  explicit TulmKel(keltk::TComponent* owner);
+  ~TulmKel() override;
+  static const keltk::TClassInfo& StaticClass();
+  const keltk::TClassInfo& ClassType() const override { return StaticClass(); }
+
+  // Published identity and settings.
+  const std::string& About() const { return about_; }
+  void SetAbout(const std::string&) {}
+  const std::string& Author() const { return author_; }
+  void SetAuthor(const std::string& author) { author_ = author; }
+  const std::string& Copyright() const { return copyright_; }
+  void SetCopyright(const std::string& copyright) { copyright_ = copyright; }
+  const std::string& DeepName() const { return deepName_; }
+  void SetDeepName(const std::string& name) { deepName_ = name; }
+  std::uint16_t MaxInstances() const { return maxInstances_; }
+  void SetMaxInstances(std::uint16_t count) { maxInstances_ = count; }
+  TPropsToMonitorSet PropsToMonitor() const { return propsToMonitor_; }
+  void SetPropsToMonitor(TPropsToMonitorSet props) { propsToMonitor_ = props; }
+  const std::string& Version() const { return version_; }
+  void SetVersion(const std::string& version) { version_ = version; }
+
+  // Published events.
+  const TEventOnInitialize& OnInitialize() const { return onInitialize_; }
+  void SetOnInitialize(const TEventOnInitialize& e) { onInitialize_ = e; }
+  const TEventOnFinalize& OnFinalize() const { return onFinalize_; }
+  void SetOnFinalize(const TEventOnFinalize& e) { onFinalize_ = e; }
+  const TEventOnMessage& OnMessage() const { return onMessage_; }
+  void SetOnMessage(const TEventOnMessage& e) { onMessage_ = e; }
+  const TEventOnSetup& OnSetup() const { return onSetup_; }
+  void SetOnSetup(const TEventOnSetup& e) { onSetup_ = e; }
+  const TEventOnAnyPluginAfterLoad& OnAnyPluginAfterLoad() const { return onAnyAfterLoad_; }
+  void SetOnAnyPluginAfterLoad(const TEventOnAnyPluginAfterLoad& e) { onAnyAfterLoad_ = e; }
+  const TEventOnAnyPluginBeforeLoad& OnAnyPluginBeforeLoad() const { return onAnyBeforeLoad_; }
+  void SetOnAnyPluginBeforeLoad(const TEventOnAnyPluginBeforeLoad& e) { onAnyBeforeLoad_ = e; }
+  const TEventOnAnyPluginAfterUnload& OnAnyPluginAfterUnload() const { return onAnyAfterUnload_; }
+  void SetOnAnyPluginAfterUnload(const TEventOnAnyPluginAfterUnload& e) { onAnyAfterUnload_ = e; }
+  const TEventOnAnyPluginBeforeUnload& OnAnyPluginBeforeUnload() const {
+    return onAnyBeforeUnload_;
+  }
+  void SetOnAnyPluginBeforeUnload(const TEventOnAnyPluginBeforeUnload& e) {
+    onAnyBeforeUnload_ = e;
+  }
+  const TEventOnLogChanged& OnLogChanged() const { return onLogChanged_; }
+  void SetOnLogChanged(const TEventOnLogChanged& e) { onLogChanged_ = e; }
+  const TEventOnPropertyModified& OnPropertyModified() const { return onPropertyModified_; }
+  void SetOnPropertyModified(const TEventOnPropertyModified& e) { onPropertyModified_ = e; }
+
+  // Run-time fields, written by the manager that loads the plug-in.
+  TulmKelMan* Manager() const { return manager_; }
+  void SetManager(TulmKelMan* manager) { manager_ = manager; }
+  const std::string& FileName() const { return fileName_; }
+  void SetFileName(const std::string& name) { fileName_ = name; }
+  const std::string& ShortFileName() const { return shortFileName_; }
+  void SetShortFileName(const std::string& name) { shortFileName_ = name; }
+  std::int64_t FileSize() const { return fileSize_; }
+  void SetFileSize(std::int64_t size) { fileSize_ = size; }
+  void* ModuleHandle() const { return moduleHandle_; }
+  void SetModuleHandle(void* handle) { moduleHandle_ = handle; }
+  keltk::TApplication* HostApplication() const { return hostApplication_; }
+  void SetHostApplication(keltk::TApplication* app) { hostApplication_ = app; }
+  keltk::TScreen* HostScreen() const { return hostScreen_; }
+  void SetHostScreen(keltk::TScreen* screen) { hostScreen_ = screen; }
+  keltk::TApplication* OwnApplication() const { return ownApplication_; }
+  keltk::TScreen* OwnScreen() const { return ownScreen_; }
+  std::int16_t InstanceCount() const { return instanceCount_; }
+  void SetInstanceCount(std::int16_t count) { instanceCount_ = count; }
+  bool Initialized() const { return initialized_; }
+  bool Finalized() const { return finalized_; }
+  bool UsesToolkitModule() const { return usesToolkitModule_; }
+
+  // Finalizes the plug-in once, after it was initialized: runs OnFinalize (its
+  // answer and exceptions do not change the outcome) and answers smrOk.
+  TKelMethodResult Finalize();
+
+  // One entry in the manager's log with this plug-in as origin.
+  TKelMethodResult LogIt(std::string_view msg, TLogKind kind);
+
+  void Loaded() override;
+  void ReadState(keltk::TReader& reader) override;
+  void WriteState(keltk::TWriter& writer) override;
+
+protected:
+  bool initialized_ = false;
+  bool finalized_ = false;
+
+private:
+  std::string about_;
+  std::string author_;
+  std::string copyright_;
+  std::string deepName_;
+  std::uint16_t maxInstances_ = 1;
+  TPropsToMonitorSet propsToMonitor_;
+  std::string version_;
+
+  TEventOnInitialize onInitialize_;
+  TEventOnFinalize onFinalize_;
+  TEventOnMessage onMessage_;
+  TEventOnSetup onSetup_;
+  TEventOnAnyPluginAfterLoad onAnyAfterLoad_;
+  TEventOnAnyPluginBeforeLoad onAnyBeforeLoad_;
+  TEventOnAnyPluginAfterUnload onAnyAfterUnload_;
+  TEventOnAnyPluginBeforeUnload onAnyBeforeUnload_;
+  TEventOnLogChanged onLogChanged_;
+  TEventOnPropertyModified onPropertyModified_;
+
+  TulmKelMan* manager_ = nullptr;
+  std::string fileName_;
+  std::string shortFileName_;
+  std::int64_t fileSize_ = 0;
+  void* moduleHandle_ = nullptr;
+  keltk::TApplication* hostApplication_ = nullptr;
+  keltk::TScreen* hostScreen_ = nullptr;
+  keltk::TApplication* ownApplication_ = nullptr;
+  keltk::TScreen* ownScreen_ = nullptr;
+  std::int16_t instanceCount_ = 0;
+  bool usesToolkitModule_ = false;
+};
+
+} // namespace kelvarin

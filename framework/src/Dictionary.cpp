@@ -1,0 +1,137 @@
+// The optional dictionary file that rewords the framework's texts without a rebuild.
+#include "CatalogueStore.h"
+#include "kelvarin/Catalogue.h"
+
+#include <cstdlib>
+#include <fmt/format.h>
+#include <keltk/Dialogs.h>
+#include <keltk/IniFiles.h>
+#include <keltk/StrUtils.h>
+#include <utility>
+#include <vector>
+
+namespace kelvarin {
+
+namespace {
+
+bool dictionaryLoaded = false;
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+const std::string* findValue(const Pairs& pairs, const std::string& key) {
+  for (const auto& [name, value] : pairs)
+    if (keltk::SameText(name, key)) return &value;
+  return nullptr;
+}
+
+void showMissingEntry(const std::string& file, const char* section, const std::string& key) {
+  std::string text;
+  std::string sectionName = section;
+  const keltk::TVarRec args[] = {keltk::VarStr(file), keltk::VarStr(sectionName),
+                                 keltk::VarStr(key)};
+  if (!FormatText(DictionaryText(2), args, text)) text = DictionaryText(2);
+  keltk::ShowMessage(text);
+}
+
+// Takes the value of `key` into `store`; false (after telling the user) when the
+// entry is missing or empty, which ends the loading.
+template <class Store>
+bool takeEntry(const Pairs& pairs, const std::string& file, const char* section,
+               const std::string& key, Store store) {
+  const std::string* value = findValue(pairs, key);
+  if (value == nullptr || value->empty()) {
+    showMissingEntry(file, section, key);
+    return false;
+  }
+  store(ReplacePilcrows(*value));
+  return true;
+}
+
+// Length of the well-formed UTF-8 character starting at `i`, or 0.
+std::size_t utf8Length(std::string_view s, std::size_t i) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char lead = byte(i);
+  std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                       : lead >= 0xE0 && lead <= 0xEF ? 3
+                       : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                      : 0;
+  if (length == 0 || i + length > s.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k)
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+  return length;
+}
+
+} // namespace
+
+std::string ReplacePilcrows(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (std::size_t i = 0; i < text.size();) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out += text[i++];
+      continue;
+    }
+    std::size_t length = utf8Length(text, i);
+    if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) == 0xB6) {
+      out += "\r\n";
+    } else if (length > 0) {
+      out.append(text.substr(i, length));
+    } else {
+      // A byte outside any UTF-8 character: the single-byte code page's pilcrow, or
+      // anything else, kept as it is.
+      if (c == 0xB6)
+        out += "\r\n";
+      else
+        out += text[i];
+      length = 1;
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string DictionaryFileName() {
+  const char* dir = std::getenv("KELVARIN_CONFIG_DIR");
+  if (dir == nullptr || *dir == '\0') return "/etc/ulmKELrp.ini";
+  std::string path = dir;
+  if (path.back() != '/') path += '/';
+  return path + "ulmKELrp.ini";
+}
+
+bool DictionaryLoaded() {
+  return dictionaryLoaded;
+}
+
+void RestoreBuiltInTexts() {
+  detail::restoreCatalogue();
+  dictionaryLoaded = false;
+}
+
+void LoadDictionary() {
+  if (dictionaryLoaded) return;
+  dictionaryLoaded = true;
+  try {
+    const std::string file = DictionaryFileName();
+    keltk::TIniFile ini(file);
+
+    const Pairs dictionary = ini.SectionValues("Dictionary");
+    if (dictionary.empty()) return;
+    for (int n = 1; n <= 2; ++n) {
+      auto store = [n](std::string text) { detail::setDictionaryText(n, std::move(text)); };
+      if (!takeEntry(dictionary, file, "Dictionary", fmt::format("{:04X}", n), store)) return;
+    }
+
+    const Pairs messages = ini.SectionValues("ErrorMessages");
+    if (messages.empty()) return;
+    for (std::int32_t code = E001; code <= E02E; ++code) {
+      if (ErrorMessage(code) == nullptr) continue; // unassigned codes have no entry
+      auto store = [code](std::string text) { detail::setErrorMessage(code, std::move(text)); };
+      if (!takeEntry(messages, file, "ErrorMessages", fmt::format("{:04X}", code), store)) return;
+    }
+  } catch (...) {
+    // A file that cannot be read leaves the texts not yet replaced as they are.
+  }
+}
+
+} // namespace kelvarin

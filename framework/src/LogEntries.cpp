@@ -1,0 +1,55 @@
+#include "kelvarin/LogEntries.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace kelvarin {
+
+namespace {
+// Blocks grow with the log, each a quarter of what is held so far: a short log
+// costs little, a long one makes few allocations, and the unused rest of the
+// newest block stays a small share of the whole.
+constexpr std::size_t kFirstBlock = 4 * 1024;
+constexpr std::size_t kLargestBlock = 1024 * 1024;
+} // namespace
+
+char* TLogEntries::reserve(std::size_t size) {
+  if (size > freeLeft_) {
+    std::size_t next = std::clamp(blockBytes_ / 4, kFirstBlock, kLargestBlock);
+    next = std::max(next, size);
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(next));
+    blockBytes_ += next;
+    free_ = blocks_.back().get();
+    freeLeft_ = next;
+  }
+  char* at = free_;
+  free_ += size;
+  freeLeft_ -= size;
+  return at;
+}
+
+std::string_view TLogEntries::Add(std::string_view line) {
+  line = line.substr(0, std::numeric_limits<std::uint32_t>::max());
+  if (slots_.size() == slots_.capacity())
+    slots_.reserve(std::max<std::size_t>(64, slots_.size() + slots_.size() / 2));
+  char* at = line.empty() ? nullptr : reserve(line.size());
+  if (at != nullptr) std::memcpy(at, line.data(), line.size());
+  slots_.push_back({at, static_cast<std::uint32_t>(line.size()), false});
+  return {at, line.size()};
+}
+
+void TLogEntries::Clear() {
+  slots_.clear();
+  slots_.shrink_to_fit();
+  blocks_.clear();
+  blockBytes_ = 0;
+  free_ = nullptr;
+  freeLeft_ = 0;
+}
+
+std::size_t TLogEntries::BytesHeld() const {
+  return slots_.capacity() * sizeof(Slot) + blockBytes_;
+}
+
+} // namespace kelvarin

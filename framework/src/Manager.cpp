@@ -1,0 +1,291 @@
+#include "kelvarin/manager.h"
+
+#include "kelvarin/Catalogue.h"
+#include "kelvarin/ExceptionReport.h"
+#include "kelvarin/plugin.h"
+
+#include <keltk/PropInfo.h>
+#include <keltk/StrUtils.h>
+
+namespace kelvarin {
+
+namespace {
+
+TMethodSite siteCreate{"TulmKelMan.Create"};
+TMethodSite siteDestroy{"TulmKelMan.Destroy"};
+TMethodSite siteLoaded{"TulmKelMan.Loaded"};
+TMethodSite siteReadState{"TulmKelMan.ReadState"};
+TMethodSite siteWriteState{"TulmKelMan.WriteState"};
+TMethodSite siteGetPluginCount{"TulmKelMan.GetPluginCount"};
+TMethodSite siteGetPlugins{"TulmKelMan.GetPlugins"};
+TMethodSite siteNoPluginsLoaded{"TulmKelMan.CheckIf_NoPluginsLoaded"};
+TMethodSite siteInvalidPluginIndex{"TulmKelMan.CheckIf_InvalidPluginIndex"};
+TMethodSite sitePluginNotInitializedYet{"TulmKelMan.CheckIf_PluginNotInitializedYet"};
+TMethodSite sitePluginCouldNotBeAccessed{"TulmKelMan.CheckIf_PluginCouldNotBeAccessed"};
+// The manager's LogIt reports under the log's name.
+TMethodSite siteLogIt{"TLog.LogIt"};
+TMethodSite siteDumpStats{"TulmKelMan.DumpStats"};
+TMethodSite siteSetLoadOptions{"TulmKelMan.SetLoadOptions"};
+TMethodSite siteSetPluginFolder{"TulmKelMan.SetPluginFolder"};
+TMethodSite siteSetPluginExtension{"TulmKelMan.SetPluginExtension"};
+
+const keltk::EnumInfo& loadOptionInfo() {
+  static const keltk::EnumInfo info =
+      keltk::EnumInfo::sequence("TLoadOption", {"loBreakLoopOnError"});
+  return info;
+}
+
+const keltk::EnumInfo& propToMonitorInfo() {
+  static const keltk::EnumInfo info = keltk::EnumInfo::sequence(
+      "TPropToMonitor", {"pmLoadOptions", "pmPluginExtension", "pmPluginFolder", "pmItemsToLog",
+                         "pmPluginsTopLevelMenu"});
+  return info;
+}
+
+// The toolkit's classes all live in one module; so do the framework's.
+bool toolkitInAnotherModule() {
+  return keltk::TComponent::StaticClass().moduleBase() != TulmKelMan::StaticClass().moduleBase();
+}
+
+} // namespace
+
+const keltk::TClassInfo& TulmKelMan::StaticClass() {
+  static keltk::TClassInfo info(
+      "TulmKelMan", &keltk::TComponent::StaticClass(), [](keltk::TClassInfo& i) {
+        keltk::ClassBuilder<TulmKelMan> b(i);
+        b.componentFactory();
+        b.string("About", &TulmKelMan::About, &TulmKelMan::SetAbout);
+        b.set("LoadOptions", loadOptionInfo(), &TulmKelMan::LoadOptions,
+              &TulmKelMan::SetLoadOptions);
+        b.object("Log", &TulmKelMan::Log);
+        b.string("PluginExtension", &TulmKelMan::PluginExtension, &TulmKelMan::SetPluginExtension);
+        b.string("PluginFolder", &TulmKelMan::PluginFolder, &TulmKelMan::SetPluginFolder);
+        b.component("PluginsTopLevelMenu", &TulmKelMan::PluginsTopLevelMenu,
+                    &TulmKelMan::SetPluginsTopLevelMenu);
+        b.set("PropsToMonitor", propToMonitorInfo(), &TulmKelMan::PropsToMonitor,
+              &TulmKelMan::SetPropsToMonitor);
+        b.event("OnMessage", &TulmKelMan::OnMessage, &TulmKelMan::SetOnMessage);
+        b.event("OnAfterLoad", &TulmKelMan::OnAfterLoad, &TulmKelMan::SetOnAfterLoad);
+        b.event("OnBeforeLoad", &TulmKelMan::OnBeforeLoad, &TulmKelMan::SetOnBeforeLoad);
+        b.event("OnAfterUnload", &TulmKelMan::OnAfterUnload, &TulmKelMan::SetOnAfterUnload);
+        b.event("OnBeforeUnload", &TulmKelMan::OnBeforeUnload, &TulmKelMan::SetOnBeforeUnload);
+        b.event("OnLogChanged", &TulmKelMan::OnLogChanged, &TulmKelMan::SetOnLogChanged);
+        b.event("OnPropertyModified", &TulmKelMan::OnPropertyModified,
+                &TulmKelMan::SetOnPropertyModified);
+      });
+  return info;
+}
+
+TulmKelMan::TulmKelMan(keltk::TComponent* owner) : TComponent(owner) {
+  siteCreate.step = 1;
+  GuardedPassOn(this, siteCreate, [&] {
+    siteCreate.step = 2;
+    about_ = kFrameworkBanner;
+    pluginExtension_ = "kel";
+    pluginFolder_.clear();
+    loadOptions_ = {};
+    propsToMonitor_ = {};
+    toolkitModuleHandle_ = nullptr;
+    siteCreate.step = 3;
+    log_.reset(keltk::CreateObject<TLog>());
+    log_->SetManager(this);
+    siteCreate.step = 4;
+    plugins_.clear();
+    pendingUnloads_.clear();
+    siteCreate.step = 5;
+    ownIdleHandler_ = keltk::TIdleEvent::bind<&TulmKelMan::OnAppIdle>(this);
+    siteCreate.step = 6;
+    usesToolkitModule_ = toolkitInAnotherModule();
+    siteCreate.step = 7;
+    if (isLogged(lkAction)) LogIt("Manager Ready.", lkAction);
+  });
+}
+
+TulmKelMan::~TulmKelMan() {
+  // Never reached through the application's idle event once gone.
+  if (hookedApplication_ != nullptr && hookedApplication_->OnIdle() == ownIdleHandler_)
+    hookedApplication_->SetOnIdle(savedOnIdle_);
+  siteDestroy.step = 1;
+  GuardedSwallow(this, siteDestroy, [&] {
+    if (!plugins_.empty()) UnloadAllPlugins(false);
+    siteDestroy.step = 2;
+    plugins_.clear();
+    plugins_.shrink_to_fit();
+    siteDestroy.step = 3;
+    if (!HasState(keltk::csDesigning) && isLogged(lkAction))
+      LogIt("Manager Closed Normally.", lkAction);
+    siteDestroy.step = 4;
+    DumpStats();
+    siteDestroy.step = 5;
+    pendingUnloads_.clear();
+    log_.reset();
+    siteDestroy.step = 6;
+  });
+}
+
+void TulmKelMan::Loaded() {
+  siteLoaded.step = 1;
+  GuardedPassOn(this, siteLoaded, [&] { TComponent::Loaded(); });
+}
+
+void TulmKelMan::ReadState(keltk::TReader& reader) {
+  siteReadState.step = 1;
+  GuardedPassOn(this, siteReadState, [&] { TComponent::ReadState(reader); });
+}
+
+void TulmKelMan::WriteState(keltk::TWriter& writer) {
+  siteWriteState.step = 1;
+  GuardedPassOn(this, siteWriteState, [&] { TComponent::WriteState(writer); });
+}
+
+void TulmKelMan::Notification(keltk::TComponent* component, keltk::TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == keltk::TOperation::opRemove && component == pluginsTopLevelMenu_)
+    pluginsTopLevelMenu_ = nullptr;
+}
+
+void TulmKelMan::SetPluginsTopLevelMenu(keltk::TComponent* menu) {
+  if (menu == pluginsTopLevelMenu_) return;
+  if (pluginsTopLevelMenu_ != nullptr) pluginsTopLevelMenu_->RemoveFreeNotification(this);
+  pluginsTopLevelMenu_ = menu;
+  // A freed menu item must not stay referenced.
+  if (menu != nullptr) menu->FreeNotification(this);
+}
+
+void TulmKelMan::SetLoadOptions(TLoadOptionsSet options) {
+  siteSetLoadOptions.step = 1;
+  GuardedSwallow(this, siteSetLoadOptions, [&] { loadOptions_ = options; });
+}
+
+void TulmKelMan::SetPluginFolder(const std::string& folder) {
+  GuardedSetter(this, siteSetPluginFolder, [&] {
+    siteSetPluginFolder.step = 1;
+    pluginFolder_ = folder;
+  });
+}
+
+void TulmKelMan::SetPluginExtension(const std::string& extension) {
+  GuardedSetter(this, siteSetPluginExtension, [&] {
+    siteSetPluginExtension.step = 1;
+    pluginExtension_ = extension;
+  });
+}
+
+int TulmKelMan::GetPluginCount() const {
+  siteGetPluginCount.step = 1;
+  return static_cast<int>(plugins_.size());
+}
+
+TulmKel* TulmKelMan::GetPlugins(int index) const {
+  siteGetPlugins.step = 1;
+  if (index < 0 || static_cast<std::size_t>(index) >= plugins_.size()) return nullptr;
+  siteGetPlugins.step = 2;
+  return plugins_[static_cast<std::size_t>(index)];
+}
+
+bool TulmKelMan::isLogged(TLogKind kind) const {
+  return log_ != nullptr && log_->ItemsToLog().contains(kind);
+}
+
+void TulmKelMan::logError(std::string_view msg) {
+  TKelMethodResult scratch;
+  LogIt(msg, lkError, scratch);
+}
+
+bool TulmKelMan::CheckIf_NoPluginsLoaded(TKelMethodResult& result, TErrorClass errorClass) {
+  bool passed = true;
+  siteNoPluginsLoaded.step = 1;
+  GuardedSwallow(this, siteNoPluginsLoaded, [&] {
+    if (GetPluginCount() != 0) return;
+    siteNoPluginsLoaded.step = 11;
+    passed = false;
+    siteNoPluginsLoaded.step = 12;
+    logError(FormatError(errorClass, result, E01A));
+  });
+  return passed;
+}
+
+bool TulmKelMan::CheckIf_InvalidPluginIndex(TKelMethodResult& result, TErrorClass errorClass,
+                                            int index) {
+  bool passed = true;
+  siteInvalidPluginIndex.step = 1;
+  GuardedSwallow(this, siteInvalidPluginIndex, [&] {
+    if (index >= 0 && index <= GetPluginCount() - 1) return;
+    siteInvalidPluginIndex.step = 11;
+    passed = false;
+    siteInvalidPluginIndex.step = 12;
+    logError(FormatError(errorClass, result, E01D, {keltk::VarInt(index)}));
+  });
+  return passed;
+}
+
+bool TulmKelMan::CheckIf_PluginNotInitializedYet(TKelMethodResult& result, TErrorClass errorClass,
+                                                 TulmKel* plugin) {
+  bool passed = true;
+  sitePluginNotInitializedYet.step = 1;
+  GuardedSwallow(this, sitePluginNotInitializedYet, [&] {
+    if (plugin != nullptr && plugin->Initialized()) return;
+    sitePluginNotInitializedYet.step = 11;
+    passed = false;
+    // A missing plug-in has no file name to quote.
+    const std::string name = plugin != nullptr ? keltk::ExtractFileName(plugin->FileName()) : "";
+    sitePluginNotInitializedYet.step = 12;
+    logError(FormatError(errorClass, result, E008, {keltk::VarStr(name)}));
+  });
+  return passed;
+}
+
+bool TulmKelMan::CheckIf_PluginCouldNotBeAccessed(TKelMethodResult& result, TErrorClass errorClass,
+                                                  int index, TulmKel*& plugin) {
+  bool passed = true;
+  sitePluginCouldNotBeAccessed.step = 1;
+  GuardedSwallow(this, sitePluginCouldNotBeAccessed, [&] {
+    if (index != -1) {
+      sitePluginCouldNotBeAccessed.step = 2;
+      plugin = GetPlugins(index);
+    }
+    if (plugin != nullptr) return;
+    sitePluginCouldNotBeAccessed.step = 11;
+    passed = false;
+    sitePluginCouldNotBeAccessed.step = 12;
+    logError(FormatError(errorClass, result, E01F, {keltk::VarInt(index)}));
+  });
+  return passed;
+}
+
+void TulmKelMan::LogIt(std::string_view msg, TLogKind kind, TKelMethodResult& result) {
+  if (HasState(keltk::csDesigning)) {
+    result = smrOk;
+    return;
+  }
+  result = smrUnexpectedError;
+  siteLogIt.step = 1;
+  GuardedSwallow(this, siteLogIt, [&] {
+    siteLogIt.step = 2;
+    if (log_ != nullptr) log_->LogIt(SealOrigin(this), msg, kind, result);
+  });
+}
+
+TKelMethodResult TulmKelMan::LogIt(std::string_view msg, TLogKind kind) {
+  TKelMethodResult result;
+  LogIt(msg, kind, result);
+  return result;
+}
+
+void TulmKelMan::DumpStats() {
+  siteDumpStats.step = 1;
+  GuardedSwallow(this, siteDumpStats, [&] {
+    if (log_ == nullptr || log_->DumpOn() == doNever) return;
+    siteDumpStats.step = 2;
+    std::array<std::int32_t, 6> counts{};
+    for (int kind = lkTotal; kind <= lkUser; ++kind)
+      counts[static_cast<std::size_t>(kind)] = log_->GetCount(static_cast<TLogKind>(kind));
+    siteDumpStats.step = 3;
+    const std::optional<std::string> block = StatisticsBlock(counts);
+    if (!block) return; // nothing was counted: no file at all
+    siteDumpStats.step = 4;
+    log_->DumpLog(*block);
+  });
+}
+
+} // namespace kelvarin

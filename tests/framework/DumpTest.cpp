@@ -1,0 +1,246 @@
+// The dump file: header, entries, statistics, and how it copes with files that
+// exist, do not exist or cannot be written.
+#include "FrameworkTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <keltk/StrUtils.h>
+#include <keltk/SysUtils.h>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kelvarin::test {
+namespace {
+
+const std::string kEquals(145, '=');
+const std::string kDashes(145, '-');
+const std::string kTildes(145, '~');
+const std::string kColumns = " yyyy/mm/dd hh:nn:ss.zzz  Origin Of Entry     Knd: [A=Action E=Error "
+                             "C=Command M=Message U=User]";
+
+class DumpTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    keltk::FormatSettings() = keltk::TFormatSettings{};
+    name = dir.file("run.kel.log");
+  }
+  // Checks the seven header lines starting at `at`.
+  void expectHeader(const std::vector<std::string>& lines, std::size_t at) {
+    ASSERT_GE(lines.size(), at + 7);
+    EXPECT_EQ(lines[at], "");
+    EXPECT_EQ(lines[at + 1], kEquals);
+    const std::regex title(
+        R"( Kelvarin Log File  -  \d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}   HOST: )" +
+        std::regex_replace(RunningProgramPath(), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)"));
+    EXPECT_TRUE(std::regex_match(lines[at + 2], title)) << lines[at + 2];
+    EXPECT_EQ(lines[at + 3], kDashes);
+    EXPECT_EQ(lines[at + 4], kColumns);
+    EXPECT_EQ(lines[at + 5], kEquals);
+    EXPECT_EQ(lines[at + 6], "");
+  }
+  static std::string body(const std::string& line) {
+    return line.size() > 24 ? line.substr(24) : line;
+  }
+
+  TempDir dir;
+  std::string name;
+};
+
+TEST_F(DumpTest, WorkedExampleOfThreeActionsAndOneError) {
+  {
+    auto manager = makeManager(dir);
+    manager->LogIt("Second action", lkAction);
+    manager->LogIt("The error", lkError);
+  } // the third action is "Manager Closed Normally."
+  const std::vector<std::string> lines = crlfLines(readFile(name));
+  expectHeader(lines, 0);
+  ASSERT_EQ(lines.size(), 7u + 4 + 1 + 11);
+  EXPECT_EQ(body(lines[7]), "  MANAGER              A  Manager Ready.");
+  EXPECT_EQ(body(lines[8]), "  MANAGER              A  Second action");
+  EXPECT_EQ(body(lines[9]), "  MANAGER              E  The error");
+  EXPECT_EQ(body(lines[10]), "  MANAGER              A  Manager Closed Normally.");
+  EXPECT_EQ(lines[11], "");
+  const std::vector<std::string> statistics(lines.begin() + 12, lines.end());
+  EXPECT_EQ(statistics, (std::vector<std::string>{
+                            "",
+                            kTildes,
+                            " STATISTICS: ",
+                            "      3 Actions      75.00%  " + std::string(38, 'o'),
+                            "      1 Errors       25.00%  " + std::string(12, 'o'),
+                            "      0 Commands      0.00%  ",
+                            "      0 Messages      0.00%  ",
+                            "      0 User Msgs     0.00%  ",
+                            "      4 TOTAL ITEMS          " + std::string(50, 'o'),
+                            kTildes,
+                            "",
+                        }));
+  EXPECT_TRUE(readFile(name).ends_with(kTildes + "\r\n\r\n"));
+}
+
+TEST_F(DumpTest, StatisticsUseTheLocaleNumberFormat) {
+  std::array<std::int32_t, 6> counts{};
+  counts[lkTotal] = 12345;
+  counts[lkCommand] = 12345;
+  keltk::FormatSettings().ThousandSeparator = '.';
+  keltk::FormatSettings().DecimalSeparator = ',';
+  const std::string block = *StatisticsBlock(counts);
+  keltk::FormatSettings() = keltk::TFormatSettings{};
+  const std::vector<std::string> lines = crlfLines(block);
+  EXPECT_EQ(lines[5], " 12.345 Commands    100,00%  " + std::string(50, 'o'));
+  EXPECT_EQ(lines[3], "      0 Actions       0,00%  ");
+  EXPECT_EQ(lines[8], " 12.345 TOTAL ITEMS          " + std::string(50, 'o'));
+  counts[lkTotal] = counts[lkCommand] = 1234567; // longer than six characters: cut
+  EXPECT_EQ(crlfLines(*StatisticsBlock(counts))[5],
+            " 1,234, Commands    100.00%  " + std::string(50, 'o'));
+  EXPECT_FALSE(StatisticsBlock({}).has_value());
+}
+
+TEST_F(DumpTest, TwoRunsLeaveTwoHeaders) {
+  for (const char* text : {"first run", "second run"}) {
+    auto manager = makeManager(dir);
+    manager->LogIt(text, lkUser);
+  }
+  const std::vector<std::string> lines = crlfLines(readFile(name));
+  const std::size_t runLength = 7 + 3 + 1 + 11; // header, entries, blank, statistics
+  ASSERT_EQ(lines.size(), 2 * runLength);
+  expectHeader(lines, 0);
+  expectHeader(lines, runLength);
+  EXPECT_EQ(body(lines[8]), "  MANAGER              U  first run");
+  EXPECT_EQ(body(lines[runLength + 8]), "  MANAGER              U  second run");
+  EXPECT_EQ(lines[runLength - 3], "      3 TOTAL ITEMS          " + std::string(50, 'o'));
+}
+
+TEST_F(DumpTest, EachNewItemIsInTheFileWhenLogItReturns) {
+  {
+    auto manager = makeManager(dir);
+    manager->Log()->SetDumpOn(doEachNewItem);
+    manager->LogIt("one", lkUser);
+    std::vector<std::string> lines = crlfLines(readFile(name));
+    expectHeader(lines, 0);
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(body(lines[7]), "  MANAGER              A  Manager Ready.");
+    EXPECT_EQ(body(lines[8]), "  MANAGER              U  one");
+    EXPECT_EQ(lines[9], "");
+    manager->LogIt("two", lkUser);
+    lines = crlfLines(readFile(name));
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(body(lines[10]), "  MANAGER              U  two");
+    for (std::size_t i = 0; i < manager->Log()->Entries().Count(); ++i)
+      EXPECT_TRUE(manager->Log()->Entries().Dumped(i));
+  }
+  // The closing dump adds only the statistics.
+  const std::vector<std::string> lines = crlfLines(readFile(name));
+  ASSERT_EQ(lines.size(), 12u + 11);
+  EXPECT_EQ(body(lines[11]), "  MANAGER              A  Manager Closed Normally.");
+  EXPECT_EQ(lines[12], "");
+  EXPECT_EQ(lines[13], kTildes);
+}
+
+TEST_F(DumpTest, WithoutStatisticsTheEntriesAreStillWritten) {
+  writeFile(name, "earlier run\r\n");
+  {
+    auto manager = makeManager(dir);
+    manager->Log()->SetDumpStats(false);
+    manager->LogIt("entry", lkCommand);
+  }
+  const std::vector<std::string> lines = crlfLines(readFile(name));
+  ASSERT_EQ(lines.size(), 1u + 7 + 3 + 1);
+  EXPECT_EQ(lines[0], "earlier run");
+  expectHeader(lines, 1);
+  EXPECT_EQ(body(lines[9]), "  MANAGER              C  entry");
+  EXPECT_EQ(lines[11], "");
+}
+
+TEST_F(DumpTest, NothingCountedMeansNoFile) {
+  {
+    auto manager = makeManager(dir);
+    manager->Log()->SetItemsToLog({});
+    manager->Log()->SetCount(lkTotal, 0);
+    manager->Log()->SetCount(lkAction, 0);
+  }
+  EXPECT_FALSE(keltk::FileExists(name));
+  {
+    auto manager = makeManager(dir);
+    manager->Log()->SetDumpOn(doNever);
+    manager->LogIt("never written", lkUser);
+  }
+  EXPECT_FALSE(keltk::FileExists(name));
+}
+
+TEST_F(DumpTest, PlaceholderIsReplacedOnceInAnyCase) {
+  const std::string program = keltk::ChangeFileExt(RunningProgramPath(), "");
+  TLog log;
+  EXPECT_EQ(log.DumpFileName(), program + ".kel.log");
+  log.SetDumpFile("%hostapp%.%HOSTAPP%.log");
+  EXPECT_EQ(log.DumpFileName(), program + ".%HOSTAPP%.log");
+  log.SetDumpFile("x%hOsTaPp%y");
+  EXPECT_EQ(log.DumpFileName(), "x" + program + "y");
+  log.SetDumpFile(dir.file("plain.log"));
+  EXPECT_EQ(log.DumpFileName(), dir.file("plain.log"));
+}
+
+TEST_F(DumpTest, DefaultPatternNamesAFileNextToTheProgram) {
+  const std::string suffix = "." + std::to_string(::getpid()) + ".kel.log";
+  const std::string expected = keltk::ChangeFileExt(RunningProgramPath(), "") + suffix;
+  {
+    auto manager = makeManager(dir);
+    manager->Log()->SetDumpFile("%HostApp%" + suffix);
+  }
+  EXPECT_TRUE(keltk::FileExists(expected));
+  std::remove(expected.c_str());
+}
+
+// An existing file that cannot be appended to is reported and left alone.
+TEST_F(DumpTest, FailingAppendNeverDestroysTheExistingFile) {
+  ASSERT_EQ(::mkdir(name.c_str(), 0755), 0); // a folder where the file should be
+  auto manager = makeManager(dir);
+  manager->LogIt("entry", lkUser);
+  manager->Log()->DumpLog("statistics");
+  ASSERT_EQ(manager->Log()->Entries().Count(), 3u);
+  EXPECT_EQ(body(std::string(manager->Log()->Entries()[2])),
+            "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] ulmKELru.TLog.DumpLog.3: "
+            "[EInOutError] Cannot open log file \"" +
+                name + "\": Is a directory");
+  EXPECT_FALSE(manager->Log()->Entries().Dumped(0));
+  struct stat info {};
+  ASSERT_EQ(::stat(name.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+TEST_F(DumpTest, ReadOnlyFileKeepsItsContents) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  writeFile(name, "precious\r\n");
+  ::chmod(name.c_str(), 0444);
+  {
+    auto manager = makeManager(dir);
+    manager->LogIt("entry", lkUser);
+  }
+  EXPECT_EQ(readFile(name), "precious\r\n");
+}
+
+TEST_F(DumpTest, FailingEachNewItemDumpIsReportedOncePerEntry) {
+  auto manager = makeManager(dir, "missing-folder/run.kel.log");
+  manager->Log()->SetDumpOn(doEachNewItem);
+  manager->LogIt("a", lkUser);
+  manager->LogIt("b", lkUser);
+  const TLog& log = *manager->Log();
+  ASSERT_EQ(log.Entries().Count(), 5u);
+  const std::string report =
+      "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] ulmKELru.TLog.DumpLog.31: "
+      "[EInOutError] Cannot create log file \"" +
+      dir.file("missing-folder/run.kel.log") + "\": No such file or directory";
+  EXPECT_EQ(body(std::string(log.Entries()[1])), "  MANAGER              U  a");
+  EXPECT_EQ(body(std::string(log.Entries()[2])), report);
+  EXPECT_EQ(body(std::string(log.Entries()[3])), "  MANAGER              U  b");
+  EXPECT_EQ(body(std::string(log.Entries()[4])), report);
+  // Once the folder exists, the next dump writes everything that is still waiting.
+  ::mkdir(dir.file("missing-folder").c_str(), 0755);
+  manager->LogIt("c", lkUser);
+  const std::vector<std::string> lines =
+      crlfLines(readFile(dir.file("missing-folder/run.kel.log")));
+  ASSERT_EQ(lines.size(), 7u + 6 + 1);
+  EXPECT_EQ(body(lines[12]), "  MANAGER              U  c");
+}
+
+} // namespace
+} // namespace kelvarin::test

@@ -1,0 +1,109 @@
+// Helpers the framework tests share: temporary folders, captured message boxes,
+// file contents, and a manager and plug-in that tests can fill by hand.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <keltk/Dialogs.h>
+#include <kelvarin/kelvarin.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kelvarin::test {
+
+class TempDir {
+public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kelvarin-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+  std::string path() const { return path_.string(); }
+
+private:
+  std::filesystem::path path_;
+};
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// The file's lines, split at CR LF.
+inline std::vector<std::string> crlfLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+    lines.push_back(text.substr(start, at - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+// Collects what ShowMessage shows while it lives.
+class MessageBoxCapture {
+public:
+  MessageBoxCapture() {
+    previous_ =
+        keltk::SetMessageBoxHandler([this](const std::string& text) { shown.push_back(text); });
+  }
+  ~MessageBoxCapture() { keltk::SetMessageBoxHandler(previous_); }
+  std::vector<std::string> shown;
+
+private:
+  keltk::MessageBoxHandler previous_;
+};
+
+// A manager whose plug-in list tests may fill without loading modules.
+class TestManager : public TulmKelMan {
+public:
+  using TulmKelMan::AppendPlugin;
+  using TulmKelMan::TulmKelMan;
+};
+
+class TestPlugin : public TulmKel {
+public:
+  using TulmKel::TulmKel;
+  void MarkInitialized() { initialized_ = true; }
+};
+
+// A plug-in as a loaded one looks to the manager.
+inline TestPlugin* addPlugin(TestManager& manager, const std::string& deepName,
+                             const std::string& fileName) {
+  auto* plugin = keltk::CreateObject<TestPlugin>(nullptr);
+  plugin->SetDeepName(deepName);
+  plugin->SetFileName(fileName);
+  plugin->SetShortFileName(std::filesystem::path(fileName).filename().string());
+  plugin->SetManager(&manager);
+  plugin->SetHostApplication(plugin->OwnApplication());
+  plugin->SetHostScreen(plugin->OwnScreen());
+  plugin->MarkInitialized();
+  manager.AppendPlugin(plugin);
+  return plugin;
+}
+
+// A manager that writes its dump file, if ever, into `dir`.
+inline keltk::ObjectPtr<TestManager> makeManager(const TempDir& dir,
+                                                 const std::string& dumpName = "run.kel.log") {
+  keltk::ObjectPtr<TestManager> manager(keltk::CreateObject<TestManager>(nullptr));
+  manager->Log()->SetDumpFile(dir.file(dumpName));
+  return manager;
+}
+
+// The log's lines without their time stamps (from column 25 on).
+inline std::vector<std::string> linesAfterStamp(const TLog& log) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < log.Entries().Count(); ++i)
+    out.emplace_back(log.Entries()[i].substr(24));
+  return out;
+}
+
+} // namespace kelvarin::test
