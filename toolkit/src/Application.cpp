@@ -1,6 +1,7 @@
 #include "keltk/Application.h"
 
 #include "keltk/Backend.h"
+#include "keltk/Dialogs.h"
 #include "keltk/Exception.h"
 #include "keltk/Forms.h"
 
@@ -14,6 +15,9 @@ namespace keltk {
 
 TControlPeer::~TControlPeer() = default;
 TGuiBackend::~TGuiBackend() = default;
+bool TGuiBackend::measureText(const TFont&, const std::string&, int&, int&) {
+  return false;
+}
 
 // ---- TApplication -------------------------------------------------------------
 
@@ -68,6 +72,13 @@ void TApplication::Run() {
 void TApplication::Terminate() {
   terminated_ = true;
   if (backend_ != nullptr) backend_->quit();
+}
+
+void TApplication::HandleException(const Exception& e) {
+  if (onException_)
+    onException_(this, e);
+  else
+    ShowMessage(e.Message());
 }
 
 void TApplication::ReleaseLater(TComponent* component) {

@@ -13,5 +13,7 @@ EComponentError::~EComponentError() = default;
 EMenuError::~EMenuError() = default;
 EInOutError::~EInOutError() = default;
 EInvalidGraphic::~EInvalidGraphic() = default;
+EResNotFound::~EResNotFound() = default;
+EInvalidOperation::~EInvalidOperation() = default;
 
 } // namespace keltk

@@ -1,13 +1,360 @@
 #include "keltk/Forms.h"
 
+#include "keltk/Application.h"
+#include "keltk/Exception.h"
+#include "keltk/Menus.h"
+#include "keltk/PropInfo.h"
+#include "keltk/Resources.h"
+
+#include <fmt/format.h>
+#include <mutex>
+
 namespace keltk {
 
-TForm::TForm(TComponent* owner) : TComponent(owner) {}
+const EnumInfo& FormBorderStyleInfo() {
+  static const EnumInfo info =
+      EnumInfo::sequence("TFormBorderStyle", {"bsNone", "bsSingle", "bsSizeable", "bsDialog",
+                                              "bsToolWindow", "bsSizeToolWin"});
+  return info;
+}
+
+const EnumInfo& BorderIconInfo() {
+  static const EnumInfo info =
+      EnumInfo::sequence("TBorderIcon", {"biSystemMenu", "biMinimize", "biMaximize", "biHelp"});
+  return info;
+}
+
+const EnumInfo& FormStyleInfo() {
+  static const EnumInfo info =
+      EnumInfo::sequence("TFormStyle", {"fsNormal", "fsMDIChild", "fsMDIForm", "fsStayOnTop"});
+  return info;
+}
+
+const EnumInfo& PositionInfo() {
+  static const EnumInfo info = EnumInfo::sequence(
+      "TPosition", {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly",
+                    "poScreenCenter", "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"});
+  return info;
+}
+
+const EnumInfo& DefaultMonitorInfo() {
+  static const EnumInfo info = EnumInfo::sequence(
+      "TDefaultMonitor", {"dmDesktop", "dmPrimary", "dmMainForm", "dmActiveForm"});
+  return info;
+}
+
+const EnumInfo& WindowStateInfo() {
+  static const EnumInfo info =
+      EnumInfo::sequence("TWindowState", {"wsNormal", "wsMinimized", "wsMaximized"});
+  return info;
+}
+
+TForm::TForm(TComponent* owner) : TWinControl(owner) {
+  initVisible(false);
+  initColor(clBtnFace, false);
+  initParentFont(false);
+  Screen()->AddForm(this);
+}
+
+TForm::TForm(TComponent* owner, TCreateNew) : TForm(owner) {
+  createNew_ = true;
+}
+
 TForm::~TForm() = default;
 
 const TClassInfo& TForm::StaticClass() {
-  static TClassInfo info("TForm", &TComponent::StaticClass());
+  static TClassInfo info("TForm", &TWinControl::StaticClass(), [](TClassInfo& i) {
+    using F = TForm;
+    const auto never = [](const TObject&) { return false; };
+    ClassBuilder<F> b(i);
+    b.componentFactory();
+    // A form stores its client size; the outer size follows from the border.
+    b.integer("Width", &F::Width, &F::SetWidth).storedIf(never);
+    b.integer("Height", &F::Height, &F::SetHeight).storedIf(never);
+    b.set("BorderIcons", BorderIconInfo(), &F::BorderIcons, &F::SetBorderIcons)
+        .defaultValue((1 << biSystemMenu) | (1 << biMinimize) | (1 << biMaximize));
+    b.enumeration("BorderStyle", FormBorderStyleInfo(), &F::BorderStyle, &F::SetBorderStyle)
+        .defaultValue(bsSizeable);
+    b.string("Caption", &F::Caption, &F::SetCaption);
+    b.integer("ClientHeight", &F::ClientHeight, &F::SetClientHeight);
+    b.integer("ClientWidth", &F::ClientWidth, &F::SetClientWidth);
+    b.integer("Color", &F::Color, &F::SetColor, &ColorIdents());
+    b.object("Font", &F::Font);
+    b.enumeration("FormStyle", FormStyleInfo(), &F::FormStyle, &F::SetFormStyle)
+        .defaultValue(fsNormal);
+    b.component("Menu", &F::Menu, &F::SetMenu);
+    b.boolean("OldCreateOrder", &F::OldCreateOrder, &F::SetOldCreateOrder);
+    b.enumeration("Position", PositionInfo(), &F::Position, &F::SetPosition)
+        .defaultValue(poDesigned);
+    b.enumeration("DefaultMonitor", DefaultMonitorInfo(), &F::DefaultMonitor, &F::SetDefaultMonitor)
+        .defaultValue(dmActiveForm);
+    b.boolean("Enabled", &F::Enabled, &F::SetEnabled).defaultValue(1);
+    b.string("Hint", &F::Hint, &F::SetHint);
+    b.boolean("ShowHint", &F::ShowHint, &F::SetShowHint).defaultValue(0);
+    b.boolean("Visible", &F::Visible, &F::SetVisible).defaultValue(0);
+    b.enumeration("WindowState", WindowStateInfo(), &F::WindowState, &F::SetWindowState)
+        .defaultValue(wsNormal);
+    b.event("OnClick", &F::OnClick, &F::SetOnClick);
+    b.event("OnClose", &F::OnClose, &F::SetOnClose);
+    b.event("OnCloseQuery", &F::OnCloseQuery, &F::SetOnCloseQuery);
+    b.event("OnCreate", &F::OnCreate, &F::SetOnCreate);
+    b.event("OnDestroy", &F::OnDestroy, &F::SetOnDestroy);
+    b.event("OnHide", &F::OnHide, &F::SetOnHide);
+    b.event("OnShow", &F::OnShow, &F::SetOnShow);
+    b.integer("PixelsPerInch", &F::PixelsPerInch, &F::SetPixelsPerInch);
+    b.integer("TextHeight", &F::TextHeight, &F::SetTextHeight);
+  });
   return info;
+}
+
+void TForm::AfterConstruction() {
+  {
+    std::lock_guard<std::recursive_mutex> lock(GlobalNameSpace());
+    if (!createNew_ && ClassName() != "TForm" && !HasState(csDesigning)) {
+      ReadStoredForm();
+      if (oldCreateOrder_) DoCreate();
+    }
+  }
+  if (!oldCreateOrder_) DoCreate();
+}
+
+void TForm::BeforeDestruction() {
+  DoDestroy();
+}
+
+void TForm::ReadStoredForm() {
+  if (!InitInheritedComponent(this, TForm::StaticClass()))
+    throw EResNotFound(fmt::format("Resource {} not found", ClassName()));
+}
+
+void TForm::DoCreate() {
+  if (!onCreate_) return;
+  try {
+    onCreate_(this);
+  } catch (const Exception& e) {
+    Application()->HandleException(e);
+  }
+}
+
+void TForm::DoDestroy() {
+  if (!onDestroy_) return;
+  try {
+    onDestroy_(this);
+  } catch (const Exception& e) {
+    Application()->HandleException(e);
+  }
+}
+
+void TForm::DoShow() {
+  if (onShow_) onShow_(this);
+}
+
+void TForm::DoHide() {
+  if (onHide_) onHide_(this);
+}
+
+int TForm::FrameWidth(TFormBorderStyle style) {
+  switch (style) {
+  case bsNone:
+    return 0;
+  case bsSizeable:
+  case bsSizeToolWin:
+    return 8;
+  default:
+    return 6;
+  }
+}
+
+int TForm::FrameHeight(TFormBorderStyle style) {
+  switch (style) {
+  case bsNone:
+    return 0;
+  case bsSizeable:
+    return 8 + 19;
+  case bsSizeToolWin:
+    return 8 + 15;
+  case bsToolWindow:
+    return 6 + 15;
+  default:
+    return 6 + 19;
+  }
+}
+
+int TForm::ClientWidth() const {
+  return std::max(Width() - FrameWidth(borderStyle_), 0);
+}
+int TForm::ClientHeight() const {
+  return std::max(Height() - FrameHeight(borderStyle_), 0);
+}
+void TForm::SetClientWidth(int v) {
+  SetWidth(v + FrameWidth(borderStyle_));
+}
+void TForm::SetClientHeight(int v) {
+  SetHeight(v + FrameHeight(borderStyle_));
+}
+
+void TForm::SetBorderStyle(TFormBorderStyle style) {
+  if (style == borderStyle_) return;
+  const int cw = ClientWidth();
+  const int ch = ClientHeight();
+  borderStyle_ = style;
+  SetBounds(Left(), Top(), cw + FrameWidth(style), ch + FrameHeight(style));
+  Changed(TControlChange::Appearance);
+}
+
+void TForm::SetBorderIcons(TBorderIcons icons) {
+  icons &= 0xF;
+  if (icons == borderIcons_) return;
+  borderIcons_ = icons;
+  Changed(TControlChange::Appearance);
+}
+
+void TForm::SetFormStyle(TFormStyle style) {
+  if (style == formStyle_) return;
+  formStyle_ = style;
+  Changed(TControlChange::Appearance);
+}
+
+void TForm::SetWindowState(TWindowState state) {
+  if (state == windowState_) return;
+  windowState_ = state;
+  Changed(TControlChange::Appearance);
+}
+
+void TForm::SetPixelsPerInch(int ppi) {
+  pixelsPerInch_ = ppi > 0 ? ppi : 96;
+  Font()->SetPixelsPerInch(pixelsPerInch_);
+}
+
+void TForm::SetMenu(TMainMenu* menu) {
+  if (menu == menu_) return;
+  if (menu_ != nullptr) RemoveFreeNotification(menu_);
+  menu_ = menu;
+  if (menu != nullptr) menu->FreeNotification(this);
+  Changed(TControlChange::Appearance);
+}
+
+void TForm::Notification(TComponent* component, TOperation operation) {
+  TWinControl::Notification(component, operation);
+  if (operation == TOperation::opRemove && component == static_cast<TComponent*>(menu_)) {
+    menu_ = nullptr;
+    if (!HasState(csDestroying)) Changed(TControlChange::Appearance);
+  }
+}
+
+void TForm::placeOnScreen() {
+  auto centreOn = [this](int left, int top, int width, int height) {
+    SetBounds(left + (width - Width()) / 2, top + (height - Height()) / 2, Width(), Height());
+  };
+  const TScreen* screen = Screen();
+  switch (position_) {
+  case poScreenCenter:
+  case poDesktopCenter:
+    centreOn(0, 0, screen->Width(), screen->Height());
+    break;
+  case poMainFormCenter:
+  case poOwnerFormCenter: {
+    const TForm* around =
+        position_ == poMainFormCenter ? Application()->MainForm() : ObjectAs<TForm>(Owner());
+    if (around != nullptr && around != this)
+      centreOn(around->Left(), around->Top(), around->Width(), around->Height());
+    else
+      centreOn(0, 0, screen->Width(), screen->Height());
+    break;
+  }
+  default:
+    break;
+  }
+}
+
+void TForm::ensurePeer() {
+  if (Peer() != nullptr) return;
+  if (TGuiBackend* gui = GuiBackend()) SetPeer(gui->createPeer(*this));
+}
+
+void TForm::SetVisible(bool visible) {
+  if (visible == Visible()) return;
+  if (HasState(csLoading)) {
+    initVisible(visible); // shown once loading is over (Loaded)
+    return;
+  }
+  if (!visible) {
+    TWinControl::SetVisible(false);
+    DoHide();
+    return;
+  }
+  if (!placed_) {
+    placed_ = true;
+    placeOnScreen();
+  }
+  ensurePeer();
+  TWinControl::SetVisible(true);
+  DoShow();
+}
+
+void TForm::Loaded() {
+  TWinControl::Loaded();
+  if (Visible()) {
+    initVisible(false);
+    Show();
+  }
+}
+
+bool TForm::CloseQuery() {
+  bool canClose = true;
+  if (onCloseQuery_) onCloseQuery_(this, canClose);
+  return canClose;
+}
+
+void TForm::DoClose(TCloseAction& action) {
+  if (onClose_) onClose_(this, action);
+}
+
+void TForm::Close() {
+  if (closing_) return; // a close handler that closes again
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{closing_ = true};
+  if (!CloseQuery()) return;
+  TCloseAction action = caHide;
+  if (formStyle_ == fsMDIChild) action = (borderIcons_ & (1u << biMinimize)) ? caMinimize : caNone;
+  DoClose(action);
+  if (action == caNone) return;
+  TApplication* app = Application();
+  if (app->MainForm() == this) {
+    Hide();
+    app->Terminate();
+    if (action == caFree) Release();
+    return;
+  }
+  switch (action) {
+  case caHide:
+    Hide();
+    break;
+  case caMinimize:
+    SetWindowState(wsMinimized);
+    break;
+  case caFree:
+    Hide();
+    Release();
+    break;
+  default:
+    break;
+  }
+}
+
+void TForm::Release() {
+  Application()->ReleaseLater(this);
+}
+
+void TForm::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) const {
+  if (root == this)
+    for (int i = 0; i < ComponentCount(); ++i) {
+      TComponent* c = Components(i);
+      if (!c->HasParent()) proc(c);
+    }
+  TWinControl::GetChildren(proc, root);
 }
 
 } // namespace keltk

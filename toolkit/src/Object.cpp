@@ -2,6 +2,7 @@
 
 #include "keltk/PropInfo.h"
 #include "keltk/StrUtils.h"
+#include "keltk/Toolkit.h"
 
 #include <dlfcn.h>
 
@@ -105,6 +106,7 @@ void UnregisterClass(const TClassInfo& info) {
 }
 
 const TClassInfo* FindClass(std::string_view className) {
+  RegisterToolkitClasses(); // the toolkit's own classes are always known
   for (const TClassInfo* c : classRegistry())
     if (SameText(c->name, className)) return c;
   return nullptr;

@@ -16,7 +16,10 @@ namespace keltk {
 class TForm;
 class TGuiBackend;
 
+class Exception;
+
 using TIdleEvent = Event<void(TObject* Sender, bool& Done)>;
+using TExceptionEvent = Event<void(TObject* Sender, const Exception& E)>;
 
 class TApplication : public TComponent {
 public:
@@ -65,6 +68,13 @@ public:
   // Frees every queued component now.
   void FreeReleased();
 
+  // Reports an exception that an event handler let escape where nobody can take
+  // it (a form's OnCreate, for one): OnException when assigned, else a message box
+  // with the exception's message.
+  void HandleException(const Exception& e);
+  const TExceptionEvent& OnException() const { return onException_; }
+  void SetOnException(const TExceptionEvent& handler) { onException_ = handler; }
+
   // The window system this application runs on, or null (model only).
   TGuiBackend* GuiBackend() const { return backend_; }
   void SetGuiBackend(TGuiBackend* backend) { backend_ = backend; }
@@ -74,6 +84,7 @@ protected:
 
 private:
   TIdleEvent onIdle_;
+  TExceptionEvent onException_;
   TForm* mainForm_ = nullptr;
   std::string title_;
   bool terminated_ = false;

@@ -16,6 +16,7 @@ namespace keltk {
 
 class TApplication;
 class TControl;
+class TFont;
 
 // What changed on a control, so that its peer refreshes only that.
 enum class TControlChange {
@@ -60,6 +61,9 @@ public:
   virtual std::unique_ptr<TControlPeer> createPeer(TControl& control) = 0;
   virtual int screenWidth() const = 0;
   virtual int screenHeight() const = 0;
+  // The size `text` takes in `font` on one line; false when the backend cannot
+  // tell (the model then estimates it).
+  virtual bool measureText(const TFont& font, const std::string& text, int& width, int& height);
 };
 
 // The backend of the current application object, or null.

@@ -94,4 +94,21 @@ public:
   const char* ClassName() const override { return "EInvalidGraphic"; }
 };
 
+// A stored form (or other resource) that a class needs is missing.
+class EResNotFound : public Exception {
+public:
+  using Exception::Exception;
+  ~EResNotFound() override;
+  const char* ClassName() const override { return "EResNotFound"; }
+};
+
+// An operation the object cannot take in its current state (a value outside the
+// accepted range, for one).
+class EInvalidOperation : public Exception {
+public:
+  using Exception::Exception;
+  ~EInvalidOperation() override;
+  const char* ClassName() const override { return "EInvalidOperation"; }
+};
+
 } // namespace keltk

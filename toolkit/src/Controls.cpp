@@ -1,0 +1,320 @@
+#include "keltk/Controls.h"
+
+#include "keltk/Exception.h"
+#include "keltk/PropInfo.h"
+
+#include <algorithm>
+#include <fmt/format.h>
+
+namespace keltk {
+
+const EnumInfo& AlignInfo() {
+  static const EnumInfo info = EnumInfo::sequence(
+      "TAlign", {"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient", "alCustom"});
+  return info;
+}
+
+const EnumInfo& AlignmentInfo() {
+  static const EnumInfo info =
+      EnumInfo::sequence("TAlignment", {"taLeftJustify", "taRightJustify", "taCenter"});
+  return info;
+}
+
+// ---- TControl -----------------------------------------------------------------
+
+TControl::TControl(TComponent* owner) : TComponent(owner), font_(std::make_unique<TFont>()) {
+  font_->SetOnChange(TNotifyEvent::bind<&TControl::fontChanged>(this));
+}
+
+TControl::~TControl() {
+  IncludeState(csDestroying);
+  peer_.reset();
+  if (parent_ != nullptr) parent_->RemoveControl(this);
+}
+
+const TClassInfo& TControl::StaticClass() {
+  // Every control stores its place and size; the rest is published by the classes
+  // that show it.
+  static TClassInfo info("TControl", &TComponent::StaticClass(), [](TClassInfo& i) {
+    ClassBuilder<TControl> b(i);
+    b.integer("Left", &TControl::Left, &TControl::SetLeft);
+    b.integer("Top", &TControl::Top, &TControl::SetTop);
+    b.integer("Width", &TControl::Width, &TControl::SetWidth);
+    b.integer("Height", &TControl::Height, &TControl::SetHeight);
+  });
+  return info;
+}
+
+void TControl::Changed(TControlChange what) {
+  if (peer_) peer_->changed(what);
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+  width = std::max(width, 0);
+  height = std::max(height, 0);
+  if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  left_ = left;
+  top_ = top;
+  width_ = width;
+  height_ = height;
+  Changed(TControlChange::Bounds);
+  if (parent_ != nullptr && align_ != alNone && align_ != alCustom) parent_->Realign();
+}
+
+void TControl::SetAlign(TAlign align) {
+  if (align == align_) return;
+  align_ = align;
+  if (parent_ != nullptr) parent_->Realign();
+}
+
+void TControl::SetVisible(bool visible) {
+  if (visible == visible_) return;
+  visible_ = visible;
+  Changed(TControlChange::Visible);
+  if (parent_ != nullptr && align_ != alNone) parent_->Realign();
+}
+
+void TControl::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  Changed(TControlChange::Enabled);
+}
+
+void TControl::SetText(const std::string& text) {
+  if (text == text_) return;
+  text_ = text;
+  Changed(TControlChange::Text);
+}
+
+void TControl::SetColor(TColor color) {
+  if (color != color_) {
+    color_ = color;
+    Changed(TControlChange::Color);
+    if (auto* self = ObjectAs<TWinControl>(this)) self->NotifyChildrenColorChanged();
+  }
+  parentColor_ = false;
+}
+
+void TControl::SetParentColor(bool value) {
+  if (value == parentColor_) return;
+  parentColor_ = value;
+  if (value) ParentColorChanged();
+}
+
+void TControl::ParentColorChanged() {
+  if (!parentColor_ || parent_ == nullptr) return;
+  SetColor(parent_->Color());
+  parentColor_ = true;
+}
+
+void TControl::SetParentFont(bool value) {
+  if (value == parentFont_) return;
+  parentFont_ = value;
+  if (value) ParentFontChanged();
+}
+
+void TControl::ParentFontChanged() {
+  if (!parentFont_ || parent_ == nullptr) return;
+  syncingFont_ = true;
+  font_->Assign(parent_->Font());
+  syncingFont_ = false;
+}
+
+void TControl::fontChanged(TObject*) {
+  if (!syncingFont_) parentFont_ = false;
+  Changed(TControlChange::Font);
+  if (auto* self = ObjectAs<TWinControl>(this)) self->NotifyChildrenFontChanged();
+}
+
+void TControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  if (parent == this) throw EComponentError("A control cannot be its own parent");
+  for (TWinControl* p = parent; p != nullptr; p = p->Parent())
+    if (p == static_cast<TControl*>(this))
+      throw EComponentError("A control cannot be placed inside its own child");
+  if (parent_ != nullptr) parent_->RemoveControl(this);
+  if (parent != nullptr) parent->InsertControl(this);
+}
+
+void TControl::Click() {
+  if (onClick_) onClick_(this);
+}
+
+void TControl::Invalidate() {
+  if (peer_) peer_->invalidate();
+}
+
+void TControl::Update() {
+  if (peer_) peer_->update();
+}
+
+void TControl::Repaint() {
+  if (peer_) peer_->repaint();
+}
+
+TComponent* TControl::GetParentComponent() const {
+  return parent_;
+}
+
+void TControl::SetParentComponent(TComponent* parent) {
+  if (auto* win = ObjectAs<TWinControl>(parent)) SetParent(win);
+}
+
+void TControl::Loaded() {
+  TComponent::Loaded();
+  // Stored data may name ParentFont/ParentColor before or after the parent is set.
+  ParentFontChanged();
+  ParentColorChanged();
+}
+
+// ---- TWinControl --------------------------------------------------------------
+
+TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
+
+TWinControl::~TWinControl() {
+  // Leave the parent while this is still a TWinControl, so its tab list forgets it.
+  IncludeState(csDestroying);
+  if (Parent() != nullptr) Parent()->RemoveControl(this);
+  while (!controls_.empty()) {
+    TControl* last = controls_.back();
+    RemoveControl(last);
+    FreeObject(last);
+  }
+}
+
+const TClassInfo& TWinControl::StaticClass() {
+  static TClassInfo info("TWinControl", &TControl::StaticClass());
+  return info;
+}
+
+TControl* TWinControl::Controls(int index) const {
+  if (index < 0 || index >= ControlCount())
+    throw EListError(fmt::format("List index out of bounds ({})", index));
+  return controls_[static_cast<std::size_t>(index)];
+}
+
+void TWinControl::InsertControl(TControl* control) {
+  if (control == nullptr || control->parent_ == this) return;
+  controls_.push_back(control);
+  control->parent_ = this;
+  if (auto* win = ObjectAs<TWinControl>(control)) {
+    tabList_.push_back(win);
+    if (win->pendingTabOrder_ >= 0) {
+      const int order = win->pendingTabOrder_;
+      win->pendingTabOrder_ = -1;
+      win->SetTabOrder(order);
+    }
+  }
+  control->ParentFontChanged();
+  control->ParentColorChanged();
+  // A control added to a shown form gets its window at once.
+  if (Peer() != nullptr && control->Peer() == nullptr)
+    if (TGuiBackend* gui = GuiBackend()) control->SetPeer(gui->createPeer(*control));
+  control->Changed(TControlChange::Parent);
+  if (control->Align() != alNone) Realign();
+}
+
+void TWinControl::RemoveControl(TControl* control) {
+  auto it = std::find(controls_.begin(), controls_.end(), control);
+  if (it == controls_.end()) return;
+  controls_.erase(it);
+  if (auto* win = ObjectAs<TWinControl>(control)) {
+    const int order = win->TabOrder();
+    tabList_.erase(std::remove(tabList_.begin(), tabList_.end(), win), tabList_.end());
+    win->pendingTabOrder_ = order; // kept for a later parent, as the stored value
+  }
+  control->parent_ = nullptr;
+  if (!control->HasState(csDestroying)) control->Changed(TControlChange::Parent);
+  if (control->Align() != alNone) Realign();
+}
+
+int TWinControl::TabOrder() const {
+  const TWinControl* parent = Parent();
+  if (parent == nullptr) return pendingTabOrder_;
+  auto it = std::find(parent->tabList_.begin(), parent->tabList_.end(), this);
+  return it == parent->tabList_.end() ? -1 : static_cast<int>(it - parent->tabList_.begin());
+}
+
+void TWinControl::SetTabOrder(int order) {
+  TWinControl* parent = Parent();
+  if (parent == nullptr) {
+    pendingTabOrder_ = order;
+    return;
+  }
+  auto& list = parent->tabList_;
+  const int current = TabOrder();
+  if (current < 0) return;
+  order = std::clamp(order, 0, static_cast<int>(list.size()) - 1);
+  if (order == current) return;
+  list.erase(list.begin() + current);
+  list.insert(list.begin() + order, this);
+}
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+  const bool resized = width != Width() || height != Height();
+  TControl::SetBounds(left, top, width, height);
+  if (resized) Realign();
+}
+
+void TWinControl::Realign() {
+  if (realigning_) return;
+  realigning_ = true;
+  TRect area{0, 0, ClientWidth(), ClientHeight()};
+  auto place = [](TControl* c, int l, int t, int w, int h) { c->SetBounds(l, t, w, h); };
+  for (TAlign pass : {alTop, alBottom, alLeft, alRight, alClient})
+    for (TControl* c : controls_) {
+      if (c->Align() != pass || !c->Visible()) continue;
+      switch (pass) {
+      case alTop:
+        place(c, area.Left, area.Top, area.Width(), c->Height());
+        area.Top += c->Height();
+        break;
+      case alBottom:
+        place(c, area.Left, area.Bottom - c->Height(), area.Width(), c->Height());
+        area.Bottom -= c->Height();
+        break;
+      case alLeft:
+        place(c, area.Left, area.Top, c->Width(), area.Height());
+        area.Left += c->Width();
+        break;
+      case alRight:
+        place(c, area.Right - c->Width(), area.Top, c->Width(), area.Height());
+        area.Right -= c->Width();
+        break;
+      default:
+        place(c, area.Left, area.Top, area.Width(), area.Height());
+        break;
+      }
+    }
+  realigning_ = false;
+}
+
+void TWinControl::GetChildren(const std::function<void(TComponent*)>& proc,
+                              TComponent* root) const {
+  for (TControl* c : controls_)
+    if (c->Owner() == root) proc(c);
+}
+
+void TWinControl::NotifyChildrenFontChanged() {
+  auto children = controls_;
+  for (TControl* c : children)
+    c->ParentFontChanged();
+}
+
+void TWinControl::NotifyChildrenColorChanged() {
+  auto children = controls_;
+  for (TControl* c : children)
+    c->ParentColorChanged();
+}
+
+// ---- TGraphicControl ----------------------------------------------------------
+
+TGraphicControl::TGraphicControl(TComponent* owner) : TControl(owner) {}
+TGraphicControl::~TGraphicControl() = default;
+
+const TClassInfo& TGraphicControl::StaticClass() {
+  static TClassInfo info("TGraphicControl", &TControl::StaticClass());
+  return info;
+}
+
+} // namespace keltk
