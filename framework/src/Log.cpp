@@ -1,5 +1,6 @@
 #include "kelvarin/Log.h"
 
+#include "TypeInfo.h"
 #include "kelvarin/ExceptionReport.h"
 #include "kelvarin/Origin.h"
 #include "kelvarin/manager.h"
@@ -27,18 +28,6 @@ TMethodSite siteCreate{"TLog.Create"};
 TMethodSite siteLogIt{"TLog.LogIt"};
 TMethodSite siteSetItemsToLog{"TLog.SetItemsToLog"};
 TMethodSite siteDumpLog{"TLog.DumpLog"};
-
-const keltk::EnumInfo& logKindInfo() {
-  static const keltk::EnumInfo info = keltk::EnumInfo::sequence(
-      "TLogKind", {"lkTotal", "lkAction", "lkError", "lkCommand", "lkMessage", "lkUser"});
-  return info;
-}
-
-const keltk::EnumInfo& dumpOnInfo() {
-  static const keltk::EnumInfo info =
-      keltk::EnumInfo::sequence("TLogDumpOn", {"doNever", "doEachNewItem", "doClosingManager"});
-  return info;
-}
 
 constexpr char kKindLetters[] = {'\0', 'A', 'E', 'C', 'M', 'U'};
 constexpr std::size_t kOriginWidth = 20;
@@ -144,10 +133,10 @@ const keltk::TClassInfo& TLog::StaticClass() {
       "TLog", &keltk::TPersistent::StaticClass(), [](keltk::TClassInfo& i) {
         keltk::ClassBuilder<TLog> b(i);
         b.string("DumpFile", &TLog::DumpFile, &TLog::SetDumpFile);
-        b.enumeration("DumpOn", dumpOnInfo(), &TLog::DumpOn, &TLog::SetDumpOn)
+        b.enumeration("DumpOn", detail::logDumpOnInfo(), &TLog::DumpOn, &TLog::SetDumpOn)
             .defaultValue(doClosingManager);
         b.boolean("DumpStats", &TLog::DumpStats, &TLog::SetDumpStats).defaultValue(1);
-        b.set("ItemsToLog", logKindInfo(), &TLog::ItemsToLog, &TLog::SetItemsToLog)
+        b.set("ItemsToLog", detail::logKindInfo(), &TLog::ItemsToLog, &TLog::SetItemsToLog)
             .defaultValue(kDefaultItemsToLog.bits());
       });
   return info;

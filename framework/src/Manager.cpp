@@ -1,5 +1,6 @@
 #include "kelvarin/manager.h"
 
+#include "TypeInfo.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/ExceptionReport.h"
 #include "kelvarin/plugin.h"
@@ -29,19 +30,6 @@ TMethodSite siteSetLoadOptions{"TulmKelMan.SetLoadOptions"};
 TMethodSite siteSetPluginFolder{"TulmKelMan.SetPluginFolder"};
 TMethodSite siteSetPluginExtension{"TulmKelMan.SetPluginExtension"};
 
-const keltk::EnumInfo& loadOptionInfo() {
-  static const keltk::EnumInfo info =
-      keltk::EnumInfo::sequence("TLoadOption", {"loBreakLoopOnError"});
-  return info;
-}
-
-const keltk::EnumInfo& propToMonitorInfo() {
-  static const keltk::EnumInfo info = keltk::EnumInfo::sequence(
-      "TPropToMonitor", {"pmLoadOptions", "pmPluginExtension", "pmPluginFolder", "pmItemsToLog",
-                         "pmPluginsTopLevelMenu"});
-  return info;
-}
-
 // The toolkit's classes all live in one module; so do the framework's.
 bool toolkitInAnotherModule() {
   return keltk::TComponent::StaticClass().moduleBase() != TulmKelMan::StaticClass().moduleBase();
@@ -55,14 +43,14 @@ const keltk::TClassInfo& TulmKelMan::StaticClass() {
         keltk::ClassBuilder<TulmKelMan> b(i);
         b.componentFactory();
         b.string("About", &TulmKelMan::About, &TulmKelMan::SetAbout);
-        b.set("LoadOptions", loadOptionInfo(), &TulmKelMan::LoadOptions,
+        b.set("LoadOptions", detail::loadOptionInfo(), &TulmKelMan::LoadOptions,
               &TulmKelMan::SetLoadOptions);
         b.object("Log", &TulmKelMan::Log);
         b.string("PluginExtension", &TulmKelMan::PluginExtension, &TulmKelMan::SetPluginExtension);
         b.string("PluginFolder", &TulmKelMan::PluginFolder, &TulmKelMan::SetPluginFolder);
         b.component("PluginsTopLevelMenu", &TulmKelMan::PluginsTopLevelMenu,
                     &TulmKelMan::SetPluginsTopLevelMenu);
-        b.set("PropsToMonitor", propToMonitorInfo(), &TulmKelMan::PropsToMonitor,
+        b.set("PropsToMonitor", detail::propToMonitorInfo(), &TulmKelMan::PropsToMonitor,
               &TulmKelMan::SetPropsToMonitor);
         b.event("OnMessage", &TulmKelMan::OnMessage, &TulmKelMan::SetOnMessage);
         b.event("OnAfterLoad", &TulmKelMan::OnAfterLoad, &TulmKelMan::SetOnAfterLoad);

@@ -1,5 +1,6 @@
 #include "kelvarin/plugin.h"
 
+#include "TypeInfo.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
 #include "kelvarin/ExceptionReport.h"
@@ -21,13 +22,6 @@ TMethodSite siteWriteState{"TulmKel.WriteState"};
 TMethodSite siteFinalize{"TulmKel.Finalize"};
 TMethodSite siteLogIt{"TulmKel.LogIt"};
 
-const keltk::EnumInfo& propToMonitorInfo() {
-  static const keltk::EnumInfo info = keltk::EnumInfo::sequence(
-      "TPropToMonitor", {"pmLoadOptions", "pmPluginExtension", "pmPluginFolder", "pmItemsToLog",
-                         "pmPluginsTopLevelMenu"});
-  return info;
-}
-
 } // namespace
 
 const keltk::TClassInfo& TulmKel::StaticClass() {
@@ -40,7 +34,7 @@ const keltk::TClassInfo& TulmKel::StaticClass() {
         b.string("DeepName", &TulmKel::DeepName, &TulmKel::SetDeepName);
         b.integer("MaxInstances", &TulmKel::MaxInstances, &TulmKel::SetMaxInstances)
             .defaultValue(1);
-        b.set("PropsToMonitor", propToMonitorInfo(), &TulmKel::PropsToMonitor,
+        b.set("PropsToMonitor", detail::propToMonitorInfo(), &TulmKel::PropsToMonitor,
               &TulmKel::SetPropsToMonitor);
         b.string("Version", &TulmKel::Version, &TulmKel::SetVersion);
         b.event("OnInitialize", &TulmKel::OnInitialize, &TulmKel::SetOnInitialize);
