@@ -132,7 +132,7 @@ void TulmKelMan::Notification(keltk::TComponent* component, keltk::TOperation op
     pluginsTopLevelMenu_ = nullptr;
 }
 
-void TulmKelMan::SetPluginsTopLevelMenu(keltk::TComponent* menu) {
+void TulmKelMan::SetPluginsTopLevelMenu(keltk::TMenuItem* menu) {
   if (menu == pluginsTopLevelMenu_) return;
   if (pluginsTopLevelMenu_ != nullptr) pluginsTopLevelMenu_->RemoveFreeNotification(this);
   pluginsTopLevelMenu_ = menu;

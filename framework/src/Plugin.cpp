@@ -9,6 +9,7 @@
 #include "kelvarin/manager.h"
 
 #include <keltk/PropInfo.h>
+#include <keltk/Resources.h>
 
 namespace kelvarin {
 
@@ -26,7 +27,7 @@ TMethodSite siteLogIt{"TulmKel.LogIt"};
 
 const keltk::TClassInfo& TulmKel::StaticClass() {
   static keltk::TClassInfo info(
-      "TulmKel", &keltk::TComponent::StaticClass(), [](keltk::TClassInfo& i) {
+      "TulmKel", &keltk::TDataModule::StaticClass(), [](keltk::TClassInfo& i) {
         keltk::ClassBuilder<TulmKel> b(i);
         b.string("About", &TulmKel::About, &TulmKel::SetAbout);
         b.string("Author", &TulmKel::Author, &TulmKel::SetAuthor);
@@ -56,7 +57,7 @@ const keltk::TClassInfo& TulmKel::StaticClass() {
   return info;
 }
 
-TulmKel::TulmKel(keltk::TComponent* owner) : TComponent(owner) {
+TulmKel::TulmKel(keltk::TComponent* owner) : TDataModule(owner) {
   siteCreate.step = 1;
   GuardedPassOn(this, siteCreate, [&] {
     siteCreate.step = 3;
@@ -90,17 +91,32 @@ TulmKel::~TulmKel() {
 
 void TulmKel::Loaded() {
   siteLoaded.step = 1;
-  GuardedPassOn(this, siteLoaded, [&] { TComponent::Loaded(); });
+  GuardedPassOn(this, siteLoaded, [&] { TDataModule::Loaded(); });
 }
 
 void TulmKel::ReadState(keltk::TReader& reader) {
   siteReadState.step = 1;
-  GuardedPassOn(this, siteReadState, [&] { TComponent::ReadState(reader); });
+  GuardedPassOn(this, siteReadState, [&] { TDataModule::ReadState(reader); });
 }
 
 void TulmKel::WriteState(keltk::TWriter& writer) {
   siteWriteState.step = 1;
-  GuardedPassOn(this, siteWriteState, [&] { TComponent::WriteState(writer); });
+  GuardedPassOn(this, siteWriteState, [&] { TDataModule::WriteState(writer); });
+}
+
+void TulmKel::ReadStoredForm() {
+  siteCreate.step = 7;
+  GuardedPassOn(this, siteCreate, [&] {
+    // TulmKel itself has no stored form; its descendants read theirs from here down.
+    if (ClassName() == "TulmKel") return;
+    if (keltk::InitInheritedComponent(this, TulmKel::StaticClass())) return;
+    TKelMethodResult result = smrUnexpectedError;
+    const std::string className = ClassName();
+    LogIt(
+        FormatError(&EulmKelCreationError::StaticClass(), result, E019, {keltk::VarStr(className)}),
+        lkError);
+    RaiseResult(result);
+  });
 }
 
 TKelMethodResult TulmKel::Finalize() {

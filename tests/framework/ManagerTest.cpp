@@ -334,7 +334,7 @@ TEST_F(ManagerTest, BadStoredDataIsReportedAndPassedOn) {
 }
 
 TEST_F(ManagerTest, ForgetsAFreedTopLevelMenu) {
-  auto* menu = keltk::CreateObject<keltk::TComponent>(nullptr);
+  auto* menu = keltk::CreateObject<keltk::TMenuItem>(nullptr);
   manager->SetPluginsTopLevelMenu(menu);
   EXPECT_EQ(manager->PluginsTopLevelMenu(), menu);
   keltk::FreeObject(menu);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <keltk/Application.h>
 #include <keltk/Component.h>
+#include <keltk/Menus.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,8 +44,8 @@ public:
   void SetPluginExtension(const std::string& extension);
   const std::string& PluginFolder() const { return pluginFolder_; }
   void SetPluginFolder(const std::string& folder);
-  keltk::TComponent* PluginsTopLevelMenu() const { return pluginsTopLevelMenu_; }
-  void SetPluginsTopLevelMenu(keltk::TComponent* menu);
+  keltk::TMenuItem* PluginsTopLevelMenu() const { return pluginsTopLevelMenu_; }
+  void SetPluginsTopLevelMenu(keltk::TMenuItem* menu);
   TPropsToMonitorSet PropsToMonitor() const { return propsToMonitor_; }
   void SetPropsToMonitor(TPropsToMonitorSet props) { propsToMonitor_ = props; }
 
@@ -138,7 +139,7 @@ private:
   keltk::ObjectPtr<TLog> log_;
   std::string pluginExtension_;
   std::string pluginFolder_;
-  keltk::TComponent* pluginsTopLevelMenu_ = nullptr;
+  keltk::TMenuItem* pluginsTopLevelMenu_ = nullptr;
   TPropsToMonitorSet propsToMonitor_;
 
   TEventOnMessage onMessage_;

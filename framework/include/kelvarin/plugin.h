@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <keltk/Application.h>
 #include <keltk/Component.h>
+#include <keltk/DataModule.h>
 #include <string>
 #include <string_view>
 
@@ -28,7 +29,7 @@ using TEventOnAnyPluginAfterUnload =
     keltk::Event<void(TulmKel* PluginPtr, const std::string& FileName)>;
 using TEventOnAnyPluginBeforeUnload = keltk::Event<void(TulmKel* Plugin)>;
 
-class TulmKel : public keltk::TComponent {
+class TulmKel : public keltk::TDataModule {
 public:
   explicit TulmKel(keltk::TComponent* owner);
   ~TulmKel() override;
@@ -112,6 +113,10 @@ public:
   void WriteState(keltk::TWriter& writer) override;
 
 protected:
+  // Reads the stored forms of the classes below TulmKel; a plug-in class without
+  // one cannot be created (E019).
+  void ReadStoredForm() override;
+
   bool initialized_ = false;
   bool finalized_ = false;
 
