@@ -64,6 +64,13 @@ public:
   // The size `text` takes in `font` on one line; false when the backend cannot
   // tell (the model then estimates it).
   virtual bool measureText(const TFont& font, const std::string& text, int& width, int& height);
+  // Writes what `control` shows (a form: its client area) to a PNG file; false
+  // when the control has no window or the file cannot be written.
+  virtual bool grabToPng(const TControl& control, const std::string& path) {
+    (void)control;
+    (void)path;
+    return false;
+  }
 };
 
 // The backend of the current application object, or null.

@@ -1,0 +1,43 @@
+// Starting and stopping the Qt Widgets window system for a program.
+//
+// A host calls InstallQtBackend (or keeps a QtBackendScope) at the top of main,
+// before it creates forms; from then on shown forms get real windows, the
+// application's Run waits in Qt's event loop and ShowMessage opens a modal box.
+// The header needs no Qt: QWidget is only named.
+#pragma once
+
+#include <string>
+
+class QWidget;
+
+namespace keltk {
+
+class TControl;
+
+// Makes Qt the window system of the current application object (Application()).
+// Creates the QApplication when the program has none; Qt keeps referring to argc
+// and argv, so both must outlive it. Calling it again while installed does nothing.
+void InstallQtBackend(int& argc, char** argv);
+
+// Takes every window the backend made away, unregisters the backend and destroys
+// the QApplication if InstallQtBackend made it. Refused (false) while an event
+// loop or message box of the backend is running. Runs by itself at program exit
+// when the program did not call it, before the application object is destroyed.
+bool UninstallQtBackend();
+
+bool QtBackendInstalled();
+
+// Installs for the lifetime of a scope, e.g. in main.
+class QtBackendScope {
+public:
+  QtBackendScope(int& argc, char** argv) { InstallQtBackend(argc, argv); }
+  ~QtBackendScope() { UninstallQtBackend(); }
+  QtBackendScope(const QtBackendScope&) = delete;
+  QtBackendScope& operator=(const QtBackendScope&) = delete;
+};
+
+// The widget that shows `control`, or null while it has none (form not shown yet,
+// backend not installed).
+QWidget* PeerWidget(const TControl& control);
+
+} // namespace keltk

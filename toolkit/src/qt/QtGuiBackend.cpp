@@ -1,0 +1,372 @@
+#include "QtGuiBackend.h"
+
+#include "QtConvert.h"
+#include "QtPeer.h"
+#include "keltk/Application.h"
+#include "keltk/Dialogs.h"
+#include "keltk/ExtCtrls.h"
+#include "keltk/Forms.h"
+#include "keltk/Gauges.h"
+#include "keltk/QtBackend.h"
+#include "keltk/StdCtrls.h"
+#include "keltk/StrUtils.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QEventLoop>
+#include <QFontMetrics>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QScreen>
+#include <algorithm>
+#include <cstdio>
+
+namespace keltk::qt {
+
+// Tells the backend when the application it serves is freed first.
+class ApplicationWatch : public TComponent {
+public:
+  explicit ApplicationWatch(QtGuiBackend& backend) : TComponent(nullptr), backend_(backend) {}
+  ~ApplicationWatch() override = default;
+  static const TClassInfo& StaticClass() {
+    static TClassInfo info("TQtApplicationWatch", &TComponent::StaticClass());
+    return info;
+  }
+  const TClassInfo& ClassType() const override { return StaticClass(); }
+
+protected:
+  void Notification(TComponent* component, TOperation operation) override {
+    TComponent::Notification(component, operation);
+    if (operation == TOperation::opRemove && component == backend_.application())
+      backend_.forgetApplication();
+  }
+
+private:
+  QtGuiBackend& backend_;
+};
+
+namespace {
+
+QAbstractEventDispatcher* guiDispatcher() {
+  QCoreApplication* app = QCoreApplication::instance();
+  return app != nullptr ? QAbstractEventDispatcher::instance(app->thread()) : nullptr;
+}
+
+// Pops what was pushed, however the scope is left.
+template <class T> struct Pushed {
+  Pushed(std::vector<T>& stack, T value) : stack(stack) { stack.push_back(std::move(value)); }
+  ~Pushed() { stack.pop_back(); }
+  Pushed(const Pushed&) = delete;
+  Pushed& operator=(const Pushed&) = delete;
+  std::vector<T>& stack;
+};
+
+} // namespace
+
+QtGuiBackend::QtGuiBackend(TApplication& app)
+    : app_(&app),
+      watch_(CreateObject<ApplicationWatch>(*this), [](ApplicationWatch* w) { FreeObject(w); }) {
+  app.FreeNotification(watch_.get());
+  if (QAbstractEventDispatcher* dispatcher = guiDispatcher())
+    idleConnection_ =
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] { idle(); });
+  app.SetGuiBackend(this);
+}
+
+QtGuiBackend::~QtGuiBackend() {
+  shutdown();
+}
+
+void QtGuiBackend::shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  // Peers only reach widgets through QPointers, so the order does not matter:
+  // a child whose widget went with its parent's finds nothing left to delete.
+  std::vector<QtPeer*> peers;
+  peers.reserve(peers_.size());
+  for (const auto& entry : peers_)
+    peers.push_back(entry.second);
+  for (QtPeer* peer : peers)
+    if (peer->control().Peer() == peer) peer->control().SetPeer(nullptr);
+  if (QCoreApplication::instance() != nullptr)
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QObject::disconnect(idleConnection_);
+  if (app_ != nullptr) {
+    if (app_->GuiBackend() == this) app_->SetGuiBackend(nullptr);
+    app_->RemoveFreeNotification(watch_.get());
+    app_ = nullptr;
+  }
+  watch_.reset();
+  kept_ = nullptr;
+}
+
+// ---- Event loop and idle steps ------------------------------------------------------
+
+void QtGuiBackend::runEventLoop(TApplication& app) {
+  if (shutDown_ || QCoreApplication::instance() == nullptr) return;
+  QEventLoop loop;
+  {
+    Pushed<std::pair<QEventLoop*, TApplication*>> running(runLoops_, {&loop, &app});
+    loop.exec();
+  }
+  rethrowKept();
+}
+
+void QtGuiBackend::processMessages() {
+  if (shutDown_ || QCoreApplication::instance() == nullptr) return;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  rethrowKept();
+}
+
+void QtGuiBackend::quit() {
+  for (const auto& entry : runLoops_)
+    entry.first->exit(0);
+}
+
+TApplication* QtGuiBackend::idleTarget() const {
+  return runLoops_.empty() ? app_ : runLoops_.back().second;
+}
+
+void QtGuiBackend::idle() {
+  // An idle handler that runs a loop of its own (a message box) gets no idle
+  // steps from it.
+  if (inIdle_ || shutDown_) return;
+  TApplication* app = idleTarget();
+  if (app == nullptr) return;
+  inIdle_ = true;
+  bool done = true;
+  try {
+    if (!dispatching()) {
+      done = app->Idle();
+    } else if (const TIdleEvent& onIdle = app->OnIdle()) {
+      // A modal loop run from an event handler: forms queued for release stay
+      // queued, as one of them may be the form whose handler is waiting here.
+      onIdle(app, done);
+    }
+  } catch (const Exception& e) {
+    report(e);
+  } catch (...) {
+    keep(std::current_exception());
+  }
+  inIdle_ = false;
+  // Not done: make the loop go round at once instead of waiting, so that it is
+  // about to wait again and the next idle step follows.
+  if (!done)
+    if (QAbstractEventDispatcher* dispatcher = guiDispatcher()) dispatcher->wakeUp();
+}
+
+// ---- Exceptions from event handlers ---------------------------------------------------
+
+void QtGuiBackend::report(const Exception& e) {
+  TApplication* app = app_ != nullptr ? app_ : Application();
+  try {
+    app->HandleException(e);
+  } catch (const Exception& again) {
+    // The handler for exceptions failed itself: say so the plain way.
+    try {
+      ShowMessage(again.Message());
+    } catch (...) {
+      keep(std::current_exception());
+    }
+  } catch (...) {
+    keep(std::current_exception());
+  }
+}
+
+void QtGuiBackend::keep(std::exception_ptr error) {
+  if (!kept_) kept_ = std::move(error);
+  // Unwind to the code that started our loops; it throws the exception again.
+  for (const auto& entry : runLoops_)
+    entry.first->exit(1);
+  for (const QPointer<QDialog>& box : boxes_)
+    if (box) box->done(0);
+}
+
+void QtGuiBackend::rethrowKept() {
+  if (!kept_) return;
+  std::rethrow_exception(std::exchange(kept_, nullptr));
+}
+
+// ---- Message box ----------------------------------------------------------------------
+
+void QtGuiBackend::showMessage(const std::string& text) {
+  if (shutDown_ || QCoreApplication::instance() == nullptr) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return;
+  }
+  std::string title = app_ != nullptr ? app_->Title() : std::string();
+  if (title.empty()) title = ChangeFileExt(ExtractFileName(TApplication::ExeName()), "");
+  // No parent window: the box must survive any form being freed while it waits.
+  QMessageBox box(QMessageBox::NoIcon, toQString(title), toQString(text), QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
+  box.setWindowModality(Qt::ApplicationModal);
+  {
+    Pushed<QPointer<QDialog>> shown(boxes_, QPointer<QDialog>(&box));
+    box.exec();
+  }
+  rethrowKept();
+}
+
+// ---- Peers ------------------------------------------------------------------------------
+
+std::unique_ptr<TControlPeer> QtGuiBackend::createPeer(TControl& control) {
+  if (shutDown_ || QCoreApplication::instance() == nullptr) return nullptr;
+  const TWinControl* parent = control.Parent();
+  QWidget* parentWidget = widgetOf(parent);
+  // A form without a parent is a window of its own; anything else needs a shown parent.
+  if (parentWidget == nullptr && (parent != nullptr || ObjectAs<TForm>(&control) == nullptr))
+    return nullptr;
+  std::unique_ptr<QtPeer> peer = makePeer(control, parentWidget);
+  if (auto* win = ObjectAs<TWinControl>(&control)) buildChildren(*win);
+  peer->applyAll();
+  if (parent != nullptr) restack(*parent);
+  return peer;
+}
+
+std::unique_ptr<QtPeer> QtGuiBackend::makePeer(TControl& control, QWidget* parentWidget) {
+  if (auto* form = ObjectAs<TForm>(&control)) return makeFormPeer(*this, *form, parentWidget);
+  if (ObjectAs<TButton>(&control) != nullptr) return makeButtonPeer(*this, control, parentWidget);
+  if (ObjectAs<TEdit>(&control) != nullptr) return makeEditPeer(*this, control, parentWidget);
+  if (ObjectAs<TLabel>(&control) != nullptr) return makeLabelPeer(*this, control, parentWidget);
+  if (ObjectAs<TBevel>(&control) != nullptr) return makeBevelPeer(*this, control, parentWidget);
+  if (ObjectAs<TGauge>(&control) != nullptr) return makeGaugePeer(*this, control, parentWidget);
+  return makePlainPeer(*this, control, parentWidget);
+}
+
+void QtGuiBackend::buildChildren(TWinControl& parent) {
+  if (widgetOf(&parent) == nullptr) return;
+  for (int i = 0; i < parent.ControlCount(); ++i) {
+    TControl* child = parent.Controls(i);
+    if (QtPeer* existing = peerOf(child)) {
+      // Made for an earlier parent: it moves into this one.
+      existing->changed(TControlChange::Parent);
+      continue;
+    }
+    child->SetPeer(createPeer(*child));
+  }
+  restack(parent);
+}
+
+void QtGuiBackend::restack(const TWinControl& parent) {
+  std::vector<QWidget*> drawn;
+  for (int i = 0; i < parent.ControlCount(); ++i) {
+    const TControl* child = parent.Controls(i);
+    if (ObjectAs<TWinControl>(child) != nullptr) continue;
+    if (QWidget* w = widgetOf(child)) drawn.push_back(w);
+  }
+  // Lowering the last first leaves them at the bottom in the parent's order.
+  for (auto it = drawn.rbegin(); it != drawn.rend(); ++it)
+    (*it)->lower();
+}
+
+void QtGuiBackend::registerPeer(const TControl& control, QtPeer* peer) {
+  peers_[&control] = peer;
+}
+
+void QtGuiBackend::unregisterPeer(const TControl& control, QtPeer* peer) {
+  // A control whose peer is replaced registers the new one before the old goes.
+  auto it = peers_.find(&control);
+  if (it != peers_.end() && it->second == peer) peers_.erase(it);
+}
+
+QtPeer* QtGuiBackend::peerOf(const TControl* control) const {
+  if (control == nullptr) return nullptr;
+  auto it = peers_.find(control);
+  return it != peers_.end() ? it->second : nullptr;
+}
+
+QWidget* QtGuiBackend::widgetOf(const TControl* control) const {
+  QtPeer* peer = peerOf(control);
+  return peer != nullptr ? peer->widget() : nullptr;
+}
+
+// ---- Screen, text and pictures -----------------------------------------------------------
+
+int QtGuiBackend::screenWidth() const {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->geometry().width() : 1024;
+}
+
+int QtGuiBackend::screenHeight() const {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->geometry().height() : 768;
+}
+
+bool QtGuiBackend::measureText(const TFont& font, const std::string& text, int& width,
+                               int& height) {
+  if (QCoreApplication::instance() == nullptr) return false;
+  const QFontMetrics metrics(toQFont(font));
+  width = metrics.horizontalAdvance(toQString(text));
+  height = metrics.height();
+  return true;
+}
+
+bool QtGuiBackend::grabToPng(const TControl& control, const std::string& path) {
+  QWidget* w = widgetOf(&control);
+  if (w == nullptr) return false;
+  return w->grab().save(toQString(path), "PNG");
+}
+
+} // namespace keltk::qt
+
+// ---- Installing ---------------------------------------------------------------------------
+
+namespace keltk {
+
+namespace {
+
+struct QtState {
+  qt::QtGuiBackend* backend = nullptr;
+  QApplication* ownApplication = nullptr;
+};
+
+// Plain pointers: nothing here is destroyed behind the program's back.
+QtState& qtState() {
+  static QtState state;
+  return state;
+}
+
+// Uninstalls when the program ends (or this copy of the toolkit is unloaded)
+// without having done so. Made after the application object, so it goes first.
+struct ExitHook {
+  ~ExitHook() { UninstallQtBackend(); }
+};
+
+} // namespace
+
+void InstallQtBackend(int& argc, char** argv) {
+  QtState& state = qtState();
+  if (state.backend != nullptr) return;
+  TApplication* app = Application();
+  static ExitHook hook;
+  if (QCoreApplication::instance() == nullptr)
+    state.ownApplication = new QApplication(argc, argv);
+  else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+    throw EInvalidOperation("The Qt window system needs a QApplication");
+  // The model decides when the program ends (its main form closing), not Qt.
+  QApplication::setQuitOnLastWindowClosed(false);
+  state.backend = new qt::QtGuiBackend(*app);
+}
+
+bool UninstallQtBackend() {
+  QtState& state = qtState();
+  if (state.backend == nullptr) return true;
+  if (state.backend->busy()) return false;
+  state.backend->shutdown();
+  delete state.backend;
+  state.backend = nullptr;
+  delete state.ownApplication;
+  state.ownApplication = nullptr;
+  return true;
+}
+
+bool QtBackendInstalled() {
+  return qtState().backend != nullptr;
+}
+
+QWidget* PeerWidget(const TControl& control) {
+  const qt::QtGuiBackend* backend = qtState().backend;
+  return backend != nullptr ? backend->widgetOf(&control) : nullptr;
+}
+
+} // namespace keltk

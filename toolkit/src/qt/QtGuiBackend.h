@@ -1,0 +1,105 @@
+// The Qt Widgets window system behind TGuiBackend.
+#pragma once
+
+#include "keltk/Backend.h"
+#include "keltk/Exception.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <exception>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+class QDialog;
+class QEventLoop;
+class QWidget;
+
+namespace keltk {
+class TWinControl;
+}
+
+namespace keltk::qt {
+
+class QtPeer;
+class ApplicationWatch;
+
+class QtGuiBackend final : public TGuiBackend {
+public:
+  // Registers itself on `app` and raises its idle steps whenever the GUI thread's
+  // event loop is about to wait.
+  explicit QtGuiBackend(TApplication& app);
+  ~QtGuiBackend() override;
+
+  void runEventLoop(TApplication& app) override;
+  void processMessages() override;
+  void quit() override;
+  void showMessage(const std::string& text) override;
+  std::unique_ptr<TControlPeer> createPeer(TControl& control) override;
+  int screenWidth() const override;
+  int screenHeight() const override;
+  bool measureText(const TFont& font, const std::string& text, int& width, int& height) override;
+  bool grabToPng(const TControl& control, const std::string& path) override;
+
+  // Takes every peer away (their widgets with them), stops the idle steps and
+  // unregisters from the application. The backend is inert afterwards.
+  void shutdown();
+  // Inside runEventLoop, a message box of ours or an idle step: code of the
+  // window system is on the stack.
+  bool busy() const { return !runLoops_.empty() || !boxes_.empty() || inIdle_ || depth_ > 0; }
+
+  // Calls into the model on behalf of a window-system event. Toolkit exceptions go
+  // to the application's HandleException; any other exception is kept and thrown
+  // again once the window system's code is off the stack (from runEventLoop,
+  // processMessages or showMessage), since it must not unwind through Qt.
+  template <class F> void dispatch(F&& call) {
+    ++depth_;
+    try {
+      std::forward<F>(call)();
+    } catch (const Exception& e) {
+      report(e);
+    } catch (...) {
+      keep(std::current_exception());
+    }
+    --depth_;
+  }
+  // True while a model call made by dispatch is on the stack: widgets must not be
+  // deleted outright then (the event that led here may be one of theirs).
+  bool dispatching() const { return depth_ > 0; }
+
+  void registerPeer(const TControl& control, QtPeer* peer);
+  void unregisterPeer(const TControl& control, QtPeer* peer);
+  QtPeer* peerOf(const TControl* control) const;
+  QWidget* widgetOf(const TControl* control) const;
+  // Puts drawn controls (labels, bevels, gauges) below the windowed ones, each
+  // group in the parent's order, as the model paints them.
+  void restack(const TWinControl& parent);
+  // Peers for the controls inside `parent` that have none of ours yet.
+  void buildChildren(TWinControl& parent);
+
+  // The application this backend serves; null once it was freed.
+  TApplication* application() const { return app_; }
+  void forgetApplication() { app_ = nullptr; }
+
+private:
+  void idle();
+  void report(const Exception& e);
+  void keep(std::exception_ptr error);
+  void rethrowKept();
+  std::unique_ptr<QtPeer> makePeer(TControl& control, QWidget* parentWidget);
+  TApplication* idleTarget() const;
+
+  TApplication* app_;
+  std::unique_ptr<ApplicationWatch, void (*)(ApplicationWatch*)> watch_;
+  QMetaObject::Connection idleConnection_;
+  std::unordered_map<const TControl*, QtPeer*> peers_;
+  std::vector<std::pair<QEventLoop*, TApplication*>> runLoops_;
+  std::vector<QPointer<QDialog>> boxes_;
+  std::exception_ptr kept_;
+  int depth_ = 0;
+  bool inIdle_ = false;
+  bool shutDown_ = false;
+};
+
+} // namespace keltk::qt
