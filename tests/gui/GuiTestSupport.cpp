@@ -2,7 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QElapsedTimer>
-#include <QThread>
+#include <QEventLoop>
 #include <fmt/format.h>
 #include <keltk/PropInfo.h>
 #include <keltk/Resources.h>
@@ -185,8 +185,10 @@ bool waitUntil(const std::function<bool()>& done, int ms) {
   clock.start();
   while (!done()) {
     if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
+    // A loop that waits, so that idle steps come as in the application's own.
+    QEventLoop loop;
+    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec();
   }
   return true;
 }

@@ -78,7 +78,7 @@ protected:
   bool timedOut_ = false;
 };
 
-// Handles events until `done` holds or `ms` pass; returns whether it holds.
+// Runs an event loop until `done` holds or `ms` pass; returns whether it holds.
 bool waitUntil(const std::function<bool()>& done, int ms = 3000);
 
 // Calls `action` with the modal widget as soon as one is up (polling from a timer
