@@ -12,6 +12,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <time.h>
+#include <vector>
 
 namespace keltk {
 
@@ -93,6 +94,8 @@ std::string FormatNumber(double value, int decimals, const TFormatSettings& fs) 
 
 namespace {
 
+// ---- Local time ---------------------------------------------------------------
+
 struct LocalTime {
   int year, month, day; // month 1..12
   int hour, minute, second, millisecond;
@@ -125,71 +128,72 @@ long zoneOffsetAt(std::int64_t secs) {
   return parts.tm_gmtoff;
 }
 
-// The local zone offset changes a few times a year, always on whole minutes. The
-// cache keeps the offset of one quarter-hour block when both of its ends agree, so
-// that the zone rules (and the zone file) are consulted about four times an hour.
-class ZoneOffsetCache {
+// Local time for a whole second. The zone rules are consulted only when the second
+// changes, and then only about four times an hour: the offset of a quarter-hour
+// block is kept when both of its ends agree (zones change on whole minutes, and
+// never twice in fifteen of them). A change of TZ at run time shows from the next
+// second on. Callers hold the lock.
+class LocalClock {
 public:
-  ZoneOffsetCache() {
-    const char* tz = std::getenv("TZ");
-    tzSet_ = tz != nullptr;
-    zone_ = tzSet_ ? tz : "";
-    tzset();
-  }
+  LocalClock() { refreshZone(); }
 
-  long offsetAt(std::int64_t secs) {
-    std::lock_guard<std::mutex> guard(lock_);
-    refreshZoneName();
-    const std::int64_t block = floorDiv(secs, kBlock) * kBlock;
-    if (valid_ && block == blockStart_) return offset_;
-    const long first = zoneOffsetAt(block);
-    const long last = zoneOffsetAt(block + kBlock - 1);
-    if (first != last) return zoneOffsetAt(secs); // a change inside this block
-    valid_ = true;
-    blockStart_ = block;
-    offset_ = first;
-    return offset_;
+  LocalTime at(std::int64_t secs) {
+    if (haveSecond_ && secs == second_) return cached_;
+    refreshZone();
+    const std::int64_t local = secs + offsetAt(secs);
+    const std::int64_t days = floorDiv(local, 86400);
+    const std::int64_t sod = local - days * 86400;
+    LocalTime lt{};
+    civilFromDays(days, lt.year, lt.month, lt.day);
+    lt.hour = static_cast<int>(sod / 3600);
+    lt.minute = static_cast<int>(sod / 60 % 60);
+    lt.second = static_cast<int>(sod % 60);
+    lt.weekday = static_cast<int>(days + 4 - floorDiv(days + 4, 7) * 7); // 1970-01-01: Thursday
+    haveSecond_ = true;
+    second_ = secs;
+    cached_ = lt;
+    return lt;
   }
 
 private:
   static constexpr std::int64_t kBlock = 900;
 
-  // A program (a test, for one) may point TZ elsewhere at run time.
-  void refreshZoneName() {
+  long offsetAt(std::int64_t secs) {
+    const std::int64_t block = floorDiv(secs, kBlock) * kBlock;
+    if (haveBlock_ && block == blockStart_) return offset_;
+    const long first = zoneOffsetAt(block);
+    const long last = zoneOffsetAt(block + kBlock - 1);
+    if (first != last) return zoneOffsetAt(secs); // the change falls inside this block
+    haveBlock_ = true;
+    blockStart_ = block;
+    offset_ = first;
+    return offset_;
+  }
+
+  void refreshZone() {
     const char* tz = std::getenv("TZ");
     const bool set = tz != nullptr;
-    if (set == tzSet_ && (!set || zone_ == tz)) return;
+    if (initialised_ && set == tzSet_ && (!set || zone_ == tz)) return;
+    initialised_ = true;
     tzSet_ = set;
     zone_ = set ? tz : "";
     tzset();
-    valid_ = false;
+    haveBlock_ = false;
+    haveSecond_ = false;
   }
 
-  std::mutex lock_;
+  bool initialised_ = false;
   bool tzSet_ = false;
   std::string zone_;
-  bool valid_ = false;
+  bool haveBlock_ = false;
   std::int64_t blockStart_ = 0;
   long offset_ = 0;
+  bool haveSecond_ = false;
+  std::int64_t second_ = 0;
+  LocalTime cached_{};
 };
 
-LocalTime toLocal(std::chrono::system_clock::time_point when) {
-  using namespace std::chrono;
-  static ZoneOffsetCache cache;
-  const std::int64_t ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
-  const std::int64_t secs = floorDiv(ms, 1000);
-  const std::int64_t local = secs + cache.offsetAt(secs);
-  const std::int64_t days = floorDiv(local, 86400);
-  const std::int64_t sod = local - days * 86400;
-  LocalTime lt{};
-  civilFromDays(days, lt.year, lt.month, lt.day);
-  lt.hour = static_cast<int>(sod / 3600);
-  lt.minute = static_cast<int>(sod / 60 % 60);
-  lt.second = static_cast<int>(sod % 60);
-  lt.millisecond = static_cast<int>(ms - secs * 1000);
-  lt.weekday = static_cast<int>(days + 4 - floorDiv(days + 4, 7) * 7); // 1970-01-01: a Thursday
-  return lt;
-}
+// ---- Patterns -----------------------------------------------------------------
 
 constexpr std::array<const char*, 12> kMonthNames = {
     "January", "February", "March",     "April",   "May",      "June",
@@ -197,20 +201,44 @@ constexpr std::array<const char*, 12> kMonthNames = {
 constexpr std::array<const char*, 7> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                                   "Thursday", "Friday", "Saturday"};
 
-void appendNumber(std::string& out, int value, int width) {
-  char buf[16];
-  int n = 0;
-  unsigned v = static_cast<unsigned>(value < 0 ? -value : value);
-  do {
-    buf[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0 && n < 15);
-  if (value < 0) out.push_back('-');
-  for (int i = n; i < width; ++i)
-    out.push_back('0');
-  while (n > 0)
-    out.push_back(buf[--n]);
-}
+enum class Field : std::uint8_t {
+  Literal,
+  Year,
+  Month,
+  MonthName,
+  Day,
+  DayName,
+  Hour,
+  Minute,
+  Second,
+  Millisecond,
+  AmPm,
+  DateSeparator,
+  TimeSeparator,
+};
+
+struct Token {
+  Field field = Field::Literal;
+  std::uint8_t width = 0;    // digits (numbers); 1 = short form (names); 2 = "am/pm", 1 = "a/p"
+  bool upper = false;        // am/pm letters
+  std::uint32_t literal = 0; // Literal: offset and length in the literal text
+  std::uint32_t length = 0;
+};
+
+// A pattern turned into tokens once, with the settings patterns it names expanded.
+struct CompiledPattern {
+  std::string pattern;
+  std::string shortDate, shortTime, longTime; // the settings it was compiled with
+  std::string literals;
+  std::vector<Token> tokens;
+  std::size_t maxLength = 0;
+  bool twelveHour = false;
+
+  bool matches(std::string_view p, const TFormatSettings& fs) const {
+    return pattern == p && shortDate == fs.ShortDateFormat && shortTime == fs.ShortTimeFormat &&
+           longTime == fs.LongTimeFormat;
+  }
+};
 
 char lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
@@ -223,178 +251,284 @@ bool startsWithNoCase(std::string_view s, std::size_t pos, std::string_view word
   return true;
 }
 
-bool usesTwelveHourClock(std::string_view pattern) {
-  char quote = 0;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const char c = pattern[i];
-    if (quote != 0) {
-      if (c == quote) quote = 0;
-      continue;
-    }
-    if (c == '\'' || c == '"') {
-      quote = c;
-      continue;
-    }
-    if (startsWithNoCase(pattern, i, "am/pm") || startsWithNoCase(pattern, i, "a/p")) return true;
-  }
-  return false;
-}
-
-class DateTimeFormatter {
+class PatternCompiler {
 public:
-  DateTimeFormatter(const LocalTime& t, const TFormatSettings& fs, std::string& out)
-      : t_(t), fs_(fs), out_(out) {}
+  PatternCompiler(const TFormatSettings& fs, CompiledPattern& out) : fs_(fs), out_(out) {}
 
-  void format(std::string_view pattern, int depth) {
-    const bool twelveHour = usesTwelveHourClock(pattern);
+  void compile(std::string_view pattern, int depth) {
     bool afterHour = false;
     std::size_t i = 0;
     while (i < pattern.size()) {
       const char c = pattern[i];
       const char lc = lower(c);
-      const std::size_t run = runLength(pattern, i, lc);
+      std::size_t run = 0;
+      while (i + run < pattern.size() && lower(pattern[i + run]) == lc)
+        ++run;
       switch (lc) {
       case '\'':
       case '"': {
         const std::size_t end = pattern.find(c, i + 1);
         const std::size_t stop = end == std::string_view::npos ? pattern.size() : end;
-        out_.append(pattern.substr(i + 1, stop - i - 1));
+        literal(pattern.substr(i + 1, stop - i - 1));
         i = end == std::string_view::npos ? stop : stop + 1;
         continue;
       }
       case 'y':
-        if (run <= 2)
-          appendNumber(out_, t_.year % 100, 2);
-        else
-          appendNumber(out_, t_.year, 4);
-        afterHour = false;
+        number(Field::Year, run <= 2 ? 2 : 4);
         i += run;
-        continue;
+        break;
       case 'm': {
         const std::size_t used = std::min<std::size_t>(run, 4);
         if (afterHour && used <= 2)
-          appendNumber(out_, t_.minute, static_cast<int>(used));
+          number(Field::Minute, static_cast<int>(used));
         else if (used <= 2)
-          appendNumber(out_, t_.month, static_cast<int>(used));
+          number(Field::Month, static_cast<int>(used));
         else
-          appendName(kMonthNames[static_cast<std::size_t>(t_.month - 1)], used == 3);
-        afterHour = false;
+          name(Field::MonthName, used == 3);
         i += used;
-        continue;
+        break;
       }
       case 'd': {
         const std::size_t used = std::min<std::size_t>(run, 5);
         if (used <= 2)
-          appendNumber(out_, t_.day, static_cast<int>(used));
+          number(Field::Day, static_cast<int>(used));
         else if (used <= 4)
-          appendName(kDayNames[static_cast<std::size_t>(t_.weekday)], used == 3);
+          name(Field::DayName, used == 3);
         else
           nested(fs_.ShortDateFormat, depth);
-        afterHour = false;
         i += used;
-        continue;
+        break;
       }
       case 'h': {
         const std::size_t used = std::min<std::size_t>(run, 2);
-        int hour = t_.hour;
-        if (twelveHour) hour = hour % 12 == 0 ? 12 : hour % 12;
-        appendNumber(out_, hour, static_cast<int>(used));
-        afterHour = true;
+        number(Field::Hour, static_cast<int>(used));
         i += used;
+        afterHour = true;
         continue;
       }
       case 'n':
       case 's': {
         const std::size_t used = std::min<std::size_t>(run, 2);
-        appendNumber(out_, lc == 'n' ? t_.minute : t_.second, static_cast<int>(used));
-        afterHour = false;
+        number(lc == 'n' ? Field::Minute : Field::Second, static_cast<int>(used));
         i += used;
-        continue;
+        break;
       }
       case 'z': {
         const std::size_t used = std::min<std::size_t>(run, 3);
-        appendNumber(out_, t_.millisecond, used == 3 ? 3 : 1);
-        afterHour = false;
+        number(Field::Millisecond, used == 3 ? 3 : 1);
         i += used;
-        continue;
+        break;
       }
       case 't': {
         const std::size_t used = std::min<std::size_t>(run, 2);
         nested(used == 2 ? fs_.LongTimeFormat : fs_.ShortTimeFormat, depth);
-        afterHour = false;
         i += used;
-        continue;
+        break;
       }
       case 'c':
         nested(fs_.ShortDateFormat, depth);
-        out_.push_back(' ');
+        literal(" ");
         nested(fs_.LongTimeFormat, depth);
-        afterHour = false;
         ++i;
-        continue;
+        break;
       case 'a':
-        if (startsWithNoCase(pattern, i, "am/pm")) {
-          const bool upper = c == 'A';
-          out_.append(t_.hour < 12 ? (upper ? "AM" : "am") : (upper ? "PM" : "pm"));
-          i += 5;
-          continue;
+        if (startsWithNoCase(pattern, i, "am/pm") || startsWithNoCase(pattern, i, "a/p")) {
+          const bool full = startsWithNoCase(pattern, i, "am/pm");
+          Token t;
+          t.field = Field::AmPm;
+          t.width = full ? 2 : 1;
+          t.upper = c == 'A';
+          push(t, 2);
+          out_.twelveHour = true;
+          i += full ? 5 : 3;
+          continue; // does not end an hour's influence on "mm"
         }
-        if (startsWithNoCase(pattern, i, "a/p")) {
-          const bool upper = c == 'A';
-          out_.push_back(t_.hour < 12 ? (upper ? 'A' : 'a') : (upper ? 'P' : 'p'));
-          i += 3;
-          continue;
-        }
-        out_.push_back(c);
+        literal(pattern.substr(i, 1));
         ++i;
         continue;
       case '/':
-        out_.push_back(fs_.DateSeparator);
+        push(Token{Field::DateSeparator}, 1);
         ++i;
         continue;
       case ':':
-        out_.push_back(fs_.TimeSeparator);
+        push(Token{Field::TimeSeparator}, 1);
         ++i;
         continue;
       default:
-        out_.push_back(c);
+        literal(pattern.substr(i, 1));
         ++i;
         continue;
       }
+      afterHour = false;
     }
   }
 
 private:
-  static std::size_t runLength(std::string_view s, std::size_t pos, char lc) {
-    std::size_t n = 0;
-    while (pos + n < s.size() && lower(s[pos + n]) == lc)
-      ++n;
-    return n;
+  void push(const Token& t, std::size_t maxLength) {
+    out_.tokens.push_back(t);
+    out_.maxLength += maxLength;
   }
-
-  void appendName(const char* name, bool shortForm) {
-    out_.append(name, shortForm ? 3 : std::strlen(name));
+  void number(Field f, int width) {
+    Token t;
+    t.field = f;
+    t.width = static_cast<std::uint8_t>(width);
+    push(t, 11); // any int fits
   }
-
+  void name(Field f, bool shortForm) {
+    Token t;
+    t.field = f;
+    t.width = shortForm ? 1 : 0;
+    push(t, 9);
+  }
+  void literal(std::string_view text) {
+    if (text.empty()) return;
+    if (!out_.tokens.empty() && out_.tokens.back().field == Field::Literal &&
+        out_.tokens.back().literal + out_.tokens.back().length == out_.literals.size()) {
+      out_.tokens.back().length += static_cast<std::uint32_t>(text.size());
+    } else {
+      Token t;
+      t.literal = static_cast<std::uint32_t>(out_.literals.size());
+      t.length = static_cast<std::uint32_t>(text.size());
+      out_.tokens.push_back(t);
+    }
+    out_.literals.append(text);
+    out_.maxLength += text.size();
+  }
   // Settings patterns may name other settings patterns; two levels are plenty.
   void nested(const std::string& pattern, int depth) {
-    if (depth < 2) format(pattern, depth + 1);
+    if (depth < 2) compile(pattern, depth + 1);
   }
 
-  const LocalTime& t_;
   const TFormatSettings& fs_;
-  std::string& out_;
+  CompiledPattern& out_;
 };
+
+// Writes `value` with at least `width` digits at `p`; returns the end.
+char* writeNumber(char* p, int value, int width) {
+  if (value < 0) {
+    *p++ = '-';
+    value = -value;
+  }
+  char digits[12];
+  int n = 0;
+  auto v = static_cast<unsigned>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  for (int i = n; i < width; ++i)
+    *p++ = '0';
+  while (n > 0)
+    *p++ = digits[--n];
+  return p;
+}
+
+char* writeText(char* p, const char* text, std::size_t length) {
+  std::memcpy(p, text, length);
+  return p + length;
+}
+
+std::string render(const CompiledPattern& cp, const LocalTime& t, const TFormatSettings& fs) {
+  std::string out(cp.maxLength, '\0');
+  char* const begin = out.data();
+  char* p = begin;
+  for (const Token& tok : cp.tokens) {
+    switch (tok.field) {
+    case Field::Literal:
+      p = writeText(p, cp.literals.data() + tok.literal, tok.length);
+      break;
+    case Field::Year:
+      p = tok.width == 2 ? writeNumber(p, t.year % 100, 2) : writeNumber(p, t.year, 4);
+      break;
+    case Field::Month:
+      p = writeNumber(p, t.month, tok.width);
+      break;
+    case Field::Day:
+      p = writeNumber(p, t.day, tok.width);
+      break;
+    case Field::Hour: {
+      int hour = t.hour;
+      if (cp.twelveHour) hour = hour % 12 == 0 ? 12 : hour % 12;
+      p = writeNumber(p, hour, tok.width);
+      break;
+    }
+    case Field::Minute:
+      p = writeNumber(p, t.minute, tok.width);
+      break;
+    case Field::Second:
+      p = writeNumber(p, t.second, tok.width);
+      break;
+    case Field::Millisecond:
+      p = writeNumber(p, t.millisecond, tok.width);
+      break;
+    case Field::MonthName: {
+      const char* n = kMonthNames[static_cast<std::size_t>(t.month - 1)];
+      p = writeText(p, n, tok.width == 1 ? 3 : std::strlen(n));
+      break;
+    }
+    case Field::DayName: {
+      const char* n = kDayNames[static_cast<std::size_t>(t.weekday)];
+      p = writeText(p, n, tok.width == 1 ? 3 : std::strlen(n));
+      break;
+    }
+    case Field::AmPm: {
+      const bool am = t.hour < 12;
+      *p++ = tok.upper ? (am ? 'A' : 'P') : (am ? 'a' : 'p');
+      if (tok.width == 2) *p++ = tok.upper ? 'M' : 'm';
+      break;
+    }
+    case Field::DateSeparator:
+      *p++ = fs.DateSeparator;
+      break;
+    case Field::TimeSeparator:
+      *p++ = fs.TimeSeparator;
+      break;
+    }
+  }
+  out.resize(static_cast<std::size_t>(p - begin));
+  return out;
+}
+
+// The clock and the last few compiled patterns, shared by all threads.
+struct DateTimeState {
+  std::mutex lock;
+  LocalClock clock;
+  std::array<CompiledPattern, 4> patterns;
+  std::size_t nextSlot = 0;
+
+  const CompiledPattern& compiled(std::string_view pattern, const TFormatSettings& fs) {
+    for (const CompiledPattern& cp : patterns)
+      if (!cp.tokens.empty() && cp.matches(pattern, fs)) return cp;
+    CompiledPattern& cp = patterns[nextSlot];
+    nextSlot = (nextSlot + 1) % patterns.size();
+    cp = CompiledPattern{};
+    cp.pattern = pattern;
+    cp.shortDate = fs.ShortDateFormat;
+    cp.shortTime = fs.ShortTimeFormat;
+    cp.longTime = fs.LongTimeFormat;
+    PatternCompiler(fs, cp).compile(pattern, 0);
+    if (cp.tokens.empty()) cp.tokens.push_back(Token{}); // an empty pattern is cached too
+    return cp;
+  }
+};
+
+DateTimeState& dateTimeState() {
+  static DateTimeState state;
+  return state;
+}
 
 } // namespace
 
 std::string FormatDateTime(std::string_view pattern, std::chrono::system_clock::time_point when,
                            const TFormatSettings& fs) {
-  const LocalTime t = toLocal(when);
-  std::string out;
-  out.reserve(pattern.size() + 8);
-  DateTimeFormatter(t, fs, out).format(pattern, 0);
-  return out;
+  using namespace std::chrono;
+  const std::int64_t ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
+  const std::int64_t secs = floorDiv(ms, 1000);
+  DateTimeState& state = dateTimeState();
+  std::lock_guard<std::mutex> guard(state.lock);
+  LocalTime t = state.clock.at(secs);
+  t.millisecond = static_cast<int>(ms - secs * 1000);
+  return render(state.compiled(pattern, fs), t, fs);
 }
 
 bool FileExists(const std::string& path) {
