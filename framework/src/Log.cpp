@@ -249,7 +249,7 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
   siteLogIt.step = 1;
   GuardedSwallow(this, siteLogIt, [&] {
     siteLogIt.step = 2;
-    const LiveOrigin who = FindLiveOrigin(UnsealOrigin(origin));
+    const LiveOrigin who = findOrigin(UnsealOrigin(origin));
     if (who.kind == OriginKind::None) return;
     siteLogIt.step = 3;
     if (itemsToLog_.empty() || kind > lkUser) return;
@@ -293,6 +293,19 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
     siteLogIt.step = 11;
     result = smrOk;
   });
+}
+
+LiveOrigin TLog::findOrigin(const void* address) const {
+  LiveOrigin who = FindLiveOrigin(address);
+  if (who.kind != OriginKind::None || address == nullptr || manager_ == nullptr) return who;
+  // Objects made by another copy of the framework (a plug-in module's, or the
+  // host's) are in that copy's registry; this log still knows its own manager and
+  // the plug-ins in its list. Only addresses are compared.
+  if (address == static_cast<const void*>(manager_)) return {manager_, OriginKind::Manager};
+  for (int i = manager_->GetPluginCount() - 1; i >= 0; --i)
+    if (TulmKel* plugin = manager_->GetPlugins(i); address == static_cast<const void*>(plugin))
+      return {plugin, OriginKind::Plugin};
+  return {};
 }
 
 void TLog::LogIt(std::string_view msg, TLogKind kind, TKelMethodResult& result) {

@@ -174,6 +174,29 @@ TEST_F(LogTest, OnlyLiveManagersAndPluginsAreOrigins) {
   EXPECT_EQ(entry(2).substr(24), "  Plug                 U  plug-in");
 }
 
+// Another framework copy registers the objects it makes in its own registry; a log
+// still accepts its own manager and the plug-ins in that manager's list.
+TEST_F(LogTest, AcceptsItsManagerAndPluginsFromAnotherCopy) {
+  TestPlugin* plugin = addPlugin(*manager, "Foreign", "/p/foreign.kel");
+  UnregisterOrigin(manager.get());
+  UnregisterOrigin(plugin);
+  TKelMethodResult r;
+  manager->LogIt("from the manager", lkUser, r);
+  EXPECT_EQ(r, smrOk);
+  plugin->LogIt("from the plug-in", lkUser);
+  auto stray = keltk::CreateObject<TestPlugin>(nullptr); // neither registered here nor listed
+  UnregisterOrigin(stray);
+  log().LogIt(SealOrigin(stray), "stray", lkUser, r);
+  EXPECT_EQ(r, smrUnexpectedError);
+  keltk::FreeObject(stray);
+  RegisterOrigin(manager.get(), OriginKind::Manager);
+  RegisterOrigin(plugin, OriginKind::Plugin);
+  EXPECT_EQ(linesAfterStamp(log()),
+            (std::vector<std::string>{"  MANAGER              A  Manager Ready.",
+                                      "  MANAGER              U  from the manager",
+                                      "  Foreign              U  from the plug-in"}));
+}
+
 TEST_F(LogTest, DesigningManagerRecordsNothing) {
   manager->SetDesigning(true);
   TKelMethodResult r = smrUnexpectedError;

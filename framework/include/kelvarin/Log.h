@@ -4,6 +4,7 @@
 
 #include "kelvarin/LogEntries.h"
 #include "kelvarin/MethodResult.h"
+#include "kelvarin/Origin.h"
 #include "kelvarin/Types.h"
 
 #include <array>
@@ -76,6 +77,7 @@ public:
                                  std::string_view msg);
 
 private:
+  LiveOrigin findOrigin(const void* address) const;
   void formatEntry(std::string_view originText, TLogKind kind, std::string_view msg);
   std::string_view stampNow();
   void tellLogChanged(keltk::TComponent* origin, std::string_view line);
