@@ -161,65 +161,75 @@ void TScreen::Notification(TComponent* component, TOperation operation) {
 
 namespace {
 
-struct CopyContext {
-  // Owned objects are destroyed with the copy (at exit, or when a module that
-  // carries the toolkit is unloaded), after they stopped being current elsewhere.
-  ObjectPtr<TApplication> ownApplication;
-  ObjectPtr<TScreen> ownScreen;
-  TApplication* application = nullptr;
-  TScreen* screen = nullptr;
+// Plain pointers, constant-initialised: asking for the current objects (or the
+// window system, from a message box shown while the program starts) never
+// constructs anything.
+TApplication* currentApplication = nullptr;
+TScreen* currentScreen = nullptr;
+TApplication* ownApplication = nullptr;
+TScreen* ownScreen = nullptr;
 
-  ~CopyContext() {
-    application = nullptr;
-    screen = nullptr;
-    ownScreen.reset();
-    ownApplication.reset();
+// This copy's own objects, made on first use and destroyed with the copy (at
+// exit, or when a module that carries the toolkit is unloaded).
+struct OwnObjects {
+  ObjectPtr<TApplication> application;
+  ObjectPtr<TScreen> screen;
+
+  // The application goes first: the forms it owns may still look at the screen.
+  ~OwnObjects() {
+    application.reset();
+    if (currentApplication == ownApplication) currentApplication = nullptr;
+    ownApplication = nullptr;
+    screen.reset();
+    if (currentScreen == ownScreen) currentScreen = nullptr;
+    ownScreen = nullptr;
   }
 };
 
-CopyContext& context() {
-  static CopyContext ctx;
-  return ctx;
+OwnObjects& ownObjects() {
+  static OwnObjects objects;
+  return objects;
 }
 
 } // namespace
 
 TApplication* OwnApplicationObject() {
-  CopyContext& ctx = context();
-  if (!ctx.ownApplication) ctx.ownApplication.reset(CreateObject<TApplication>(nullptr));
-  return ctx.ownApplication.get();
+  if (ownApplication == nullptr) {
+    OwnObjects& own = ownObjects();
+    own.application.reset(CreateObject<TApplication>(nullptr));
+    ownApplication = own.application.get();
+  }
+  return ownApplication;
 }
 
 TScreen* OwnScreenObject() {
-  CopyContext& ctx = context();
-  if (!ctx.ownScreen) ctx.ownScreen.reset(CreateObject<TScreen>(nullptr));
-  return ctx.ownScreen.get();
+  if (ownScreen == nullptr) {
+    OwnObjects& own = ownObjects();
+    own.screen.reset(CreateObject<TScreen>(nullptr));
+    ownScreen = own.screen.get();
+  }
+  return ownScreen;
 }
 
 TApplication* Application() {
-  CopyContext& ctx = context();
-  if (ctx.application == nullptr) ctx.application = OwnApplicationObject();
-  return ctx.application;
+  if (currentApplication == nullptr) currentApplication = OwnApplicationObject();
+  return currentApplication;
 }
 
 TScreen* Screen() {
-  CopyContext& ctx = context();
-  if (ctx.screen == nullptr) ctx.screen = OwnScreenObject();
-  return ctx.screen;
+  if (currentScreen == nullptr) currentScreen = OwnScreenObject();
+  return currentScreen;
 }
 
 void SetApplication(TApplication* application) {
-  context().application = application;
+  currentApplication = application;
 }
 void SetScreen(TScreen* screen) {
-  context().screen = screen;
+  currentScreen = screen;
 }
 
 TGuiBackend* GuiBackend() {
-  // Asking must not create an application object (the message box may be needed
-  // while the program is still starting up).
-  const TApplication* app = context().application;
-  if (app == nullptr) app = context().ownApplication.get();
+  const TApplication* app = currentApplication != nullptr ? currentApplication : ownApplication;
   return app != nullptr ? app->GuiBackend() : nullptr;
 }
 
