@@ -227,22 +227,6 @@ void TLog::formatEntry(std::string_view originText, TLogKind kind, std::string_v
   appendWithoutLineBreaks(line_, msg);
 }
 
-std::string TLog::FormatEntry(std::string_view stamp, std::string_view originText, TLogKind kind,
-                              std::string_view msg) {
-  std::string line;
-  line += ' ';
-  line.append(stamp);
-  line.append("  ");
-  appendFitted(line, originText, kOriginWidth);
-  line += ' ';
-  if (kind != lkTotal && kind <= lkUser) {
-    line += kKindLetters[kind];
-    line.append("  ");
-  }
-  appendWithoutLineBreaks(line, msg);
-  return line;
-}
-
 void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
                  TKelMethodResult& result) {
   result = smrUnexpectedError;

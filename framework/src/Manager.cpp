@@ -5,6 +5,7 @@
 #include "kelvarin/ExceptionReport.h"
 #include "kelvarin/plugin.h"
 
+#include <keltk/Menus.h>
 #include <keltk/PropInfo.h>
 #include <keltk/StrUtils.h>
 

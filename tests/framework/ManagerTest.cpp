@@ -2,6 +2,7 @@
 #include "FrameworkTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <keltk/Menus.h>
 #include <keltk/Reader.h>
 #include <keltk/Writer.h>
 

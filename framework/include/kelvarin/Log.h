@@ -72,10 +72,6 @@ public:
   // program's path without extension.
   std::string DumpFileName() const;
 
-  // The line as LogIt forms it, from a time stamp text of 23 characters.
-  static std::string FormatEntry(std::string_view stamp, std::string_view originText, TLogKind kind,
-                                 std::string_view msg);
-
 private:
   LiveOrigin findOrigin(const void* address) const;
   void formatEntry(std::string_view originText, TLogKind kind, std::string_view msg);

@@ -12,10 +12,13 @@
 #include <cstdint>
 #include <keltk/Application.h>
 #include <keltk/Component.h>
-#include <keltk/Menus.h>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace keltk {
+class TMenuItem;
+} // namespace keltk
 
 namespace kelvarin {
 
