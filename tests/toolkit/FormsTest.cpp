@@ -530,3 +530,74 @@ TEST(Toolkit, StoredDataCanNameEveryComponentClass) {
     EXPECT_EQ(cls->factoryKind, ClassFactoryKind::Component) << name;
   }
 }
+
+namespace {
+
+class TMenuForm : public TForm {
+public:
+  using TForm::TForm;
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassType() const override { return StaticClass(); }
+  void RunClick(TObject* sender) {
+    events.push_back("run " + static_cast<TMenuItem*>(sender)->Caption());
+  }
+};
+
+const TClassInfo& TMenuForm::StaticClass() {
+  static TClassInfo info("TMenuForm", &TForm::StaticClass(), [](TClassInfo& i) {
+    ClassBuilder<TMenuForm>(i).method<&TMenuForm::RunClick>("RunClick");
+  });
+  return info;
+}
+
+constexpr const char* kMenuForm = R"(object MenuForm: TMenuForm
+  Caption = 'Host'
+  Menu = MainMenu1
+  OldCreateOrder = False
+  PixelsPerInch = 96
+  TextHeight = 13
+  object MainMenu1: TMainMenu
+    object File1: TMenuItem
+      Caption = '&File'
+      object Run1: TMenuItem
+        Caption = '&Run'
+        ShortCut = 16466
+        OnClick = RunClick
+      end
+    end
+    object Plugins1: TMenuItem
+      Caption = '&Plugins'
+      GroupIndex = 2
+      Hint = 'Loaded plug-ins'
+    end
+  end
+end
+)";
+
+} // namespace
+
+TEST_F(FormTest, HostMenuIsReachedThroughTheMainForm) {
+  RegisterFormResource(kMenuForm, &TMenuForm::StaticClass());
+  TMenuForm* form = app_->CreateForm<TMenuForm>();
+  UnregisterFormResource(kMenuForm);
+  ASSERT_EQ(app_->MainForm(), form);
+  TMainMenu* menu = app_->MainForm()->Menu();
+  ASSERT_NE(menu, nullptr);
+  TMenuItem* bar = menu->Items();
+  ASSERT_EQ(bar->Count(), 2);
+  EXPECT_EQ(bar->Items(0)->Caption(), "&File");
+  EXPECT_EQ(bar->Items(1)->GroupIndex(), 2);
+  EXPECT_EQ(bar->Items(1)->Hint(), "Loaded plug-ins");
+  TMenuItem* run = bar->Items(0)->Items(0);
+  EXPECT_EQ(run->ShortCut(), 16466);
+  EXPECT_EQ(run->Owner(), form);
+  run->Click();
+  EXPECT_EQ(events, std::vector<std::string>{"run &Run"});
+
+  // Written back, the items nest as they were read.
+  const std::string text = WriteComponentToText(form);
+  const std::string stored = kMenuForm;
+  const auto menuPart = [](const std::string& t) { return t.substr(t.find("  object MainMenu1")); };
+  EXPECT_EQ(menuPart(text), menuPart(stored)) << text;
+  EXPECT_NE(text.find("Menu = MainMenu1"), std::string::npos);
+}
