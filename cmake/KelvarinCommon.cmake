@@ -8,3 +8,11 @@ endfunction()
 function(kelvarin_shared_library_flags target)
   target_link_options(${target} PRIVATE "LINKER:-Bsymbolic" "LINKER:--no-undefined")
 endfunction()
+
+# Code that goes into a module that must really unload: unique symbols would pin it
+# in memory. Only GCC emits them (clang has no such flag).
+function(kelvarin_unloadable_code target)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -fno-gnu-unique)
+  endif()
+endfunction()
