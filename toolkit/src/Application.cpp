@@ -55,7 +55,6 @@ std::string TApplication::ExeName() {
 
 void TApplication::ProcessMessages() {
   if (backend_ != nullptr) backend_->processMessages();
-  FreeReleased();
 }
 
 void TApplication::Run() {

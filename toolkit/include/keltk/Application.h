@@ -52,8 +52,13 @@ public:
   // The running program's full path.
   static std::string ExeName();
 
-  // Handles the window system's pending events, if a window system is running, and
-  // frees the components queued by ReleaseLater.
+  // Prepares the application for its forms. Nothing needs preparing here; a host
+  // calls it first out of habit, and it does no harm.
+  void Initialize() {}
+
+  // Handles the window system's pending events, if a window system is running.
+  // Components queued by ReleaseLater stay queued: the code that called this may
+  // belong to one of them.
   void ProcessMessages();
   // Runs the event loop until Terminate (or the main form closes). The main form,
   // when there is one, is shown first. Without a window system there is nothing to
@@ -62,8 +67,8 @@ public:
   void Terminate();
   bool Terminated() const { return terminated_; }
 
-  // Frees `component` at the next idle step or message processing, outside the
-  // code that asked (a form that closes itself from its own event handler).
+  // Frees `component` at the next idle step (or when Run returns), outside the code
+  // that asked (a form that closes itself from its own event handler).
   void ReleaseLater(TComponent* component);
   // Frees every queued component now.
   void FreeReleased();
