@@ -2,7 +2,7 @@
 #pragma once
 
 #include "keltk/Component.h"
-#include "keltk/Forms.h"
+#include "keltk/CreateNew.h"
 #include "keltk/NotifyEvent.h"
 
 namespace keltk {

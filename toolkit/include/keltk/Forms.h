@@ -2,15 +2,12 @@
 #pragma once
 
 #include "keltk/Controls.h"
+#include "keltk/CreateNew.h"
 #include "keltk/Event.h"
 
 namespace keltk {
 
 class TMainMenu;
-
-// Selects the constructor that builds a bare object without reading stored data.
-struct TCreateNew {};
-inline constexpr TCreateNew CreateNew{};
 
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 const EnumInfo& FormBorderStyleInfo();
