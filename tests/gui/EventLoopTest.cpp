@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <keltk/Dialogs.h>
+#include <keltk/Exception.h>
 #include <stdexcept>
 
 using namespace guitest;
@@ -127,10 +128,25 @@ TEST_F(EventLoopTest, MessageBoxIsModalWithOneOkButton) {
     box->button(QMessageBox::Ok)->click();
   });
   ShowMessage("Plug-in <b>loaded</b>");
-  EXPECT_EQ(seenText, "Plug-in <b>loaded</b>");
+  EXPECT_EQ(seenText, "Plug-in <b>loaded</b>") << "shown as plain text";
   EXPECT_EQ(buttons, 1);
   EXPECT_TRUE(modal);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(EventLoopTest, MessageBoxCaptionIsTheApplicationTitle) {
+  std::vector<std::string> titles;
+  auto note = [&](QWidget* box) {
+    titles.push_back(box->windowTitle().toStdString());
+    static_cast<QDialog*>(box)->accept();
+  };
+  whenModal(note);
+  ShowMessage("Untitled");
+  app()->SetTitle("Tavlo");
+  whenModal(note);
+  ShowMessage("Titled");
+  // Without a title, the program's file name.
+  EXPECT_EQ(titles, (std::vector<std::string>{"gui_tests", "Tavlo"}));
 }
 
 TEST_F(EventLoopTest, IdleStepsComeWhileTheMessageBoxWaits) {
@@ -308,6 +324,36 @@ TEST_F(EventLoopTest, OtherExceptionsFromHandlersLeaveRun) {
   QTimer::singleShot(
       20, [&] { qobject_cast<QPushButton*>(PeerWidget(*host->Button_LoadPlugin()))->click(); });
   EXPECT_THROW(runWithTimeout(), std::runtime_error);
+  EXPECT_FALSE(timedOut());
+}
+
+TEST_F(EventLoopTest, ToolkitExceptionFromAnIdleStepIsReportedAndTheLoopGoesOn) {
+  struct Reporter : TComponent {
+    using TComponent::TComponent;
+    void Report(TObject*, const Exception& e) { reported.push_back(e.Message()); }
+    std::vector<std::string> reported;
+  } reporter(nullptr);
+  Owned<TGuiHostForm> host(app()->CreateForm<TGuiHostForm>());
+  IdleProbe probe(nullptr);
+  probe.body = [&](bool&) {
+    if (probe.calls == 1) throw EInvalidOperation("Idle failed");
+    app()->Terminate();
+  };
+  app()->SetOnIdle(TIdleEvent::bind<&IdleProbe::OnIdle>(&probe));
+  app()->SetOnException(TExceptionEvent::bind<&Reporter::Report>(&reporter));
+  QTimer::singleShot(20, [] {}); // the next wait after the failed step
+  runWithTimeout();
+  EXPECT_FALSE(timedOut());
+  EXPECT_EQ(reporter.reported, std::vector<std::string>{"Idle failed"});
+  EXPECT_EQ(probe.calls, 2);
+}
+
+TEST_F(EventLoopTest, OtherExceptionFromAnIdleStepLeavesRun) {
+  Owned<TGuiHostForm> host(app()->CreateForm<TGuiHostForm>());
+  IdleProbe probe(nullptr);
+  probe.body = [](bool&) { throw 42; };
+  app()->SetOnIdle(TIdleEvent::bind<&IdleProbe::OnIdle>(&probe));
+  EXPECT_THROW(runWithTimeout(), int);
   EXPECT_FALSE(timedOut());
 }
 

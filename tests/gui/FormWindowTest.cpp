@@ -185,6 +185,33 @@ TEST_F(FormWindowTest, HostFormShowsItsButtonAndEditWithTheirFonts) {
   EXPECT_EQ(button->nextInFocusChain(), edit);
 }
 
+TEST_F(FormWindowTest, FocusFollowsTheTabOrderRatherThanTheCreationOrder) {
+  Owned<TGuiHostForm> host(CreateObject<TGuiHostForm>(nullptr));
+  host->Edit_PluginName()->SetTabOrder(0);
+  host->Show();
+  QWidget* button = PeerWidget(*host->Button_LoadPlugin());
+  QWidget* edit = PeerWidget(*host->Edit_PluginName());
+  EXPECT_EQ(edit->nextInFocusChain(), button);
+  EXPECT_EQ(edit->focusPolicy(), Qt::StrongFocus);
+  // Overlapping controls still stack in the form's order: the edit was made first
+  // for the focus chain, yet it lies above the button, which the form holds first.
+  const QObjectList& children = PeerWidget(*host)->children();
+  EXPECT_LT(children.indexOf(button), children.indexOf(edit));
+}
+
+TEST_F(FormWindowTest, ShowingAgainAfterTheWindowWasTakenAwayRebuildsIt) {
+  Owned<TGuiSplashForm> splash(CreateObject<TGuiSplashForm>(nullptr));
+  splash->Show();
+  splash->SetPeer(nullptr); // the window and everything in it go
+  EXPECT_EQ(PeerWidget(*splash->Gauge()), nullptr);
+  splash->Hide();
+  splash->Show();
+  QWidget* gauge = PeerWidget(*splash->Gauge());
+  ASSERT_NE(gauge, nullptr);
+  EXPECT_EQ(gauge->parentWidget(), PeerWidget(*splash));
+  EXPECT_TRUE(gauge->isVisible());
+}
+
 TEST_F(FormWindowTest, ButtonFaceColourIsThePalettesWindowColour) {
   Owned<TGuiHostForm> host(CreateObject<TGuiHostForm>(nullptr));
   host->Show();

@@ -20,9 +20,11 @@ class TControl;
 void InstallQtBackend(int& argc, char** argv);
 
 // Takes every window the backend made away, unregisters the backend and destroys
-// the QApplication if InstallQtBackend made it. Refused (false) while an event
-// loop or message box of the backend is running. Runs by itself at program exit
-// when the program did not call it, before the application object is destroyed.
+// the QApplication if InstallQtBackend made it; the forms stay, without windows.
+// Refused (false) while an event loop, message box or event handler of the
+// backend is running. Call it before main returns (QtBackendScope does): at
+// program exit Qt can no longer be taken down safely, so a backend still
+// installed then only has the forms let go of their windows.
 bool UninstallQtBackend();
 
 bool QtBackendInstalled();

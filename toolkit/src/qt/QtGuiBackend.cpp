@@ -77,6 +77,30 @@ QtGuiBackend::~QtGuiBackend() {
   shutdown();
 }
 
+void QtGuiBackend::abandon() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  std::vector<QtPeer*> peers;
+  peers.reserve(peers_.size());
+  for (const auto& entry : peers_)
+    peers.push_back(entry.second);
+  for (QtPeer* peer : peers) {
+    peer->releaseWidget();
+    if (peer->control().Peer() == peer) peer->control().SetPeer(nullptr);
+  }
+  forgetApplicationObjects();
+}
+
+void QtGuiBackend::forgetApplicationObjects() {
+  if (app_ != nullptr) {
+    if (app_->GuiBackend() == this) app_->SetGuiBackend(nullptr);
+    app_->RemoveFreeNotification(watch_.get());
+    app_ = nullptr;
+  }
+  watch_.reset();
+  kept_ = nullptr;
+}
+
 void QtGuiBackend::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
@@ -91,13 +115,7 @@ void QtGuiBackend::shutdown() {
   if (QCoreApplication::instance() != nullptr)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   QObject::disconnect(idleConnection_);
-  if (app_ != nullptr) {
-    if (app_->GuiBackend() == this) app_->SetGuiBackend(nullptr);
-    app_->RemoveFreeNotification(watch_.get());
-    app_ = nullptr;
-  }
-  watch_.reset();
-  kept_ = nullptr;
+  forgetApplicationObjects();
 }
 
 // ---- Event loop and idle steps ------------------------------------------------------
@@ -235,13 +253,25 @@ std::unique_ptr<QtPeer> QtGuiBackend::makePeer(TControl& control, QWidget* paren
 
 void QtGuiBackend::buildChildren(TWinControl& parent) {
   if (widgetOf(&parent) == nullptr) return;
-  for (int i = 0; i < parent.ControlCount(); ++i) {
-    TControl* child = parent.Controls(i);
-    if (QtPeer* existing = peerOf(child)) {
+  // Qt's focus chain follows the order widgets are made in (and cannot always be
+  // rearranged afterwards): windowed controls are made in their tab order.
+  std::vector<TControl*> children;
+  for (int i = 0; i < parent.ControlCount(); ++i)
+    children.push_back(parent.Controls(i));
+  auto tabOrder = [](const TControl* c) {
+    const auto* win = ObjectAs<TWinControl>(c);
+    return win != nullptr ? win->TabOrder() : -1;
+  };
+  std::stable_sort(children.begin(), children.end(),
+                   [&](const TControl* a, const TControl* b) { return tabOrder(a) < tabOrder(b); });
+  for (TControl* child : children) {
+    QtPeer* existing = peerOf(child);
+    if (existing != nullptr && existing->widget() != nullptr) {
       // Made for an earlier parent: it moves into this one.
       existing->changed(TControlChange::Parent);
       continue;
     }
+    // None yet, or one whose widget went with an earlier window of the parent.
     child->SetPeer(createPeer(*child));
   }
   restack(parent);
@@ -251,8 +281,12 @@ void QtGuiBackend::restack(const TWinControl& parent) {
   std::vector<QWidget*> drawn;
   for (int i = 0; i < parent.ControlCount(); ++i) {
     const TControl* child = parent.Controls(i);
-    if (ObjectAs<TWinControl>(child) != nullptr) continue;
-    if (QWidget* w = widgetOf(child)) drawn.push_back(w);
+    QWidget* w = widgetOf(child);
+    if (w == nullptr) continue;
+    if (ObjectAs<TWinControl>(child) != nullptr)
+      w->raise(); // windowed ones in the parent's order, whatever order they were made in
+    else
+      drawn.push_back(w);
   }
   // Lowering the last first leaves them at the bottom in the parent's order.
   for (auto it = drawn.rbegin(); it != drawn.rend(); ++it)
@@ -326,10 +360,15 @@ QtState& qtState() {
   return state;
 }
 
-// Uninstalls when the program ends (or this copy of the toolkit is unloaded)
-// without having done so. Made after the application object, so it goes first.
+// For a program that ends (or a copy of the toolkit that is unloaded) with the
+// backend still installed. Made after the application object, so it runs before
+// the application and its forms are destroyed. Qt cannot be taken down safely at
+// this point (its own globals may be gone already), so the forms only let go of
+// their windows and Qt stays as it is until the process is gone.
 struct ExitHook {
-  ~ExitHook() { UninstallQtBackend(); }
+  ~ExitHook() {
+    if (qtState().backend != nullptr) qtState().backend->abandon();
+  }
 };
 
 } // namespace

@@ -45,6 +45,9 @@ public:
   // Takes every peer away (their widgets with them), stops the idle steps and
   // unregisters from the application. The backend is inert afterwards.
   void shutdown();
+  // The same at program exit, without calling Qt: peers let go of their widgets
+  // and Qt is left as it is.
+  void abandon();
   // Inside runEventLoop, a message box of ours or an idle step: code of the
   // window system is on the stack.
   bool busy() const { return !runLoops_.empty() || !boxes_.empty() || inIdle_ || depth_ > 0; }
@@ -75,7 +78,8 @@ public:
   // Puts drawn controls (labels, bevels, gauges) below the windowed ones, each
   // group in the parent's order, as the model paints them.
   void restack(const TWinControl& parent);
-  // Peers for the controls inside `parent` that have none of ours yet.
+  // Peers for the controls inside `parent` that have none of ours yet; keyboard
+  // focus moves through the windowed ones in their tab order.
   void buildChildren(TWinControl& parent);
 
   // The application this backend serves; null once it was freed.
@@ -84,6 +88,7 @@ public:
 
 private:
   void idle();
+  void forgetApplicationObjects();
   void report(const Exception& e);
   void keep(std::exception_ptr error);
   void rethrowKept();

@@ -27,6 +27,11 @@ QtPeer::~QtPeer() {
     delete w;
 }
 
+void QtPeer::releaseWidget() {
+  if (widget_.data() != nullptr) link_.peer = nullptr;
+  widget_ = nullptr;
+}
+
 void QtPeer::changed(TControlChange what) {
   if (widget() == nullptr) return;
   switch (what) {

@@ -45,6 +45,8 @@ public:
 
   // Brings everything the widget shows in line with the model.
   void applyAll();
+  // Forgets the widget without deleting it (Qt is going away with the process).
+  void releaseWidget();
 
 protected:
   virtual void applyBounds();
