@@ -77,14 +77,18 @@ QtGuiBackend::~QtGuiBackend() {
   shutdown();
 }
 
-void QtGuiBackend::abandon() {
-  if (shutDown_) return;
-  shutDown_ = true;
+std::vector<QtPeer*> QtGuiBackend::allPeers() const {
   std::vector<QtPeer*> peers;
   peers.reserve(peers_.size());
   for (const auto& entry : peers_)
     peers.push_back(entry.second);
-  for (QtPeer* peer : peers) {
+  return peers;
+}
+
+void QtGuiBackend::abandon() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  for (QtPeer* peer : allPeers()) {
     peer->releaseWidget();
     if (peer->control().Peer() == peer) peer->control().SetPeer(nullptr);
   }
@@ -106,11 +110,7 @@ void QtGuiBackend::shutdown() {
   shutDown_ = true;
   // Peers only reach widgets through QPointers, so the order does not matter:
   // a child whose widget went with its parent's finds nothing left to delete.
-  std::vector<QtPeer*> peers;
-  peers.reserve(peers_.size());
-  for (const auto& entry : peers_)
-    peers.push_back(entry.second);
-  for (QtPeer* peer : peers)
+  for (QtPeer* peer : allPeers())
     if (peer->control().Peer() == peer) peer->control().SetPeer(nullptr);
   if (QCoreApplication::instance() != nullptr)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -89,6 +89,8 @@ public:
 private:
   void idle();
   void forgetApplicationObjects();
+  // A copy: taking peers away changes the registry.
+  std::vector<QtPeer*> allPeers() const;
   void report(const Exception& e);
   void keep(std::exception_ptr error);
   void rethrowKept();
