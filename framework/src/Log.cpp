@@ -53,15 +53,15 @@ void appendFitted(std::string& out, std::string_view text, std::size_t width) {
 }
 
 void appendWithoutLineBreaks(std::string& out, std::string_view msg) {
-  for (;;) {
-    std::size_t cut = msg.find_first_of("\r\n");
-    if (cut == std::string_view::npos) {
-      out.append(msg);
-      return;
-    }
-    out.append(msg.substr(0, cut));
-    msg.remove_prefix(cut + 1);
+  if (msg.empty()) return;
+  // Most messages hold no line break: two scans of the whole text decide that.
+  if (std::memchr(msg.data(), '\r', msg.size()) == nullptr &&
+      std::memchr(msg.data(), '\n', msg.size()) == nullptr) {
+    out.append(msg);
+    return;
   }
+  for (char c : msg)
+    if (c != '\r' && c != '\n') out += c;
 }
 
 std::string repeated(char c, std::size_t n) {

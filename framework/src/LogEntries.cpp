@@ -31,17 +31,18 @@ char* TLogEntries::reserve(std::size_t size) {
 
 std::string_view TLogEntries::Add(std::string_view line) {
   line = line.substr(0, std::numeric_limits<std::uint32_t>::max());
-  if (slots_.size() == slots_.capacity())
-    slots_.reserve(std::max<std::size_t>(64, slots_.size() + slots_.size() / 2));
+  if ((count_ >> kSlotChunkBits) == slotChunks_.size())
+    slotChunks_.push_back(std::make_unique_for_overwrite<Slot[]>(kSlotChunk));
   char* at = line.empty() ? nullptr : reserve(line.size());
   if (at != nullptr) std::memcpy(at, line.data(), line.size());
-  slots_.push_back({at, static_cast<std::uint32_t>(line.size()), false});
+  slot(count_) = {at, static_cast<std::uint32_t>(line.size()), false};
+  ++count_;
   return {at, line.size()};
 }
 
 void TLogEntries::Clear() {
-  slots_.clear();
-  slots_.shrink_to_fit();
+  slotChunks_.clear();
+  count_ = 0;
   blocks_.clear();
   blockBytes_ = 0;
   free_ = nullptr;
@@ -49,7 +50,7 @@ void TLogEntries::Clear() {
 }
 
 std::size_t TLogEntries::BytesHeld() const {
-  return slots_.capacity() * sizeof(Slot) + blockBytes_;
+  return slotChunks_.size() * kSlotChunk * sizeof(Slot) + blockBytes_;
 }
 
 } // namespace kelvarin

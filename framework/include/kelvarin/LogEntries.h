@@ -17,17 +17,17 @@ public:
   TLogEntries(const TLogEntries&) = delete;
   TLogEntries& operator=(const TLogEntries&) = delete;
 
-  std::size_t Count() const { return slots_.size(); }
-  bool Empty() const { return slots_.empty(); }
+  std::size_t Count() const { return count_; }
+  bool Empty() const { return count_ == 0; }
   std::string_view operator[](std::size_t index) const {
-    const Slot& s = slots_[index];
+    const Slot& s = slot(index);
     return {s.text, s.size};
   }
-  std::string_view Last() const { return (*this)[slots_.size() - 1]; }
+  std::string_view Last() const { return (*this)[count_ - 1]; }
 
   // Whether the line has been written to the dump file.
-  bool Dumped(std::size_t index) const { return slots_[index].dumped; }
-  void MarkDumped(std::size_t index) { slots_[index].dumped = true; }
+  bool Dumped(std::size_t index) const { return slot(index).dumped; }
+  void MarkDumped(std::size_t index) { slot(index).dumped = true; }
 
   // Appends a line, not yet dumped; returns the stored copy.
   std::string_view Add(std::string_view line);
@@ -42,13 +42,20 @@ private:
     std::uint32_t size;
     bool dumped;
   };
+  // Slots live in fixed-size chunks, so adding never copies or moves earlier ones.
+  static constexpr std::size_t kSlotChunkBits = 12;
+  static constexpr std::size_t kSlotChunk = std::size_t{1} << kSlotChunkBits;
+  Slot& slot(std::size_t index) const {
+    return slotChunks_[index >> kSlotChunkBits][index & (kSlotChunk - 1)];
+  }
   char* reserve(std::size_t size);
 
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t blockBytes_ = 0; // all blocks together
   char* free_ = nullptr;       // next free byte of the newest block
   std::size_t freeLeft_ = 0;   // bytes left in it
-  std::vector<Slot> slots_;
+  std::vector<std::unique_ptr<Slot[]>> slotChunks_;
+  std::size_t count_ = 0;
 };
 
 } // namespace kelvarin
