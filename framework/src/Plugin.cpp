@@ -10,6 +10,8 @@
 
 #include <keltk/PropInfo.h>
 #include <keltk/Resources.h>
+#include <optional>
+#include <string>
 
 namespace kelvarin {
 
@@ -20,7 +22,9 @@ TMethodSite siteDestroy{"TulmKel.Destroy"};
 TMethodSite siteLoaded{"TulmKel.Loaded"};
 TMethodSite siteReadState{"TulmKel.ReadState"};
 TMethodSite siteWriteState{"TulmKel.WriteState"};
+TMethodSite siteInitialize{"TulmKel.Initialize"};
 TMethodSite siteFinalize{"TulmKel.Finalize"};
+TMethodSite siteSetDescription{"TulmKel.SetDescription"};
 TMethodSite siteLogIt{"TulmKel.LogIt"};
 
 } // namespace
@@ -31,10 +35,13 @@ const keltk::TClassInfo& TulmKel::StaticClass() {
         keltk::ClassBuilder<TulmKel> b(i);
         b.string("About", &TulmKel::About, &TulmKel::SetAbout);
         b.string("Author", &TulmKel::Author, &TulmKel::SetAuthor);
+        b.object("Commands", &TulmKel::GetCommands);
         b.string("Copyright", &TulmKel::Copyright, &TulmKel::SetCopyright);
         b.string("DeepName", &TulmKel::DeepName, &TulmKel::SetDeepName);
+        b.object("Description", &TulmKel::Description);
         b.integer("MaxInstances", &TulmKel::MaxInstances, &TulmKel::SetMaxInstances)
             .defaultValue(1);
+        b.object("MenuMerging", &TulmKel::MenuMerging);
         b.set("PropsToMonitor", detail::propToMonitorInfo(), &TulmKel::PropsToMonitor,
               &TulmKel::SetPropsToMonitor);
         b.string("Version", &TulmKel::Version, &TulmKel::SetVersion);
@@ -62,8 +69,11 @@ TulmKel::TulmKel(keltk::TComponent* owner) : TDataModule(owner) {
   GuardedPassOn(this, siteCreate, [&] {
     siteCreate.step = 3;
     about_ = kFrameworkBanner;
+    commands_.reset(keltk::CreateObject<TCommands>(this));
+    menuMerging_.reset(keltk::CreateObject<TMenuMerging>());
     maxInstances_ = 1;
     version_ = "1.0";
+    description_.reset(keltk::CreateObject<keltk::TStringList>());
     siteCreate.step = 4;
     initialized_ = false;
     finalized_ = false;
@@ -86,6 +96,9 @@ TulmKel::~TulmKel() {
     // The module's own context becomes current again before the module goes.
     if (ownApplication_ != nullptr) keltk::SetApplication(ownApplication_);
     if (ownScreen_ != nullptr) keltk::SetScreen(ownScreen_);
+    siteDestroy.step = 2;
+    commands_.reset();
+    menuMerging_.reset();
   });
 }
 
@@ -119,6 +132,55 @@ void TulmKel::ReadStoredForm() {
   });
 }
 
+TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
+  TKelMethodResult result = smrUnexpectedError;
+  siteInitialize.step = 1;
+  GuardedSwallow(this, siteInitialize, [&] {
+    const TErrorClass initializationError = &EulmKelInitializationError::StaticClass();
+    siteInitialize.step = 2;
+    if (initialized_) {
+      LogIt(FormatError(initializationError, result, E009, {keltk::VarStr(shortFileName_)}),
+            lkError);
+      return;
+    }
+
+    // This code's toolkit copy is the plug-in module's: with a copy of its own the
+    // module sees objects of its own, and the host's must become current.
+    siteInitialize.step = 3;
+    if (keltk::Application() != hostApplication_ || keltk::Screen() != hostScreen_) {
+      keltk::SetApplication(hostApplication_);
+      keltk::SetScreen(hostScreen_);
+      LogIt("Context assumed from host application (was distinct).", lkAction);
+    }
+
+    siteInitialize.step = 4;
+    bool canLoad = true;
+    std::optional<std::string> raised;
+    siteInitialize.step = 5;
+    if (onInitialize_) {
+      // The handler's answer is not consulted, and it must not leak into this
+      // result: a refusal after a handler that answered smrOk would read as success.
+      raised = CallHandler(
+          [&] { [[maybe_unused]] TKelMethodResult ignored = onInitialize_(Params, canLoad); });
+      if (raised) LogIt(PluginEventFailure("OnInitialize()", shortFileName_, *raised), lkError);
+    }
+    initialized_ = true;
+    if (raised) {
+      LogIt(FormatError(initializationError, result, E006, {keltk::VarStr(shortFileName_)}),
+            lkError);
+      return;
+    }
+    if (!canLoad) {
+      LogIt(FormatError(initializationError, result, E003, {keltk::VarStr(shortFileName_)}),
+            lkError);
+      return;
+    }
+    siteInitialize.step = 7;
+    result = smrOk;
+  });
+  return result;
+}
+
 TKelMethodResult TulmKel::Finalize() {
   TKelMethodResult result = smrUnexpectedError;
   siteFinalize.step = 1;
@@ -141,6 +203,14 @@ TKelMethodResult TulmKel::Finalize() {
     if (onFinalize_)
       if (auto error = CallHandler([&] { onFinalize_(); }))
         LogIt(PluginEventFailure("OnFinalize()", shortFileName_, *error), lkError);
+    siteFinalize.step = 5;
+    if (menuMerging_->MergedItem() != nullptr) {
+      try {
+        UnmergeMenu();
+      } catch (const keltk::Exception& e) {
+        ReportException(this, siteFinalize, e);
+      }
+    }
     siteFinalize.step = 6;
     finalized_ = true;
     result = smrOk;

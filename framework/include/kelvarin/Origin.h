@@ -23,6 +23,8 @@ LiveOrigin FindLiveOrigin(const void* address);
 inline bool IsLiveManager(const void* address) {
   return FindLiveOrigin(address).kind == OriginKind::Manager;
 }
+// A live manager of this copy whose class is TulmKelMan itself (not a descendant).
+bool IsGenuineManagerOfThisCopy(const void* address) noexcept;
 
 } // namespace kelvarin
 

@@ -1,8 +1,10 @@
 // The plug-in side: TulmKel, the base class of every plug-in object.
 #pragma once
 
+#include "kelvarin/Commands.h"
 #include "kelvarin/EventTypes.h"
 #include "kelvarin/Log.h"
+#include "kelvarin/MenuMerging.h"
 #include "kelvarin/MethodResult.h"
 #include "kelvarin/Types.h"
 
@@ -10,6 +12,7 @@
 #include <keltk/Application.h>
 #include <keltk/Component.h>
 #include <keltk/DataModule.h>
+#include <keltk/Strings.h>
 #include <string>
 #include <string_view>
 
@@ -41,12 +44,22 @@ public:
   void SetAbout(const std::string&) {}
   const std::string& Author() const { return author_; }
   void SetAuthor(const std::string& author) { author_ = author; }
+  // The commands offered to the host, owned. Setting copies the given commands
+  // into the owned collection; none is ignored.
+  TCommands* Commands() const { return commands_.get(); }
+  TCommands* GetCommands() const;
+  void SetCommands(const TCommands* commands);
   const std::string& Copyright() const { return copyright_; }
   void SetCopyright(const std::string& copyright) { copyright_ = copyright; }
   const std::string& DeepName() const { return deepName_; }
   void SetDeepName(const std::string& name) { deepName_ = name; }
+  // The owned description; assigning copies the lines of `lines` (none: no change).
+  keltk::TStrings* Description() const { return description_.get(); }
+  void SetDescription(keltk::TStrings* lines);
   std::uint16_t MaxInstances() const { return maxInstances_; }
   void SetMaxInstances(std::uint16_t count) { maxInstances_ = count; }
+  // The menu-merging settings, owned; stored data fills them property by property.
+  TMenuMerging* MenuMerging() const { return menuMerging_.get(); }
   TPropsToMonitorSet PropsToMonitor() const { return propsToMonitor_; }
   void SetPropsToMonitor(TPropsToMonitorSet props) { propsToMonitor_ = props; }
   const std::string& Version() const { return version_; }
@@ -101,12 +114,31 @@ public:
   bool Finalized() const { return finalized_; }
   bool UsesToolkitModule() const { return usesToolkitModule_; }
 
+  // How many calls into this plug-in's code are on the stack (PluginCallScope).
+  // Inline, so every framework copy reads the same field of the object.
+  int CodeDepth() const { return codeDepth_; }
+  bool CodeRunning() const { return codeDepth_ > 0; }
+  void EnterCode() { ++codeDepth_; }
+  void LeaveCode() { --codeDepth_; }
+
+  // Initializes the plug-in once, after the manager's hand-over: makes the host's
+  // application and screen objects current in this code's toolkit copy, asks
+  // OnInitialize whether it may load, and answers smrOk, E003, E006 or E009.
+  // Virtual, like Finalize, so that the code of the framework copy the plug-in's
+  // module uses runs, whichever copy the manager calling it belongs to.
+  virtual TKelMethodResult Initialize(keltk::TVarRecs Params);
   // Finalizes the plug-in once, after it was initialized: runs OnFinalize (its
   // answer and exceptions do not change the outcome) and answers smrOk.
-  TKelMethodResult Finalize();
+  virtual TKelMethodResult Finalize();
 
   // One entry in the manager's log with this plug-in as origin.
   TKelMethodResult LogIt(std::string_view msg, TLogKind kind);
+
+  // Copies MenuMerging.SourceMenu into the host's main menu through the manager
+  // and keeps the result in MenuMerging.MergedItem (an earlier merge is taken out
+  // first); UnmergeMenu frees that item again (E028 when there is none).
+  TKelMethodResult MergeMenu();
+  TKelMethodResult UnmergeMenu();
 
   void Loaded() override;
   void ReadState(keltk::TReader& reader) override;
@@ -123,9 +155,12 @@ protected:
 private:
   std::string about_;
   std::string author_;
+  keltk::ObjectPtr<TCommands> commands_;
   std::string copyright_;
   std::string deepName_;
+  keltk::ObjectPtr<keltk::TStringList> description_;
   std::uint16_t maxInstances_ = 1;
+  keltk::ObjectPtr<TMenuMerging> menuMerging_;
   TPropsToMonitorSet propsToMonitor_;
   std::string version_;
 
@@ -151,6 +186,7 @@ private:
   keltk::TScreen* ownScreen_ = nullptr;
   std::int16_t instanceCount_ = 0;
   bool usesToolkitModule_ = false;
+  int codeDepth_ = 0;
 };
 
 } // namespace kelvarin

@@ -1,0 +1,66 @@
+// The two functions through which a manager reaches a plug-in module.
+//
+//   GetPluginInfo     every module built on the framework (the host program too):
+//                     the framework version, told only to a genuine manager.
+//                     The framework provides it; kelvarin_add_plugin() links it in.
+//   RegisterKelvarin  each plug-in module: a new plug-in object, written by the
+//                     plug-in's author, usually as
+//                       extern "C" kelvarin::TulmKel* RegisterKelvarin() {
+//                         return kelvarin::RegisterPlugin<TkelMine>();
+//                       }
+#pragma once
+
+#include "kelvarin/Types.h"
+#include "kelvarin/plugin.h"
+
+#include <cstdint>
+#include <exception>
+#include <keltk/Exception.h>
+#include <string>
+
+extern "C" {
+// Writes the version record for the manager behind `token` into `info` (at most
+// `capacity` - 1 bytes and a terminating zero) and returns the record's full
+// length; 0 (and an empty text) for a token that is not a live TulmKelMan.
+[[gnu::visibility("default")]] int GetPluginInfo(char* info, int capacity, std::uint64_t token);
+// A new plug-in object with no owner, or null. An exception of the toolkit's
+// family raised by the plug-in's constructor reaches the manager.
+[[gnu::visibility("default")]] kelvarin::TulmKel* RegisterKelvarin();
+}
+
+namespace kelvarin {
+
+using TGetPluginInfoFunc = int (*)(char* info, int capacity, std::uint64_t token);
+using TRegisterKelvarinFunc = TulmKel* (*)();
+
+inline constexpr const char* kGetPluginInfoExport = "GetPluginInfo";
+inline constexpr const char* kRegisterKelvarinExport = "RegisterKelvarin";
+
+// "ProdVersion=1.0.01.428" and a line break (CR LF).
+std::string VersionRecord();
+
+// The version record when `token` seals a live manager of class TulmKelMan in any
+// framework copy of the process, else empty. Never reads memory at an address
+// that is not such a manager.
+std::string PluginInfoFor(TOriginToken token) noexcept;
+// GetPluginInfo's body, for every module's copy of the export.
+int AnswerPluginInfo(char* info, int capacity, std::uint64_t token) noexcept;
+
+// True when `address` is a live TulmKelMan (not a descendant) of this or any
+// other framework copy loaded in the process.
+bool IsGenuineManager(const void* address) noexcept;
+
+// RegisterKelvarin's usual body: creates T with no owner. The constructor's
+// toolkit exceptions pass on to the manager; anything else ends as null, since
+// no other exception may leave an exported function.
+template <class T> TulmKel* RegisterPlugin() {
+  try {
+    return keltk::CreateObject<T>(nullptr);
+  } catch (const keltk::Exception&) {
+    throw;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+} // namespace kelvarin
