@@ -1,5 +1,6 @@
 #include "kelvarin/ExceptionReport.h"
 
+#include "kelvarin/Commands.h"
 #include "kelvarin/Log.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
@@ -27,7 +28,9 @@ void ReportException(const keltk::TObject* origin, std::string_view module, std:
   if (reportDepth >= kMaxReportDepth) return;
   ++reportDepth;
   try {
-    // Only a plug-in (through its manager) or a manager leads to a log.
+    // Only a plug-in (through its manager) or a manager leads to a log; command
+    // objects report through their plug-in.
+    if (const TulmKel* owner = PluginOfCommandObject(origin)) origin = owner;
     const keltk::TComponent* source = nullptr;
     TulmKelMan* manager = nullptr;
     if (const TulmKel* plugin = keltk::ObjectAs<TulmKel>(origin)) {

@@ -5,11 +5,13 @@
 #include "kelvarin/EventTypes.h"
 #include "kelvarin/Framework.h"
 #include "kelvarin/Log.h"
+#include "kelvarin/MenuMerging.h"
 #include "kelvarin/MethodResult.h"
 #include "kelvarin/Origin.h"
 #include "kelvarin/Types.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <keltk/Application.h>
 #include <keltk/Component.h>
 #include <string>
@@ -23,6 +25,7 @@ class TMenuItem;
 namespace kelvarin {
 
 class TulmKel;
+class TCommand;
 
 using TEventOnAfterLoad = keltk::Event<void(TulmKel* Plugin)>;
 using TEventOnBeforeLoad = keltk::Event<void(const std::string& FileName, bool& AllowLoad)>;
@@ -113,6 +116,45 @@ public:
   bool UsesToolkitModule() const { return usesToolkitModule_; }
   void* ToolkitModuleHandle() const { return toolkitModuleHandle_; }
 
+  // Copies `Source`, its properties, handlers and sub-items, into the host's main
+  // menu at the target that TargetMenu and ValueToSearch find, placed as MergeType
+  // says. MergedItem is the item that carries the copy, or null after a failure
+  // (E026, E022, E029, E01C). A failed merge leaves nothing in the host's menu that
+  // leads into the source's handlers.
+  TKelMethodResult MergeMenu(keltk::TMenuItem* Source, TTargetMenu TargetMenu,
+                             const std::string& ValueToSearch, TMenuMergeType MergeType,
+                             keltk::TMenuItem*& MergedItem);
+
+  // Driving loaded plug-ins. Each answers the handler's own result, or a failure
+  // of class EulmKelError logged as an error entry: E01A when no plug-in is
+  // loaded, E01F (index -1) for a plug-in that is not in this manager's list,
+  // E00B / E00C / E00D for a missing handler.
+  //
+  // A command is found by name (without regard to case; E01B when the plug-in has
+  // no commands, E020 with index -1 when none has the name) or by position (E01E
+  // outside the list). Its arguments are then checked as the command's switches
+  // ask: CheckParamCount, exactly as many arguments as declared parameters (E024);
+  // CheckParamType, each argument's tag accepted by the type of the parameter at
+  // its position (ParamTypeAccepts; E025 names the zero-based position). A null
+  // argument is keltk::TVarRec::Null() (any argument whose IsNull() holds); it is
+  // accepted for every parameter when AllowNullInAllParams is True and refused
+  // for every parameter otherwise, whatever CheckParamType says. Every call that
+  // reaches the handler is logged as an lkCommand entry first.
+  TKelMethodResult ExecuteCommand(TulmKel* Plugin, const std::string& Name, keltk::TVarRecs Params);
+  TKelMethodResult ExecuteCommand(TulmKel* Plugin, int Index, keltk::TVarRecs Params);
+  TKelMethodResult ExecuteCommand(TulmKel* Plugin, const std::string& Name,
+                                  std::initializer_list<keltk::TVarRec> Params = {});
+  TKelMethodResult ExecuteCommand(TulmKel* Plugin, int Index,
+                                  std::initializer_list<keltk::TVarRec> Params = {});
+  // Hands a message to a plug-in's OnMessage, or with a null Plugin to the
+  // manager's own (the host's); logged as an lkMessage entry. E00D for the host
+  // names the running program's file.
+  TKelMethodResult SendMessage(TulmKel* Plugin, std::int32_t MsgID, keltk::TVarRecs Params);
+  TKelMethodResult SendMessage(TulmKel* Plugin, std::int32_t MsgID,
+                               std::initializer_list<keltk::TVarRec> Params = {});
+  // Runs the plug-in's OnSetup.
+  TKelMethodResult SetupPlugin(TulmKel* Plugin);
+
   void Loaded() override;
   void ReadState(keltk::TReader& reader) override;
   void WriteState(keltk::TWriter& writer) override;
@@ -134,6 +176,9 @@ protected:
 private:
   bool isLogged(TLogKind kind) const;
   void logError(std::string_view msg);
+  // E01A / E01F unless `plugin` is in the list.
+  bool checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin);
+  TKelMethodResult runCommand(TulmKel* plugin, TCommand* command, keltk::TVarRecs params);
 
   // Declared first so that the manager stays a valid log origin until its log is gone.
   OriginRegistration registration_{this, OriginKind::Manager};

@@ -1,0 +1,654 @@
+#include "kelvarin/Commands.h"
+
+#include "kelvarin/Catalogue.h"
+#include "kelvarin/Errors.h"
+#include "kelvarin/ExceptionReport.h"
+#include "kelvarin/plugin.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <fmt/format.h>
+#include <keltk/StrUtils.h>
+#include <keltk/SysUtils.h>
+#include <limits>
+#include <optional>
+
+namespace kelvarin {
+
+namespace {
+
+TMethodSite siteCommandCreate{"TCommand.Create"};
+TMethodSite siteCommandDestroy{"TCommand.Destroy"};
+TMethodSite siteCommandGetDisplayName{"TCommand.GetDisplayName"};
+TMethodSite siteCommandGetName{"TCommand.GetName"};
+TMethodSite siteCommandSetName{"TCommand.SetName"};
+TMethodSite siteCommandSetBitmap{"TCommand.SetBitmap"};
+TMethodSite siteCommandGetParams{"TCommand.GetParams"};
+TMethodSite siteCommandSetParams{"TCommand.SetParams"};
+TMethodSite siteCommandsCreate{"TCommands.Create"};
+TMethodSite siteCommandsDestroy{"TCommands.Destroy"};
+TMethodSite siteCommandsGetOwner{"TCommands.GetOwner"};
+TMethodSite siteParamCreate{"TCommandParam.Create"};
+TMethodSite siteParamDestroy{"TCommandParam.Destroy"};
+TMethodSite siteParamGetDisplayName{"TCommandParam.GetDisplayName"};
+TMethodSite siteParamGetParamName{"TCommandParam.GetParamName"};
+TMethodSite siteParamSetParamName{"TCommandParam.SetParamName"};
+TMethodSite siteParamGetParamType{"TCommandParam.GetParamType"};
+TMethodSite siteParamSetParamType{"TCommandParam.SetParamType"};
+TMethodSite siteParamsCreate{"TCommandParams.Create"};
+TMethodSite siteParamsDestroy{"TCommandParams.Destroy"};
+TMethodSite siteParamsGetOwner{"TCommandParams.GetOwner"};
+TMethodSite sitePluginSetCommands{"TulmKel.SetCommands"};
+
+TErrorClass propertyError() {
+  return &EulmKelPropertyError::StaticClass();
+}
+
+// A new item's default name: its position, which is the last one while it joins.
+std::string defaultName(std::string_view prefix, const keltk::TCollection* collection) {
+  const int index = collection == nullptr ? 0 : collection->Count() - 1;
+  return fmt::format("{}{}", prefix, index);
+}
+
+void logRefusal(TulmKel* plugin, const std::string& message) {
+  if (plugin != nullptr) plugin->LogIt(message, lkError);
+}
+
+bool designing(const TulmKel* plugin) {
+  return plugin != nullptr && plugin->HasState(keltk::csDesigning);
+}
+
+// The position of the first of `count` names equal to `upperName` without regard
+// to case; -1 when none is.
+template <class NameAt> int findClash(const std::string& upperName, int count, NameAt nameAt) {
+  for (int i = 0; i < count; ++i)
+    if (keltk::UpperCase(nameAt(i)) == upperName) return i;
+  return -1;
+}
+
+// The shared road of both name setters. `names` lists the names of the item's
+// collection (the item itself included); the setter stores the name it is handed
+// back only when the name was accepted.
+struct NameRule {
+  std::int32_t blankCode;
+  std::int32_t clashCode;
+};
+
+template <class NameAt>
+void setUniqueName(TMethodSite& site, TulmKel* plugin, const NameRule& rule,
+                   const std::string& proposed, std::string& current, int count, NameAt nameAt) {
+  site.step = 1;
+  TKelMethodResult result = smrOk;
+  site.step = 2;
+  const std::string name = keltk::Trim(proposed);
+  if (!name.empty() && name == current) return;
+  if (name.empty()) {
+    site.step = 11;
+    logRefusal(plugin, FormatError(propertyError(), result, rule.blankCode));
+  } else {
+    site.step = 31;
+    const int clash = findClash(keltk::UpperCase(name), count, nameAt);
+    if (clash < 0) {
+      site.step = 32;
+      current = name;
+      return;
+    }
+    site.step = 51;
+    logRefusal(plugin, FormatError(propertyError(), result, rule.clashCode,
+                                   {keltk::VarStr(name), keltk::VarInt(clash)}));
+  }
+  site.step = 71;
+  if (designing(plugin)) RaiseMarked(site, result);
+}
+
+// ---- argument conversions
+
+using keltk::TVarRec;
+
+const TVarRec& resolveVariant(const TVarRec& arg) {
+  const TVarRec* a = &arg;
+  // A variant may hold a variant; a cycle of them must not hang the reader.
+  for (int depth = 0; a->VType == keltk::vtVariant && a->VVariant != nullptr && depth < 16; ++depth)
+    a = a->VVariant;
+  return *a;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::string utf8FromUtf16(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    const bool high = c >= 0xD800 && c < 0xDC00;
+    if (high && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD; // a lone surrogate
+    }
+    appendUtf8(out, c);
+  }
+  return out;
+}
+
+// The text an argument of a text tag carries; nullopt for other tags.
+std::optional<std::string> textOf(const TVarRec& a) {
+  switch (a.VType) {
+  case keltk::vtChar:
+    return std::string(1, a.VChar);
+  case keltk::vtWideChar:
+    return utf8FromUtf16(std::u16string_view(&a.VWideChar, 1));
+  case keltk::vtString:
+    if (a.VString == nullptr) return std::string();
+    return std::string(reinterpret_cast<const char*>(a.VString + 1), a.VString[0]);
+  case keltk::vtPChar:
+    return a.VPChar == nullptr ? std::string() : std::string(a.VPChar);
+  case keltk::vtPWideChar:
+    return a.VPWideChar == nullptr ? std::string() : utf8FromUtf16(a.VPWideChar);
+  case keltk::vtAnsiString:
+    return a.VAnsiString == nullptr ? std::string() : *a.VAnsiString;
+  case keltk::vtWideString:
+    return a.VWideString == nullptr ? std::string() : utf8FromUtf16(*a.VWideString);
+  default:
+    return std::nullopt;
+  }
+}
+
+template <class T> std::int32_t fitOrZero(T value) {
+  if (value < static_cast<T>(std::numeric_limits<std::int32_t>::min()) ||
+      value > static_cast<T>(std::numeric_limits<std::int32_t>::max()))
+    return 0;
+  return static_cast<std::int32_t>(value);
+}
+
+std::int32_t integerOfText(std::string_view text) {
+  const std::string trimmed = keltk::Trim(text);
+  std::string_view s = trimmed;
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  int base = 10;
+  if (!s.empty() && s.front() == '$') {
+    base = 16;
+    s.remove_prefix(1);
+  } else if (s.size() > 1 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  }
+  if (s.empty()) return 0;
+  std::uint64_t magnitude = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), magnitude, base);
+  if (ec != std::errc() || end != s.data() + s.size()) return 0;
+  if (base == 16) {
+    // Hexadecimal spells the 32 bits themselves: $FFFFFFFF is -1.
+    if (magnitude > 0xFFFFFFFFu) return 0;
+    const auto bits = static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude));
+    return negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(bits)) : bits;
+  }
+  const std::int64_t value =
+      magnitude > 0x80000000u ? std::int64_t{1} << 40 : static_cast<std::int64_t>(magnitude);
+  return fitOrZero(negative ? -value : value);
+}
+
+std::string floatText(long double value) {
+  std::string text = fmt::format("{}", static_cast<double>(value));
+  const char decimal = keltk::FormatSettings().DecimalSeparator;
+  if (decimal != '.')
+    for (char& c : text)
+      if (c == '.') c = decimal;
+  return text;
+}
+
+std::string currencyText(std::int64_t units) {
+  const bool negative = units < 0;
+  const std::uint64_t magnitude =
+      negative ? 0u - static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(units);
+  std::string text = fmt::format("{}{}", negative ? "-" : "", magnitude / 10000);
+  std::uint64_t fraction = magnitude % 10000;
+  if (fraction == 0) return text;
+  std::string digits = fmt::format("{:04}", fraction);
+  while (digits.back() == '0')
+    digits.pop_back();
+  text += keltk::FormatSettings().DecimalSeparator;
+  return text + digits;
+}
+
+} // namespace
+
+// ---- parameter types
+
+const keltk::EnumInfo& ParamTypeInfo() {
+  static const keltk::EnumInfo info = keltk::EnumInfo::sequence(
+      "TParamType", {"ptInteger", "ptBoolean", "ptChar", "ptExtended", "ptString", "ptPointer",
+                     "ptPChar", "ptObject", "ptClass", "ptWideChar", "ptPWideChar", "ptAnsiString",
+                     "ptCurrency", "ptVariant", "ptInterface", "ptWideString", "ptInt64"});
+  return info;
+}
+
+const std::string& ParamTypeName(TParamType type) {
+  static const std::string unknown;
+  const std::string* name = ParamTypeInfo().nameOf(type);
+  return name != nullptr ? *name : unknown;
+}
+
+// The declared type and the argument tag of one kind of value are one number.
+constexpr bool sameOrdinal(TParamType type, keltk::TVarType tag) {
+  return static_cast<int>(type) == static_cast<int>(tag);
+}
+static_assert(
+    sameOrdinal(ptInteger, keltk::vtInteger) && sameOrdinal(ptBoolean, keltk::vtBoolean) &&
+    sameOrdinal(ptChar, keltk::vtChar) && sameOrdinal(ptExtended, keltk::vtExtended) &&
+    sameOrdinal(ptString, keltk::vtString) && sameOrdinal(ptPointer, keltk::vtPointer) &&
+    sameOrdinal(ptPChar, keltk::vtPChar) && sameOrdinal(ptObject, keltk::vtObject) &&
+    sameOrdinal(ptClass, keltk::vtClass) && sameOrdinal(ptWideChar, keltk::vtWideChar) &&
+    sameOrdinal(ptPWideChar, keltk::vtPWideChar) &&
+    sameOrdinal(ptAnsiString, keltk::vtAnsiString) && sameOrdinal(ptCurrency, keltk::vtCurrency) &&
+    sameOrdinal(ptVariant, keltk::vtVariant) && sameOrdinal(ptInterface, keltk::vtInterface) &&
+    sameOrdinal(ptWideString, keltk::vtWideString) && sameOrdinal(ptInt64, keltk::vtInt64));
+
+bool ParamTypeAccepts(TParamType type, keltk::TVarType tag) {
+  if (sameOrdinal(type, tag)) return true;
+  auto isText = [tag] {
+    switch (tag) {
+    case keltk::vtChar:
+    case keltk::vtWideChar:
+    case keltk::vtString:
+    case keltk::vtPChar:
+    case keltk::vtPWideChar:
+    case keltk::vtAnsiString:
+    case keltk::vtWideString:
+      return true;
+    default:
+      return false;
+    }
+  };
+  switch (type) {
+  case ptExtended:
+    return tag == keltk::vtInteger || tag == keltk::vtInt64 || tag == keltk::vtCurrency;
+  case ptCurrency:
+    return tag == keltk::vtInteger || tag == keltk::vtInt64;
+  case ptInt64:
+    return tag == keltk::vtInteger;
+  case ptWideChar:
+    return tag == keltk::vtChar;
+  case ptString:
+  case ptPChar:
+  case ptPWideChar:
+  case ptAnsiString:
+  case ptWideString:
+    return isText();
+  case ptPointer:
+    return tag == keltk::vtPChar || tag == keltk::vtPWideChar || tag == keltk::vtObject ||
+           tag == keltk::vtClass || tag == keltk::vtInterface;
+  case ptVariant:
+    return true;
+  default:
+    return false;
+  }
+}
+
+std::int32_t Var2Int(const keltk::TVarRec& value) {
+  const TVarRec& a = resolveVariant(value);
+  if (a.IsNull()) return 0;
+  switch (a.VType) {
+  case keltk::vtInteger:
+    return a.VInteger;
+  case keltk::vtBoolean:
+    return a.VBoolean ? 1 : 0;
+  case keltk::vtChar:
+    return static_cast<unsigned char>(a.VChar);
+  case keltk::vtWideChar:
+    return static_cast<std::int32_t>(a.VWideChar);
+  case keltk::vtInt64:
+    return fitOrZero(*a.VInt64);
+  case keltk::vtExtended:
+    if (!std::isfinite(*a.VExtended)) return 0;
+    return fitOrZero(std::trunc(*a.VExtended));
+  case keltk::vtCurrency:
+    return fitOrZero(*a.VCurrency / 10000);
+  default:
+    if (auto text = textOf(a)) return integerOfText(*text);
+    return 0;
+  }
+}
+
+std::string Var2Str(const keltk::TVarRec& value) {
+  const TVarRec& a = resolveVariant(value);
+  if (a.IsNull()) return {};
+  switch (a.VType) {
+  case keltk::vtInteger:
+    return fmt::format("{}", a.VInteger);
+  case keltk::vtBoolean:
+    return a.VBoolean ? "True" : "False";
+  case keltk::vtInt64:
+    return fmt::format("{}", *a.VInt64);
+  case keltk::vtExtended:
+    return floatText(*a.VExtended);
+  case keltk::vtCurrency:
+    return currencyText(*a.VCurrency);
+  case keltk::vtClass:
+    return a.VClass->name;
+  default:
+    if (auto text = textOf(a)) return *text;
+    return {};
+  }
+}
+
+// ---- TCommand
+
+const keltk::TClassInfo& TCommand::StaticClass() {
+  static keltk::TClassInfo info(
+      "TCommand", &keltk::TCollectionItem::StaticClass(), [](keltk::TClassInfo& i) {
+        keltk::ClassBuilder<TCommand> b(i);
+        b.itemFactory();
+        b.object("Bitmap", &TCommand::Bitmap);
+        b.string("Caption", &TCommand::Caption, &TCommand::SetCaption);
+        b.string("Hint", &TCommand::Hint, &TCommand::SetHint);
+        b.string("Name", &TCommand::GetName, &TCommand::SetName);
+        // No defaults: the three switches are always stored.
+        b.boolean("CheckParamType", &TCommand::CheckParamType, &TCommand::SetCheckParamType);
+        b.boolean("CheckParamCount", &TCommand::CheckParamCount, &TCommand::SetCheckParamCount);
+        b.boolean("AllowNullInAllParams", &TCommand::AllowNullInAllParams,
+                  &TCommand::SetAllowNullInAllParams);
+        b.object("Params", &TCommand::GetParams);
+        b.event("OnCommand", &TCommand::OnCommand, &TCommand::SetOnCommand);
+      });
+  return info;
+}
+
+TCommand::TCommand(keltk::TCollection* collection) : TCollectionItem(collection) {
+  TMethodSite& site = siteCommandCreate;
+  site.step = 1;
+  // The references first: a report of what follows finds the plug-in through them.
+  commands_ = keltk::ObjectAs<TCommands>(collection);
+  plugin_ = commands_ != nullptr ? commands_->Plugin() : nullptr;
+  GuardedPassOn(this, site, [&] {
+    site.step = 2;
+    bitmap_.reset(keltk::CreateObject<keltk::TBitmap>());
+    site.step = 3;
+    caption_.clear();
+    hint_.clear();
+    name_ = defaultName("Command_", collection);
+    site.step = 4;
+    checkParamType_ = true;
+    checkParamCount_ = true;
+    allowNullInAllParams_ = true;
+    site.step = 5;
+    params_.reset(keltk::CreateObject<TCommandParams>(this));
+  });
+}
+
+TCommand::~TCommand() {
+  TMethodSite& site = siteCommandDestroy;
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
+    bitmap_.reset();
+    site.step = 2;
+    params_.reset();
+  });
+}
+
+std::string TCommand::GetDisplayName() const {
+  std::string name;
+  siteCommandGetDisplayName.step = 1;
+  GuardedSwallow(this, siteCommandGetDisplayName,
+                 [&] { name = name_.empty() ? TCollectionItem::GetDisplayName() : name_; });
+  return name;
+}
+
+std::string TCommand::GetName() const {
+  std::string name;
+  siteCommandGetName.step = 1;
+  GuardedSwallow(this, siteCommandGetName, [&] { name = name_; });
+  return name;
+}
+
+void TCommand::SetName(const std::string& name) {
+  GuardedSetter(this, siteCommandSetName, [&] {
+    const int count = commands_ != nullptr ? commands_->Count() : 1;
+    setUniqueName(siteCommandSetName, plugin_, NameRule{E011, E012}, name, name_, count,
+                  [this](int i) -> const std::string& {
+                    return commands_ != nullptr ? commands_->Items(i)->name_ : name_;
+                  });
+  });
+}
+
+void TCommand::SetBitmap(const keltk::TBitmap* bitmap) {
+  siteCommandSetBitmap.step = 1;
+  GuardedSwallow(this, siteCommandSetBitmap, [&] {
+    siteCommandSetBitmap.step = 2;
+    bitmap_->Assign(bitmap);
+  });
+}
+
+TCommandParams* TCommand::GetParams() const {
+  TCommandParams* params = nullptr;
+  siteCommandGetParams.step = 1;
+  GuardedSwallow(this, siteCommandGetParams, [&] { params = params_.get(); });
+  return params;
+}
+
+void TCommand::SetParams(const TCommandParams* params) {
+  siteCommandSetParams.step = 1;
+  GuardedSwallow(this, siteCommandSetParams, [&] {
+    if (params == nullptr) return;
+    siteCommandSetParams.step = 2;
+    params_->Assign(params);
+  });
+}
+
+void TCommand::Assign(const keltk::TPersistent* source) {
+  const auto* other = keltk::ObjectAs<TCommand>(source);
+  if (other == nullptr) {
+    TCollectionItem::Assign(source);
+    return;
+  }
+  if (other == this) return;
+  bitmap_->Assign(other->bitmap_.get());
+  caption_ = other->caption_;
+  hint_ = other->hint_;
+  name_ = other->name_;
+  checkParamType_ = other->checkParamType_;
+  checkParamCount_ = other->checkParamCount_;
+  allowNullInAllParams_ = other->allowNullInAllParams_;
+  params_->Assign(other->params_.get());
+  onCommand_ = other->onCommand_;
+}
+
+// ---- TCommands
+
+const keltk::TClassInfo& TCommands::StaticClass() {
+  static keltk::TClassInfo info("TCommands", &keltk::TCollection::StaticClass());
+  return info;
+}
+
+TCommands::TCommands(TulmKel* plugin) : TCollection(TCommand::StaticClass()) {
+  siteCommandsCreate.step = 1;
+  GuardedSwallow(this, siteCommandsCreate, [&] { plugin_ = plugin; });
+}
+
+TCommands::~TCommands() {
+  siteCommandsDestroy.step = 1;
+  GuardedSwallow(this, siteCommandsDestroy, [&] {
+    siteCommandsDestroy.step = 2;
+    // The items go while this object is still a TCommands, so their reports still
+    // reach the plug-in.
+    Clear();
+  });
+}
+
+TCommand* TCommands::Find(std::string_view name) const {
+  for (int i = 0; i < Count(); ++i)
+    if (keltk::SameText(Items(i)->Name(), name)) return Items(i);
+  return nullptr;
+}
+
+keltk::TPersistent* TCommands::GetOwner() const {
+  keltk::TPersistent* owner = nullptr;
+  siteCommandsGetOwner.step = 1;
+  GuardedSwallow(this, siteCommandsGetOwner, [&] { owner = plugin_; });
+  return owner;
+}
+
+// ---- TCommandParam
+
+const keltk::TClassInfo& TCommandParam::StaticClass() {
+  static keltk::TClassInfo info(
+      "TCommandParam", &keltk::TCollectionItem::StaticClass(), [](keltk::TClassInfo& i) {
+        keltk::ClassBuilder<TCommandParam> b(i);
+        b.itemFactory();
+        b.string("ParamName", &TCommandParam::GetParamName, &TCommandParam::SetParamName);
+        b.enumeration("ParamType", ParamTypeInfo(), &TCommandParam::GetParamType,
+                      &TCommandParam::SetParamType)
+            .defaultValue(ptInteger);
+      });
+  return info;
+}
+
+TCommandParam::TCommandParam(keltk::TCollection* collection) : TCollectionItem(collection) {
+  TMethodSite& site = siteParamCreate;
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
+    params_ = keltk::ObjectAs<TCommandParams>(collection);
+    command_ = params_ != nullptr ? params_->Command() : nullptr;
+    commands_ = command_ != nullptr ? command_->Commands() : nullptr;
+    plugin_ = params_ != nullptr ? params_->Plugin() : nullptr;
+    site.step = 2;
+    paramName_ = defaultName("Param_", collection);
+    paramType_ = ptInteger;
+  });
+}
+
+TCommandParam::~TCommandParam() {
+  siteParamDestroy.step = 1;
+}
+
+std::string TCommandParam::GetDisplayName() const {
+  std::string name;
+  siteParamGetDisplayName.step = 1;
+  GuardedSwallow(this, siteParamGetDisplayName, [&] {
+    name = paramName_.empty() ? TCollectionItem::GetDisplayName() : paramName_;
+  });
+  return name;
+}
+
+std::string TCommandParam::GetParamName() const {
+  std::string name;
+  siteParamGetParamName.step = 1;
+  GuardedSwallow(this, siteParamGetParamName, [&] { name = paramName_; });
+  return name;
+}
+
+void TCommandParam::SetParamName(const std::string& name) {
+  GuardedSetter(this, siteParamSetParamName, [&] {
+    const int count = params_ != nullptr ? params_->Count() : 1;
+    setUniqueName(siteParamSetParamName, plugin_, NameRule{E013, E014}, name, paramName_, count,
+                  [this](int i) -> const std::string& {
+                    return params_ != nullptr ? params_->Items(i)->paramName_ : paramName_;
+                  });
+  });
+}
+
+TParamType TCommandParam::GetParamType() const {
+  TParamType type = ptInteger;
+  siteParamGetParamType.step = 1;
+  GuardedSwallow(this, siteParamGetParamType, [&] { type = paramType_; });
+  return type;
+}
+
+void TCommandParam::SetParamType(TParamType type) {
+  siteParamSetParamType.step = 1;
+  GuardedSwallow(this, siteParamSetParamType, [&] {
+    if (type == paramType_) return;
+    siteParamSetParamType.step = 2;
+    paramType_ = type;
+  });
+}
+
+void TCommandParam::Assign(const keltk::TPersistent* source) {
+  const auto* other = keltk::ObjectAs<TCommandParam>(source);
+  if (other == nullptr) {
+    TCollectionItem::Assign(source);
+    return;
+  }
+  paramName_ = other->paramName_;
+  paramType_ = other->paramType_;
+}
+
+// ---- TCommandParams
+
+const keltk::TClassInfo& TCommandParams::StaticClass() {
+  static keltk::TClassInfo info("TCommandParams", &keltk::TCollection::StaticClass());
+  return info;
+}
+
+TCommandParams::TCommandParams(TCommand* command) : TCollection(TCommandParam::StaticClass()) {
+  siteParamsCreate.step = 1;
+  GuardedSwallow(this, siteParamsCreate, [&] {
+    command_ = command;
+    siteParamsCreate.step = 2;
+    plugin_ = command != nullptr ? command->Plugin() : nullptr;
+  });
+}
+
+TCommandParams::~TCommandParams() {
+  siteParamsDestroy.step = 1;
+  GuardedSwallow(this, siteParamsDestroy, [&] {
+    siteParamsDestroy.step = 2;
+    Clear();
+  });
+}
+
+keltk::TPersistent* TCommandParams::GetOwner() const {
+  keltk::TPersistent* owner = nullptr;
+  siteParamsGetOwner.step = 1;
+  GuardedSwallow(this, siteParamsGetOwner, [&] { owner = command_; });
+  return owner;
+}
+
+// ---- the plug-in's commands
+
+TCommands* TulmKel::GetCommands() const {
+  return commands_.get();
+}
+
+void TulmKel::SetCommands(const TCommands* commands) {
+  sitePluginSetCommands.step = 1;
+  GuardedSwallow(this, sitePluginSetCommands, [&] {
+    if (commands == nullptr) return;
+    sitePluginSetCommands.step = 2;
+    commands_->Assign(commands);
+  });
+}
+
+// ---- who answers for a command object's reports
+
+const TulmKel* PluginOfCommandObject(const keltk::TObject* object) {
+  if (const auto* command = keltk::ObjectAs<TCommand>(object)) return command->Plugin();
+  if (const auto* commands = keltk::ObjectAs<TCommands>(object)) return commands->Plugin();
+  if (const auto* param = keltk::ObjectAs<TCommandParam>(object)) return param->Plugin();
+  if (const auto* params = keltk::ObjectAs<TCommandParams>(object)) return params->Plugin();
+  return nullptr;
+}
+
+} // namespace kelvarin
