@@ -1,0 +1,513 @@
+// Merging a plug-in's menu into the host's main menu and taking it out again, on
+// a host main form built in the test (no window system).
+#include "FrameworkTestSupport.h"
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <keltk/Forms.h>
+#include <keltk/Menus.h>
+#include <keltk/Resources.h>
+#include <keltk/Writer.h>
+
+namespace kelvarin::test {
+namespace {
+
+std::string entry(std::string_view origin, char kind, std::string_view msg) {
+  return fmt::format("  {:<20} {}  {}", origin, kind, msg);
+}
+
+std::vector<std::string> captions(const keltk::TMenuItem* parent) {
+  std::vector<std::string> out;
+  for (int i = 0; i < parent->Count(); ++i)
+    out.push_back(parent->Items(i)->Caption());
+  return out;
+}
+
+using Captions = std::vector<std::string>;
+
+// A plug-in whose menu handlers record who called them.
+class MenuPlugin : public TestPlugin {
+public:
+  using TestPlugin::TestPlugin;
+  void Clicked(keltk::TObject* sender) {
+    senders.push_back(sender);
+    depths.push_back(CodeDepth());
+  }
+  void Drawn(keltk::TObject*, keltk::TCanvas*, keltk::TRect, bool) {}
+  std::vector<keltk::TObject*> senders;
+  std::vector<int> depths;
+};
+
+std::vector<std::string> freedCaptions;
+
+class TTrackedItem : public keltk::TMenuItem {
+public:
+  using TMenuItem::TMenuItem;
+  ~TTrackedItem() override { freedCaptions.push_back(Caption()); }
+};
+
+class MenuMergingTest : public ::testing::Test {
+protected:
+  MenuMergingTest() {
+    freedCaptions.clear();
+    previousMainForm = keltk::Application()->MainForm();
+    form.reset(keltk::CreateObject<keltk::TForm>(nullptr, keltk::CreateNew));
+    menu = keltk::CreateObject<keltk::TMainMenu>(form.get());
+    form->SetMenu(menu);
+    bar = menu->Items();
+    for (const char* caption : {"&File", "&Edit", "&Help"})
+      bar->Add(hostItem(caption));
+    edit = bar->Items(1);
+    edit->Add(hostItem("&Undo"));
+    edit->Add(hostItem("&Copy"));
+    keltk::Application()->SetMainForm(form.get());
+
+    manager.reset(keltk::CreateObject<TestManager>(nullptr));
+    manager->Log()->SetDumpOn(doNever);
+    plugin = keltk::CreateObject<MenuPlugin>(nullptr);
+    plugin->SetDeepName("Menus");
+    plugin->SetFileName("/plugins/menus.kel");
+    plugin->SetShortFileName("menus.kel");
+    plugin->SetManager(manager.get());
+    plugin->MarkInitialized();
+    manager->AppendPlugin(plugin);
+
+    tools = pluginItem("&Tools");
+    run = pluginItem("&Run");
+    stop = pluginItem("&Stop");
+    tools->Add(run);
+    tools->Add(stop);
+    const auto click = keltk::TNotifyEvent::bind<&MenuPlugin::Clicked>(plugin);
+    tools->SetOnClick(click);
+    run->SetOnClick(click);
+    stop->SetOnClick(click);
+    plugin->MenuMerging()->SetSourceMenu(tools);
+  }
+  ~MenuMergingTest() override {
+    manager.reset(); // unloads the plug-in, which unmerges what is still merged
+    form.reset();
+    keltk::Application()->SetMainForm(previousMainForm);
+  }
+
+  keltk::TMenuItem* hostItem(const std::string& caption) {
+    auto* item = keltk::CreateObject<TTrackedItem>(form.get());
+    item->SetCaption(caption);
+    return item;
+  }
+  keltk::TMenuItem* pluginItem(const std::string& caption) {
+    auto* item = keltk::CreateObject<keltk::TMenuItem>(plugin);
+    item->SetCaption(caption);
+    return item;
+  }
+  void settings(TTargetMenu target, const std::string& value, TMenuMergeType type) {
+    plugin->MenuMerging()->SetTargetMenu(target);
+    plugin->MenuMerging()->SetValueToSearch(value);
+    plugin->MenuMerging()->SetMergeType(type);
+  }
+  keltk::TMenuItem* merged() const { return plugin->MenuMerging()->MergedItem(); }
+  std::vector<std::string> log() const { return linesAfterStamp(*manager->Log()); }
+  // Merges through the manager directly and checks that it failed with `message`
+  // (as the log's last line and the result), leaving the host's menu alone.
+  void expectMergeError(TTargetMenu target, const std::string& value, TMenuMergeType type,
+                        const std::string& message, keltk::TMenuItem* source = nullptr) {
+    keltk::TMenuItem* item = bar;
+    const Captions before = captions(bar);
+    const TKelMethodResult r =
+        manager->MergeMenu(source != nullptr ? source : tools, target, value, type, item);
+    EXPECT_FALSE(r.Success);
+    EXPECT_EQ(r.ErrorMsg, message);
+    ASSERT_NE(r.ErrorClass, nullptr);
+    EXPECT_STREQ(r.ErrorClass->name, "EulmKelMergeError");
+    EXPECT_EQ(item, nullptr);
+    EXPECT_EQ(log().back(), entry("MANAGER", 'E', message));
+    EXPECT_EQ(captions(bar), before);
+  }
+
+  keltk::TApplication* app() const { return keltk::Application(); }
+
+  keltk::TForm* previousMainForm = nullptr;
+  keltk::ObjectPtr<keltk::TForm> form;
+  keltk::TMainMenu* menu = nullptr;
+  keltk::TMenuItem* bar = nullptr;
+  keltk::TMenuItem* edit = nullptr;
+  keltk::ObjectPtr<TestManager> manager;
+  MenuPlugin* plugin = nullptr;
+  keltk::TMenuItem* tools = nullptr;
+  keltk::TMenuItem* run = nullptr;
+  keltk::TMenuItem* stop = nullptr;
+};
+
+// ---- the worked example
+
+TEST_F(MenuMergingTest, BelowTheTargetAndBackAgain) {
+  settings(tmSearchByCaption, "Edit", mtCreateNewItemBellow);
+  EXPECT_EQ(plugin->MergeMenu(), smrOk);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Tools", "&Help"}));
+  keltk::TMenuItem* copy = bar->Items(2);
+  EXPECT_EQ(merged(), copy);
+  EXPECT_NE(copy, tools);
+  EXPECT_EQ(captions(copy), (Captions{"&Run", "&Stop"}));
+  EXPECT_EQ(run->Tag(), reinterpret_cast<std::intptr_t>(copy->Items(0)));
+  EXPECT_EQ(stop->Tag(), reinterpret_cast<std::intptr_t>(copy->Items(1)));
+  EXPECT_EQ(tools->Tag(), 0);
+  EXPECT_EQ(copy->Owner(), nullptr);
+  EXPECT_EQ(log().back(), entry("Menus", 'A', "Menu \"&Tools\" of plugin \"menus.kel\" mergged."));
+
+  EXPECT_EQ(plugin->UnmergeMenu(), smrOk);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Help"}));
+  EXPECT_EQ(merged(), nullptr);
+  EXPECT_EQ(log().back(),
+            entry("Menus", 'A', "Menu \"&Tools\" of plugin \"menus.kel\" unmergged."));
+  // The plug-in's own menu is untouched.
+  EXPECT_EQ(captions(tools), (Captions{"&Run", "&Stop"}));
+}
+
+TEST_F(MenuMergingTest, AboveTheTarget) {
+  settings(tmSearchByCaption, "Edit", mtCreateNewItemAbove);
+  EXPECT_EQ(plugin->MergeMenu(), smrOk);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Tools", "&Edit", "&Help"}));
+  EXPECT_EQ(captions(bar->Items(1)), (Captions{"&Run", "&Stop"}));
+  plugin->UnmergeMenu();
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Help"}));
+}
+
+TEST_F(MenuMergingTest, AsTheLastEntryOfTheTargetsDropDown) {
+  settings(tmSearchByCaption, "Edit", mtCreateChildItem);
+  EXPECT_EQ(plugin->MergeMenu(), smrOk);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Help"}));
+  EXPECT_EQ(captions(edit), (Captions{"&Undo", "&Copy", "&Tools"}));
+  EXPECT_EQ(merged(), edit->Items(2));
+  EXPECT_EQ(captions(edit->Items(2)), (Captions{"&Run", "&Stop"}));
+  plugin->UnmergeMenu();
+  EXPECT_EQ(captions(edit), (Captions{"&Undo", "&Copy"}));
+}
+
+TEST_F(MenuMergingTest, ChoosingAMergedEntryRunsThePluginsHandlerAsPluginCode) {
+  settings(tmSearchByCaption, "Edit", mtCreateNewItemBellow);
+  ASSERT_EQ(plugin->MergeMenu(), smrOk);
+  keltk::TMenuItem* runCopy = merged()->Items(0);
+  runCopy->Click();
+  merged()->Click();
+  ASSERT_EQ(plugin->senders.size(), 2u);
+  EXPECT_EQ(plugin->senders[0], runCopy);
+  EXPECT_EQ(plugin->senders[1], merged());
+  EXPECT_EQ(plugin->depths, (std::vector<int>{1, 1}));
+  EXPECT_EQ(plugin->CodeDepth(), 0);
+}
+
+// ---- what is copied
+
+TEST_F(MenuMergingTest, EveryListedPropertyAndHandlerIsCopied) {
+  auto* action = keltk::CreateObject<keltk::TComponent>(plugin);
+  auto* images = keltk::CreateObject<keltk::TComponent>(plugin);
+  run->SetAction(action);
+  run->SetAutoLineReduction(keltk::maManual);
+  run->SetAutoHotkeys(keltk::maAutomatic);
+  run->Bitmap()->SetSize(2, 2);
+  run->Bitmap()->SetPixel(0, 1, 0xFF00FF00u);
+  run->SetBreak(keltk::mbBarBreak);
+  run->SetChecked(true);
+  run->SetDefault(true);
+  run->SetEnabled(false);
+  run->SetGroupIndex(3);
+  run->SetHelpContext(77);
+  run->SetHint("Runs it");
+  run->SetImageIndex(4);
+  run->SetRadioItem(true);
+  run->SetShortCut(0x4052);
+  run->SetSubMenuImages(images);
+  run->SetVisible(false);
+  run->SetOnDrawItem(keltk::TMenuDrawItemEvent::bind<&MenuPlugin::Drawn>(plugin));
+  run->SetName("RunItem");
+
+  settings(tmSearchByIndex, "%RightMostItem%", mtCreateChildItem);
+  ASSERT_EQ(plugin->MergeMenu(), smrOk);
+  keltk::TMenuItem* copy = merged()->Items(0);
+  EXPECT_EQ(copy->Action(), action);
+  EXPECT_EQ(copy->AutoLineReduction(), keltk::maManual);
+  EXPECT_EQ(copy->AutoHotkeys(), keltk::maAutomatic);
+  EXPECT_NE(copy->Bitmap(), run->Bitmap());
+  EXPECT_EQ(copy->Bitmap()->Width(), 2);
+  EXPECT_EQ(copy->Bitmap()->Pixel(0, 1), 0xFF00FF00u);
+  EXPECT_EQ(copy->Break(), keltk::mbBarBreak);
+  EXPECT_EQ(copy->Caption(), "&Run");
+  EXPECT_TRUE(copy->Checked());
+  EXPECT_TRUE(copy->Default());
+  EXPECT_FALSE(copy->Enabled());
+  EXPECT_EQ(copy->GroupIndex(), 3);
+  EXPECT_EQ(copy->HelpContext(), 77);
+  EXPECT_EQ(copy->Hint(), "Runs it");
+  EXPECT_EQ(copy->ImageIndex(), 4);
+  EXPECT_TRUE(copy->RadioItem());
+  EXPECT_EQ(copy->ShortCut(), 0x4052);
+  EXPECT_EQ(copy->SubMenuImages(), images);
+  EXPECT_FALSE(copy->Visible());
+  EXPECT_EQ(copy->OnClick(), run->OnClick());
+  EXPECT_EQ(copy->OnDrawItem(), run->OnDrawItem());
+  EXPECT_EQ(copy->OnDrawItem().data(), plugin);
+  // Neither the name nor the old Tag's meaning: the copy has the source's former Tag.
+  EXPECT_EQ(copy->Name(), "");
+  EXPECT_EQ(copy->Tag(), 0);
+  EXPECT_EQ(run->Tag(), reinterpret_cast<std::intptr_t>(copy));
+  // The merged top item is the last of Help's drop-down.
+  EXPECT_EQ(merged()->Parent(), bar->Items(2));
+}
+
+TEST_F(MenuMergingTest, TagsLeadToTheCopiesAtEveryDepth) {
+  keltk::TMenuItem* deep = pluginItem("Deep");
+  keltk::TMenuItem* deeper = pluginItem("Deeper");
+  stop->Add(deep);
+  deep->Add(deeper);
+  tools->SetTag(1234);
+  deeper->SetTag(99);
+  settings(tmSearchByIndex, "1", mtCreateNewItemBellow);
+  ASSERT_EQ(plugin->MergeMenu(), smrOk);
+  keltk::TMenuItem* deepCopy = merged()->Items(1)->Items(0);
+  EXPECT_EQ(deepCopy->Caption(), "Deep");
+  EXPECT_EQ(deep->Tag(), reinterpret_cast<std::intptr_t>(deepCopy));
+  EXPECT_EQ(deeper->Tag(), reinterpret_cast<std::intptr_t>(deepCopy->Items(0)));
+  EXPECT_EQ(deepCopy->Items(0)->Tag(), 99);
+  EXPECT_EQ(tools->Tag(), 1234);
+  EXPECT_EQ(merged()->Tag(), 1234);
+}
+
+TEST_F(MenuMergingTest, OverwritingReplacesTheTargetAndUnmergingRemovesIt) {
+  settings(tmSearchByCaption, "&edit", mtOverwriteItem);
+  ASSERT_EQ(plugin->MergeMenu(), smrOk);
+  EXPECT_EQ(merged(), edit);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Tools", "&Help"}));
+  EXPECT_EQ(captions(edit), (Captions{"&Run", "&Stop"}));
+  EXPECT_EQ(edit->OnClick(), tools->OnClick());
+  EXPECT_EQ(freedCaptions, (Captions{"&Copy", "&Undo"}));
+  EXPECT_EQ(plugin->UnmergeMenu(), smrOk);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Help"}));
+  EXPECT_EQ(freedCaptions.back(), "&Tools");
+}
+
+// ---- finding the target
+
+TEST_F(MenuMergingTest, PositionsAndTheSpecialValues) {
+  bar->Add(hostItem("&Window"));
+  bar->Add(hostItem("&Tools"));
+  keltk::TMenuItem* item = nullptr;
+  ASSERT_EQ(manager->MergeMenu(tools, tmSearchByIndex, "0", mtCreateNewItemAbove, item), smrOk);
+  EXPECT_EQ(bar->Items(0), item);
+  keltk::FreeObject(item);
+  ASSERT_EQ(
+      manager->MergeMenu(tools, tmSearchByIndex, "%LeftMostItem%", mtCreateNewItemAbove, item),
+      smrOk);
+  EXPECT_EQ(bar->Items(0), item);
+  keltk::FreeObject(item);
+  ASSERT_EQ(manager->MergeMenu(tools, tmSearchByIndex, "+4", mtCreateNewItemBellow, item), smrOk);
+  EXPECT_EQ(bar->Items(5), item);
+  keltk::FreeObject(item);
+  ASSERT_EQ(
+      manager->MergeMenu(tools, tmSearchByIndex, "%RightMostItem%", mtCreateNewItemBellow, item),
+      smrOk);
+  EXPECT_EQ(bar->Items(5), item);
+  keltk::FreeObject(item);
+  ASSERT_EQ(manager->MergeMenu(tools, tmSearchByIndex, "3", mtCreateNewItemBellow, item), smrOk);
+  EXPECT_EQ(bar->Items(4), item);
+  keltk::FreeObject(item);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Help", "&Window", "&Tools"}));
+}
+
+TEST_F(MenuMergingTest, CaptionsMatchWithoutMarkersOrCaseAndTheLeftmostWins) {
+  keltk::TMenuItem* second = hostItem("Fil&e");
+  bar->Add(second);
+  keltk::TMenuItem* item = nullptr;
+  ASSERT_EQ(manager->MergeMenu(tools, tmSearchByCaption, "file", mtCreateChildItem, item), smrOk);
+  EXPECT_EQ(item->Parent(), bar->Items(0));
+  EXPECT_EQ(second->Count(), 0);
+  keltk::FreeObject(item);
+  // Hidden items take part too.
+  bar->Items(2)->SetVisible(false);
+  ASSERT_EQ(manager->MergeMenu(tools, tmSearchByCaption, "HELP", mtCreateChildItem, item), smrOk);
+  EXPECT_EQ(item->Parent(), bar->Items(2));
+  keltk::FreeObject(item);
+}
+
+TEST_F(MenuMergingTest, SettingsThatFindNoTarget) {
+  expectMergeError(tmSearchByIndex, "%leftmostitem%", mtCreateChildItem,
+                   "Error $E01C:  Invalid parameter: \"Value\" (must be Integer).");
+  expectMergeError(tmSearchByIndex, "-1", mtCreateChildItem,
+                   "Error $E01C:  Invalid parameter: \"Value\" (must be Integer).");
+  bar->Add(hostItem("&Window"));
+  bar->Add(hostItem("&About"));
+  expectMergeError(tmSearchByIndex, "7", mtCreateChildItem,
+                   "Error $E029:  Target menu item not found (Index: 7).");
+  expectMergeError(tmSearchByIndex, "-2", mtCreateChildItem,
+                   "Error $E029:  Target menu item not found (Index: -2).");
+  expectMergeError(tmSearchByCaption, "Tools", mtCreateChildItem,
+                   "Error $E029:  Target menu item not found (Caption: \"Tools\").");
+  expectMergeError(tmPluginsTopLevelMenu, "", mtCreateChildItem,
+                   "Error $E029:  Target menu item not found (PluginsTopLevelMenu: nil).");
+}
+
+TEST_F(MenuMergingTest, AnUnassignedSourceAndAMissingHostMenu) {
+  keltk::TMenuItem* item = bar;
+  TKelMethodResult r = manager->MergeMenu(nullptr, tmSearchByIndex, "0", mtCreateChildItem, item);
+  EXPECT_EQ(r.ErrorMsg, "Error $E026:  Parameter \"\"Source\"\" must be of class TMenuItem.");
+  EXPECT_EQ(item, nullptr);
+  EXPECT_EQ(log().back(), entry("MANAGER", 'E',
+                                "Error $E026:  Parameter \"\"Source\"\" must be of class TMenuItem."));
+
+  manager->SetPluginsTopLevelMenu(edit);
+  form->SetMenu(nullptr);
+  for (TTargetMenu target : {tmPluginsTopLevelMenu, tmSearchByIndex, tmSearchByCaption})
+    expectMergeError(target, "0", mtCreateChildItem, "Error $E022:  Host main menu not found.");
+  form->SetMenu(menu);
+  keltk::Application()->SetMainForm(nullptr);
+  expectMergeError(tmSearchByIndex, "0", mtCreateChildItem,
+                   "Error $E022:  Host main menu not found.");
+}
+
+TEST_F(MenuMergingTest, ThePluginsTopLevelMenu) {
+  manager->SetPluginsTopLevelMenu(bar->Items(2));
+  // The settings' initial values put the menu under it.
+  ASSERT_EQ(plugin->MergeMenu(), smrOk);
+  EXPECT_EQ(merged()->Parent(), bar->Items(2));
+}
+
+TEST_F(MenuMergingTest, ExceptionsAreReportedAndLeaveNothingBehind) {
+  keltk::TMenuItem* item = bar;
+  keltk::ObjectPtr<keltk::TMainMenu> empty(keltk::CreateObject<keltk::TMainMenu>(nullptr));
+  form->SetMenu(empty.get());
+  TKelMethodResult r =
+      manager->MergeMenu(tools, tmSearchByIndex, "%LeftMostItem%", mtCreateChildItem, item);
+  EXPECT_EQ(r, smrUnexpectedError);
+  EXPECT_EQ(item, nullptr);
+  EXPECT_EQ(log().back(), entry("MANAGER", 'E',
+                                "EXCEPTION [ulmKELrp.bpl] ulmKELru.TulmKelMan.MergeMenu.41: "
+                                "[EListError] List index out of bounds (0)"));
+  r = manager->MergeMenu(tools, tmSearchByIndex, "%RightMostItem%", mtCreateChildItem, item);
+  EXPECT_EQ(log().back(), entry("MANAGER", 'E',
+                                "EXCEPTION [ulmKELrp.bpl] ulmKELru.TulmKelMan.MergeMenu.41: "
+                                "[EListError] List index out of bounds (-1)"));
+  form->SetMenu(menu);
+
+  // A target without a parent has nothing to be inserted into.
+  keltk::ObjectPtr<keltk::TMenuItem> loose(keltk::CreateObject<keltk::TMenuItem>(nullptr));
+  manager->SetPluginsTopLevelMenu(loose.get());
+  r = manager->MergeMenu(tools, tmPluginsTopLevelMenu, "", mtCreateNewItemAbove, item);
+  EXPECT_FALSE(r.Success);
+  EXPECT_EQ(item, nullptr);
+  EXPECT_NE(log().back().find("ulmKELru.TulmKelMan.MergeMenu.63: [EMenuError]"), std::string::npos)
+      << log().back();
+
+  // A menu cannot be copied into its own tree (the copying would never end).
+  r = manager->MergeMenu(edit, tmSearchByCaption, "Edit", mtCreateChildItem, item);
+  EXPECT_FALSE(r.Success);
+  EXPECT_EQ(captions(edit), (Captions{"&Undo", "&Copy"}));
+  EXPECT_NE(log().back().find("[EMenuError] A menu item cannot be merged into its own tree"),
+            std::string::npos);
+}
+
+// ---- the plug-in's side
+
+TEST_F(MenuMergingTest, UnmergingWithNothingMergedIsRefused) {
+  const TKelMethodResult r = plugin->UnmergeMenu();
+  EXPECT_EQ(r.ErrorMsg, "Error $E028:  Invalid menu merging alias.");
+  EXPECT_STREQ(r.ErrorClass->name, "EulmKelUnloadError");
+  EXPECT_FALSE(r.Success);
+  EXPECT_EQ(log().back(), entry("Menus", 'E', "Error $E028:  Invalid menu merging alias."));
+}
+
+TEST_F(MenuMergingTest, AFailedMergeLeavesNoMergedItem) {
+  settings(tmSearchByCaption, "Edit", mtCreateNewItemBellow);
+  ASSERT_EQ(plugin->MergeMenu(), smrOk);
+  settings(tmSearchByCaption, "Nowhere", mtCreateNewItemBellow);
+  const TKelMethodResult r = plugin->MergeMenu();
+  EXPECT_EQ(r.ErrorCode, 0xE029);
+  EXPECT_EQ(merged(), nullptr);
+  // The first copy went before the second merge was tried.
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Help"}));
+}
+
+TEST_F(MenuMergingTest, SuccessEntriesOnlyWhenActionsAreLogged) {
+  manager->Log()->SetItemsToLog({lkError});
+  settings(tmSearchByCaption, "Edit", mtCreateChildItem);
+  const std::size_t before = log().size();
+  ASSERT_EQ(plugin->MergeMenu(), smrOk);
+  ASSERT_EQ(plugin->UnmergeMenu(), smrOk);
+  EXPECT_EQ(log().size(), before);
+  EXPECT_EQ(plugin->UnmergeMenu().ErrorCode, 0xE028);
+  EXPECT_EQ(log().size(), before + 1);
+}
+
+TEST_F(MenuMergingTest, AMergedItemFreedByTheHostIsForgotten) {
+  settings(tmSearchByCaption, "Edit", mtCreateChildItem);
+  ASSERT_EQ(plugin->MergeMenu(), smrOk);
+  keltk::FreeObject(edit);
+  EXPECT_EQ(merged(), nullptr);
+  EXPECT_EQ(plugin->UnmergeMenu().ErrorCode, 0xE028);
+}
+
+TEST_F(MenuMergingTest, AFreedSourceIsForgotten) {
+  keltk::FreeObject(tools);
+  EXPECT_EQ(plugin->MenuMerging()->SourceMenu(), nullptr);
+  EXPECT_EQ(plugin->MergeMenu().ErrorCode, 0xE026);
+}
+
+TEST_F(MenuMergingTest, FinalizeTakesTheMenuOut) {
+  settings(tmSearchByCaption, "Help", mtCreateNewItemAbove);
+  ASSERT_EQ(plugin->MergeMenu(), smrOk);
+  EXPECT_EQ(plugin->Finalize(), smrOk);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Help"}));
+  EXPECT_EQ(merged(), nullptr);
+}
+
+// ---- settings in stored form data
+
+class TkelMenuForm : public TulmKel {
+public:
+  using TulmKel::TulmKel;
+  static const keltk::TClassInfo& StaticClass() {
+    static keltk::TClassInfo info("TkelMenuForm", &TulmKel::StaticClass());
+    return info;
+  }
+  const keltk::TClassInfo& ClassType() const override { return StaticClass(); }
+};
+
+constexpr std::string_view kMenuForm = "object kelMenu: TkelMenuForm\n"
+                                       "  MenuMerging.Automatic = True\n"
+                                       "  MenuMerging.MergeType = mtCreateNewItemBellow\n"
+                                       "  MenuMerging.SourceMenu = Tools1\n"
+                                       "  MenuMerging.TargetMenu = tmSearchByCaption\n"
+                                       "  MenuMerging.ValueToSearch = 'Edit'\n"
+                                       "  object Tools1: TMenuItem\n"
+                                       "    Caption = '&Tools'\n"
+                                       "    object Run1: TMenuItem\n"
+                                       "      Caption = '&Run'\n"
+                                       "    end\n"
+                                       "  end\n"
+                                       "end\n";
+
+TEST(MenuMergingStoredForm, SettingsAreReadAndTheSwitchesAlwaysWritten) {
+  keltk::RegisterFormResource(kMenuForm, &kMenuForm);
+  keltk::ObjectPtr<TkelMenuForm> plugin(keltk::CreateObject<TkelMenuForm>(nullptr));
+  keltk::UnregisterFormResource(kMenuForm);
+  TMenuMerging* settings = plugin->MenuMerging();
+  EXPECT_TRUE(settings->Automatic());
+  EXPECT_EQ(settings->MergeType(), mtCreateNewItemBellow);
+  ASSERT_NE(settings->SourceMenu(), nullptr);
+  EXPECT_EQ(settings->SourceMenu()->Name(), "Tools1");
+  EXPECT_EQ(settings->SourceMenu()->Count(), 1);
+  EXPECT_EQ(settings->TargetMenu(), tmSearchByCaption);
+  EXPECT_EQ(settings->ValueToSearch(), "Edit");
+  EXPECT_EQ(settings->MergedItem(), nullptr);
+
+  keltk::ObjectPtr<TestPlugin> fresh(keltk::CreateObject<TestPlugin>(nullptr));
+  fresh->SetName("kelFresh");
+  const std::string text = keltk::WriteComponentToText(fresh.get());
+  EXPECT_NE(text.find("  MenuMerging.Automatic = False\n"
+                      "  MenuMerging.MergeType = mtCreateChildItem\n"
+                      "  MenuMerging.TargetMenu = tmPluginsTopLevelMenu\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("SourceMenu"), std::string::npos);
+  EXPECT_EQ(text.find("ValueToSearch"), std::string::npos);
+}
+
+} // namespace
+} // namespace kelvarin::test
