@@ -1,6 +1,7 @@
 #include "ScriptRunner.h"
 
 #include "CommandArguments.h"
+#include "PropertyPath.h"
 #include "Unit1.h"
 
 #include <algorithm>
@@ -117,6 +118,10 @@ void ScriptRunner::run(const ScriptLine& line) {
     screenshot(words);
   } else if (command == "close-window") {
     closeWindow(words);
+  } else if (command == "print") {
+    expectWords(words, 2, 2, "print PATH");
+    std::printf("%s = %s\n", words[1].c_str(), ReadPropertyPath(words[1]).c_str());
+    std::fflush(stdout);
   } else if (command == "unload-all") {
     expectWords(words, 1, 1, "unload-all");
     (void)form_.ulmKelMan1->UnloadAllPlugins(false);

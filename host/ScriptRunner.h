@@ -8,6 +8,8 @@
 //   wait MS                         let the event loop run for MS milliseconds
 //   screenshot COMPONENT PATH       save a PNG of the shown window named COMPONENT
 //   close-window COMPONENT          close a shown window as its user would
+//   print PATH                      print "PATH = VALUE" for a published property
+//                                   of a window or its components (PropertyPath.h)
 //   unload-all                      unload every plug-in, without a message box
 //   close                           close the main form; the program ends with 0
 //

@@ -74,10 +74,19 @@ TKelMethodResult TkelSplash::Startup_Gauge(keltk::TVarRecs Params) {
     if (window == nullptr || Params.size() < 2) return result;
     const int min = kelvarin::Var2Int(Params[0]);
     const int max = kelvarin::Var2Int(Params[1]);
-    // A range the gauge refuses stops here: nothing shown, GaugeActive unchanged.
-    window->Gauge->SetMinValue(min);
-    window->Gauge->SetMaxValue(max);
-    window->Gauge->SetProgress(min);
+    // A range the gauge refuses changes nothing: no window shown, GaugeActive kept.
+    if (min > max) return result;
+    keltk::TGauge* gauge = window->Gauge;
+    // The gauge refuses a minimum above its maximum at every step, so a new range
+    // wholly above the old one takes its maximum first.
+    if (min > gauge->MaxValue()) {
+      gauge->SetMaxValue(max);
+      gauge->SetMinValue(min);
+    } else {
+      gauge->SetMinValue(min);
+      gauge->SetMaxValue(max);
+    }
+    gauge->SetProgress(min);
     GaugeActive = true;
     window->Show();
     window->Repaint();

@@ -1,0 +1,180 @@
+#include "TavloSandbox.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
+  for (std::size_t pos = text.find(from); pos != std::string::npos;
+       pos = text.find(from, pos + to.size()))
+    text.replace(pos, from.size(), to);
+  return text;
+}
+
+std::string maskLog(std::string log, const std::string& dir) {
+  static const std::regex stamp(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d(\.\d\d\d)?)");
+  log = std::regex_replace(log, stamp, "yyyy/mm/dd hh:nn:ss$1");
+  log = std::regex_replace(log, std::regex(R"(hh:nn:ss\.\d\d\d)"), "hh:nn:ss.zzz");
+  return replaceAll(std::move(log), dir, "<DIR>");
+}
+
+} // namespace
+
+TavloSandbox::TavloSandbox() {
+  std::string pattern = (fs::temp_directory_path() / "tavlo-e2e-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+  fs::copy_file(KELVARIN_TAVLO, path("tavlo"));
+  fs::copy_file(KELVARIN_SPLASH, path("Splash.kel"));
+  fs::copy_file(KELVARIN_DONOTHING, path("DoNothing.kel"));
+  fs::create_directory(path("runtime"));
+  fs::permissions(path("runtime"), fs::perms::owner_all);
+}
+
+TavloSandbox::~TavloSandbox() {
+  std::error_code ignored;
+  fs::remove_all(dir_, ignored);
+}
+
+void TavloSandbox::removeFile(std::string_view name) const {
+  fs::remove(path(name));
+}
+
+TavloRun TavloSandbox::run(std::string_view script, int timeoutMs) const {
+  const std::string file = path("test.tavlo");
+  std::ofstream(file, std::ios::binary) << script;
+  return runWith({"--script", file}, timeoutMs);
+}
+
+TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeoutMs) const {
+  const std::string outFile = path("stdout.txt");
+  const std::string errFile = path("stderr.txt");
+  const std::string logFile = path("tavlo.kel.log");
+  fs::remove(logFile);
+
+  std::vector<std::string> argStore{path("tavlo")};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argStore)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  // The environment as it is, offscreen and with a private runtime folder.
+  std::vector<std::string> envStore;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string_view entry = *e;
+    if (entry.starts_with("QT_QPA_PLATFORM=") || entry.starts_with("XDG_RUNTIME_DIR=")) continue;
+    envStore.emplace_back(entry);
+  }
+  envStore.push_back("QT_QPA_PLATFORM=offscreen");
+  envStore.push_back("XDG_RUNTIME_DIR=" + path("runtime"));
+  std::vector<char*> envp;
+  for (std::string& e : envStore)
+    envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+
+  TavloRun result;
+  if (spawned != 0) {
+    result.err = "spawn failed";
+    return result;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  bool killed = false;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      killed = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!killed && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  result.out = readFile(outFile);
+  result.err = readFile(errFile);
+  if (fs::exists(logFile)) result.log = maskLog(readFile(logFile), dir_);
+  return result;
+}
+
+bool EveryLineEndsWithCrLf(std::string_view text) {
+  if (text.empty() || !text.ends_with("\r\n")) return false;
+  for (std::size_t pos = text.find('\n'); pos != std::string_view::npos;
+       pos = text.find('\n', pos + 1))
+    if (pos == 0 || text[pos - 1] != '\r') return false;
+  return true;
+}
+
+std::vector<std::string> Lines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.emplace_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+void ExpectLines(std::string_view text, const std::vector<std::string>& expected) {
+  const std::vector<std::string> actual = Lines(text);
+  const std::size_t common = std::min(actual.size(), expected.size());
+  for (std::size_t i = 0; i < common; ++i)
+    if (actual[i] != expected[i]) {
+      ADD_FAILURE() << "line " << i + 1 << " differs\n  actual:   \"" << actual[i]
+                    << "\"\n  expected: \"" << expected[i] << "\"";
+      return;
+    }
+  EXPECT_EQ(actual.size(), expected.size()) << "whole text:\n" << text;
+}
+
+std::vector<std::string> LogEntries(std::string_view log) {
+  static constexpr std::string_view prefix = " yyyy/mm/dd hh:nn:ss.zzz  ";
+  std::vector<std::string> entries;
+  for (const std::string& line : Lines(log))
+    if (line.starts_with(prefix) && line.find("Origin Of Entry") == std::string::npos)
+      entries.push_back(line.substr(prefix.size()));
+  return entries;
+}
+
+} // namespace e2e

@@ -1,0 +1,54 @@
+// Runs the real tavlo as a user's machine would: a folder holding the program and
+// the plug-in modules, a script, and what comes back (exit code, standard output
+// and error, the log file the run left next to the program).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace e2e {
+
+struct TavloRun {
+  int exitCode = -1; // -1: killed (timed out) or did not start
+  std::string out;
+  std::string err;
+  // The log file's text with time stamps masked ("yyyy/mm/dd hh:nn:ss.zzz") and
+  // the folder replaced by "<DIR>"; empty when there is none.
+  std::string log;
+};
+
+class TavloSandbox {
+public:
+  // A fresh folder with tavlo, Splash.kel and DoNothing.kel.
+  TavloSandbox();
+  ~TavloSandbox();
+  TavloSandbox(const TavloSandbox&) = delete;
+  TavloSandbox& operator=(const TavloSandbox&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  std::string path(std::string_view name) const { return dir_ + "/" + std::string(name); }
+  void removeFile(std::string_view name) const;
+
+  // Writes `script` to a file and runs `tavlo --script FILE` in the folder.
+  TavloRun run(std::string_view script, int timeoutMs = 60000) const;
+  // Runs tavlo with these arguments in the folder.
+  TavloRun runWith(const std::vector<std::string>& args, int timeoutMs = 60000) const;
+
+private:
+  std::string dir_;
+};
+
+// True when the text is made of whole lines that each end with CR LF.
+bool EveryLineEndsWithCrLf(std::string_view text);
+// The lines of a text, without their line breaks (LF or CR LF).
+std::vector<std::string> Lines(std::string_view text);
+// Expects `text` to hold exactly `expected` lines; a failure names the first
+// line that differs.
+void ExpectLines(std::string_view text, const std::vector<std::string>& expected);
+
+// The log's entry lines ("yyyy/mm/dd hh:nn:ss.zzz  ORIGIN  K  message"), with the
+// time stamp and the leading blank cut off.
+std::vector<std::string> LogEntries(std::string_view log);
+
+} // namespace e2e
