@@ -2,6 +2,7 @@
 // close that unloads everything and writes the log, and the script that drives it.
 #include "TavloSandbox.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -113,4 +114,164 @@ TEST(HostTest, ScriptedSessionWritesTheExactLog) {
           "",
       }));
   EXPECT_TRUE(EveryLineEndsWithCrLf(run.log));
+}
+
+namespace {
+
+const std::string kReady = "MANAGER              A  Manager Ready.";
+const std::string kClosed = "MANAGER              A  Manager Closed Normally.";
+
+std::vector<std::string> entries(std::initializer_list<std::string> middle) {
+  std::vector<std::string> all{kReady};
+  all.insert(all.end(), middle);
+  all.push_back(kClosed);
+  return all;
+}
+
+// The form's close handler unloads everything, also when nothing is loaded.
+std::vector<std::string> entriesClosingEmpty(std::initializer_list<std::string> middle) {
+  std::vector<std::string> all{kReady};
+  all.insert(all.end(), middle);
+  all.push_back("MANAGER              A  Unloading Plugins...");
+  all.push_back("MANAGER              E  Error $E01A:  No plugins loaded yet.");
+  all.push_back(kClosed);
+  return all;
+}
+
+} // namespace
+
+TEST(HostTest, DefaultTextLoadsDoNothingFromTheProgramsFolder) {
+  TavloSandbox box;
+  const TavloRun run = box.run("print Form1.Edit_PluginName.Text\n"
+                               "load DoNothing.kel\n"
+                               "close\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ExpectLines(run.out, {"Form1.Edit_PluginName.Text = DoNothing.kel"});
+  EXPECT_EQ(LogEntries(run.log),
+            entries({
+                "MANAGER              A  Loading Plugin: \"DoNothing.kel\"...",
+                "Do Nothing           A  Context assumed from host application (was distinct).",
+                "MANAGER              A  Plugin Loaded: \"kelDoNothing\" (\"DoNothing.kel\").",
+                "MANAGER              A  Unloading Plugins...",
+                "MANAGER              A  Unloading Plugin: \"Do Nothing\" (\"DoNothing.kel\")...",
+                "MANAGER              A  Original context restored (was changed).",
+                "MANAGER              A  Plugin Unloaded: \"Do Nothing\" (\"DoNothing.kel\").",
+            }));
+}
+
+TEST(HostTest, DefaultTextWithoutThePlugInLogsNotFound) {
+  TavloSandbox box;
+  box.removeFile("DoNothing.kel");
+  const TavloRun run = box.run("load DoNothing.kel\nclose\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LogEntries(run.log),
+            entriesClosingEmpty({
+                "MANAGER              E  Error $E016:  Plugin not found: \"DoNothing.kel\"",
+                "MANAGER              A  Canceling Loading Of Plugin: \"DoNothing.kel\".",
+            }));
+}
+
+TEST(HostTest, EmptyOrBlankTextLogsBlankName) {
+  TavloSandbox box;
+  const TavloRun run = box.run("load \"\"\nload \"   \"\nclose\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string blank =
+      "MANAGER              E  Error $E015:  Plugin FileName cannot be blank.";
+  const std::string cancel = "MANAGER              A  Canceling Loading Of Plugin: \"\".";
+  const std::string cancelBlank = "MANAGER              A  Canceling Loading Of Plugin: \"   \".";
+  EXPECT_EQ(LogEntries(run.log), entriesClosingEmpty({blank, cancel, blank, cancelBlank}));
+}
+
+TEST(HostTest, NameWithoutExtensionGetsKel) {
+  TavloSandbox box;
+  const TavloRun run = box.run("load DoNothing\nclose\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto log = LogEntries(run.log);
+  EXPECT_NE(
+      std::find(log.begin(), log.end(),
+                "MANAGER              A  Plugin Loaded: \"kelDoNothing\" (\"DoNothing.kel\")."),
+      log.end())
+      << run.log;
+}
+
+TEST(HostTest, ClosingUnloadsNewestFirst) {
+  TavloSandbox box;
+  const TavloRun run = box.run("load DoNothing\nload Splash\nclose\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> unloads;
+  for (const std::string& entry : LogEntries(run.log))
+    if (entry.find("Plugin Unloaded") != std::string::npos) unloads.push_back(entry);
+  EXPECT_EQ(unloads, (std::vector<std::string>{
+                         "MANAGER              A  Plugin Unloaded: \"Splash Screen\" "
+                         "(\"Splash.kel\").",
+                         "MANAGER              A  Plugin Unloaded: \"Do Nothing\" "
+                         "(\"DoNothing.kel\").",
+                     }));
+}
+
+TEST(HostTest, FailingLineIsReportedAndTheFormClosesNormally) {
+  TavloSandbox box;
+  const TavloRun run = box.run("load DoNothing\n"
+                               "\n"
+                               "# the next line is wrong\n"
+                               "frobnicate now\n"
+                               "load Splash\n"
+                               "close\n");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, box.path("test.tavlo") + ":4: unknown command \"frobnicate\"\n");
+  // The lines after the failing one do not run; the close still unloads and dumps.
+  EXPECT_EQ(LogEntries(run.log),
+            entries({
+                "MANAGER              A  Loading Plugin: \"DoNothing.kel\"...",
+                "Do Nothing           A  Context assumed from host application (was distinct).",
+                "MANAGER              A  Plugin Loaded: \"kelDoNothing\" (\"DoNothing.kel\").",
+                "MANAGER              A  Unloading Plugins...",
+                "MANAGER              A  Unloading Plugin: \"Do Nothing\" (\"DoNothing.kel\")...",
+                "MANAGER              A  Original context restored (was changed).",
+                "MANAGER              A  Plugin Unloaded: \"Do Nothing\" (\"DoNothing.kel\").",
+            }));
+}
+
+TEST(HostTest, EachKindOfBadLineNamesItsReason) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"load", "usage: load NAME"},
+      {"load \"Splash", "missing closing quote"},
+      {"wait soon", "\"soon\" is not a number of milliseconds"},
+      {"exec \"Splash Screen\" Hide_Splash", "no loaded plug-in is named \"Splash Screen\""},
+      {"screenshot SplashForm out.png", "no shown window is named \"SplashForm\""},
+      {"close-window Nowhere", "no shown window is named \"Nowhere\""},
+      {"print Form1.Nothing", "TForm1 has no property or component \"Nothing\""},
+      {"close now", "usage: close"},
+  };
+  TavloSandbox box;
+  for (const auto& [line, reason] : cases) {
+    const TavloRun run = box.run(line + "\nclose\n");
+    EXPECT_EQ(run.exitCode, 1) << line;
+    EXPECT_EQ(run.err, box.path("test.tavlo") + ":1: " + reason + "\n") << line;
+    EXPECT_EQ(LogEntries(run.log), entriesClosingEmpty({})) << line;
+  }
+}
+
+TEST(HostTest, ArgumentThatDoesNotFitItsParameterIsABadLine) {
+  TavloSandbox box;
+  const TavloRun run = box.run("load Splash\n"
+                               "exec \"Splash Screen\" Startup_Gauge 0 ten\n"
+                               "close\n");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, box.path("test.tavlo") + ":2: argument 2 (\"ten\") is not an integer\n");
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(HostTest, UnreadableScriptEndsAtOnce) {
+  TavloSandbox box;
+  const TavloRun run = box.runWith({"--script", box.path("absent.tavlo")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("cannot read the script"), std::string::npos) << run.err;
+}
+
+TEST(HostTest, UnknownOptionShowsUsage) {
+  TavloSandbox box;
+  const TavloRun run = box.runWith({"--frob"});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("usage:"), std::string::npos) << run.err;
 }
