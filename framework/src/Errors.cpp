@@ -59,3 +59,25 @@ const TErrorClassInfo& EulmKelMergeError::StaticClass() {
 }
 
 } // namespace kelvarin
+
+namespace kelvarin {
+
+TErrorClass FindErrorClass(std::string_view name) {
+  for (const TErrorClassInfo* info :
+       {&baseInfo, &propertyInfo, &creationInfo, &loadInfo, &unloadInfo, &initializationInfo,
+        &finalizationInfo, &mergeInfo})
+    if (name == info->name) return info;
+  return nullptr;
+}
+
+TKelMethodResult AdoptResult(const TKelMethodResult& result) {
+  TKelMethodResult own = result;
+  if (result.ErrorClass != nullptr) {
+    // A class of the family this copy does not know keeps the family's root.
+    own.ErrorClass = FindErrorClass(result.ErrorClass->name);
+    if (own.ErrorClass == nullptr) own.ErrorClass = &baseInfo;
+  }
+  return own;
+}
+
+} // namespace kelvarin

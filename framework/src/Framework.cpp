@@ -9,7 +9,14 @@
 namespace kelvarin {
 
 namespace {
+
 constinit bool started = false;
+
+struct ClassRegistration {
+  const keltk::TClassInfo& info;
+  ~ClassRegistration() { keltk::UnregisterClass(info); }
+};
+
 } // namespace
 
 void InitializeFramework() {
@@ -17,8 +24,12 @@ void InitializeFramework() {
   started = true;
   LoadDictionary();
   InitMethodResults();
-  // Stored form data may create a manager by its class name.
+  // Stored form data may create a manager by its class name. The toolkit copy
+  // may outlive this copy (a plug-in's framework library goes with its last
+  // plug-in, the toolkit runtime module stays), so the class leaves its registry
+  // when this copy goes.
   keltk::RegisterClass(TulmKelMan::StaticClass());
+  static const ClassRegistration managerClass{TulmKelMan::StaticClass()};
 }
 
 bool FrameworkInitialized() {

@@ -3,6 +3,7 @@
 #include "TypeInfo.h"
 #include "kelvarin/ExceptionReport.h"
 #include "kelvarin/Origin.h"
+#include "kelvarin/PluginCallScope.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 
@@ -176,8 +177,8 @@ void TLog::SetItemsToLog(TLogKindSet items) {
       if (plugin == nullptr || !plugin->OnPropertyModified() ||
           !plugin->PropsToMonitor().contains(pmItemsToLog))
         continue;
-      if (auto error =
-              CallHandler([&] { plugin->OnPropertyModified()(pmItemsToLog, &old, &items); }))
+      if (auto error = CallPluginHandler(
+              plugin, [&] { plugin->OnPropertyModified()(pmItemsToLog, &old, &items); }))
         failures.push_back(
             PluginEventFailure("OnPropertyModified()", plugin->ShortFileName(), *error));
     }
@@ -309,7 +310,7 @@ void TLog::tellLogChanged(keltk::TComponent* origin, std::string_view line) {
   for (int i = manager->GetPluginCount() - 1; i >= 0; --i) {
     TulmKel* plugin = manager->GetPlugins(i);
     if (plugin == nullptr || !plugin->OnLogChanged()) continue;
-    if (auto error = CallHandler([&] { plugin->OnLogChanged()(origin, fullMsg); }))
+    if (auto error = CallPluginHandler(plugin, [&] { plugin->OnLogChanged()(origin, fullMsg); }))
       failures.push_back(PluginEventFailure("OnLogChanged()", plugin->ShortFileName(), *error));
   }
   recordHandlerFailures(failures);

@@ -2,7 +2,10 @@
 
 #include "TypeInfo.h"
 #include "kelvarin/Catalogue.h"
+#include "kelvarin/Errors.h"
 #include "kelvarin/ExceptionReport.h"
+#include "kelvarin/Files.h"
+#include "kelvarin/PluginCallScope.h"
 #include "kelvarin/plugin.h"
 
 #include <keltk/Menus.h>
@@ -141,22 +144,79 @@ void TulmKelMan::SetPluginsTopLevelMenu(keltk::TMenuItem* menu) {
   if (menu != nullptr) menu->FreeNotification(this);
 }
 
+void TulmKelMan::broadcastPropertyChange(TPropToMonitor property, const void* oldValue,
+                                         const void* newValue, TMethodSite& site) {
+  if (onPropertyModified_ && propsToMonitor_.contains(property))
+    if (auto error = CallHandler([&] { onPropertyModified_(property, oldValue, newValue); }))
+      logError(HostEventFailure("OnPropertyModified()", *error));
+  for (int i = GetPluginCount() - 1; i >= 0; --i) {
+    TulmKel* plugin = GetPlugins(i);
+    if (plugin == nullptr) continue;
+    GuardedSwallow(this, site, [&] {
+      if (!plugin->OnPropertyModified() || !plugin->PropsToMonitor().contains(property)) return;
+      if (auto error = CallPluginHandler(
+              plugin, [&] { plugin->OnPropertyModified()(property, oldValue, newValue); }))
+        logError(PluginEventFailure("OnPropertyModified()", plugin->ShortFileName(), *error));
+    });
+  }
+}
+
 void TulmKelMan::SetLoadOptions(TLoadOptionsSet options) {
-  siteSetLoadOptions.step = 1;
-  GuardedSwallow(this, siteSetLoadOptions, [&] { loadOptions_ = options; });
+  TMethodSite& site = siteSetLoadOptions;
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
+    if (options == loadOptions_) return;
+    site.step = 2;
+    const TLoadOptionsSet old = loadOptions_;
+    loadOptions_ = options;
+    site.step = 3;
+    broadcastPropertyChange(pmLoadOptions, &old, &options, site);
+  });
 }
 
 void TulmKelMan::SetPluginFolder(const std::string& folder) {
-  GuardedSetter(this, siteSetPluginFolder, [&] {
-    siteSetPluginFolder.step = 1;
-    pluginFolder_ = folder;
+  TMethodSite& site = siteSetPluginFolder;
+  GuardedSetter(this, site, [&] {
+    site.step = 1;
+    if (folder == pluginFolder_) return;
+    site.step = 2;
+    std::string test = folder;
+    if (!test.empty() && test.back() == '/') test.pop_back();
+    site.step = 3;
+    if (keltk::Trim(test).empty() || FolderExists(test)) {
+      // Stored as given, trailing separator and blanks included.
+      const std::string old = pluginFolder_;
+      const std::string value = folder;
+      pluginFolder_ = value;
+      broadcastPropertyChange(pmPluginFolder, &old, &value, site);
+      return;
+    }
+    site.step = 4;
+    TKelMethodResult refused = smrUnexpectedError;
+    logError(
+        FormatError(&EulmKelPropertyError::StaticClass(), refused, E017, {keltk::VarStr(folder)}));
+    if (HasState(keltk::csDesigning)) RaiseMarked(site, refused);
   });
 }
 
 void TulmKelMan::SetPluginExtension(const std::string& extension) {
-  GuardedSetter(this, siteSetPluginExtension, [&] {
-    siteSetPluginExtension.step = 1;
-    pluginExtension_ = extension;
+  TMethodSite& site = siteSetPluginExtension;
+  GuardedSetter(this, site, [&] {
+    site.step = 1;
+    if (extension == pluginExtension_) return;
+    site.step = 2;
+    if (extension.find_first_of(" .*") != std::string::npos) {
+      TKelMethodResult refused = smrUnexpectedError;
+      logError(FormatError(&EulmKelPropertyError::StaticClass(), refused, E02E,
+                           {keltk::VarStr(extension)}));
+      if (HasState(keltk::csDesigning)) RaiseMarked(site, refused);
+      return;
+    }
+    site.step = 3;
+    const std::string old = pluginExtension_;
+    const std::string value = extension;
+    pluginExtension_ = value;
+    broadcastPropertyChange(pmPluginExtension, &old, &value, site);
   });
 }
 

@@ -1,13 +1,15 @@
 // Taking plug-ins out of a running host: one by one, all at once, or later from
 // the idle-time queue.
+#include "ModuleLoader.h"
+#include "PluginWatch.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
 #include "kelvarin/ExceptionReport.h"
+#include "kelvarin/PluginCallScope.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
-#include <dlfcn.h>
 #include <fmt/format.h>
 #include <keltk/Dialogs.h>
 #include <keltk/StrUtils.h>
@@ -48,6 +50,17 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
         !CheckIf_PluginCouldNotBeAccessed(result, unloadError(), Index, plugin))
       return;
 
+    // Its module must not go while its code is on the stack: the idle handler
+    // unloads it once that code has returned. A handler of its own unload asking
+    // again waits the same way (it would otherwise start that unload over and
+    // over); the unload under way takes it out of the queue.
+    if (plugin->CodeRunning() || PluginWatch::unloadUnderWay(*this, plugin)) {
+      UnloadPluginLater(plugin);
+      result = smrOk;
+      return;
+    }
+    PluginWatch watch(*this, plugin, true);
+
     site.step = 3;
     if (isLogged(lkAction))
       LogIt(fmt::format("Unloading Plugin: \"{}\" (\"{}\")...", plugin->DeepName(),
@@ -60,20 +73,25 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
         logError(HostEventFailure("OnBeforeUnload()", *error));
 
     site.step = 5;
-    for (int i = GetPluginCount() - 1; i >= 0; --i) {
+    for (int i = GetPluginCount() - 1; i >= 0 && !watch.destroyed(); --i) {
       TulmKel* other = GetPlugins(i);
       if (other == nullptr || !other->OnAnyPluginBeforeUnload()) continue;
       GuardedSwallow(this, site, [&] {
-        if (auto error = CallHandler([&] { other->OnAnyPluginBeforeUnload()(plugin); }))
+        if (auto error =
+                CallPluginHandler(other, [&] { other->OnAnyPluginBeforeUnload()(plugin); }))
           logError(PluginEventFailure("OnAnyPluginBeforeUnload()",
                                       keltk::ExtractFileName(other->FileName()), *error));
       });
     }
-    // A handler may have unloaded this very plug-in meanwhile; its object is gone then.
-    if (std::find(plugins_.begin(), plugins_.end(), plugin) == plugins_.end()) return;
+    // A host handler may have unloaded this very plug-in meanwhile: done then.
+    if (watch.destroyed()) {
+      result = smrOk;
+      return;
+    }
 
     site.step = 6;
     try {
+      PluginCallScope running(plugin);
       finalizeResult = plugin->Finalize();
     } catch (const keltk::Exception& e) {
       logError(PluginMethodFailure("Finalize()", plugin->ShortFileName(), e.Message()));
@@ -81,9 +99,10 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
     }
     site.step = 7;
     if (!finalizeResult.Success)
-      logError(fmt::format("Method {} on plugin \"{}\" returned an error:  ${:04X}", "Finalize()",
-                           plugin->ShortFileName(),
-                           static_cast<std::uint32_t>(finalizeResult.ErrorCode)));
+      logError(
+          fmt::format("Method {} on plugin \"{}\" returned an error:  ${}", "Finalize()",
+                      plugin->ShortFileName(),
+                      keltk::IntToHex(static_cast<std::uint32_t>(finalizeResult.ErrorCode), 4)));
 
     site.step = 8;
     const std::string fileName = plugin->FileName();
@@ -97,14 +116,12 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
     site.step = 10;
     void* module = plugin->ModuleHandle();
     site.step = 11;
-    keltk::FreeObject(plugin);
+    destroyPlugin(plugin);
     site.step = 12;
-    // The destroyed plug-in's own entry, wherever handlers have moved it, and any
-    // queued unload of it, which would otherwise name a freed object.
+    // The destroyed plug-in's own entry, wherever handlers have moved it.
     eraseAll(plugins_, plugin);
-    eraseAll(pendingUnloads_, plugin);
     site.step = 13;
-    if (module != nullptr) dlclose(module);
+    CloseModule(module);
 
     site.step = 14;
     const auto remaining = static_cast<std::int16_t>(instanceCount - 1);
@@ -124,7 +141,8 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
       TulmKel* other = GetPlugins(i);
       if (other == nullptr || !other->OnAnyPluginAfterUnload()) continue;
       GuardedSwallow(this, site, [&] {
-        if (auto error = CallHandler([&] { other->OnAnyPluginAfterUnload()(plugin, fileName); }))
+        if (auto error = CallPluginHandler(
+                other, [&] { other->OnAnyPluginAfterUnload()(plugin, fileName); }))
           logError(PluginEventFailure("OnAnyPluginAfterUnload()",
                                       keltk::ExtractFileName(other->FileName()), *error));
       });
@@ -185,7 +203,19 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
 }
 
 void TulmKelMan::UnloadPluginLater(TulmKel* plugin) {
-  if (plugin != nullptr) pendingUnloads_.push_back(plugin);
+  if (plugin != nullptr && !UnloadPending(plugin)) pendingUnloads_.push_back(plugin);
+}
+
+bool TulmKelMan::UnloadPending(const TulmKel* plugin) const {
+  return std::find(pendingUnloads_.begin(), pendingUnloads_.end(), plugin) != pendingUnloads_.end();
+}
+
+void TulmKelMan::destroyPlugin(TulmKel* plugin) {
+  // Marked first: code run by the destructor must already see it as gone.
+  for (PluginWatch* watch : watches_)
+    watch->destroying(plugin);
+  eraseAll(pendingUnloads_, plugin);
+  keltk::FreeObject(plugin);
 }
 
 void TulmKelMan::OnAppIdle(keltk::TObject* Sender, bool& Done) {

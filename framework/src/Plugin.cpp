@@ -8,10 +8,12 @@
 #include "kelvarin/Origin.h"
 #include "kelvarin/manager.h"
 
+#include <algorithm>
 #include <keltk/PropInfo.h>
 #include <keltk/Resources.h>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelvarin {
 
@@ -26,6 +28,21 @@ TMethodSite siteInitialize{"TulmKel.Initialize"};
 TMethodSite siteFinalize{"TulmKel.Finalize"};
 TMethodSite siteSetDescription{"TulmKel.SetDescription"};
 TMethodSite siteLogIt{"TulmKel.LogIt"};
+
+// The plug-ins of this copy that run in the host's context, and the objects that
+// were current before the first of them made the host's current. Plug-ins that
+// share a toolkit copy share its current objects: the copy's own come back only
+// when the last of them goes, not under the feet of the others.
+struct HostContextUsers {
+  std::vector<const TulmKel*> plugins;
+  keltk::TApplication* savedApplication = nullptr;
+  keltk::TScreen* savedScreen = nullptr;
+};
+
+HostContextUsers& hostContextUsers() {
+  static HostContextUsers users;
+  return users;
+}
 
 } // namespace
 
@@ -94,11 +111,27 @@ TulmKel::~TulmKel() {
   siteDestroy.step = 1;
   GuardedSwallow(this, siteDestroy, [&] {
     // The module's own context becomes current again before the module goes.
-    if (ownApplication_ != nullptr) keltk::SetApplication(ownApplication_);
-    if (ownScreen_ != nullptr) keltk::SetScreen(ownScreen_);
+    HostContextUsers& users = hostContextUsers();
+    const auto self = std::find(users.plugins.begin(), users.plugins.end(), this);
+    const bool wasUser = self != users.plugins.end();
+    if (wasUser) users.plugins.erase(self);
+    if (users.plugins.empty()) {
+      keltk::TApplication* application = wasUser ? users.savedApplication : ownApplication_;
+      keltk::TScreen* screen = wasUser ? users.savedScreen : ownScreen_;
+      if (application != nullptr) keltk::SetApplication(application);
+      if (screen != nullptr) keltk::SetScreen(screen);
+    }
     siteDestroy.step = 2;
     commands_.reset();
+    description_.reset();
     menuMerging_.reset();
+  });
+}
+
+void TulmKel::SetDescription(keltk::TStrings* lines) {
+  siteSetDescription.step = 1;
+  GuardedSwallow(this, siteSetDescription, [&] {
+    if (lines != nullptr) description_->Assign(lines);
   });
 }
 
@@ -147,6 +180,12 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
     // This code's toolkit copy is the plug-in module's: with a copy of its own the
     // module sees objects of its own, and the host's must become current.
     siteInitialize.step = 3;
+    HostContextUsers& users = hostContextUsers();
+    if (users.plugins.empty()) {
+      users.savedApplication = keltk::Application();
+      users.savedScreen = keltk::Screen();
+    }
+    users.plugins.push_back(this);
     if (keltk::Application() != hostApplication_ || keltk::Screen() != hostScreen_) {
       keltk::SetApplication(hostApplication_);
       keltk::SetScreen(hostScreen_);
@@ -174,6 +213,11 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
       LogIt(FormatError(initializationError, result, E003, {keltk::VarStr(shortFileName_)}),
             lkError);
       return;
+    }
+    siteInitialize.step = 6;
+    if (menuMerging_->Automatic()) {
+      result = MergeMenu();
+      if (!result.Success) return;
     }
     siteInitialize.step = 7;
     result = smrOk;

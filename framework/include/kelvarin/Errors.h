@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <keltk/Exception.h>
+#include <string_view>
 
 namespace kelvarin {
 
@@ -86,5 +87,13 @@ public:
   const char* ClassName() const override { return "EulmKelMergeError"; }
   static const TErrorClassInfo& StaticClass();
 };
+
+// This copy's class of the family named `name`, or null.
+TErrorClass FindErrorClass(std::string_view name);
+
+// `result` with its class replaced by this copy's class of the same name. A result
+// made by another framework copy (a plug-in's) names that copy's class, which goes
+// when the copy is unloaded; a result kept beyond that must be adopted first.
+TKelMethodResult AdoptResult(const TKelMethodResult& result);
 
 } // namespace kelvarin

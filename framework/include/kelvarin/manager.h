@@ -26,6 +26,8 @@ namespace kelvarin {
 
 class TulmKel;
 class TCommand;
+class PluginWatch;
+struct TMethodSite;
 
 using TEventOnAfterLoad = keltk::Event<void(TulmKel* Plugin)>;
 using TEventOnBeforeLoad = keltk::Event<void(const std::string& FileName, bool& AllowLoad)>;
@@ -95,13 +97,42 @@ public:
   // Hands the statistics block to the log's closing dump (unless DumpOn is doNever).
   void DumpStats();
 
+  // Loading: resolves FileName against PluginFolder and PluginExtension, lets the
+  // host and the loaded plug-ins refuse, loads the module, checks its framework
+  // version, creates, hands over, counts and initializes the plug-in and tells
+  // everyone. A failed load is undone by CancelPlugin; LoadedPlugin (when given)
+  // then reads null. The short form shows no message box and passes no Params.
+  //
+  // The operations that plug-in code calls on its manager are virtual: the
+  // manager's own framework copy runs them, whichever copy the caller uses.
+  virtual TKelMethodResult LoadPlugin(bool ShowErrorMessage, const std::string& FileName,
+                                      keltk::TVarRecs Params, TulmKel** LoadedPlugin = nullptr);
+  TKelMethodResult LoadPlugin(const std::string& FileName, TulmKel** LoadedPlugin = nullptr);
+  // Undoes a load that failed half way: finalizes the plug-in when it was
+  // initialized, takes it out of the list, recounts the other instances, destroys
+  // it and releases the module. `Plugin` (when not null) must be alive.
+  TKelMethodResult CancelPlugin(TulmKel* Plugin, const std::string& FileName, void* Module);
+  // The operating system's reason why the last module load failed (E001), empty
+  // after a module was loaded.
+  const std::string& LastModuleError() const { return lastModuleError_; }
+
   // Unloading: by index, by object, all (newest first), or later at idle time.
-  TKelMethodResult UnloadPlugin(bool ShowErrorMessage, int Index);
-  TKelMethodResult UnloadPlugin(bool ShowErrorMessage, TulmKel* Plugin);
+  // A plug-in whose own code is running (one of its handlers or commands is on
+  // the stack) is not unloaded at once: it is queued as by UnloadPluginLater and
+  // the unload answers smrOk without logging anything yet; the idle handler
+  // unloads it.
+  virtual TKelMethodResult UnloadPlugin(bool ShowErrorMessage, int Index);
+  virtual TKelMethodResult UnloadPlugin(bool ShowErrorMessage, TulmKel* Plugin);
   TKelMethodResult UnloadPlugin(TulmKel* Plugin);
-  TKelMethodResult UnloadAllPlugins(bool ShowErrorMessage);
-  // Queues `plugin` for unloading by the next idle event and returns at once.
-  void UnloadPluginLater(TulmKel* plugin);
+  virtual TKelMethodResult UnloadAllPlugins(bool ShowErrorMessage);
+  // Queues `plugin` for unloading by the next idle event and returns at once. A
+  // plug-in already queued is not queued twice.
+  virtual void UnloadPluginLater(TulmKel* plugin);
+  bool UnloadPending(const TulmKel* plugin) const;
+  // The plug-in at `address` among this manager's loaded plug-ins and the ones it
+  // is loading or unloading right now; null for any other address. Compares
+  // addresses only.
+  TulmKel* FindOwnPlugin(const void* address) const;
   int PendingUnloadCount() const { return static_cast<int>(pendingUnloads_.size()); }
   // The application idle handler: drains the unload queue, then chains to the
   // handler it replaced.
@@ -174,6 +205,20 @@ protected:
   keltk::TApplication* hookedApplication_ = nullptr; // whose idle event leads here
 
 private:
+  friend class PluginWatch;
+  // Destroys a plug-in object of this manager and forgets it everywhere: queued
+  // unloads, and the watches of operations still holding its pointer.
+  void destroyPlugin(TulmKel* plugin);
+  // Tells the manager's, then each plug-in's OnPropertyModified (newest first),
+  // each when its PropsToMonitor names `property`.
+  void broadcastPropertyChange(TPropToMonitor property, const void* oldValue, const void* newValue,
+                               TMethodSite& site);
+  bool stillLoaded(const PluginWatch& watch, int index) const;
+
+  // Operations in progress that hold a plug-in pointer across handler calls.
+  std::vector<PluginWatch*> watches_;
+  std::string lastModuleError_;
+
   bool isLogged(TLogKind kind) const;
   void logError(std::string_view msg);
   // E01A / E01F unless `plugin` is in the list.

@@ -1,0 +1,19 @@
+// Loading and releasing plug-in modules.
+#pragma once
+
+#include <string>
+
+namespace kelvarin {
+
+// Loads the module `path` (now, with local symbols). A name without a folder is
+// taken from the current folder, not from the library search path. On failure
+// answers null and puts the reason into `error`: the loader's own text, or why
+// the file was refused before the loader saw it (a module cut short, whose
+// mapping would fault when touched).
+void* OpenModule(const std::string& path, std::string& error);
+void CloseModule(void* module);
+
+// The module file that holds `address` (empty when none does).
+std::string ModuleFileOf(const void* address);
+
+} // namespace kelvarin

@@ -1,0 +1,492 @@
+// Loading real plug-in modules: name resolution, every refusal on the way, the
+// hand-over, instance limits, initialization and the after-load notifications.
+#include "LifecycleSupport.h"
+
+#include <filesystem>
+#include <keltk/Application.h>
+#include <unistd.h>
+
+namespace kelvarin::test {
+namespace {
+
+// Host-side handlers.
+struct Host : keltk::TObject {
+  TulmKelMan* manager = nullptr;
+  std::vector<std::string> calls;
+  bool allow = true;
+  bool raise = false;
+  int unloadIndex = -1; // OnAfterLoad unloads this index (-1: the new plug-in)
+
+  void BeforeLoad(const std::string& fileName, bool& AllowLoad) {
+    calls.push_back("before load " + fileName);
+    AllowLoad = allow;
+  }
+  void AfterLoad(TulmKel* plugin) {
+    calls.push_back("after load " + plugin->DeepName());
+    if (unloadIndex < 0)
+      manager->UnloadPlugin(plugin);
+    else
+      manager->UnloadPlugin(false, unloadIndex);
+    if (raise) throw keltk::Exception("host after load failed");
+  }
+};
+
+using LoadTest = LifecycleTest;
+
+TEST_F(LoadTest, LoadsAndReallyUnloadsAModule) {
+  const std::string path = fixture("Minimal");
+  EXPECT_FALSE(isMapped(path));
+  TulmKel* plugin = load("Minimal");
+  ASSERT_NE(plugin, nullptr);
+  EXPECT_TRUE(isMapped(path));
+  EXPECT_EQ(plugin->ClassName(), "TkelMinimal");
+  EXPECT_EQ(plugin->Name(), "kelMinimal");
+  EXPECT_EQ(plugin->Manager(), manager.get());
+  EXPECT_EQ(plugin->FileName(), path);
+  EXPECT_EQ(plugin->ShortFileName(), "Minimal.kel");
+  EXPECT_EQ(plugin->FileSize(), static_cast<std::int64_t>(std::filesystem::file_size(path)));
+  EXPECT_NE(plugin->ModuleHandle(), nullptr);
+  EXPECT_EQ(plugin->HostApplication(), keltk::Application());
+  EXPECT_EQ(plugin->HostScreen(), keltk::Screen());
+  EXPECT_EQ(plugin->InstanceCount(), 1);
+  EXPECT_TRUE(plugin->Initialized());
+  EXPECT_TRUE(plugin->UsesToolkitModule()); // the module uses the shared toolkit
+  EXPECT_NE(manager->ToolkitModuleHandle(), nullptr);
+  EXPECT_EQ(manager->GetPlugins(0), plugin);
+  EXPECT_EQ(keltk::Application()->OnIdle(), manager->OwnIdleHandler());
+  EXPECT_TRUE(manager->LastModuleError().empty());
+
+  EXPECT_EQ(manager->UnloadPlugin(plugin), smrOk);
+  EXPECT_FALSE(isMapped(path));
+  EXPECT_EQ(lines(),
+            (std::vector<std::string>{
+                action("Manager Ready."),
+                action("Loading Plugin: \"" + path + "\"..."),
+                line("Minimal", 'A', "Context assumed from host application (was distinct)."),
+                action("Plugin Loaded: \"kelMinimal\" (\"" + path + "\")."),
+                action("Unloading Plugin: \"Minimal\" (\"" + path + "\")..."),
+                action("Original context restored (was changed)."),
+                action("Plugin Unloaded: \"Minimal\" (\"" + path + "\")."),
+            }));
+}
+
+TEST_F(LoadTest, NamesAreResolvedAgainstFolderAndExtension) {
+  // A folder with a trailing separator: the doubled one of the join is collapsed.
+  manager->SetPluginFolder(fixtureDir() + "/");
+  TulmKel* plugin = load("  Minimal ");
+  ASSERT_NE(plugin, nullptr);
+  EXPECT_EQ(plugin->FileName(), fixture("Minimal"));
+  manager->UnloadPlugin(plugin);
+
+  // A dot anywhere (here in a folder) means no extension; a folder part means no join.
+  TKelMethodResult r = manager->LoadPlugin("no.such/Minimal");
+  EXPECT_EQ(r.ErrorMsg, "Error $E016:  Plugin not found: \"no.such/Minimal\"");
+  EXPECT_STREQ(r.ErrorClass->name, "EulmKelLoadError");
+  r = manager->LoadPlugin("nowhere/Minimal.kel");
+  EXPECT_EQ(r.ErrorMsg, "Error $E016:  Plugin not found: \"nowhere/Minimal.kel\"");
+
+  // Without a usable folder the name is taken from the current folder.
+  const std::string previous = std::filesystem::current_path().string();
+  std::filesystem::current_path(fixtureDir());
+  manager->SetPluginFolder("");
+  TulmKel* local = nullptr;
+  r = manager->LoadPlugin("Minimal", &local);
+  std::filesystem::current_path(previous);
+  ASSERT_TRUE(r.Success) << r.ErrorMsg << " " << manager->LastModuleError();
+  EXPECT_EQ(local->FileName(), "Minimal.kel");
+  manager->UnloadPlugin(local);
+
+  manager->SetPluginExtension("so");
+  manager->SetPluginFolder(fixtureDir());
+  r = manager->LoadPlugin("Minimal");
+  EXPECT_EQ(r.ErrorMsg, "Error $E016:  Plugin not found: \"" + fixtureDir() + "/Minimal.so\"");
+}
+
+TEST_F(LoadTest, ABlankNameIsRefused) {
+  TulmKel* plugin = reinterpret_cast<TulmKel*>(this);
+  const TKelMethodResult r = manager->LoadPlugin("   ", &plugin);
+  EXPECT_EQ(r.ErrorMsg, "Error $E015:  Plugin FileName cannot be blank.");
+  EXPECT_EQ(plugin, nullptr);
+  EXPECT_EQ(linesFrom(1), (std::vector<std::string>{
+                              error("Error $E015:  Plugin FileName cannot be blank."),
+                              action("Canceling Loading Of Plugin: \"   \"."),
+                          }));
+}
+
+TEST_F(LoadTest, FilesThatAreNoModules) {
+  TempDir odd;
+  writeFile(odd.file("zero.kel"), "");
+  writeFile(odd.file("x.kel"), "This is no module.\n");
+  std::filesystem::create_directory(odd.file("y.kel"));
+  // A real module cut short after its headers: its segments claim more than the
+  // file holds, and mapping them would fault.
+  const std::string real = readFile(fixture("Minimal"));
+  writeFile(odd.file("cut.kel"), real.substr(0, 3000));
+
+  TKelMethodResult r = manager->LoadPlugin(odd.file("zero.kel"));
+  EXPECT_EQ(r.ErrorMsg, "Error $E016:  Plugin not found: \"" + odd.file("zero.kel") + "\"");
+  r = manager->LoadPlugin(odd.file("y.kel"));
+  EXPECT_EQ(r.ErrorMsg, "Error $E016:  Plugin not found: \"" + odd.file("y.kel") + "\"");
+
+  const std::size_t before = logged();
+  r = manager->LoadPlugin(odd.file("x.kel"));
+  EXPECT_EQ(r.ErrorMsg,
+            "Error $E001:  Plugin \"" + odd.file("x.kel") + "\" could not be loaded by Windows.");
+  EXPECT_NE(manager->LastModuleError().find("x.kel"), std::string::npos);
+  EXPECT_FALSE(manager->LastModuleError().empty());
+  EXPECT_EQ(linesFrom(before),
+            (std::vector<std::string>{
+                action("Loading Plugin: \"" + odd.file("x.kel") + "\"..."),
+                error("Error $E001:  Plugin \"" + odd.file("x.kel") +
+                      "\" could not be loaded by Windows."),
+                action("Canceling Loading Of Plugin: \"" + odd.file("x.kel") + "\"."),
+            }));
+
+  r = manager->LoadPlugin(odd.file("cut.kel"));
+  EXPECT_EQ(r.ErrorCode, 0xE001);
+  EXPECT_NE(manager->LastModuleError().find("file too short"), std::string::npos)
+      << manager->LastModuleError();
+  EXPECT_EQ(manager->GetPluginCount(), 0);
+
+  load("Minimal");
+  EXPECT_TRUE(manager->LastModuleError().empty());
+}
+
+TEST_F(LoadTest, ModulesWithoutTheEntryPointsOrTheVersion) {
+  const std::size_t before = logged();
+  TKelMethodResult r = manager->LoadPlugin("NoInfo");
+  EXPECT_EQ(
+      r.ErrorMsg,
+      "Error $E004:  Exported function \"GetPluginInfo\" not found in plugin \"NoInfo.kel\".");
+  EXPECT_EQ(linesFrom(before),
+            (std::vector<std::string>{
+                action("Loading Plugin: \"" + fixture("NoInfo") + "\"..."),
+                error("Error $E004:  Exported function \"GetPluginInfo\" not found in plugin "
+                      "\"NoInfo.kel\"."),
+                action("Canceling Loading Of Plugin: \"" + fixture("NoInfo") + "\"."),
+            }));
+  EXPECT_FALSE(isMapped(fixture("NoInfo")));
+
+  r = manager->LoadPlugin("NoRegister");
+  EXPECT_EQ(r.ErrorMsg, "Error $E004:  Exported function \"RegisterKelvarin\" not found in "
+                        "plugin \"NoRegister.kel\".");
+  EXPECT_FALSE(isMapped(fixture("NoRegister")));
+
+  r = manager->LoadPlugin("OldVersion");
+  EXPECT_EQ(r.ErrorMsg, "Error $E027:  Plugin KEL Version mismatch (manager: \"1.0.01.428\" <> "
+                        "plugin: \"1.0.1.428\").");
+  EXPECT_FALSE(isMapped(fixture("OldVersion")));
+
+  r = manager->LoadPlugin("NullRegister");
+  EXPECT_EQ(r.ErrorMsg, "Error $E005:  Plugin \"NullRegister.kel\" could not be registered.");
+  EXPECT_FALSE(isMapped(fixture("NullRegister")));
+  EXPECT_EQ(manager->GetPluginCount(), 0);
+}
+
+TEST_F(LoadTest, AConstructorThatRaisesIsReported) {
+  TulmKel* plugin = reinterpret_cast<TulmKel*>(this);
+  const std::size_t before = logged();
+  const TKelMethodResult r = manager->LoadPlugin("CtorRaiser", &plugin);
+  EXPECT_EQ(r, smrUnexpectedError);
+  EXPECT_EQ(plugin, nullptr);
+  EXPECT_EQ(linesFrom(before),
+            (std::vector<std::string>{
+                action("Loading Plugin: \"" + fixture("CtorRaiser") + "\"..."),
+                error("EXCEPTION [ulmKELrp.bpl] ulmKELru.TulmKelMan.LoadPlugin.15: "
+                      "[EulmKelCreationError] Error $E019:  Plugin class TkelFormless not found."),
+                action("Canceling Loading Of Plugin: \"" + fixture("CtorRaiser") + "\"."),
+            }));
+  EXPECT_FALSE(isMapped(fixture("CtorRaiser")));
+}
+
+TEST_F(LoadTest, InstanceLimits) {
+  TulmKel* plugin = reinterpret_cast<TulmKel*>(this);
+  TKelMethodResult r = manager->LoadPlugin("Never", &plugin);
+  EXPECT_EQ(r.ErrorMsg,
+            "Error $E007:  Plugin \"Never.kel\" instances exceed limit (maximum is 0).");
+  EXPECT_EQ(plugin, nullptr); // the object was made, then destroyed with the load
+  EXPECT_FALSE(isMapped(fixture("Never")));
+
+  load("Minimal");
+  r = manager->LoadPlugin("Minimal");
+  EXPECT_EQ(r.ErrorMsg,
+            "Error $E007:  Plugin \"Minimal.kel\" instances exceed limit (maximum is 1).");
+  EXPECT_TRUE(isMapped(fixture("Minimal"))); // the first instance keeps its module
+
+  TulmKel* first = load("Twice");
+  TulmKel* second = load("Twice");
+  ASSERT_NE(first, second);
+  EXPECT_EQ(first->InstanceCount(), 2);
+  EXPECT_EQ(second->InstanceCount(), 2);
+  r = manager->LoadPlugin("Twice");
+  EXPECT_EQ(r.ErrorMsg,
+            "Error $E007:  Plugin \"Twice.kel\" instances exceed limit (maximum is 2).");
+  EXPECT_EQ(manager->GetPluginCount(), 3);
+  EXPECT_EQ(manager->UnloadPlugin(second), smrOk);
+  EXPECT_EQ(first->InstanceCount(), 1);
+  EXPECT_TRUE(isMapped(fixture("Twice")));
+  EXPECT_EQ(manager->UnloadPlugin(first), smrOk);
+  EXPECT_FALSE(isMapped(fixture("Twice")));
+}
+
+TEST_F(LoadTest, ACancelledInstanceLeavesTheTrueCountOnTheOneLeft) {
+  Host host;
+  host.manager = manager.get();
+  load("Minimal");
+  TulmKel* twice = load("Twice");
+  host.unloadIndex = 0; // the new instance moves down: the load fails after counting
+  manager->SetOnAfterLoad(TEventOnAfterLoad::bind<&Host::AfterLoad>(&host));
+  const TKelMethodResult r = manager->LoadPlugin("Twice");
+  EXPECT_EQ(r.ErrorMsg,
+            "Error $E00E:  Plugin has been unloaded by \"ulmKelMan1.OnAfterLoad\" event handler.");
+  ASSERT_EQ(manager->GetPluginCount(), 1);
+  EXPECT_EQ(manager->GetPlugins(0), twice);
+  EXPECT_EQ(twice->InstanceCount(), 1);
+}
+
+TEST_F(LoadTest, RefusalInTheInitializeHandler) {
+  const std::array<keltk::TVarRec, 2> params{keltk::VarInt(7), keltk::VarStr("seven")};
+  TulmKel* plugin = reinterpret_cast<TulmKel*>(this);
+  const std::size_t before = logged();
+  const TKelMethodResult r = manager->LoadPlugin(false, "Refuser", params, &plugin);
+  // The handler answered smrOk; its refusal counts all the same.
+  EXPECT_FALSE(r.Success);
+  EXPECT_EQ(r.ErrorMsg, "Error $E003:  Plugin \"Refuser.kel\" refused to be loaded.");
+  EXPECT_STREQ(r.ErrorClass->name, "EulmKelInitializationError");
+  EXPECT_EQ(plugin, nullptr);
+  const std::string path = fixture("Refuser");
+  EXPECT_EQ(linesFrom(before),
+            (std::vector<std::string>{
+                action("Loading Plugin: \"" + path + "\"..."),
+                line("Refuser", 'A', "Context assumed from host application (was distinct)."),
+                line("Refuser", 'U', "initialize with 2 parameters"),
+                line("Refuser", 'E', "Error $E003:  Plugin \"Refuser.kel\" refused to be loaded."),
+                action("Canceling Loading Of Plugin: \"" + path + "\"."),
+                line("Refuser", 'U', "finalize"),
+            }));
+  EXPECT_FALSE(isMapped(path));
+  EXPECT_EQ(manager->GetPluginCount(), 0);
+}
+
+TEST_F(LoadTest, AnInitializeHandlerThatRaises) {
+  const std::size_t before = logged();
+  const TKelMethodResult r = manager->LoadPlugin("InitRaiser");
+  EXPECT_EQ(r.ErrorMsg, "Error $E006:  Plugin \"InitRaiser.kel\" could not be initialized.");
+  const std::vector<std::string> log = linesFrom(before);
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log[2], line("InitRaiser", 'E',
+                         "Event OnInitialize() on plugin \"InitRaiser.kel\" raised an exception:  "
+                         "cannot start"));
+  EXPECT_EQ(log[3], line("InitRaiser", 'E',
+                         "Error $E006:  Plugin \"InitRaiser.kel\" could not be initialized."));
+  EXPECT_EQ(log[5], line("InitRaiser", 'U', "finalize"));
+}
+
+TEST_F(LoadTest, RaisingHandlersNeverStopALoadOrUnload) {
+  TulmKel* raiser = load("Raiser");
+  ASSERT_NE(raiser, nullptr);
+  EXPECT_EQ(lines().back(),
+            action("Plugin Loaded: \"kelRaiser\" (\"" + fixture("Raiser") + "\")."));
+  EXPECT_EQ(lines()[lines().size() - 2],
+            error("Event OnAnyPluginAfterLoad() on plugin \"Raiser.kel\" raised an exception:  "
+                  "after load failed"));
+
+  // Raiser made the host's context current in the shared toolkit already: Minimal
+  // finds it so, and has nothing to take over or give back.
+  std::size_t before = logged();
+  TulmKel* minimal = load("Minimal");
+  std::vector<std::string> log = linesFrom(before);
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[1], error("Event OnAnyPluginBeforeLoad() on plugin \"Raiser.kel\" raised an "
+                          "exception:  before load failed"));
+  // The after-load line names the plug-in that was loaded.
+  EXPECT_EQ(log[2], error("Event OnAnyPluginAfterLoad() on plugin \"Minimal.kel\" raised an "
+                          "exception:  after load failed"));
+
+  before = logged();
+  EXPECT_EQ(manager->UnloadPlugin(minimal), smrOk);
+  log = linesFrom(before);
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[1], error("Event OnAnyPluginBeforeUnload() on plugin \"Raiser.kel\" raised an "
+                          "exception:  before unload failed"));
+  EXPECT_EQ(log[2], error("Event OnAnyPluginAfterUnload() on plugin \"Raiser.kel\" raised an "
+                          "exception:  after unload failed"));
+
+  before = logged();
+  EXPECT_EQ(manager->UnloadPlugin(raiser), smrOk);
+  log = linesFrom(before);
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[1], error("Event OnAnyPluginBeforeUnload() on plugin \"Raiser.kel\" raised an "
+                          "exception:  before unload failed"));
+  EXPECT_EQ(log[2], line("Raiser", 'E',
+                         "Event OnFinalize() on plugin \"Raiser.kel\" raised an exception:  "
+                         "finalize failed"));
+  EXPECT_FALSE(isMapped(fixture("Raiser")));
+}
+
+TEST_F(LoadTest, TheHostRefuses) {
+  Host host;
+  load("Raiser");
+  manager->SetOnBeforeLoad(TEventOnBeforeLoad::bind<&Host::BeforeLoad>(&host));
+  host.allow = false;
+  const std::size_t before = logged();
+  const TKelMethodResult r = manager->LoadPlugin("Minimal");
+  EXPECT_EQ(r.ErrorMsg, "Error $E002:  Plugin \"Minimal.kel\" not allowed to be loaded.");
+  EXPECT_EQ(host.calls, std::vector<std::string>{"before load " + fixture("Minimal")});
+  // No plug-in was asked: Raiser's refusing handler would have left a line.
+  EXPECT_EQ(linesFrom(before),
+            (std::vector<std::string>{
+                action("Loading Plugin: \"" + fixture("Minimal") + "\"..."),
+                error("Error $E002:  Plugin \"Minimal.kel\" not allowed to be loaded."),
+                action("Canceling Loading Of Plugin: \"" + fixture("Minimal") + "\"."),
+            }));
+}
+
+TEST_F(LoadTest, AHostAfterLoadHandlerUnloadsTheNewPlugin) {
+  Host host;
+  host.manager = manager.get();
+  manager->SetOnAfterLoad(TEventOnAfterLoad::bind<&Host::AfterLoad>(&host));
+  TulmKel* plugin = reinterpret_cast<TulmKel*>(this);
+  const std::size_t before = logged();
+  const TKelMethodResult r = manager->LoadPlugin("Minimal", &plugin);
+  EXPECT_FALSE(r.Success);
+  EXPECT_EQ(r.ErrorMsg,
+            "Error $E00E:  Plugin has been unloaded by \"ulmKelMan1.OnAfterLoad\" event handler.");
+  EXPECT_EQ(plugin, nullptr);
+  const std::string path = fixture("Minimal");
+  EXPECT_EQ(linesFrom(before),
+            (std::vector<std::string>{
+                action("Loading Plugin: \"" + path + "\"..."),
+                line("Minimal", 'A', "Context assumed from host application (was distinct)."),
+                action("Unloading Plugin: \"Minimal\" (\"" + path + "\")..."),
+                action("Original context restored (was changed)."),
+                action("Plugin Unloaded: \"Minimal\" (\"" + path + "\")."),
+                error("Error $E00E:  Plugin has been unloaded by \"ulmKelMan1.OnAfterLoad\" event "
+                      "handler."),
+                action("Canceling Loading Of Plugin: \"" + path + "\"."),
+            }));
+  EXPECT_FALSE(isMapped(path));
+  EXPECT_EQ(manager->GetPluginCount(), 0);
+}
+
+TEST_F(LoadTest, NoHandlerIsHandedAPluginThatAHandlerUnloadedAndThenRaised) {
+  TulmKel* raiser = load("Raiser"); // its after-load handler would leave a line
+  Host host;
+  host.manager = manager.get();
+  host.raise = true;
+  manager->SetOnAfterLoad(TEventOnAfterLoad::bind<&Host::AfterLoad>(&host));
+  const std::size_t before = logged();
+  const TKelMethodResult r = manager->LoadPlugin("Minimal");
+  EXPECT_EQ(r.ErrorCode, 0xE00E);
+  const std::vector<std::string> log = linesFrom(before);
+  ASSERT_EQ(log.size(), 9u) << ::testing::PrintToString(log);
+  EXPECT_EQ(log[6], error("Event OnAfterLoad() on host raised an exception:  host after load "
+                          "failed"));
+  EXPECT_EQ(log[7], error("Error $E00E:  Plugin has been unloaded by \"ulmKelMan1.OnAfterLoad\" "
+                          "event handler."));
+  for (const std::string& text : log)
+    EXPECT_EQ(text.find("OnAnyPluginAfterLoad"), std::string::npos) << text;
+  EXPECT_EQ(manager->GetPlugins(0), raiser);
+}
+
+TEST_F(LoadTest, APluginThatUnloadsItselfAfterLoadingGoesAtIdleTime) {
+  TulmKel* plugin = nullptr;
+  const TKelMethodResult r = manager->LoadPlugin("SelfUnloader", &plugin);
+  EXPECT_EQ(r, smrOk);
+  ASSERT_NE(plugin, nullptr);
+  const std::string path = fixture("SelfUnloader");
+  EXPECT_EQ(lines()[3], line("SelfUnloader", 'U', "unload myself: ok, queued: yes"));
+  EXPECT_EQ(lines().back(), action("Plugin Loaded: \"kelSelfUnloader\" (\"" + path + "\")."));
+  EXPECT_EQ(manager->PendingUnloadCount(), 1);
+  EXPECT_EQ(manager->GetPlugins(0), plugin);
+  EXPECT_TRUE(isMapped(path));
+
+  const std::size_t before = logged();
+  keltk::Application()->Idle();
+  EXPECT_EQ(manager->GetPluginCount(), 0);
+  EXPECT_EQ(manager->PendingUnloadCount(), 0);
+  EXPECT_FALSE(isMapped(path));
+  EXPECT_EQ(linesFrom(before),
+            (std::vector<std::string>{
+                action("Unloading Plugin: \"SelfUnloader\" (\"" + path + "\")..."),
+                action("Original context restored (was changed)."),
+                action("Plugin Unloaded: \"SelfUnloader\" (\"" + path + "\")."),
+            }));
+}
+
+TEST_F(LoadTest, AnAfterLoadHandlerThatUnloadsAnOlderPlugin) {
+  load("Minimal");
+  TulmKel* plugin = reinterpret_cast<TulmKel*>(this);
+  const std::size_t before = logged();
+  const TKelMethodResult r = manager->LoadPlugin("ElderUnloader", &plugin);
+  EXPECT_EQ(r.ErrorMsg, "Error $E00E:  Plugin has been unloaded by "
+                        "\"kelElderUnloader.OnAnyPluginAfterLoad\" event handler.");
+  EXPECT_EQ(plugin, nullptr);
+  const std::string path = fixture("ElderUnloader");
+  const std::string minimal = fixture("Minimal");
+  EXPECT_EQ(linesFrom(before),
+            (std::vector<std::string>{
+                action("Loading Plugin: \"" + path + "\"..."),
+                action("Unloading Plugin: \"Minimal\" (\"" + minimal + "\")..."),
+                action("Original context restored (was changed)."),
+                action("Plugin Unloaded: \"Minimal\" (\"" + minimal + "\")."),
+                line("ElderUnloader", 'U', "unload the oldest: ok"),
+                error("Error $E00E:  Plugin has been unloaded by "
+                      "\"kelElderUnloader.OnAnyPluginAfterLoad\" event handler."),
+                action("Canceling Loading Of Plugin: \"" + path + "\"."),
+                line("ElderUnloader", 'U', "finalize"),
+            }));
+  EXPECT_EQ(manager->GetPluginCount(), 0);
+  EXPECT_FALSE(isMapped(path));
+  EXPECT_FALSE(isMapped(minimal));
+}
+
+TEST_F(LoadTest, ABeforeUnloadHandlerThatLoadsAnotherPlugin) {
+  TulmKel* loader = load("LoaderOnUnload");
+  EXPECT_EQ(manager->UnloadPlugin(loader), smrOk);
+  ASSERT_EQ(manager->GetPluginCount(), 1);
+  EXPECT_EQ(manager->GetPlugins(0)->DeepName(), "Minimal");
+  const std::vector<std::string> log = lines();
+  EXPECT_NE(
+      std::find(log.begin(), log.end(), line("LoaderOnUnload", 'U', "load Minimal: ok (Minimal)")),
+      log.end());
+  EXPECT_EQ(log.back(),
+            action("Plugin Unloaded: \"LoaderOnUnload\" (\"" + fixture("LoaderOnUnload") + "\")."));
+  EXPECT_FALSE(isMapped(fixture("LoaderOnUnload")));
+  EXPECT_TRUE(isMapped(fixture("Minimal")));
+}
+
+TEST_F(LoadTest, FailuresAreShownOnlyWhenAsked) {
+  manager->LoadPlugin("NoSuchPlugin");
+  EXPECT_TRUE(boxes.shown.empty());
+  const TKelMethodResult r = manager->LoadPlugin(true, "NoSuchPlugin", {});
+  EXPECT_EQ(boxes.shown, std::vector<std::string>{r.ErrorMsg});
+  load("Minimal");
+  EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+TEST_F(LoadTest, APluginWithItsOwnToolkitCopyTakesOverTheHostContext) {
+  TulmKel* plugin = load("OwnCopy");
+  ASSERT_NE(plugin, nullptr);
+  EXPECT_FALSE(plugin->UsesToolkitModule());
+  EXPECT_EQ(manager->ToolkitModuleHandle(), nullptr); // nothing to keep loaded
+  EXPECT_EQ(plugin->HostApplication(), keltk::Application());
+  EXPECT_NE(plugin->OwnApplication(), keltk::Application());
+  const std::vector<std::string> log = lines();
+  EXPECT_EQ(log[2], line("OwnCopy", 'A', "Context assumed from host application (was distinct)."));
+  EXPECT_EQ(log[3], line("OwnCopy", 'U', "host application current: yes, own objects kept: yes"));
+  EXPECT_EQ(manager->UnloadPlugin(plugin), smrOk);
+  EXPECT_EQ(lines()[lines().size() - 2], action("Original context restored (was changed)."));
+  EXPECT_FALSE(isMapped(fixture("OwnCopy")));
+}
+
+TEST_F(LoadTest, PluginsSharingAToolkitKeepTheHostContextUntilTheLastGoes) {
+  TulmKel* minimal = load("Minimal");
+  load("ContextProbe");
+  EXPECT_EQ(manager->UnloadPlugin(minimal), smrOk);
+  EXPECT_EQ(lines()[lines().size() - 2],
+            line("ContextProbe", 'U', "host application current: yes"));
+}
+
+} // namespace
+} // namespace kelvarin::test
