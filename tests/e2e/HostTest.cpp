@@ -24,11 +24,9 @@ std::string exportedSymbols(const std::string& file) {
   return text;
 }
 
-} // namespace
-
-TEST(HostTest, ProgramExportsGetPluginInfoAndNothingElseOfItsCode) {
+std::vector<std::string> exportedCode(const char* program) {
   std::vector<std::string> names;
-  for (const std::string& line : Lines(exportedSymbols(KELVARIN_TAVLO))) {
+  for (const std::string& line : Lines(exportedSymbols(program))) {
     const std::size_t blank = line.rfind(' ');
     if (blank == std::string::npos) continue;
     const std::string type = line.substr(line.find(' ') + 1, 1);
@@ -36,7 +34,15 @@ TEST(HostTest, ProgramExportsGetPluginInfoAndNothingElseOfItsCode) {
     if (type == "B" || type == "D") continue;
     names.push_back(line.substr(blank + 1));
   }
-  EXPECT_EQ(names, std::vector<std::string>{"GetPluginInfo"});
+  return names;
+}
+
+} // namespace
+
+TEST(HostTest, ProgramExportsGetPluginInfoAndNothingElseOfItsCode) {
+  EXPECT_EQ(exportedCode(KELVARIN_TAVLO), std::vector<std::string>{"GetPluginInfo"});
+  EXPECT_EQ(exportedCode(KELVARIN_TAVLO_STATIC), std::vector<std::string>{"GetPluginInfo"});
+  EXPECT_EQ(exportedCode(KELVARIN_TAVLO_SHARED), std::vector<std::string>{"GetPluginInfo"});
 }
 
 TEST(HostTest, ScriptedSessionWritesTheExactLog) {
@@ -157,6 +163,34 @@ TEST(HostTest, DefaultTextLoadsDoNothingFromTheProgramsFolder) {
                 "MANAGER              A  Original context restored (was changed).",
                 "MANAGER              A  Plugin Unloaded: \"Do Nothing\" (\"DoNothing.kel\").",
             }));
+}
+
+TEST(HostTest, HostOnTheSharedFrameworkSharesItsContextWithThePlugIns) {
+  TavloSandbox box(Link::Shared);
+  const TavloRun run = box.run("load DoNothing.kel\nclose\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LogEntries(run.log),
+            entries({
+                "MANAGER              A  Loading Plugin: \"DoNothing.kel\"...",
+                "MANAGER              A  Plugin Loaded: \"kelDoNothing\" (\"DoNothing.kel\").",
+                "MANAGER              A  Unloading Plugins...",
+                "MANAGER              A  Unloading Plugin: \"Do Nothing\" (\"DoNothing.kel\")...",
+                "MANAGER              A  Plugin Unloaded: \"Do Nothing\" (\"DoNothing.kel\").",
+            }));
+}
+
+TEST(HostTest, HostWithTheFrameworkInsideHandsItsContextToThePlugIns) {
+  TavloSandbox box(Link::Static);
+  const TavloRun run = box.run("load DoNothing.kel\nclose\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto log = LogEntries(run.log);
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "Do Nothing           A  Context assumed from host application (was "
+                      "distinct)."),
+            log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "MANAGER              A  Original context restored (was changed)."),
+            log.end());
 }
 
 TEST(HostTest, DefaultTextWithoutThePlugInLogsNotFound) {

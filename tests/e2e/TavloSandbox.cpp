@@ -46,11 +46,14 @@ std::string maskLog(std::string log, const std::string& dir) {
 
 } // namespace
 
-TavloSandbox::TavloSandbox() {
+TavloSandbox::TavloSandbox(Link link) {
   std::string pattern = (fs::temp_directory_path() / "tavlo-e2e-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = pattern;
-  fs::copy_file(KELVARIN_TAVLO, path("tavlo"));
+  const char* program = link == Link::Static   ? KELVARIN_TAVLO_STATIC
+                        : link == Link::Shared ? KELVARIN_TAVLO_SHARED
+                                               : KELVARIN_TAVLO;
+  fs::copy_file(program, path("tavlo"));
   fs::copy_file(KELVARIN_SPLASH, path("Splash.kel"));
   fs::copy_file(KELVARIN_DONOTHING, path("DoNothing.kel"));
   fs::create_directory(path("runtime"));

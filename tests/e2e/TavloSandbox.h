@@ -18,10 +18,14 @@ struct TavloRun {
   std::string log;
 };
 
+// How the copy of tavlo in a sandbox is linked: as the build's option says, with
+// the framework inside, or on the shared framework library the plug-ins use.
+enum class Link { AsBuilt, Static, Shared };
+
 class TavloSandbox {
 public:
   // A fresh folder with tavlo, Splash.kel and DoNothing.kel.
-  TavloSandbox();
+  explicit TavloSandbox(Link link = Link::AsBuilt);
   ~TavloSandbox();
   TavloSandbox(const TavloSandbox&) = delete;
   TavloSandbox& operator=(const TavloSandbox&) = delete;
