@@ -18,6 +18,16 @@
 # Gives a host program the framework's GetPluginInfo and makes it the program's
 # only exported symbol.
 
+include(KelvarinMetadata)
+
+# The framework targets and entry source that modules use; an installed package
+# sets them to its imported targets before including this file.
+if(NOT DEFINED KELVARIN_FRAMEWORK_SHARED)
+  set(KELVARIN_FRAMEWORK_SHARED ulmKELrp)
+  set(KELVARIN_FRAMEWORK_STATIC ulmKELrp_static)
+  set(KELVARIN_PLUGIN_ENTRY $<TARGET_OBJECTS:ulmKELrp_entry>)
+endif()
+
 set(KELVARIN_PLUGIN_EXPORTS "${CMAKE_CURRENT_LIST_DIR}/KelvarinPluginExports.map" CACHE INTERNAL
     "Version script of plug-in modules")
 
@@ -31,13 +41,14 @@ function(kelvarin_add_plugin name)
   kelvarin_target_defaults(${name})
   kelvarin_unloadable_code(${name})
   if(PLUGIN_OWN_FRAMEWORK_COPY)
-    target_link_libraries(${name} PRIVATE ulmKELrp_static)
+    target_link_libraries(${name} PRIVATE ${KELVARIN_FRAMEWORK_STATIC})
   else()
-    target_link_libraries(${name} PRIVATE ulmKELrp)
+    target_link_libraries(${name} PRIVATE ${KELVARIN_FRAMEWORK_SHARED})
   endif()
   if(NOT PLUGIN_NO_PLUGIN_INFO)
-    target_sources(${name} PRIVATE $<TARGET_OBJECTS:ulmKELrp_entry>)
+    target_sources(${name} PRIVATE ${KELVARIN_PLUGIN_ENTRY})
   endif()
+  kelvarin_add_plugin_metadata(${name} FORMS ${PLUGIN_FORMS})
   # Everything but the two entry points binds inside the module, also the code of
   # a framework copy linked in.
   target_link_options(${name} PRIVATE "LINKER:--version-script=${KELVARIN_PLUGIN_EXPORTS}"
@@ -49,6 +60,6 @@ function(kelvarin_add_plugin name)
 endfunction()
 
 function(kelvarin_export_plugin_info target)
-  target_sources(${target} PRIVATE $<TARGET_OBJECTS:ulmKELrp_entry>)
+  target_sources(${target} PRIVATE ${KELVARIN_PLUGIN_ENTRY})
   target_link_options(${target} PRIVATE "LINKER:--export-dynamic-symbol=GetPluginInfo")
 endfunction()

@@ -7,3 +7,4 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir "$root/build" --output-on-failure -j "$(nproc)"
 bash "$root/scripts/fuzz.sh" "${KELVARIN_FUZZ_SECONDS:-60}"
+bash "$root/scripts/fuzz-kelinfo.sh" "${KELVARIN_KELINFO_FUZZ_SECONDS:-30}"

@@ -1,0 +1,55 @@
+# The installed package: headers, the shared and static libraries, tavlo with the
+# plug-ins it ships, the CMake package (imported targets and kelvarin_add_plugin)
+# and a pkg-config file.
+#
+# The libraries are built from OBJECT libraries, so the package describes them
+# itself (KelvarinConfig.cmake) rather than through an export set: the imported
+# targets carry exactly the include folder and the Qt/{fmt} dependencies.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(KELVARIN_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Kelvarin")
+set(KELVARIN_INSTALL_DATADIR "${CMAKE_INSTALL_DATADIR}/kelvarin")
+
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/toolkit/include/keltk"
+                  "${PROJECT_SOURCE_DIR}/framework/include/kelvarin"
+        DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
+
+# Installed modules find the libraries next to them (lib) or one folder up (bin).
+set_target_properties(keltk ulmKELrp PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(tavlo Splash DoNothing PROPERTIES
+  INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+install(TARGETS keltk ulmKELrp keltk_static ulmKELrp_static
+        LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+        ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
+# tavlo finds the plug-ins it ships by bare name in its own folder.
+install(TARGETS tavlo RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(TARGETS Splash DoNothing LIBRARY DESTINATION "${CMAKE_INSTALL_BINDIR}")
+if(TARGET kelinfo)
+  install(TARGETS kelinfo RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+endif()
+
+# What kelvarin_add_plugin() needs outside this tree.
+install(FILES
+  "${PROJECT_SOURCE_DIR}/cmake/KelvarinCommon.cmake"
+  "${PROJECT_SOURCE_DIR}/cmake/KelvarinForms.cmake"
+  "${PROJECT_SOURCE_DIR}/cmake/KelvarinMetadata.cmake"
+  "${PROJECT_SOURCE_DIR}/cmake/KelvarinPlugin.cmake"
+  "${PROJECT_SOURCE_DIR}/cmake/KelvarinPluginExports.map"
+  "${PROJECT_SOURCE_DIR}/framework/entry/PluginInfoExport.cpp"
+  DESTINATION "${KELVARIN_INSTALL_CMAKEDIR}")
+
+configure_package_config_file("${PROJECT_SOURCE_DIR}/cmake/KelvarinConfig.cmake.in"
+  "${PROJECT_BINARY_DIR}/KelvarinConfig.cmake"
+  INSTALL_DESTINATION "${KELVARIN_INSTALL_CMAKEDIR}"
+  PATH_VARS CMAKE_INSTALL_INCLUDEDIR CMAKE_INSTALL_LIBDIR CMAKE_INSTALL_BINDIR)
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/KelvarinConfigVersion.cmake"
+  VERSION "${PROJECT_VERSION}" COMPATIBILITY SameMajorVersion)
+install(FILES "${PROJECT_BINARY_DIR}/KelvarinConfig.cmake"
+              "${PROJECT_BINARY_DIR}/KelvarinConfigVersion.cmake"
+        DESTINATION "${KELVARIN_INSTALL_CMAKEDIR}")
+
+configure_file("${PROJECT_SOURCE_DIR}/cmake/kelvarin.pc.in" "${PROJECT_BINARY_DIR}/kelvarin.pc"
+               @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/kelvarin.pc"
+        DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")

@@ -1,0 +1,175 @@
+// kelinfo's reader on real modules of this build and on files that are not
+// plug-in modules: every failure is a MetadataError or an EReadError, never a crash.
+#include "FormTree.h"
+#include "ModuleMetadata.h"
+#include "PluginSummary.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <keltk/Exception.h>
+#include <string>
+
+namespace kelinfo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytesOf(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
+
+std::string errorOf(std::span<const std::uint8_t> file) {
+  try {
+    Summarize(ReadModuleMetadata(file));
+  } catch (const MetadataError& e) {
+    return e.what();
+  } catch (const keltk::Exception& e) {
+    return "form: " + e.Message();
+  }
+  return "no error";
+}
+
+TEST(KelInfoTest, ReadsSplashWithoutLoadingIt) {
+  const ModuleMetadata meta = ReadModuleMetadata(ReadFileBytes(KELVARIN_SPLASH_MODULE));
+  EXPECT_EQ(meta.versionRecord, "ProdVersion=1.0.01.428\r\n");
+  ASSERT_EQ(meta.forms.size(), 2u); // the plug-in's and the splash window's
+  const PluginSummary s = Summarize(meta);
+  EXPECT_EQ(s.frameworkVersion, "1.0.01.428");
+  EXPECT_EQ(s.pluginClass, "TkelSplash");
+  EXPECT_EQ(s.deepName, "Splash Screen");
+  EXPECT_EQ(s.version, "1.01");
+  EXPECT_EQ(s.author, "Tamsin Ulmara");
+  EXPECT_EQ(s.description, std::vector<std::string>{"Provides a Splash Screen for Applications."});
+  EXPECT_EQ(s.maxInstances, 1);
+  EXPECT_FALSE(s.menuMerging.automatic);
+  EXPECT_EQ(s.menuMerging.mergeType, "mtCreateChildItem");
+  EXPECT_EQ(s.menuMerging.targetMenu, "tmPluginsTopLevelMenu");
+  ASSERT_EQ(s.commands.size(), 3u);
+  EXPECT_EQ(s.commands[0].name, "Startup_Gauge");
+  ASSERT_EQ(s.commands[0].params.size(), 2u);
+  EXPECT_EQ(s.commands[0].params[1].name, "Max");
+  EXPECT_EQ(s.commands[0].params[1].type, "ptInteger");
+  EXPECT_EQ(s.commands[1].params[0].type, "ptAnsiString");
+  EXPECT_TRUE(s.commands[2].params.empty());
+}
+
+TEST(KelInfoTest, DefaultsForWhatAFormDoesNotStore) {
+  const PluginSummary s = Summarize(ReadModuleMetadata(ReadFileBytes(KELVARIN_DONOTHING_MODULE)));
+  EXPECT_EQ(s.pluginClass, "TkelDoNothing");
+  EXPECT_EQ(s.maxInstances, 1);
+  EXPECT_EQ(s.menuMerging.mergeType, "mtCreateChildItem");
+  EXPECT_EQ(s.menuMerging.targetMenu, "tmPluginsTopLevelMenu");
+  EXPECT_TRUE(s.commands.empty());
+  EXPECT_NE(FormatText(s).find("Commands: 0\n"), std::string::npos);
+}
+
+TEST(KelInfoTest, ALibraryWithoutTheSectionIsNotAModule) {
+  EXPECT_EQ(errorOf(ReadFileBytes(KELVARIN_TOOLKIT_LIBRARY)),
+            "no .kelvarin.meta section: not a Kelvarin plug-in module");
+}
+
+TEST(KelInfoTest, FilesThatAreNotElf) {
+  EXPECT_EQ(errorOf(bytesOf("")), "not an ELF file");
+  EXPECT_EQ(errorOf(bytesOf("object x: TFoo\nend\n")), "not an ELF file");
+  EXPECT_EQ(errorOf(bytesOf("\x7F"
+                            "ELF")),
+            "truncated ELF header");
+  Bytes header(64, 0);
+  std::memcpy(header.data(),
+              "\x7F"
+              "ELF",
+              4);
+  header[4] = 1; // 32-bit
+  header[5] = 1;
+  EXPECT_EQ(errorOf(header), "not a 64-bit little-endian ELF file");
+  EXPECT_THROW(ReadFileBytes("/"), MetadataError);
+  EXPECT_THROW(ReadFileBytes("/nonexistent/file.kel"), MetadataError);
+}
+
+TEST(KelInfoTest, EveryTruncationOfAModuleFailsCleanly) {
+  const Bytes whole = ReadFileBytes(KELVARIN_SPLASH_MODULE);
+  // Cuts at the front, then spread over the file (the section table is at the end).
+  std::vector<std::size_t> cuts = {0, 1, 4, 16, 63, 64, 65};
+  for (std::size_t i = 1; i < 200; ++i)
+    cuts.push_back(whole.size() * i / 200);
+  for (std::size_t k = 1; k <= 64; ++k)
+    cuts.push_back(whole.size() - k);
+  for (std::size_t cut : cuts) {
+    const std::span<const std::uint8_t> part(whole.data(), cut);
+    EXPECT_NE(errorOf(part), "no error") << "cut at " << cut;
+  }
+}
+
+TEST(KelInfoTest, HeaderFieldsPointingOutsideTheFile) {
+  Bytes file = ReadFileBytes(KELVARIN_SPLASH_MODULE);
+  Bytes badTable = file;
+  for (int i = 0; i < 8; ++i)
+    badTable[0x28 + i] = 0xFF; // section table offset
+  EXPECT_EQ(errorOf(badTable), "truncated section table");
+  Bytes badEntry = file;
+  badEntry[0x3A] = 40; // section header size
+  EXPECT_EQ(errorOf(badEntry), "unexpected section header size");
+  Bytes badNames = file;
+  badNames[0x3E] = 0xFF; // name table index
+  badNames[0x3F] = 0xFF;
+  EXPECT_EQ(errorOf(badNames), "no section name table");
+}
+
+TEST(KelInfoTest, MalformedMetadataRecords) {
+  auto parse = [](std::string_view text) -> std::string {
+    try {
+      ParseMetadata(bytesOf(text));
+      return "ok";
+    } catch (const MetadataError& e) {
+      return e.what();
+    }
+  };
+  EXPECT_EQ(parse("KELVARIN-META 2\n"), "unknown metadata format");
+  EXPECT_EQ(parse("KELVARIN-META 1\n"), "the metadata has no version record");
+  EXPECT_EQ(parse("KELVARIN-META 1\nversion 3\nabc\n"), "ok");
+  EXPECT_EQ(parse("KELVARIN-META 1\nversion 99999999999999999999999\nabc\n"),
+            "malformed metadata record at byte 16");
+  EXPECT_EQ(parse("KELVARIN-META 1\nversion 4\nabc\n"), "malformed metadata record at byte 16");
+  EXPECT_EQ(parse("KELVARIN-META 1\nversion 3\nabcX"), "malformed metadata record at byte 16");
+  EXPECT_EQ(parse("KELVARIN-META 1\nversion 3\nabc\nform"), "malformed metadata record at byte 30");
+  // Records a later build may add are passed over.
+  EXPECT_EQ(parse("KELVARIN-META 1\nicon 2\nxy\nversion 1\nv\n"), "ok");
+}
+
+TEST(KelInfoTest, FormsWithoutPluginSettingsAreNotThePluginForm) {
+  ModuleMetadata meta;
+  meta.versionRecord = "ProdVersion=1.0.01.428\r\n";
+  meta.forms = {"object Form1: TForm1\n  Caption = 'x'\nend\n"};
+  EXPECT_THROW(Summarize(meta), MetadataError);
+  meta.forms.push_back("object kelX: TkelX\n  MaxInstances = 3\n  Description.Strings = (\n"
+                       "    'say \"hi\"' + ' twice')\nend\n");
+  const PluginSummary s = Summarize(meta);
+  EXPECT_EQ(s.pluginClass, "TkelX");
+  EXPECT_EQ(s.maxInstances, 3);
+  EXPECT_NE(FormatJson(s).find("\"Description\": [\"say \\\"hi\\\" twice\"]"), std::string::npos);
+}
+
+TEST(KelInfoTest, MalformedFormTextNamesLineAndColumn) {
+  try {
+    ParseFormTree("object kelX: TkelX\n  DeepName = ]\nend\n");
+    FAIL() << "no error";
+  } catch (const keltk::EReadError& e) {
+    EXPECT_EQ(e.Message(), "line 2, column 14: a value expected, found \"]\"");
+  }
+  EXPECT_THROW(ParseFormTree("object kelX: TkelX\n  Commands = <\n    item\n"), keltk::EReadError);
+  EXPECT_THROW(ParseFormTree("object kelX: TkelX\nend\nend\n"), keltk::EReadError);
+}
+
+TEST(KelInfoTest, DeepNestingIsRefusedNotFollowed) {
+  std::string deep;
+  for (int i = 0; i < 10000; ++i)
+    deep += "object a: T\n";
+  EXPECT_THROW(ParseFormTree(deep), keltk::EReadError);
+  std::string collections = "object a: T\n  P = ";
+  for (int i = 0; i < 10000; ++i)
+    collections += "< item P = ";
+  EXPECT_THROW(ParseFormTree(collections), keltk::EReadError);
+}
+
+} // namespace
+} // namespace kelinfo

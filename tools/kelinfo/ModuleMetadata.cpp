@@ -1,0 +1,154 @@
+#include "ModuleMetadata.h"
+
+#include <cstring>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace kelinfo {
+
+namespace {
+
+// Offsets within the ELF64 file header and section header.
+constexpr std::size_t kElfHeaderSize = 64;
+constexpr std::size_t kSectionHeaderSize = 64;
+constexpr std::uint8_t kElfClass64 = 2;
+constexpr std::uint8_t kElfDataLittle = 1;
+constexpr std::uint32_t kSectionNoBits = 8;
+
+// Fixed-width little-endian reads at offsets already checked by the caller.
+template <class T> T readAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  T value = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i)
+    value |= static_cast<T>(static_cast<T>(bytes[offset + i]) << (8 * i));
+  return value;
+}
+
+bool fits(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::uint64_t size) {
+  return offset <= bytes.size() && size <= bytes.size() - offset;
+}
+
+struct SectionHeader {
+  std::uint32_t name;
+  std::uint32_t type;
+  std::uint64_t offset;
+  std::uint64_t size;
+};
+
+SectionHeader sectionAt(std::span<const std::uint8_t> file, std::uint64_t tableOffset,
+                        std::size_t index) {
+  const std::size_t at = static_cast<std::size_t>(tableOffset) + index * kSectionHeaderSize;
+  return {readAt<std::uint32_t>(file, at), readAt<std::uint32_t>(file, at + 4),
+          readAt<std::uint64_t>(file, at + 24), readAt<std::uint64_t>(file, at + 32)};
+}
+
+// The name at `offset` of the section name table, or empty when it runs off it.
+std::string_view nameAt(std::span<const std::uint8_t> names, std::uint32_t offset) {
+  if (offset >= names.size()) return {};
+  const auto* start = reinterpret_cast<const char*>(names.data()) + offset;
+  const void* end = std::memchr(start, 0, names.size() - offset);
+  if (end == nullptr) return {};
+  return {start, static_cast<std::size_t>(static_cast<const char*>(end) - start)};
+}
+
+// Reads "<word> <size>\n" at `pos`, then the size bytes and a line feed.
+bool readRecord(std::string_view text, std::size_t& pos, std::string_view& word,
+                std::string_view& body) {
+  const std::size_t lineEnd = text.find('\n', pos);
+  if (lineEnd == std::string_view::npos) return false;
+  const std::string_view line = text.substr(pos, lineEnd - pos);
+  const std::size_t blank = line.find(' ');
+  if (blank == std::string_view::npos || blank == 0 || blank + 1 == line.size()) return false;
+  word = line.substr(0, blank);
+  std::uint64_t size = 0;
+  for (char c : line.substr(blank + 1)) {
+    if (c < '0' || c > '9' || size > text.size()) return false;
+    size = size * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  const std::size_t start = lineEnd + 1;
+  if (size > text.size() - start || size + 1 > text.size() - start) return false;
+  if (text[start + size] != '\n') return false;
+  body = text.substr(start, size);
+  pos = start + size + 1;
+  return true;
+}
+
+} // namespace
+
+std::span<const std::uint8_t> FindElfSection(std::span<const std::uint8_t> file,
+                                             std::string_view name) {
+  static constexpr std::uint8_t magic[] = {0x7F, 'E', 'L', 'F'};
+  if (file.size() < 4 || std::memcmp(file.data(), magic, 4) != 0)
+    throw MetadataError("not an ELF file");
+  if (file.size() < kElfHeaderSize) throw MetadataError("truncated ELF header");
+  if (file[4] != kElfClass64 || file[5] != kElfDataLittle)
+    throw MetadataError("not a 64-bit little-endian ELF file");
+
+  const auto tableOffset = readAt<std::uint64_t>(file, 0x28);
+  const auto entrySize = readAt<std::uint16_t>(file, 0x3A);
+  const auto count = readAt<std::uint16_t>(file, 0x3C);
+  const auto namesIndex = readAt<std::uint16_t>(file, 0x3E);
+  if (count == 0) throw MetadataError("the file has no section table");
+  if (entrySize != kSectionHeaderSize) throw MetadataError("unexpected section header size");
+  if (!fits(file, tableOffset, std::uint64_t{count} * kSectionHeaderSize))
+    throw MetadataError("truncated section table");
+  if (namesIndex >= count) throw MetadataError("no section name table");
+
+  const SectionHeader namesHeader = sectionAt(file, tableOffset, namesIndex);
+  if (namesHeader.type == kSectionNoBits || !fits(file, namesHeader.offset, namesHeader.size))
+    throw MetadataError("truncated section name table");
+  const auto names = file.subspan(static_cast<std::size_t>(namesHeader.offset),
+                                  static_cast<std::size_t>(namesHeader.size));
+
+  for (std::size_t i = 0; i < count; ++i) {
+    const SectionHeader header = sectionAt(file, tableOffset, i);
+    if (nameAt(names, header.name) != name) continue;
+    if (header.type == kSectionNoBits || !fits(file, header.offset, header.size))
+      throw MetadataError("truncated section " + std::string(name));
+    return file.subspan(static_cast<std::size_t>(header.offset),
+                        static_cast<std::size_t>(header.size));
+  }
+  throw MetadataError("no " + std::string(name) + " section: not a Kelvarin plug-in module");
+}
+
+ModuleMetadata ParseMetadata(std::span<const std::uint8_t> section) {
+  static constexpr std::string_view header = "KELVARIN-META 1\n";
+  const std::string_view text(reinterpret_cast<const char*>(section.data()), section.size());
+  if (text.substr(0, header.size()) != header) throw MetadataError("unknown metadata format");
+  ModuleMetadata meta;
+  bool haveVersion = false;
+  std::size_t pos = header.size();
+  while (pos < text.size()) {
+    std::string_view word;
+    std::string_view body;
+    if (!readRecord(text, pos, word, body))
+      throw MetadataError("malformed metadata record at byte " + std::to_string(pos));
+    if (word == "version") {
+      meta.versionRecord = body;
+      haveVersion = true;
+    } else if (word == "form") {
+      meta.forms.emplace_back(body);
+    }
+    // Records of other kinds come from newer builds; they are skipped.
+  }
+  if (!haveVersion) throw MetadataError("the metadata has no version record");
+  return meta;
+}
+
+ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file) {
+  return ParseMetadata(FindElfSection(file, kMetadataSection));
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) throw MetadataError("cannot open the file");
+  if (!S_ISREG(info.st_mode)) throw MetadataError("not a regular file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw MetadataError("cannot open the file");
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (in.gcount() != static_cast<std::streamsize>(bytes.size()))
+    throw MetadataError("cannot read the file");
+  return bytes;
+}
+
+} // namespace kelinfo

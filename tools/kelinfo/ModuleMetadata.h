@@ -1,0 +1,43 @@
+// The metadata a plug-in module carries in its .kelvarin.meta section, read from
+// the file alone: no loading, no code of the module runs.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelinfo {
+
+// A file that is not a plug-in module with readable metadata; the message says why.
+class MetadataError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+inline constexpr std::string_view kMetadataSection = ".kelvarin.meta";
+
+struct ModuleMetadata {
+  std::string versionRecord;      // "ProdVersion=...\r\n", as GetPluginInfo answers
+  std::vector<std::string> forms; // stored form texts, in build order
+};
+
+// The contents of section `name` of an ELF64 little-endian file. Every offset and
+// size is checked against `file`; raises MetadataError when the file is not
+// such an ELF file or has no such section.
+std::span<const std::uint8_t> FindElfSection(std::span<const std::uint8_t> file,
+                                             std::string_view name);
+
+// Splits the section's records; raises MetadataError for anything malformed.
+ModuleMetadata ParseMetadata(std::span<const std::uint8_t> section);
+
+// Both steps on a file's bytes.
+ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file);
+
+// The bytes of a regular file; raises MetadataError for a folder, a missing or
+// unreadable file.
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+
+} // namespace kelinfo

@@ -1,0 +1,43 @@
+// kelinfo: what a plug-in module is, read from the file without loading it.
+//   kelinfo [--json] FILE.kel
+// Exit code 0 with the listing on standard output; 1 with the reason on standard
+// error when FILE is not a plug-in module whose metadata can be read.
+#include "ModuleMetadata.h"
+#include "PluginSummary.h"
+
+#include <cstdio>
+#include <keltk/Exception.h>
+#include <string>
+#include <string_view>
+
+int main(int argc, char** argv) {
+  bool json = false;
+  const char* path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--json" && !json) {
+      json = true;
+    } else if (path == nullptr && !arg.starts_with("--")) {
+      path = argv[i];
+    } else {
+      path = nullptr;
+      break;
+    }
+  }
+  if (path == nullptr) {
+    std::fprintf(stderr, "usage: kelinfo [--json] FILE.kel\n");
+    return 1;
+  }
+  try {
+    const auto bytes = kelinfo::ReadFileBytes(path);
+    const auto summary = kelinfo::Summarize(kelinfo::ReadModuleMetadata(bytes));
+    const std::string out = json ? FormatJson(summary) : FormatText(summary);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+  } catch (const kelinfo::MetadataError& e) {
+    std::fprintf(stderr, "kelinfo: %s: %s\n", path, e.what());
+  } catch (const keltk::Exception& e) {
+    std::fprintf(stderr, "kelinfo: %s: stored form data: %s\n", path, e.Message().c_str());
+  }
+  return 1;
+}
