@@ -103,16 +103,22 @@ bool isNil(const std::string& word) {
 
 } // namespace
 
-CommandArguments::CommandArguments(const kelvarin::TCommandParams* params,
+CommandArguments::CommandArguments(const std::vector<kelvarin::TParamType>& types,
                                    const std::vector<std::string>& words) {
   values_.reserve(words.size());
-  const int declared = params != nullptr ? params->Count() : 0;
   for (std::size_t i = 0; i < words.size(); ++i) {
-    const int position = static_cast<int>(i);
-    const kelvarin::TParamType type =
-        position < declared ? params->Items(position)->ParamType() : kelvarin::ptAnsiString;
-    values_.push_back(convert(type, words[i], position));
+    const kelvarin::TParamType type = i < types.size() ? types[i] : kelvarin::ptAnsiString;
+    values_.push_back(convert(type, words[i], static_cast<int>(i)));
   }
+}
+
+std::vector<kelvarin::TParamType>
+CommandArguments::TypesOf(const kelvarin::TCommandParams* params) {
+  std::vector<kelvarin::TParamType> types;
+  if (params == nullptr) return types;
+  for (int i = 0; i < params->Count(); ++i)
+    types.push_back(params->Items(i)->ParamType());
+  return types;
 }
 
 TVarRec CommandArguments::convert(kelvarin::TParamType type, const std::string& word,

@@ -13,15 +13,18 @@ namespace tavlo {
 // Owns the values that the arguments point to, so it must outlive the call.
 class CommandArguments {
 public:
-  // Converts each word to the declared type of the parameter at its position.
-  // Words past the declared parameters (or all of them when `params` is null)
-  // stay texts, so that the command's own count check answers. Raises
-  // ScriptError for a word that does not read as its parameter's type.
-  CommandArguments(const kelvarin::TCommandParams* params, const std::vector<std::string>& words);
+  // Converts each word to the declared type at its position. Words past the
+  // declared types stay texts, so that the command's own count check answers.
+  // Raises ScriptError for a word that does not read as its type.
+  CommandArguments(const std::vector<kelvarin::TParamType>& types,
+                   const std::vector<std::string>& words);
   CommandArguments(const CommandArguments&) = delete;
   CommandArguments& operator=(const CommandArguments&) = delete;
 
   keltk::TVarRecs values() const { return values_; }
+
+  // The declared types of a command's parameters, in order (none for null).
+  static std::vector<kelvarin::TParamType> TypesOf(const kelvarin::TCommandParams* params);
 
 private:
   keltk::TVarRec convert(kelvarin::TParamType type, const std::string& word, int position);

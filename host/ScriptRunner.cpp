@@ -163,8 +163,9 @@ void ScriptRunner::exec(const std::vector<std::string>& words) {
   // An unknown command gets its arguments as texts; the manager then answers.
   const kelvarin::TCommands* commands = plugin->Commands();
   const kelvarin::TCommand* command = commands != nullptr ? commands->Find(commandName) : nullptr;
-  const CommandArguments args(command != nullptr ? command->Params() : nullptr,
-                              {words.begin() + 3, words.end()});
+  const CommandArguments args(
+      CommandArguments::TypesOf(command != nullptr ? command->Params() : nullptr),
+      {words.begin() + 3, words.end()});
   const kelvarin::TKelMethodResult result =
       form_.ulmKelMan1->ExecuteCommand(plugin, commandName, args.values());
   std::printf("%s: %s\n", commandName.c_str(), result.Success ? "OK" : result.ErrorMsg.c_str());
