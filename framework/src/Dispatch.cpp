@@ -164,7 +164,8 @@ TKelMethodResult TulmKelMan::runCommand(TulmKel* plugin, TCommand* command,
   site.step = 82;
   if (auto error = CallPluginHandler(plugin, [&] { result = handler(params); }))
     logError(PluginEventFailure(fmt::format("OnCommand(\"{}\")", name), file, *error));
-  return result;
+  // Made by the plug-in's framework copy, which may go with its module.
+  return AdoptResult(result);
 }
 
 TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
@@ -208,6 +209,7 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
     site.step = 24;
     if (auto error = CallPluginHandler(Plugin, [&] { result = handler(MsgID, Params); }))
       logError(PluginEventFailure("OnMessage()", file, *error));
+    result = AdoptResult(result);
   });
   return result;
 }
@@ -236,6 +238,7 @@ TKelMethodResult TulmKelMan::SetupPlugin(TulmKel* Plugin) {
     site.step = 22;
     if (auto error = CallPluginHandler(Plugin, [&] { result = handler(); }))
       logError(PluginEventFailure("OnSetup()", file, *error));
+    result = AdoptResult(result);
   });
   return result;
 }

@@ -1,6 +1,6 @@
 // Merging a plug-in's menu into the host's main menu and taking it out again, on
 // a host main form built in the test (no window system).
-#include "FrameworkTestSupport.h"
+#include "LifecycleSupport.h"
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -349,8 +349,9 @@ TEST_F(MenuMergingTest, AnUnassignedSourceAndAMissingHostMenu) {
   TKelMethodResult r = manager->MergeMenu(nullptr, tmSearchByIndex, "0", mtCreateChildItem, item);
   EXPECT_EQ(r.ErrorMsg, "Error $E026:  Parameter \"\"Source\"\" must be of class TMenuItem.");
   EXPECT_EQ(item, nullptr);
-  EXPECT_EQ(log().back(), entry("MANAGER", 'E',
-                                "Error $E026:  Parameter \"\"Source\"\" must be of class TMenuItem."));
+  EXPECT_EQ(
+      log().back(),
+      entry("MANAGER", 'E', "Error $E026:  Parameter \"\"Source\"\" must be of class TMenuItem."));
 
   manager->SetPluginsTopLevelMenu(edit);
   form->SetMenu(nullptr);
@@ -507,6 +508,80 @@ TEST(MenuMergingStoredForm, SettingsAreReadAndTheSwitchesAlwaysWritten) {
       << text;
   EXPECT_EQ(text.find("SourceMenu"), std::string::npos);
   EXPECT_EQ(text.find("ValueToSearch"), std::string::npos);
+}
+
+// ---- real plug-in modules: merged at load, taken out at unload
+
+class MenuModuleTest : public LifecycleTest {
+protected:
+  void SetUp() override {
+    LifecycleTest::SetUp();
+    previousMainForm = keltk::Application()->MainForm();
+    form.reset(keltk::CreateObject<keltk::TForm>(nullptr, keltk::CreateNew));
+    auto* menu = keltk::CreateObject<keltk::TMainMenu>(form.get());
+    form->SetMenu(menu);
+    bar = menu->Items();
+    for (const char* caption : {"&File", "&Edit", "&Help"}) {
+      auto* item = keltk::CreateObject<keltk::TMenuItem>(form.get());
+      item->SetCaption(caption);
+      bar->Add(item);
+    }
+    keltk::Application()->SetMainForm(form.get());
+  }
+  void TearDown() override {
+    manager.reset();
+    form.reset();
+    keltk::Application()->SetMainForm(previousMainForm);
+    LifecycleTest::TearDown();
+  }
+
+  keltk::TForm* previousMainForm = nullptr;
+  keltk::ObjectPtr<keltk::TForm> form;
+  keltk::TMenuItem* bar = nullptr;
+};
+
+TEST_F(MenuModuleTest, MergedAtLoadAndTakenOutAtUnload) {
+  TulmKel* plugin = load("Menus");
+  ASSERT_NE(plugin, nullptr);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Tools", "&Help"}));
+  EXPECT_EQ(captions(bar->Items(2)), (Captions{"&Run", "&Stop"}));
+  EXPECT_EQ(plugin->MenuMerging()->MergedItem(), bar->Items(2));
+  const auto all = lines();
+  EXPECT_NE(std::find(all.begin(), all.end(),
+                      line("Menus", 'A', "Menu \"&Tools\" of plugin \"Menus.kel\" mergged.")),
+            all.end());
+
+  bar->Items(2)->Items(0)->Click();
+  EXPECT_EQ(lines().back(), line("Menus", 'U', "Run chosen in the host"));
+
+  const std::size_t from = logged();
+  EXPECT_EQ(manager->UnloadPlugin(plugin), smrOk);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Help"}));
+  const auto after = linesFrom(from);
+  EXPECT_NE(std::find(after.begin(), after.end(),
+                      line("Menus", 'A', "Menu \"&Tools\" of plugin \"Menus.kel\" unmergged.")),
+            after.end());
+  EXPECT_FALSE(isMapped(fixture("Menus")));
+}
+
+TEST_F(MenuModuleTest, AMenuEntryThatUnloadsItsOwnPlugin) {
+  ASSERT_NE(load("Menus"), nullptr);
+  bar->Items(2)->Items(1)->Click();
+  EXPECT_EQ(lines().back(), line("Menus", 'U', "Stop: unload ok, queued: yes"));
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Tools", "&Help"}));
+  EXPECT_TRUE(isMapped(fixture("Menus")));
+  keltk::Application()->Idle();
+  EXPECT_EQ(manager->PluginCount(), 0);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Help"}));
+  EXPECT_FALSE(isMapped(fixture("Menus")));
+}
+
+TEST_F(MenuModuleTest, AutomaticMergingWithoutASourceRefusesTheLoad) {
+  const TKelMethodResult r = manager->LoadPlugin("MenusWithoutSource");
+  EXPECT_FALSE(r.Success);
+  EXPECT_EQ(r.ErrorMsg, "Error $E026:  Parameter \"\"Source\"\" must be of class TMenuItem.");
+  EXPECT_EQ(manager->PluginCount(), 0);
+  EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Help"}));
 }
 
 } // namespace
