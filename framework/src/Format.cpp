@@ -122,7 +122,7 @@ std::string groupThousands(std::string fixed) {
   return fixed;
 }
 
-struct Spec {
+struct Directive {
   bool leftAlign = false;
   int width = -1;
   int precision = -1;
@@ -180,7 +180,7 @@ private:
   const TVarRec* nextArg() { return next_ < args_.size() ? &args_[next_++] : nullptr; }
 
   bool placeholder() {
-    Spec spec;
+    Directive directive;
     // "index:" first; digits followed by anything else are the width.
     std::size_t digitsEnd = pos_;
     while (digitsEnd < p_.size() && p_[digitsEnd] >= '0' && p_[digitsEnd] <= '9')
@@ -192,28 +192,28 @@ private:
       ++pos_;
     }
     if (pos_ < p_.size() && p_[pos_] == '-') {
-      spec.leftAlign = true;
+      directive.leftAlign = true;
       ++pos_;
     }
-    if (!number(spec.width)) return false;
+    if (!number(directive.width)) return false;
     if (pos_ < p_.size() && p_[pos_] == '.') {
       ++pos_;
-      if (!number(spec.precision)) return false;
-      if (spec.precision < 0) spec.precision = 0;
+      if (!number(directive.precision)) return false;
+      if (directive.precision < 0) directive.precision = 0;
     }
     if (pos_ >= p_.size()) return false;
-    spec.type = static_cast<char>(p_[pos_] | 0x20); // letters match in either case
+    directive.type = static_cast<char>(p_[pos_] | 0x20); // letters match in either case
     ++pos_;
     const TVarRec* arg = nextArg();
     if (arg == nullptr) return false;
     std::string text;
-    if (!convert(spec, *arg, text)) return false;
-    pad(spec, text);
+    if (!convert(directive, *arg, text)) return false;
+    pad(directive, text);
     return true;
   }
 
-  static bool convert(const Spec& spec, const TVarRec& arg, std::string& text) {
-    switch (spec.type) {
+  static bool convert(const Directive& directive, const TVarRec& arg, std::string& text) {
+    switch (directive.type) {
     case 'd':
     case 'u':
     case 'x': {
@@ -221,7 +221,7 @@ private:
       if (!v) return false;
       std::uint64_t magnitude;
       bool negative = false;
-      if (spec.type == 'd') {
+      if (directive.type == 'd') {
         negative = *v < 0;
         magnitude = negative ? 0 - static_cast<std::uint64_t>(*v) : static_cast<std::uint64_t>(*v);
       } else {
@@ -231,9 +231,9 @@ private:
                                                 : static_cast<std::uint64_t>(*v);
       }
       std::string digits =
-          spec.type == 'x' ? fmt::format("{:X}", magnitude) : fmt::format("{}", magnitude);
-      if (spec.precision > static_cast<int>(digits.size()))
-        digits.insert(0, static_cast<std::size_t>(spec.precision) - digits.size(), '0');
+          directive.type == 'x' ? fmt::format("{:X}", magnitude) : fmt::format("{}", magnitude);
+      if (directive.precision > static_cast<int>(digits.size()))
+        digits.insert(0, static_cast<std::size_t>(directive.precision) - digits.size(), '0');
       text = negative ? "-" + digits : digits;
       return true;
     }
@@ -241,8 +241,8 @@ private:
       auto v = asText(arg);
       if (!v) return false;
       text = std::move(*v);
-      if (spec.precision >= 0 && static_cast<std::size_t>(spec.precision) < text.size())
-        text.resize(static_cast<std::size_t>(spec.precision));
+      if (directive.precision >= 0 && static_cast<std::size_t>(directive.precision) < text.size())
+        text.resize(static_cast<std::size_t>(directive.precision));
       return true;
     }
     case 'f':
@@ -253,14 +253,14 @@ private:
       auto v = asFloat(arg);
       if (!v) return false;
       const double d = static_cast<double>(*v);
-      const int prec = spec.precision >= 0 ? spec.precision : (spec.type == 'g' ? 15 : 2);
-      if (spec.type == 'e')
+      const int prec = directive.precision >= 0 ? directive.precision : (directive.type == 'g' ? 15 : 2);
+      if (directive.type == 'e')
         text = fmt::format("{:.{}E}", d, prec);
-      else if (spec.type == 'g')
+      else if (directive.type == 'g')
         text = fmt::format("{:.{}G}", d, prec);
       else
         text = fmt::format("{:.{}f}", d, prec);
-      if (spec.type == 'n' || spec.type == 'm') {
+      if (directive.type == 'n' || directive.type == 'm') {
         text = groupThousands(std::move(text));
       } else {
         auto point = text.find('.');
@@ -281,13 +281,13 @@ private:
     }
   }
 
-  void pad(const Spec& spec, const std::string& text) {
-    std::size_t fill = spec.width > static_cast<int>(text.size())
-                           ? static_cast<std::size_t>(spec.width) - text.size()
+  void pad(const Directive& directive, const std::string& text) {
+    std::size_t fill = directive.width > static_cast<int>(text.size())
+                           ? static_cast<std::size_t>(directive.width) - text.size()
                            : 0;
-    if (!spec.leftAlign) out_.append(fill, ' ');
+    if (!directive.leftAlign) out_.append(fill, ' ');
     out_ += text;
-    if (spec.leftAlign) out_.append(fill, ' ');
+    if (directive.leftAlign) out_.append(fill, ' ');
   }
 
   std::string_view p_;
