@@ -49,6 +49,11 @@ install(FILES "${PROJECT_BINARY_DIR}/KelvarinConfig.cmake"
               "${PROJECT_BINARY_DIR}/KelvarinConfigVersion.cmake"
         DESTINATION "${KELVARIN_INSTALL_CMAKEDIR}")
 
+# A package built with the sanitizers needs them in everything that links it.
+set(KELVARIN_PC_SANITIZE "")
+if(KELVARIN_SANITIZE)
+  set(KELVARIN_PC_SANITIZE "-fsanitize=address,undefined -fno-omit-frame-pointer")
+endif()
 configure_file("${PROJECT_SOURCE_DIR}/cmake/kelvarin.pc.in" "${PROJECT_BINARY_DIR}/kelvarin.pc"
                @ONLY)
 install(FILES "${PROJECT_BINARY_DIR}/kelvarin.pc"
