@@ -46,7 +46,7 @@ TEST(HostTest, ProgramExportsGetPluginInfoAndNothingElseOfItsCode) {
 }
 
 TEST(HostTest, ScriptedSessionWritesTheExactLog) {
-  TavloSandbox box;
+  TavloSandbox box(Link::Static); // with the lines of the context hand-over
   const TavloRun run = box.run("# a whole session\n"
                                "load Splash\n"
                                "exec " +
@@ -147,7 +147,7 @@ std::vector<std::string> entriesClosingEmpty(std::initializer_list<std::string> 
 } // namespace
 
 TEST(HostTest, DefaultTextLoadsDoNothingFromTheProgramsFolder) {
-  TavloSandbox box;
+  TavloSandbox box(Link::Static); // with the lines of the context hand-over
   const TavloRun run = box.run("print Form1.Edit_PluginName.Text\n"
                                "load DoNothing.kel\n"
                                "close\n");
@@ -244,7 +244,7 @@ TEST(HostTest, ClosingUnloadsNewestFirst) {
 }
 
 TEST(HostTest, FailingLineIsReportedAndTheFormClosesNormally) {
-  TavloSandbox box;
+  TavloSandbox box(Link::Static); // with the lines of the context hand-over
   const TavloRun run = box.run("load DoNothing\n"
                                "\n"
                                "# the next line is wrong\n"

@@ -37,7 +37,8 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
   return a;
 }
 
-class SplashTest : public ::testing::Test {
+// Each case runs in tavlo both with the framework inside and on the shared one.
+class SplashTest : public ::testing::TestWithParam<Link> {
 protected:
   // Runs the script, then closes; expects a clean end.
   TavloRun session(const std::string& script) {
@@ -47,12 +48,12 @@ protected:
     return run;
   }
 
-  TavloSandbox box;
+  TavloSandbox box{GetParam()};
 };
 
 } // namespace
 
-TEST_F(SplashTest, LoadsHiddenWithItsDesignedWindow) {
+TEST_P(SplashTest, LoadsHiddenWithItsDesignedWindow) {
   const TavloRun run = session(kLoad + kState);
   ExpectLines(run.out, state(false, 0, 100, 50, "?"));
   const auto entries = LogEntries(run.log);
@@ -61,18 +62,18 @@ TEST_F(SplashTest, LoadsHiddenWithItsDesignedWindow) {
             entries.end());
 }
 
-TEST_F(SplashTest, IncrementBeforeStartupFailsAndLeavesTheWindowHidden) {
+TEST_P(SplashTest, IncrementBeforeStartupFailsAndLeavesTheWindowHidden) {
   const TavloRun run = session(kLoad + exec("Increment_Gauge", "Early") + kState);
   ExpectLines(run.out, std::vector<std::string>{"Increment_Gauge: Unexpected error."} +
                            state(false, 0, 100, 50, "?"));
 }
 
-TEST_F(SplashTest, StartupShowsTheWindowAtTheMinimum) {
+TEST_P(SplashTest, StartupShowsTheWindowAtTheMinimum) {
   const TavloRun run = session(kLoad + exec("Startup_Gauge", "0 10") + kState);
   ExpectLines(run.out, std::vector<std::string>{"Startup_Gauge: OK"} + state(true, 0, 10, 0, "?"));
 }
 
-TEST_F(SplashTest, FullGaugeRefusesAFourthIncrement) {
+TEST_P(SplashTest, FullGaugeRefusesAFourthIncrement) {
   const TavloRun run =
       session(kLoad + exec("Startup_Gauge", "0 3") + exec("Increment_Gauge", "One") +
               exec("Increment_Gauge", "Two") + exec("Increment_Gauge", "Three") + kState +
@@ -84,7 +85,7 @@ TEST_F(SplashTest, FullGaugeRefusesAFourthIncrement) {
                            state(true, 0, 3, 3, "Three"));
 }
 
-TEST_F(SplashTest, MinimumEqualToMaximumIsFullAfterOneIncrement) {
+TEST_P(SplashTest, MinimumEqualToMaximumIsFullAfterOneIncrement) {
   const TavloRun run =
       session(kLoad + exec("Startup_Gauge", "5 5") + exec("Increment_Gauge", "Only") + kState +
               exec("Increment_Gauge", "Again"));
@@ -93,7 +94,7 @@ TEST_F(SplashTest, MinimumEqualToMaximumIsFullAfterOneIncrement) {
                            std::vector<std::string>{"Increment_Gauge: Unexpected error."});
 }
 
-TEST_F(SplashTest, EmptyMessageAdvancesAndKeepsTheLastMessage) {
+TEST_P(SplashTest, EmptyMessageAdvancesAndKeepsTheLastMessage) {
   const TavloRun run = session(kLoad + exec("Startup_Gauge", "0 10") +
                                exec("Increment_Gauge", "\"Reading settings\"") +
                                exec("Increment_Gauge", "\"\"") + kState);
@@ -102,7 +103,7 @@ TEST_F(SplashTest, EmptyMessageAdvancesAndKeepsTheLastMessage) {
                            state(true, 0, 10, 2, "Reading settings"));
 }
 
-TEST_F(SplashTest, HideWhileRunningKeepsTheHiddenGaugeGoing) {
+TEST_P(SplashTest, HideWhileRunningKeepsTheHiddenGaugeGoing) {
   const TavloRun run =
       session(kLoad + exec("Startup_Gauge", "0 10") + exec("Increment_Gauge", "One") +
               exec("Hide_Splash") + exec("Increment_Gauge", "Two") + kState);
@@ -111,7 +112,7 @@ TEST_F(SplashTest, HideWhileRunningKeepsTheHiddenGaugeGoing) {
                            state(false, 0, 10, 2, "Two"));
 }
 
-TEST_F(SplashTest, SecondStartupRestartsAFullGauge) {
+TEST_P(SplashTest, SecondStartupRestartsAFullGauge) {
   const TavloRun run =
       session(kLoad + exec("Startup_Gauge", "0 2") + exec("Increment_Gauge", "A") +
               exec("Increment_Gauge", "B") + exec("Hide_Splash") + exec("Startup_Gauge", "1 4") +
@@ -124,7 +125,7 @@ TEST_F(SplashTest, SecondStartupRestartsAFullGauge) {
                            state(true, 1, 4, 2, "C"));
 }
 
-TEST_F(SplashTest, StartupTakesARangeAboveOrBelowThePreviousOne) {
+TEST_P(SplashTest, StartupTakesARangeAboveOrBelowThePreviousOne) {
   const TavloRun run =
       session(kLoad + exec("Startup_Gauge", "0 3") + exec("Startup_Gauge", "20 30") + kState +
               exec("Startup_Gauge", "-8 -2") + kState);
@@ -134,7 +135,7 @@ TEST_F(SplashTest, StartupTakesARangeAboveOrBelowThePreviousOne) {
                            state(true, -8, -2, -8, "?"));
 }
 
-TEST_F(SplashTest, UpsideDownRangeChangesNothing) {
+TEST_P(SplashTest, UpsideDownRangeChangesNothing) {
   const TavloRun run =
       session(kLoad + exec("Startup_Gauge", "10 5") + kState + exec("Increment_Gauge", "Never"));
   ExpectLines(run.out, std::vector<std::string>{"Startup_Gauge: Unexpected error."} +
@@ -142,7 +143,7 @@ TEST_F(SplashTest, UpsideDownRangeChangesNothing) {
                            std::vector<std::string>{"Increment_Gauge: Unexpected error."});
 }
 
-TEST_F(SplashTest, ArgumentsAreCheckedAgainstTheDeclaredParameters) {
+TEST_P(SplashTest, ArgumentsAreCheckedAgainstTheDeclaredParameters) {
   const TavloRun run = session(kLoad + exec("Startup_Gauge", "0") + exec("Hide_Splash", "x") +
                                exec("Increment_Gauge", "1 2"));
   ExpectLines(run.out, {
@@ -157,7 +158,7 @@ TEST_F(SplashTest, ArgumentsAreCheckedAgainstTheDeclaredParameters) {
                        });
 }
 
-TEST_F(SplashTest, SecondLoadExceedsTheInstanceLimit) {
+TEST_P(SplashTest, SecondLoadExceedsTheInstanceLimit) {
   const TavloRun run = session(kLoad + kLoad);
   const auto entries = LogEntries(run.log);
   EXPECT_NE(std::find(entries.begin(), entries.end(),
@@ -173,7 +174,7 @@ TEST_F(SplashTest, SecondLoadExceedsTheInstanceLimit) {
       << run.log;
 }
 
-TEST_F(SplashTest, WindowClosedByItsUserLeavesCommandsFailingAndUnloadsCleanly) {
+TEST_P(SplashTest, WindowClosedByItsUserLeavesCommandsFailingAndUnloadsCleanly) {
   // The window is freed at the next idle step (the wait); the plug-in must not
   // use it afterwards.
   const TavloRun run =
@@ -190,7 +191,7 @@ TEST_F(SplashTest, WindowClosedByItsUserLeavesCommandsFailingAndUnloadsCleanly) 
       << run.log;
 }
 
-TEST_F(SplashTest, WindowClosedByItsUserIsUnusableAtOnceAndGoesWithThePlugin) {
+TEST_P(SplashTest, WindowClosedByItsUserIsUnusableAtOnceAndGoesWithThePlugin) {
   // No idle step between the close and the commands, nor before the unload: the
   // closed window still waits to be freed when its module goes.
   const TavloRun run =
@@ -200,7 +201,7 @@ TEST_F(SplashTest, WindowClosedByItsUserIsUnusableAtOnceAndGoesWithThePlugin) {
               {"Startup_Gauge: OK", "Increment_Gauge: Unexpected error.", "Form1.Visible = True"});
 }
 
-TEST_F(SplashTest, ScreenshotShowsTheFinishedSplash) {
+TEST_P(SplashTest, ScreenshotShowsTheFinishedSplash) {
   const std::string png = box.path("splash.png");
   session(kLoad + exec("Startup_Gauge", "0 4") + exec("Increment_Gauge", "\"Loading fonts\"") +
           exec("Increment_Gauge", "\"Loading fonts\"") + "wait 50\n" + "screenshot SplashForm \"" +
@@ -230,3 +231,9 @@ TEST_F(SplashTest, ScreenshotShowsTheFinishedSplash) {
   EXPECT_GT(colourAt(0, 30).lightness(), colourAt(303, 30).lightness());
   EXPECT_GT(colourAt(150, 0).lightness(), colourAt(150, 59).lightness());
 }
+
+INSTANTIATE_TEST_SUITE_P(BothLinks, SplashTest, ::testing::Values(Link::Static, Link::Shared),
+                         [](const ::testing::TestParamInfo<Link>& info) {
+                           return info.param == Link::Static ? "FrameworkInside"
+                                                             : "SharedFramework";
+                         });
