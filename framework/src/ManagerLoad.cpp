@@ -33,9 +33,10 @@ TErrorClass loadError() {
 
 // The module's version record, asked with this manager's token.
 std::string askPluginInfo(TGetPluginInfoFunc getPluginInfo, TOriginToken token) {
+  constexpr int kLongestRecord = 1 << 16; // longer is no version record
   std::vector<char> buffer(256);
   int length = getPluginInfo(buffer.data(), static_cast<int>(buffer.size()), token);
-  if (length <= 0) return {};
+  if (length <= 0 || length > kLongestRecord) return {};
   if (static_cast<std::size_t>(length) >= buffer.size()) {
     buffer.resize(static_cast<std::size_t>(length) + 1);
     length = std::min(getPluginInfo(buffer.data(), static_cast<int>(buffer.size()), token),
@@ -236,17 +237,13 @@ TKelMethodResult TulmKelMan::LoadPlugin(bool ShowErrorMessage, const std::string
     for (int i = GetPluginCount() - 1; i >= 0; --i) {
       TulmKel* other = GetPlugins(i);
       if (other == nullptr || !other->OnAnyPluginAfterLoad()) continue;
-      bool gone = false;
+      const std::string handlerOwner = other->Name();
       GuardedSwallow(this, site, [&] {
         if (auto error = CallPluginHandler(other, [&] { other->OnAnyPluginAfterLoad()(plugin); }))
           logError(PluginEventFailure("OnAnyPluginAfterLoad()", shortName, *error));
-        if (!stillLoaded(watch, index)) {
-          gone = true;
-          fail(E00E, {keltk::VarStr(other->Name() + ".OnAnyPluginAfterLoad")});
-        }
       });
-      if (gone) return;
-      if (watch.destroyed()) return fail(E00E, {keltk::VarStr(Name() + ".OnAnyPluginAfterLoad")});
+      if (!stillLoaded(watch, index))
+        return fail(E00E, {keltk::VarStr(handlerOwner + ".OnAnyPluginAfterLoad")});
     }
 
     site.step = 27;

@@ -1,0 +1,152 @@
+// Unloads that must wait: a plug-in whose own code is running, a plug-in whose
+// unload is already under way, and the queue the idle handler drains.
+#include "FrameworkTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <kelvarin/PluginCallScope.h>
+
+namespace kelvarin::test {
+namespace {
+
+struct Handlers : keltk::TObject {
+  TulmKelMan* manager = nullptr;
+  TulmKel* target = nullptr;
+  std::vector<std::string> calls;
+  TKelMethodResult answer;
+
+  void UnloadTarget(TulmKel* plugin) {
+    calls.push_back("before unload " + plugin->DeepName());
+    answer = manager->UnloadPlugin(target);
+  }
+  void UnloadAll(TulmKel* plugin) {
+    calls.push_back("before unload " + plugin->DeepName());
+    if (calls.size() == 1) answer = manager->UnloadAllPlugins(false);
+  }
+};
+
+class DeferredUnloadTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    idleBefore = keltk::Application()->OnIdle();
+    keltk::Application()->SetOnIdle({});
+    manager = makeManager(dir);
+    manager->Log()->SetDumpOn(doNever);
+    manager->HookApplicationIdle();
+    handlers.manager = manager.get();
+  }
+  void TearDown() override {
+    manager.reset();
+    keltk::Application()->SetOnIdle(idleBefore);
+  }
+  std::vector<std::string> lines() const { return linesAfterStamp(*manager->Log()); }
+
+  TempDir dir;
+  MessageBoxCapture boxes;
+  Handlers handlers;
+  keltk::TIdleEvent idleBefore;
+  keltk::ObjectPtr<TestManager> manager;
+};
+
+TEST_F(DeferredUnloadTest, APluginWhoseCodeRunsIsUnloadedAtIdleTime) {
+  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  const std::size_t before = manager->Log()->Entries().Count();
+  {
+    PluginCallScope running(a);
+    EXPECT_TRUE(a->CodeRunning());
+    // The caller is told the request was taken; nothing happens or is logged yet.
+    EXPECT_EQ(manager->UnloadPlugin(false, 0), smrOk);
+    EXPECT_EQ(manager->UnloadPlugin(a), smrOk); // asked twice, queued once
+    EXPECT_EQ(manager->GetPluginCount(), 1);
+    EXPECT_TRUE(manager->UnloadPending(a));
+    EXPECT_EQ(manager->PendingUnloadCount(), 1);
+    EXPECT_EQ(manager->Log()->Entries().Count(), before);
+    // An idle event while the code still runs leaves it queued.
+    keltk::Application()->Idle();
+    EXPECT_EQ(manager->GetPluginCount(), 1);
+    EXPECT_EQ(manager->PendingUnloadCount(), 1);
+  }
+  EXPECT_FALSE(a->CodeRunning());
+  keltk::Application()->Idle();
+  EXPECT_EQ(manager->GetPluginCount(), 0);
+  EXPECT_EQ(manager->PendingUnloadCount(), 0);
+  EXPECT_EQ(lines().back(), "  MANAGER              A  Plugin Unloaded: \"A\" (\"/p/a.kel\").");
+}
+
+TEST_F(DeferredUnloadTest, UnloadingAllFromAPluginsHandlerLeavesThatPluginForLater) {
+  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
+  addPlugin(*manager, "C", "/p/c.kel");
+  handlers.target = a;
+  a->SetOnAnyPluginBeforeUnload(
+      TEventOnAnyPluginBeforeUnload::bind<&Handlers::UnloadAll>(&handlers));
+  // B's unload asks A, whose handler unloads everything: B's own unload is under
+  // way (it waits), C goes now, A's code runs (it waits).
+  EXPECT_EQ(manager->UnloadPlugin(b), smrOk);
+  EXPECT_EQ(handlers.answer, smrOk);
+  ASSERT_EQ(manager->GetPluginCount(), 1);
+  EXPECT_EQ(manager->GetPlugins(0), a);
+  EXPECT_TRUE(manager->UnloadPending(a));
+  EXPECT_FALSE(manager->UnloadPending(b)); // gone, and out of the queue with it
+  keltk::Application()->Idle();
+  EXPECT_EQ(manager->GetPluginCount(), 0);
+}
+
+TEST_F(DeferredUnloadTest, AHostHandlerThatUnloadsThePluginBeingUnloaded) {
+  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  handlers.target = a;
+  manager->SetOnBeforeUnload(TEventOnBeforeUnload::bind<&Handlers::UnloadTarget>(&handlers));
+  EXPECT_EQ(manager->UnloadPlugin(a), smrOk);
+  EXPECT_EQ(handlers.calls, std::vector<std::string>{"before unload A"}); // not started again
+  EXPECT_EQ(handlers.answer, smrOk);
+  EXPECT_EQ(manager->GetPluginCount(), 0);
+  EXPECT_EQ(manager->PendingUnloadCount(), 0);
+}
+
+TEST_F(DeferredUnloadTest, ABeforeUnloadHandlerThatShiftsTheList) {
+  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
+  TestPlugin* c = addPlugin(*manager, "C", "/p/c.kel");
+  handlers.target = a; // unloaded while B's unload is asking around: B moves down
+  manager->SetOnBeforeUnload(TEventOnBeforeUnload::bind<&Handlers::UnloadTarget>(&handlers));
+  EXPECT_EQ(manager->UnloadPlugin(false, 1), smrOk);
+  EXPECT_EQ(handlers.calls, (std::vector<std::string>{"before unload B", "before unload A"}));
+  // B's own entry went, not the one that had taken its index.
+  ASSERT_EQ(manager->GetPluginCount(), 1);
+  EXPECT_EQ(manager->GetPlugins(0), c);
+  (void)b;
+}
+
+TEST_F(DeferredUnloadTest, QueuedUnloadsGoNewestFirstAndOnlyOnce) {
+  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
+  manager->UnloadPluginLater(a);
+  manager->UnloadPluginLater(b);
+  manager->UnloadPluginLater(a);
+  manager->UnloadPluginLater(nullptr);
+  EXPECT_EQ(manager->PendingUnloadCount(), 2);
+  EXPECT_TRUE(keltk::Application()->Idle());
+  const std::vector<std::string> log = lines();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[1], "  MANAGER              A  Unloading Plugin: \"B\" (\"/p/b.kel\")...");
+  EXPECT_EQ(log[3], "  MANAGER              A  Unloading Plugin: \"A\" (\"/p/a.kel\")...");
+}
+
+TEST_F(DeferredUnloadTest, CancellingWithNothingToCancel) {
+  EXPECT_EQ(manager->CancelPlugin(nullptr, "/p/none.kel", nullptr), smrOk);
+  EXPECT_EQ(lines().back(),
+            "  MANAGER              A  Canceling Loading Of Plugin: \"/p/none.kel\".");
+  EXPECT_EQ(lines().size(), 2u);
+}
+
+TEST_F(DeferredUnloadTest, CancellingAPluginInTheListDestroysItAndRecounts) {
+  TestPlugin* a = addPlugin(*manager, "Same", "/p/one.kel");
+  TestPlugin* b = addPlugin(*manager, "Same", "/p/two.kel");
+  a->SetInstanceCount(2);
+  b->SetInstanceCount(2);
+  EXPECT_EQ(manager->CancelPlugin(b, "/p/two.kel", nullptr), smrOk);
+  ASSERT_EQ(manager->GetPluginCount(), 1);
+  EXPECT_EQ(a->InstanceCount(), 1); // the one left carries the true count
+}
+
+} // namespace
+} // namespace kelvarin::test
