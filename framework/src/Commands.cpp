@@ -205,9 +205,9 @@ std::int32_t integerOfText(std::string_view text) {
     const auto bits = static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude));
     return negative ? static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(bits)) : bits;
   }
-  const std::int64_t value =
-      magnitude > 0x80000000u ? std::int64_t{1} << 40 : static_cast<std::int64_t>(magnitude);
-  return fitOrZero(negative ? -value : value);
+  if (magnitude > (negative ? 0x80000000u : 0x7FFFFFFFu)) return 0;
+  const auto value = static_cast<std::int64_t>(magnitude);
+  return static_cast<std::int32_t>(negative ? -value : value);
 }
 
 std::string floatText(long double value) {
