@@ -25,10 +25,18 @@ struct ResourceRegistry {
   std::vector<FormResource> entries;
 };
 
-// Never destroyed: modules unregister from their static destructors, which may
-// run after this copy's own static destructors at process exit.
+// Not a static object: modules unregister from their static destructors, which
+// may run after this copy's own static destructors at process exit. It goes with
+// the last registration instead, so that a toolkit copy that is unloaded (the
+// runtime module, or a plug-in's own copy) leaves nothing behind.
+ResourceRegistry*& registryPointer() {
+  static ResourceRegistry* r = nullptr;
+  return r;
+}
+
 ResourceRegistry& registry() {
-  static auto* r = new ResourceRegistry;
+  ResourceRegistry*& r = registryPointer();
+  if (r == nullptr) r = new ResourceRegistry;
   return *r;
 }
 
@@ -51,11 +59,19 @@ void RegisterFormResource(std::string_view text, const void* moduleAnchor) {
 }
 
 void UnregisterFormResource(std::string_view text) {
-  ResourceRegistry& r = registry();
-  std::lock_guard guard(r.lock);
-  std::erase_if(r.entries, [&](const FormResource& e) {
-    return e.text.data() == text.data() && e.text.size() == text.size();
-  });
+  ResourceRegistry*& r = registryPointer();
+  if (r == nullptr) return;
+  bool empty = false;
+  {
+    std::lock_guard guard(r->lock);
+    std::erase_if(r->entries, [&](const FormResource& e) {
+      return e.text.data() == text.data() && e.text.size() == text.size();
+    });
+    empty = r->entries.empty();
+  }
+  if (!empty) return;
+  delete r;
+  r = nullptr;
 }
 
 std::optional<std::string_view> FindFormResource(const TClassInfo& cls) {
