@@ -76,11 +76,12 @@ void UnregisterFormResource(std::string_view text) {
 
 std::optional<std::string_view> FindFormResource(const TClassInfo& cls) {
   const void* module = cls.moduleBase();
-  if (module == nullptr) return std::nullopt;
-  ResourceRegistry& r = registry();
-  std::lock_guard guard(r.lock);
+  // Looking up must not create the registry: only the last unregistration frees it.
+  ResourceRegistry* r = registryPointer();
+  if (module == nullptr || r == nullptr) return std::nullopt;
+  std::lock_guard guard(r->lock);
   // The newest registration wins, like a module loaded later shadowing an older one.
-  for (auto it = r.entries.rbegin(); it != r.entries.rend(); ++it)
+  for (auto it = r->entries.rbegin(); it != r->entries.rend(); ++it)
     if (it->module == module && SameText(it->className, cls.name)) return it->text;
   return std::nullopt;
 }
