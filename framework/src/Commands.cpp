@@ -106,71 +106,6 @@ void setUniqueName(TMethodSite& site, TulmKel* plugin, const NameRule& rule,
 
 using keltk::TVarRec;
 
-const TVarRec& resolveVariant(const TVarRec& arg) {
-  const TVarRec* a = &arg;
-  // A variant may hold a variant; a cycle of them must not hang the reader.
-  for (int depth = 0; a->VType == keltk::vtVariant && a->VVariant != nullptr && depth < 16; ++depth)
-    a = a->VVariant;
-  return *a;
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-std::string utf8FromUtf16(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    const bool high = c >= 0xD800 && c < 0xDC00;
-    if (high && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD; // a lone surrogate
-    }
-    appendUtf8(out, c);
-  }
-  return out;
-}
-
-// The text an argument of a text tag carries; nullopt for other tags.
-std::optional<std::string> textOf(const TVarRec& a) {
-  switch (a.VType) {
-  case keltk::vtChar:
-    return std::string(1, a.VChar);
-  case keltk::vtWideChar:
-    return utf8FromUtf16(std::u16string_view(&a.VWideChar, 1));
-  case keltk::vtString:
-    if (a.VString == nullptr) return std::string();
-    return std::string(reinterpret_cast<const char*>(a.VString + 1), a.VString[0]);
-  case keltk::vtPChar:
-    return a.VPChar == nullptr ? std::string() : std::string(a.VPChar);
-  case keltk::vtPWideChar:
-    return a.VPWideChar == nullptr ? std::string() : utf8FromUtf16(a.VPWideChar);
-  case keltk::vtAnsiString:
-    return a.VAnsiString == nullptr ? std::string() : *a.VAnsiString;
-  case keltk::vtWideString:
-    return a.VWideString == nullptr ? std::string() : utf8FromUtf16(*a.VWideString);
-  default:
-    return std::nullopt;
-  }
-}
 
 template <class T> std::int32_t fitOrZero(T value) {
   if (value < static_cast<T>(std::numeric_limits<std::int32_t>::min()) ||
@@ -308,7 +243,7 @@ bool ParamTypeAccepts(TParamType type, keltk::TVarType tag) {
 }
 
 std::int32_t Var2Int(const keltk::TVarRec& value) {
-  const TVarRec& a = resolveVariant(value);
+  const TVarRec& a = keltk::ResolveVariant(value);
   if (a.IsNull()) return 0;
   switch (a.VType) {
   case keltk::vtInteger:
@@ -327,13 +262,13 @@ std::int32_t Var2Int(const keltk::TVarRec& value) {
   case keltk::vtCurrency:
     return fitOrZero(*a.VCurrency / 10000);
   default:
-    if (auto text = textOf(a)) return integerOfText(*text);
+    if (auto text = keltk::VarText(a)) return integerOfText(*text);
     return 0;
   }
 }
 
 std::string Var2Str(const keltk::TVarRec& value) {
-  const TVarRec& a = resolveVariant(value);
+  const TVarRec& a = keltk::ResolveVariant(value);
   if (a.IsNull()) return {};
   switch (a.VType) {
   case keltk::vtInteger:
@@ -349,7 +284,7 @@ std::string Var2Str(const keltk::TVarRec& value) {
   case keltk::vtClass:
     return a.VClass->name;
   default:
-    if (auto text = textOf(a)) return *text;
+    if (auto text = keltk::VarText(a)) return *text;
     return {};
   }
 }

@@ -16,49 +16,9 @@ namespace {
 
 using keltk::TVarRec;
 
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-std::string fromUtf16(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD; // unpaired surrogate
-    }
-    appendUtf8(out, c);
-  }
-  return out;
-}
-
-const TVarRec& resolveVariant(const TVarRec& arg) {
-  const TVarRec* a = &arg;
-  for (int depth = 0; a->VType == keltk::vtVariant && a->VVariant != nullptr && depth < 8; ++depth)
-    a = a->VVariant;
-  return *a;
-}
 
 std::optional<std::int64_t> asInteger(const TVarRec& arg) {
-  const TVarRec& a = resolveVariant(arg);
+  const TVarRec& a = keltk::ResolveVariant(arg);
   switch (a.VType) {
   case keltk::vtInteger:
     return a.VInteger;
@@ -71,30 +31,11 @@ std::optional<std::int64_t> asInteger(const TVarRec& arg) {
 }
 
 std::optional<std::string> asText(const TVarRec& arg) {
-  const TVarRec& a = resolveVariant(arg);
-  switch (a.VType) {
-  case keltk::vtChar:
-    return std::string(1, a.VChar);
-  case keltk::vtWideChar:
-    return fromUtf16(std::u16string_view(&a.VWideChar, 1));
-  case keltk::vtString:
-    if (a.VString == nullptr) return std::string();
-    return std::string(reinterpret_cast<const char*>(a.VString + 1), a.VString[0]);
-  case keltk::vtPChar:
-    return a.VPChar == nullptr ? std::string() : std::string(a.VPChar);
-  case keltk::vtAnsiString:
-    return a.VAnsiString == nullptr ? std::string() : *a.VAnsiString;
-  case keltk::vtPWideChar:
-    return a.VPWideChar == nullptr ? std::string() : fromUtf16(a.VPWideChar);
-  case keltk::vtWideString:
-    return a.VWideString == nullptr ? std::string() : fromUtf16(*a.VWideString);
-  default:
-    return std::nullopt;
-  }
+  return keltk::VarText(keltk::ResolveVariant(arg));
 }
 
 std::optional<long double> asFloat(const TVarRec& arg) {
-  const TVarRec& a = resolveVariant(arg);
+  const TVarRec& a = keltk::ResolveVariant(arg);
   switch (a.VType) {
   case keltk::vtExtended:
     if (a.VExtended == nullptr) return std::nullopt;
@@ -226,7 +167,7 @@ private:
         magnitude = negative ? 0 - static_cast<std::uint64_t>(*v) : static_cast<std::uint64_t>(*v);
       } else {
         // Unsigned views keep the argument's width: a 32-bit -1 is FFFFFFFF.
-        const TVarRec& a = resolveVariant(arg);
+        const TVarRec& a = keltk::ResolveVariant(arg);
         magnitude = a.VType == keltk::vtInteger ? static_cast<std::uint32_t>(*v)
                                                 : static_cast<std::uint64_t>(*v);
       }
@@ -269,7 +210,7 @@ private:
       return true;
     }
     case 'p': {
-      const TVarRec& a = resolveVariant(arg);
+      const TVarRec& a = keltk::ResolveVariant(arg);
       if (a.VType == keltk::vtInteger || a.VType == keltk::vtBoolean || a.VType == keltk::vtChar ||
           a.VType == keltk::vtWideChar)
         return false;

@@ -70,24 +70,6 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
   return 0;
 }
 
-void appendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 std::string excerpt(std::string_view text, std::size_t limit) {
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
@@ -298,7 +280,7 @@ void FormLexer::scanCharCode() {
   if (digits == 0) fail(at, fmt::format("invalid character code \"{}\"", excerpt(written)));
   if (code > kMaxCodePoint || (code >= 0xD800 && code <= 0xDFFF))
     fail(at, fmt::format("character code \"{}\" out of range", excerpt(written)));
-  appendUtf8(string_, static_cast<std::uint32_t>(code));
+  AppendUtf8(string_, static_cast<char32_t>(code));
 }
 
 void FormLexer::scanBinary() {

@@ -88,7 +88,4 @@ std::string excerpt(std::string_view text, std::size_t limit = 40);
 // The length of the valid UTF-8 sequence starting at `s[i]`, or 0.
 std::size_t utf8SequenceLength(std::string_view s, std::size_t i);
 
-// Appends the UTF-8 form of `codePoint` (at most U+10FFFF, not a surrogate).
-void appendUtf8(std::string& out, std::uint32_t codePoint);
-
 } // namespace keltk

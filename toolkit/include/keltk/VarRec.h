@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -115,6 +116,13 @@ inline TVarRec VarWideString(const std::u16string& v) {
 }
 
 using TVarRecs = std::span<const TVarRec>;
+
+// The value a variant argument holds (variants inside variants followed a few
+// levels deep, so a cycle cannot hang the caller); any other argument itself.
+const TVarRec& ResolveVariant(const TVarRec& arg);
+// The text, as UTF-8, of an argument with a text tag (character, string, C
+// string, wide forms); nullopt for every other tag. A null pointer is "".
+std::optional<std::string> VarText(const TVarRec& arg);
 
 inline bool TVarRec::IsNull() const {
   switch (VType) {
