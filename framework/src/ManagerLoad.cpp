@@ -184,15 +184,7 @@ TKelMethodResult TulmKelMan::LoadPlugin(bool ShowErrorMessage, const std::string
     site.step = 20;
     ++count;
     plugin->SetInstanceCount(static_cast<std::int16_t>(count));
-    if (count > 1)
-      for (int i = GetPluginCount() - 1; i >= 0; --i) {
-        TulmKel* other = GetPlugins(i);
-        if (other == nullptr) continue;
-        GuardedSwallow(this, site, [&] {
-          if (other->DeepName() == deepName)
-            other->SetInstanceCount(static_cast<std::int16_t>(count));
-        });
-      }
+    if (count > 1) shareInstanceCount(deepName, count, site);
 
     site.step = 21;
     TKelMethodResult initResult = smrUnexpectedError;
@@ -292,6 +284,16 @@ bool TulmKelMan::stillLoaded(const PluginWatch& watch, int index) const {
   return entry == plugin && entry->ModuleHandle() == plugin->ModuleHandle();
 }
 
+void TulmKelMan::shareInstanceCount(const std::string& deepName, int count, TMethodSite& site) {
+  for (int i = GetPluginCount() - 1; i >= 0; --i) {
+    TulmKel* other = GetPlugins(i);
+    if (other == nullptr) continue;
+    GuardedSwallow(this, site, [&] {
+      if (other->DeepName() == deepName) other->SetInstanceCount(static_cast<std::int16_t>(count));
+    });
+  }
+}
+
 TKelMethodResult TulmKelMan::CancelPlugin(TulmKel* Plugin, const std::string& FileName,
                                           void* Module) {
   TMethodSite& site = siteCancelPlugin;
@@ -334,15 +336,7 @@ TKelMethodResult TulmKelMan::CancelPlugin(TulmKel* Plugin, const std::string& Fi
       for (int i = GetPluginCount() - 1; i >= 0; --i)
         if (const TulmKel* other = GetPlugins(i); other != nullptr && other->DeepName() == deepName)
           ++count;
-      if (count > 0)
-        for (int i = GetPluginCount() - 1; i >= 0; --i) {
-          TulmKel* other = GetPlugins(i);
-          if (other == nullptr) continue;
-          GuardedSwallow(this, site, [&] {
-            if (other->DeepName() == deepName)
-              other->SetInstanceCount(static_cast<std::int16_t>(count));
-          });
-        }
+      if (count > 0) shareInstanceCount(deepName, count, site);
     }
 
     // The object's code is about to be unmapped with its module: it goes first.

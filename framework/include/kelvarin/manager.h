@@ -214,6 +214,9 @@ private:
   void broadcastPropertyChange(TPropToMonitor property, const void* oldValue, const void* newValue,
                                TMethodSite& site);
   bool stillLoaded(const PluginWatch& watch, int index) const;
+  // Gives every listed instance named `deepName` the instance count `count`; one
+  // that raises does not keep the others from it.
+  void shareInstanceCount(const std::string& deepName, int count, TMethodSite& site);
 
   // Operations in progress that hold a plug-in pointer across handler calls.
   std::vector<PluginWatch*> watches_;
