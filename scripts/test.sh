@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Sets everything up, builds, and runs every test: the unit and end-to-end suites
-# under CTest, then the form-reader fuzzer for a bounded time.
+# under CTest, then each fuzzer for a bounded time.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir "$root/build" --output-on-failure -j "$(nproc)"
-bash "$root/scripts/fuzz.sh" "${KELVARIN_FUZZ_SECONDS:-60}"
-bash "$root/scripts/fuzz-kelinfo.sh" "${KELVARIN_KELINFO_FUZZ_SECONDS:-30}"
+bash "$root/scripts/fuzz.sh" form_reader "${KELVARIN_FUZZ_SECONDS:-60}"
+bash "$root/scripts/fuzz.sh" kelinfo "${KELVARIN_KELINFO_FUZZ_SECONDS:-30}"
+bash "$root/scripts/fuzz.sh" bitmap "${KELVARIN_BITMAP_FUZZ_SECONDS:-20}"
