@@ -106,7 +106,6 @@ void setUniqueName(TMethodSite& site, TulmKel* plugin, const NameRule& rule,
 
 using keltk::TVarRec;
 
-
 template <class T> std::int32_t fitOrZero(T value) {
   if (value < static_cast<T>(std::numeric_limits<std::int32_t>::min()) ||
       value > static_cast<T>(std::numeric_limits<std::int32_t>::max()))

@@ -16,7 +16,6 @@ namespace {
 
 using keltk::TVarRec;
 
-
 std::optional<std::int64_t> asInteger(const TVarRec& arg) {
   const TVarRec& a = keltk::ResolveVariant(arg);
   switch (a.VType) {
@@ -194,7 +193,8 @@ private:
       auto v = asFloat(arg);
       if (!v) return false;
       const double d = static_cast<double>(*v);
-      const int prec = directive.precision >= 0 ? directive.precision : (directive.type == 'g' ? 15 : 2);
+      const int prec =
+          directive.precision >= 0 ? directive.precision : (directive.type == 'g' ? 15 : 2);
       if (directive.type == 'e')
         text = fmt::format("{:.{}E}", d, prec);
       else if (directive.type == 'g')

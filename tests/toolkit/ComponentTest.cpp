@@ -1,10 +1,10 @@
 #include "keltk/Component.h"
+
 #include "keltk/Event.h"
 #include "keltk/Exception.h"
 #include "keltk/PropInfo.h"
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,7 +74,8 @@ TEST(ClassInfo, PropertiesAreFoundWithoutRegardToCaseAndInherited) {
   EXPECT_FALSE(cls.inheritsFrom("TCollection"));
 
   std::vector<std::string> names;
-  for (const PropInfo* p : cls.allProperties()) names.push_back(p->name);
+  for (const PropInfo* p : cls.allProperties())
+    names.push_back(p->name);
   EXPECT_EQ(names, (std::vector<std::string>{"Name", "Tag", "Caption", "Shade", "Count", "OnPing",
                                              "Buddy"}));
 }

@@ -6,9 +6,8 @@
 #include "keltk/StrUtils.h"
 #include "keltk/Writer.h"
 
-#include <fmt/format.h>
-
 #include <algorithm>
+#include <fmt/format.h>
 
 namespace keltk {
 
@@ -127,7 +126,8 @@ void TComponent::SetDesigning(bool designing) {
     state_ |= csDesigning;
   else
     state_ &= ~csDesigning;
-  for (TComponent* c : components_) c->SetDesigning(designing);
+  for (TComponent* c : components_)
+    c->SetDesigning(designing);
 }
 
 void TComponent::FreeNotification(TComponent* component) {
@@ -149,8 +149,7 @@ void TComponent::RemoveFreeNotification(TComponent* component) {
 }
 
 void TComponent::Notification(TComponent* component, TOperation operation) {
-  if (operation == TOperation::opRemove && component != nullptr)
-    RemoveFreeNotification(component);
+  if (operation == TOperation::opRemove && component != nullptr) RemoveFreeNotification(component);
   // Copy: a handler may free or insert siblings.
   auto owned = components_;
   for (TComponent* c : owned)
@@ -162,16 +161,21 @@ void TComponent::notifyAll(TComponent* component, TOperation operation) {
   Notification(component, operation);
 }
 
-void TComponent::Loaded() { state_ &= ~csLoading; }
+void TComponent::Loaded() {
+  state_ &= ~csLoading;
+}
 
-void TComponent::ReadState(TReader& reader) { reader.ReadData(this); }
+void TComponent::ReadState(TReader& reader) {
+  reader.ReadData(this);
+}
 
-void TComponent::WriteState(TWriter& writer) { writer.WriteData(this); }
+void TComponent::WriteState(TWriter& writer) {
+  writer.WriteData(this);
+}
 
 void TComponent::SetParentComponent(TComponent*) {}
 
-void TComponent::GetChildren(const std::function<void(TComponent*)>& proc,
-                             TComponent* root) const {
+void TComponent::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) const {
   if (root != this) return;
   for (TComponent* c : components_)
     if (!c->HasParent()) proc(c);

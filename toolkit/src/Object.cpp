@@ -4,9 +4,8 @@
 #include "keltk/StrUtils.h"
 #include "keltk/Toolkit.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
+#include <dlfcn.h>
 #include <unordered_map>
 
 namespace keltk {
@@ -34,7 +33,8 @@ const TClassInfo::Index& TClassInfo::index() const {
   auto idx = std::make_unique<Index>();
   // Nearest declaration wins: walk from this class up and keep the first seen.
   for (const TClassInfo* c = this; c != nullptr; c = c->parent)
-    for (const auto& p : c->props) idx->props.emplace(UpperCase(p->name), p.get());
+    for (const auto& p : c->props)
+      idx->props.emplace(UpperCase(p->name), p.get());
   index_ = std::move(idx);
   return *index_;
 }
@@ -54,7 +54,8 @@ const MethodInfo* TClassInfo::findMethod(std::string_view methodName) const {
 
 std::vector<const PropInfo*> TClassInfo::allProperties() const {
   std::vector<const TClassInfo*> chain;
-  for (const TClassInfo* c = this; c != nullptr; c = c->parent) chain.push_back(c);
+  for (const TClassInfo* c = this; c != nullptr; c = c->parent)
+    chain.push_back(c);
   std::vector<const PropInfo*> result;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it)
     for (const auto& p : (*it)->props) {

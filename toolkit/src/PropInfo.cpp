@@ -8,7 +8,8 @@ EnumInfo EnumInfo::sequence(std::string typeName, std::vector<std::string> names
   EnumInfo info;
   info.typeName = std::move(typeName);
   std::int64_t ordinal = 0;
-  for (auto& n : names) info.values.emplace_back(std::move(n), ordinal++);
+  for (auto& n : names)
+    info.values.emplace_back(std::move(n), ordinal++);
   return info;
 }
 

@@ -26,12 +26,18 @@ template <bool ToUpper> std::string foldCase(std::string_view s) {
   return out;
 }
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool isBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
 } // namespace
 
-std::string UpperCase(std::string_view s) { return foldCase<true>(s); }
-std::string LowerCase(std::string_view s) { return foldCase<false>(s); }
+std::string UpperCase(std::string_view s) {
+  return foldCase<true>(s);
+}
+std::string LowerCase(std::string_view s) {
+  return foldCase<false>(s);
+}
 
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -47,17 +53,21 @@ bool SameText(std::string_view a, std::string_view b) {
 
 std::string TrimLeft(std::string_view s) {
   std::size_t i = 0;
-  while (i < s.size() && isBlank(s[i])) ++i;
+  while (i < s.size() && isBlank(s[i]))
+    ++i;
   return std::string(s.substr(i));
 }
 
 std::string TrimRight(std::string_view s) {
   std::size_t n = s.size();
-  while (n > 0 && isBlank(s[n - 1])) --n;
+  while (n > 0 && isBlank(s[n - 1]))
+    --n;
   return std::string(s.substr(0, n));
 }
 
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+std::string Trim(std::string_view s) {
+  return TrimLeft(TrimRight(s));
+}
 
 std::string ExtractFileName(std::string_view path) {
   auto pos = path.rfind('/');
@@ -137,7 +147,9 @@ std::string Utf8FromUtf16(std::u16string_view s) {
   return out;
 }
 
-std::string IntToStr(std::int64_t value) { return fmt::format("{}", value); }
+std::string IntToStr(std::int64_t value) {
+  return fmt::format("{}", value);
+}
 
 std::string IntToHex(std::uint64_t value, int digits) {
   return fmt::format("{:0{}X}", value, digits);

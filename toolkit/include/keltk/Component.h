@@ -32,9 +32,9 @@ protected:
 };
 
 enum TComponentStateFlag : std::uint32_t {
-  csLoading = 1u << 0,   // set from creation by the reader until Loaded
-  csReading = 1u << 1,   // properties are being read
-  csWriting = 1u << 2,   // properties are being written
+  csLoading = 1u << 0, // set from creation by the reader until Loaded
+  csReading = 1u << 1, // properties are being read
+  csWriting = 1u << 2, // properties are being written
   csDestroying = 1u << 3,
   csDesigning = 1u << 4, // edited in a visual designer
   csAncestor = 1u << 5,

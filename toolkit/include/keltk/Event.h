@@ -48,8 +48,7 @@ public:
   // Binds a member function of `obj`; the thunk is one function per method, so
   // its address identifies the method.
   template <auto Method, class C> static Event bind(C* obj) {
-    return Event(static_cast<TObject*>(const_cast<std::remove_const_t<C>*>(obj)),
-                 &thunk<Method>);
+    return Event(static_cast<TObject*>(const_cast<std::remove_const_t<C>*>(obj)), &thunk<Method>);
   }
 
   template <auto Method> static Thunk thunkOf() { return &thunk<Method>; }
@@ -78,6 +77,8 @@ private:
 };
 
 // The signature identity used to check that a published method fits an event.
-template <class Sig> const std::type_info& signatureOf() { return typeid(Sig*); }
+template <class Sig> const std::type_info& signatureOf() {
+  return typeid(Sig*);
+}
 
 } // namespace keltk

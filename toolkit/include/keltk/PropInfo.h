@@ -56,7 +56,7 @@ struct EnumInfo {
 struct PropInfo {
   std::string name;
   PropKind kind = PropKind::Integer;
-  const EnumInfo* enumInfo = nullptr;       // Enum and Set: the element type; Integer: identifiers
+  const EnumInfo* enumInfo = nullptr;        // Enum and Set: the element type; Integer: identifiers
   const std::type_info* signature = nullptr; // Method: the event's signature
   std::optional<std::int64_t> ordinalDefault; // ordinal kinds: not written when equal
   // Ordinal kinds: the values the property's C++ type holds (the reader refuses others).
@@ -156,9 +156,7 @@ public:
   // Lets the form reader create instances of T by class name.
   ClassBuilder& componentFactory() {
     info_.factoryKind = ClassFactoryKind::Component;
-    info_.createComponent = [](TComponent* owner) -> TComponent* {
-      return CreateObject<T>(owner);
-    };
+    info_.createComponent = [](TComponent* owner) -> TComponent* { return CreateObject<T>(owner); };
     return *this;
   }
   ClassBuilder& itemFactory() {
@@ -268,9 +266,9 @@ public:
   // A published method that stored data can bind to an event by name.
   template <auto Method> ClassBuilder& method(std::string name) {
     using Sig = typename detail::MemberTraits<decltype(Method)>::Signature;
-    info_.methods.push_back(MethodInfo{
-        std::move(name), &signatureOf<Sig>(),
-        reinterpret_cast<CodePointer>(Event<Sig>::template thunkOf<Method>())});
+    info_.methods.push_back(
+        MethodInfo{std::move(name), &signatureOf<Sig>(),
+                   reinterpret_cast<CodePointer>(Event<Sig>::template thunkOf<Method>())});
     return *this;
   }
 
