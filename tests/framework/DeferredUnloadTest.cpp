@@ -18,6 +18,15 @@ struct Handlers : keltk::TObject {
     calls.push_back("before unload " + plugin->DeepName());
     answer = manager->UnloadPlugin(target);
   }
+  // What a modal window opened from an unload handler does: run idle steps.
+  void IdleInside(TulmKel* plugin) {
+    calls.push_back("before unload " + plugin->DeepName() + ", " +
+                    std::to_string(manager->PendingUnloadCount()) + " pending");
+    keltk::Application()->Idle();
+  }
+  void PreviousIdle(keltk::TObject*, bool& Done) {
+    calls.push_back(std::string("previous idle, done ") + (Done ? "true" : "false"));
+  }
   void UnloadAll(TulmKel* plugin) {
     calls.push_back("before unload " + plugin->DeepName());
     if (calls.size() == 1) answer = manager->UnloadAllPlugins(false);
@@ -129,6 +138,22 @@ TEST_F(DeferredUnloadTest, QueuedUnloadsGoNewestFirstAndOnlyOnce) {
   ASSERT_EQ(log.size(), 5u);
   EXPECT_EQ(log[1], "  MANAGER              A  Unloading Plugin: \"B\" (\"/p/b.kel\")...");
   EXPECT_EQ(log[3], "  MANAGER              A  Unloading Plugin: \"A\" (\"/p/a.kel\")...");
+}
+
+TEST_F(DeferredUnloadTest, AnIdleStepInsideTheIdleHandlerDoesNothing) {
+  keltk::Application()->SetOnIdle(keltk::TIdleEvent::bind<&Handlers::PreviousIdle>(&handlers));
+  manager->HookApplicationIdle();
+  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
+  manager->SetOnBeforeUnload(TEventOnBeforeUnload::bind<&Handlers::IdleInside>(&handlers));
+  manager->UnloadPluginLater(a);
+  manager->UnloadPluginLater(b);
+  keltk::Application()->Idle();
+  // The nested steps neither took A early nor reached the previous handler.
+  EXPECT_EQ(handlers.calls,
+            (std::vector<std::string>{"before unload B, 1 pending", "before unload A, 0 pending",
+                                      "previous idle, done true"}));
+  EXPECT_EQ(manager->GetPluginCount(), 0);
 }
 
 TEST_F(DeferredUnloadTest, CancellingWithNothingToCancel) {
