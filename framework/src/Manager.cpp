@@ -191,10 +191,11 @@ void TulmKelMan::SetPluginFolder(const std::string& folder) {
       broadcastPropertyChange(pmPluginFolder, &old, &value, site);
       return;
     }
-    site.step = 4;
+    site.step = 51;
     TKelMethodResult refused = smrUnexpectedError;
     logError(
         FormatError(&EulmKelPropertyError::StaticClass(), refused, E017, {keltk::VarStr(folder)}));
+    site.step = 52;
     if (HasState(keltk::csDesigning)) RaiseMarked(site, refused);
   });
 }
@@ -206,9 +207,11 @@ void TulmKelMan::SetPluginExtension(const std::string& extension) {
     if (extension == pluginExtension_) return;
     site.step = 2;
     if (extension.find_first_of(" .*") != std::string::npos) {
+      site.step = 51;
       TKelMethodResult refused = smrUnexpectedError;
       logError(FormatError(&EulmKelPropertyError::StaticClass(), refused, E02E,
                            {keltk::VarStr(extension)}));
+      site.step = 52;
       if (HasState(keltk::csDesigning)) RaiseMarked(site, refused);
       return;
     }

@@ -87,10 +87,10 @@ TulmKel::TulmKel(keltk::TComponent* owner) : TDataModule(owner) {
     siteCreate.step = 3;
     about_ = kFrameworkBanner;
     commands_.reset(keltk::CreateObject<TCommands>(this));
+    description_.reset(keltk::CreateObject<keltk::TStringList>());
     menuMerging_.reset(keltk::CreateObject<TMenuMerging>());
     maxInstances_ = 1;
     version_ = "1.0";
-    description_.reset(keltk::CreateObject<keltk::TStringList>());
     siteCreate.step = 4;
     initialized_ = false;
     finalized_ = false;
@@ -167,10 +167,10 @@ void TulmKel::ReadStoredForm() {
 
 TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
   TKelMethodResult result = smrUnexpectedError;
-  siteInitialize.step = 1;
+  siteInitialize.step = 11;
   GuardedSwallow(this, siteInitialize, [&] {
     const TErrorClass initializationError = &EulmKelInitializationError::StaticClass();
-    siteInitialize.step = 2;
+    siteInitialize.step = 12;
     if (initialized_) {
       LogIt(FormatError(initializationError, result, E009, {keltk::VarStr(shortFileName_)}),
             lkError);
@@ -179,7 +179,7 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
 
     // This code's toolkit copy is the plug-in module's: with a copy of its own the
     // module sees objects of its own, and the host's must become current.
-    siteInitialize.step = 3;
+    siteInitialize.step = 13;
     HostContextUsers& users = hostContextUsers();
     if (users.plugins.empty()) {
       users.savedApplication = keltk::Application();
@@ -192,10 +192,10 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
       LogIt("Context assumed from host application (was distinct).", lkAction);
     }
 
-    siteInitialize.step = 4;
+    siteInitialize.step = 14;
     bool canLoad = true;
     std::optional<std::string> raised;
-    siteInitialize.step = 5;
+    siteInitialize.step = 15;
     if (onInitialize_) {
       // The handler's answer is not consulted, and it must not leak into this
       // result: a refusal after a handler that answered smrOk would read as success.
@@ -214,12 +214,12 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
             lkError);
       return;
     }
-    siteInitialize.step = 6;
+    siteInitialize.step = 16;
     if (menuMerging_->Automatic()) {
       result = MergeMenu();
       if (!result.Success) return;
     }
-    siteInitialize.step = 7;
+    siteInitialize.step = 17;
     result = smrOk;
   });
   return result;
