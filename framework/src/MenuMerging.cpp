@@ -50,7 +50,10 @@ private:
 // "a decimal number with an optional sign"; -1 when the text is anything else.
 int positionOf(const std::string& text) {
   std::string_view s = text;
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s.front() == '-') return -1; // one sign only
+  }
   int value = -1;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
   if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return -1;
@@ -256,14 +259,16 @@ bool copyTree(TulmKelMan* manager, TulmKel* plugin, keltk::TMenuItem* source,
 
 // After a failed merge nothing in the host's menu may lead into the plug-in's code
 // any more: a new item goes entirely; an overwritten target loses the copies and
-// the handlers it took from the source.
-void undoMerge(keltk::TMenuItem* receiver, bool created, const keltk::TMenuItem* source) {
+// the handlers it took from the source. Its own sub-items stay unless the merge had
+// already replaced them (`copying`).
+void undoMerge(keltk::TMenuItem* receiver, bool created, bool copying,
+               const keltk::TMenuItem* source) {
   try {
     if (created) {
       keltk::FreeObject(receiver);
       return;
     }
-    receiver->Clear();
+    if (copying) receiver->Clear();
     if (source == nullptr) return;
     if (receiver->OnClick() == source->OnClick()) receiver->SetOnClick({});
     if (receiver->OnDrawItem() == source->OnDrawItem()) receiver->SetOnDrawItem({});
@@ -285,6 +290,7 @@ TKelMethodResult TulmKelMan::MergeMenu(keltk::TMenuItem* Source, TTargetMenu Tar
   MergedItem = nullptr;
   keltk::TMenuItem* receiver = nullptr;
   bool created = false;
+  bool copying = false; // the receiver's sub-items are this merge's copies
   auto fail = [&](std::int32_t code, std::initializer_list<keltk::TVarRec> args) {
     logError(FormatError(mergeError(), result, code, args));
   };
@@ -401,6 +407,7 @@ TKelMethodResult TulmKelMan::MergeMenu(keltk::TMenuItem* Source, TTargetMenu Tar
     if (!transferProperties(this, Source, receiver)) return;
     site.step = 72;
     receiver->Clear();
+    copying = true;
     site.step = 81;
     for (keltk::TMenuItem* child : subItems(Source))
       if (!copyTree(this, plugin, child, receiver)) return;
@@ -408,7 +415,7 @@ TKelMethodResult TulmKelMan::MergeMenu(keltk::TMenuItem* Source, TTargetMenu Tar
     MergedItem = receiver;
     result = smrOk;
   });
-  if (!result.Success && receiver != nullptr) undoMerge(receiver, created, Source);
+  if (!result.Success && receiver != nullptr) undoMerge(receiver, created, copying, Source);
   return result;
 }
 

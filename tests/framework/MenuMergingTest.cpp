@@ -332,6 +332,8 @@ TEST_F(MenuMergingTest, SettingsThatFindNoTarget) {
                    "Error $E01C:  Invalid parameter: \"Value\" (must be Integer).");
   expectMergeError(tmSearchByIndex, "-1", mtCreateChildItem,
                    "Error $E01C:  Invalid parameter: \"Value\" (must be Integer).");
+  expectMergeError(tmSearchByIndex, "+-1", mtCreateChildItem,
+                   "Error $E01C:  Invalid parameter: \"Value\" (must be Integer).");
   bar->Add(hostItem("&Window"));
   bar->Add(hostItem("&About"));
   expectMergeError(tmSearchByIndex, "7", mtCreateChildItem,
