@@ -452,9 +452,9 @@ const keltk::TClassInfo& TCommandParam::StaticClass() {
         keltk::ClassBuilder<TCommandParam> b(i);
         b.itemFactory();
         b.string("ParamName", &TCommandParam::GetParamName, &TCommandParam::SetParamName);
+        // No streaming default: stored parameters always name their type.
         b.enumeration("ParamType", ParamTypeInfo(), &TCommandParam::GetParamType,
-                      &TCommandParam::SetParamType)
-            .defaultValue(ptInteger);
+                      &TCommandParam::SetParamType);
       });
   return info;
 }
