@@ -62,57 +62,57 @@ TulmKelMan* newManager(const char* dumpName) {
   return manager;
 }
 
+// One raw cycle: map the module, look up both entry points, make and free the
+// plug-in object, unmap.
+void rawCycle(const std::string& path) {
+  void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  auto factory = reinterpret_cast<TRegisterKelvarinFunc>(::dlsym(module, "RegisterKelvarin"));
+  benchmark::DoNotOptimize(::dlsym(module, "GetPluginInfo"));
+  keltk::FreeObject(factory());
+  ::dlclose(module);
+}
+
+// One cycle through the manager; false when the load failed.
+bool managedCycle(TulmKelMan& manager, const std::string& path) {
+  TulmKel* plugin = nullptr;
+  const bool loaded = manager.LoadPlugin(path, &plugin).Success;
+  manager.UnloadPlugin(plugin);
+  return loaded;
+}
+
+// Nanoseconds per call of `body`, timed by hand, so that the ratios have a base
+// even when only some benchmarks are selected.
+template <class Body> double nsPerRound(Body&& body) {
+  constexpr int rounds = 300;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < rounds; ++i)
+    body();
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  return std::chrono::duration<double, std::nano>(elapsed).count() / rounds;
+}
+
 void BM_RawDlopenCycle(benchmark::State& state) {
   keepToolkitModule();
   const FrameworkHold hold(state.range(0) != 0);
   const std::string path = fixture("Minimal");
-  for (auto _ : state) {
-    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto info = reinterpret_cast<TGetPluginInfoFunc>(::dlsym(module, "GetPluginInfo"));
-    auto factory = reinterpret_cast<TRegisterKelvarinFunc>(::dlsym(module, "RegisterKelvarin"));
-    benchmark::DoNotOptimize(info);
-    keltk::FreeObject(factory());
-    ::dlclose(module);
-  }
+  for (auto _ : state)
+    rawCycle(path);
 }
 
-// The raw cycle once more, timed by hand, so that the ratios have a base even
-// when only the manager benchmarks are selected.
+// Whatever the caller holds loaded stays loaded here too.
 double measureRawCycle() {
   keepToolkitModule();
-  // Whatever the caller holds loaded stays loaded here too.
   const std::string path = fixture("Minimal");
-  constexpr int rounds = 300;
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < rounds; ++i) {
-    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto factory = reinterpret_cast<TRegisterKelvarinFunc>(::dlsym(module, "RegisterKelvarin"));
-    benchmark::DoNotOptimize(::dlsym(module, "GetPluginInfo"));
-    keltk::FreeObject(factory());
-    ::dlclose(module);
-  }
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  return std::chrono::duration<double, std::nano>(elapsed).count() / rounds;
+  return nsPerRound([&] { rawCycle(path); });
 }
 
 void cycle(benchmark::State& state, TulmKelMan& manager, const std::string& path) {
-  for (auto _ : state) {
-    TulmKel* plugin = nullptr;
-    if (!manager.LoadPlugin(path, &plugin).Success) state.SkipWithError("load failed");
-    manager.UnloadPlugin(plugin);
-  }
+  for (auto _ : state)
+    if (!managedCycle(manager, path)) state.SkipWithError("load failed");
 }
 
 double cycleNs(TulmKelMan& manager, const std::string& path) {
-  constexpr int rounds = 300;
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < rounds; ++i) {
-    TulmKel* plugin = nullptr;
-    manager.LoadPlugin(path, &plugin);
-    manager.UnloadPlugin(plugin);
-  }
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  return std::chrono::duration<double, std::nano>(elapsed).count() / rounds;
+  return nsPerRound([&] { managedCycle(manager, path); });
 }
 
 void BM_LoadUnloadCycle(benchmark::State& state) {
