@@ -62,10 +62,33 @@ void TApplication::Run() {
   if (backend_ != nullptr) {
     if (!terminated_) backend_->runEventLoop(*this);
   } else {
-    while (!terminated_ && !Idle()) {
+    while (!terminated_ && !idleReporting()) {
     }
   }
   FreeReleased();
+}
+
+bool TApplication::idleReporting() {
+  try {
+    return Idle();
+  } catch (const Exception& e) {
+    reportSafely(e);
+  } catch (...) {
+    reportSafely(ForeignException());
+  }
+  return true;
+}
+
+void TApplication::reportSafely(const Exception& e) {
+  try {
+    HandleException(e);
+  } catch (...) {
+    // The handler for exceptions failed itself: the plain way.
+    try {
+      ShowMessage(e.Message());
+    } catch (...) {
+    }
+  }
 }
 
 void TApplication::Terminate() {

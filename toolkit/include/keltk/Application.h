@@ -62,7 +62,9 @@ public:
   void ProcessMessages();
   // Runs the event loop until Terminate (or the main form closes). The main form,
   // when there is one, is shown first. Without a window system there is nothing to
-  // wait for: the loop runs idle steps while they ask for more and returns.
+  // wait for: the loop runs idle steps while they ask for more and returns. No
+  // exception leaves Run: what an event handler throws goes to HandleException
+  // and the loop goes on.
   void Run();
   void Terminate();
   bool Terminated() const { return terminated_; }
@@ -88,6 +90,11 @@ protected:
   void Notification(TComponent* component, TOperation operation) override;
 
 private:
+  // One idle step whose exception is handed to HandleException; answers Done.
+  bool idleReporting();
+  // HandleException that never raises.
+  void reportSafely(const Exception& e);
+
   TIdleEvent onIdle_;
   TExceptionEvent onException_;
   TForm* mainForm_ = nullptr;

@@ -111,4 +111,22 @@ public:
   const char* ClassName() const override { return "EInvalidOperation"; }
 };
 
+// Anything thrown that is not of this family (a std::runtime_error, an int), as
+// the family reports it: the thrown object's type as the class name, and its
+// what() (or, lacking one, the type again) as the message.
+class EForeignException : public Exception {
+public:
+  EForeignException(std::string className, std::string message)
+      : Exception(std::move(message)), className_(std::move(className)) {}
+  ~EForeignException() override;
+  const char* ClassName() const override { return className_.c_str(); }
+
+private:
+  std::string className_;
+};
+
+// The exception being handled, which is not of this family, described as above.
+// Call only inside a catch block.
+EForeignException ForeignException();
+
 } // namespace keltk

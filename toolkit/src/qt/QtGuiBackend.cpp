@@ -164,7 +164,7 @@ void QtGuiBackend::idle() {
   } catch (const Exception& e) {
     report(e);
   } catch (...) {
-    keep(std::current_exception());
+    report(ForeignException());
   }
   inIdle_ = false;
   // Not done: make the loop go round at once instead of waiting, so that it is
@@ -179,15 +179,13 @@ void QtGuiBackend::report(const Exception& e) {
   TApplication* app = app_ != nullptr ? app_ : Application();
   try {
     app->HandleException(e);
-  } catch (const Exception& again) {
+  } catch (...) {
     // The handler for exceptions failed itself: say so the plain way.
     try {
-      ShowMessage(again.Message());
+      ShowMessage(e.Message());
     } catch (...) {
       keep(std::current_exception());
     }
-  } catch (...) {
-    keep(std::current_exception());
   }
 }
 

@@ -52,10 +52,10 @@ public:
   // window system is on the stack.
   bool busy() const { return !runLoops_.empty() || !boxes_.empty() || inIdle_ || depth_ > 0; }
 
-  // Calls into the model on behalf of a window-system event. Toolkit exceptions go
-  // to the application's HandleException; any other exception is kept and thrown
-  // again once the window system's code is off the stack (from runEventLoop,
-  // processMessages or showMessage), since it must not unwind through Qt.
+  // Calls into the model on behalf of a window-system event. Whatever a handler
+  // throws goes to the application's HandleException (one outside the toolkit's
+  // family as an EForeignException) and the loop goes on: nothing may unwind
+  // through Qt, and a plug-in's exception must not end the host.
   template <class F> void dispatch(F&& call) {
     ++depth_;
     try {
@@ -63,7 +63,7 @@ public:
     } catch (const Exception& e) {
       report(e);
     } catch (...) {
-      keep(std::current_exception());
+      report(ForeignException());
     }
     --depth_;
   }
