@@ -162,7 +162,7 @@ TKelMethodResult TulmKelMan::runCommand(TulmKel* plugin, TCommand* command,
                     arguments(params.size())),
         lkCommand);
   site.step = 82;
-  if (auto error = CallPluginHandler(plugin, [&] { result = handler(params); }))
+  if (auto error = CallPluginHandler(this, site, plugin, [&] { result = handler(params); }))
     logError(PluginEventFailure(fmt::format("OnCommand(\"{}\")", name), file, *error));
   // Made by the plug-in's framework copy, which may go with its module.
   return AdoptResult(result);
@@ -188,7 +188,7 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
       LogIt(fmt::format("Sending message {} to host with {}...", MsgID, arguments(Params.size())),
             lkMessage);
       site.step = 14;
-      if (auto error = CallHandler([&] { result = handler(MsgID, Params); }))
+      if (auto error = CallHandler(this, site, [&] { result = handler(MsgID, Params); }))
         logError(HostEventFailure("OnMessage()", *error));
       return;
     }
@@ -207,7 +207,8 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
                       arguments(Params.size())),
           lkMessage);
     site.step = 24;
-    if (auto error = CallPluginHandler(Plugin, [&] { result = handler(MsgID, Params); }))
+    if (auto error =
+            CallPluginHandler(this, site, Plugin, [&] { result = handler(MsgID, Params); }))
       logError(PluginEventFailure("OnMessage()", file, *error));
     result = AdoptResult(result);
   });
@@ -236,7 +237,7 @@ TKelMethodResult TulmKelMan::SetupPlugin(TulmKel* Plugin) {
     site.step = 21;
     if (isLogged(lkAction)) LogIt(fmt::format("Setting up plugin \"{}\"...", file), lkAction);
     site.step = 22;
-    if (auto error = CallPluginHandler(Plugin, [&] { result = handler(); }))
+    if (auto error = CallPluginHandler(this, site, Plugin, [&] { result = handler(); }))
       logError(PluginEventFailure("OnSetup()", file, *error));
     result = AdoptResult(result);
   });

@@ -6,6 +6,7 @@
 #include "kelvarin/plugin.h"
 
 #include <fmt/format.h>
+#include <keltk/StrUtils.h>
 
 namespace kelvarin {
 
@@ -64,6 +65,11 @@ std::string PluginMethodFailure(std::string_view method, std::string_view plugin
                                 std::string_view message) {
   return fmt::format("Method {} on plugin \"{}\" raised an exception:  {}", method, plugin,
                      message);
+}
+
+std::string PluginMethodError(std::string_view method, std::string_view plugin, std::int32_t code) {
+  return fmt::format("Method {} on plugin \"{}\" returned an error:  ${}", method, plugin,
+                     keltk::IntToHex(static_cast<std::uint32_t>(code), 4));
 }
 
 } // namespace kelvarin

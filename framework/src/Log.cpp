@@ -1,5 +1,6 @@
 #include "kelvarin/Log.h"
 
+#include "PluginWatch.h"
 #include "TypeInfo.h"
 #include "kelvarin/ExceptionReport.h"
 #include "kelvarin/Origin.h"
@@ -167,21 +168,20 @@ void TLog::SetItemsToLog(TLogKindSet items) {
     std::vector<std::string> failures;
     siteSetItemsToLog.step = 3;
     if (manager->OnPropertyModified() && manager->PropsToMonitor().contains(pmItemsToLog)) {
-      if (auto error =
-              CallHandler([&] { manager->OnPropertyModified()(pmItemsToLog, &old, &items); }))
+      if (auto error = CallHandler(manager, siteSetItemsToLog, [&] {
+            manager->OnPropertyModified()(pmItemsToLog, &old, &items);
+          }))
         failures.push_back(HostEventFailure("OnPropertyModified()", *error));
     }
     siteSetItemsToLog.step = 4;
-    for (int i = manager->GetPluginCount() - 1; i >= 0; --i) {
-      TulmKel* plugin = manager->GetPlugins(i);
-      if (plugin == nullptr || !plugin->OnPropertyModified() ||
-          !plugin->PropsToMonitor().contains(pmItemsToLog))
-        continue;
-      if (auto error = CallPluginHandler(
-              plugin, [&] { plugin->OnPropertyModified()(pmItemsToLog, &old, &items); }))
-        failures.push_back(
-            PluginEventFailure("OnPropertyModified()", plugin->ShortFileName(), *error));
-    }
+    ForEachPlugin(*manager, siteSetItemsToLog, [&](TulmKel* plugin) {
+      const TEventOnPropertyModified handler = plugin->OnPropertyModified();
+      if (!handler || !plugin->PropsToMonitor().contains(pmItemsToLog)) return;
+      const std::string name = plugin->ShortFileName();
+      if (auto error = CallPluginHandler(manager, siteSetItemsToLog, plugin,
+                                         [&] { handler(pmItemsToLog, &old, &items); }))
+        failures.push_back(PluginEventFailure("OnPropertyModified()", name, *error));
+    });
     siteSetItemsToLog.step = 5;
     recordHandlerFailures(failures);
   });
@@ -302,17 +302,26 @@ void TLog::tellLogChanged(keltk::TComponent* origin, std::string_view line) {
   if (manager == nullptr) return;
   const std::string fullMsg(line);
   std::vector<std::string> failures;
+  // Reports wait with the handler lines: logged at once, they would reach the
+  // failing handler again.
+  auto note = [&](const HandlerFailure& failure, std::string line) {
+    if (failure.foreign)
+      failures.push_back(ExceptionReportLine(kReportModule, kReportUnit, siteLogIt.location,
+                                             siteLogIt.step, *failure.foreign));
+    failures.push_back(std::move(line));
+  };
   if (manager->OnLogChanged()) {
-    if (auto error = CallHandler([&] { manager->OnLogChanged()(origin, fullMsg); }))
-      failures.push_back(HostEventFailure("OnLogChanged()", *error));
+    if (auto failure = TryHandler([&] { manager->OnLogChanged()(origin, fullMsg); }))
+      note(*failure, HostEventFailure("OnLogChanged()", failure->message));
   }
   siteLogIt.step = 10;
-  for (int i = manager->GetPluginCount() - 1; i >= 0; --i) {
-    TulmKel* plugin = manager->GetPlugins(i);
-    if (plugin == nullptr || !plugin->OnLogChanged()) continue;
-    if (auto error = CallPluginHandler(plugin, [&] { plugin->OnLogChanged()(origin, fullMsg); }))
-      failures.push_back(PluginEventFailure("OnLogChanged()", plugin->ShortFileName(), *error));
-  }
+  ForEachPlugin(*manager, siteLogIt, [&](TulmKel* plugin) {
+    const TEventOnLogChanged handler = plugin->OnLogChanged();
+    if (!handler) return;
+    const std::string name = plugin->ShortFileName();
+    if (auto failure = TryPluginHandler(plugin, [&] { handler(origin, fullMsg); }))
+      note(*failure, PluginEventFailure("OnLogChanged()", name, failure->message));
+  });
   recordHandlerFailures(failures);
 }
 

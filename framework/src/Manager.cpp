@@ -1,5 +1,7 @@
 #include "kelvarin/manager.h"
 
+#include "IdleHub.h"
+#include "PluginWatch.h"
 #include "TypeInfo.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
@@ -85,7 +87,8 @@ TulmKelMan::TulmKelMan(keltk::TComponent* owner) : TComponent(owner) {
     plugins_.clear();
     pendingUnloads_.clear();
     siteCreate.step = 5;
-    ownIdleHandler_ = keltk::TIdleEvent::bind<&TulmKelMan::OnAppIdle>(this);
+    ownIdleHandler_ = IdleHub::instance().handler();
+    IdleHub::instance().add(this);
     siteCreate.step = 6;
     usesToolkitModule_ = toolkitInAnotherModule();
     siteCreate.step = 7;
@@ -94,9 +97,8 @@ TulmKelMan::TulmKelMan(keltk::TComponent* owner) : TComponent(owner) {
 }
 
 TulmKelMan::~TulmKelMan() {
-  // Never reached through the application's idle event once gone.
-  if (hookedApplication_ != nullptr && hookedApplication_->OnIdle() == ownIdleHandler_)
-    hookedApplication_->SetOnIdle(savedOnIdle_);
+  closing_ = true;
+  unhookApplicationIdle();
   siteDestroy.step = 1;
   GuardedSwallow(this, siteDestroy, [&] {
     if (!plugins_.empty()) UnloadAllPlugins(false);
@@ -113,6 +115,7 @@ TulmKelMan::~TulmKelMan() {
     log_.reset();
     siteDestroy.step = 6;
   });
+  IdleHub::instance().remove(this);
 }
 
 void TulmKelMan::Loaded() {
@@ -147,18 +150,17 @@ void TulmKelMan::SetPluginsTopLevelMenu(keltk::TMenuItem* menu) {
 void TulmKelMan::broadcastPropertyChange(TPropToMonitor property, const void* oldValue,
                                          const void* newValue, TMethodSite& site) {
   if (onPropertyModified_ && propsToMonitor_.contains(property))
-    if (auto error = CallHandler([&] { onPropertyModified_(property, oldValue, newValue); }))
+    if (auto error =
+            CallHandler(this, site, [&] { onPropertyModified_(property, oldValue, newValue); }))
       logError(HostEventFailure("OnPropertyModified()", *error));
-  for (int i = GetPluginCount() - 1; i >= 0; --i) {
-    TulmKel* plugin = GetPlugins(i);
-    if (plugin == nullptr) continue;
-    GuardedSwallow(this, site, [&] {
-      if (!plugin->OnPropertyModified() || !plugin->PropsToMonitor().contains(property)) return;
-      if (auto error = CallPluginHandler(
-              plugin, [&] { plugin->OnPropertyModified()(property, oldValue, newValue); }))
-        logError(PluginEventFailure("OnPropertyModified()", plugin->ShortFileName(), *error));
-    });
-  }
+  ForEachPlugin(*this, site, [&](TulmKel* plugin) {
+    const TEventOnPropertyModified handler = plugin->OnPropertyModified();
+    if (!handler || !plugin->PropsToMonitor().contains(property)) return;
+    const std::string name = plugin->ShortFileName();
+    if (auto error =
+            CallPluginHandler(this, site, plugin, [&] { handler(property, oldValue, newValue); }))
+      logError(PluginEventFailure("OnPropertyModified()", name, *error));
+  });
 }
 
 void TulmKelMan::SetLoadOptions(TLoadOptionsSet options) {

@@ -1,5 +1,6 @@
 // Turning a file name into a loaded, initialized plug-in, and undoing a load that
-// failed half way.
+// failed half way. One function per phase; each keeps the step markers of the
+// steps it runs.
 #include "ModuleLoader.h"
 #include "PluginWatch.h"
 #include "kelvarin/Catalogue.h"
@@ -54,12 +55,291 @@ const void* toolkitAnchorOf(const TulmKel* plugin) {
   return nullptr;
 }
 
-std::string finalizeErrorLine(std::string_view plugin, std::int32_t code) {
-  return fmt::format("Method {} on plugin \"{}\" returned an error:  ${}", "Finalize()", plugin,
-                     keltk::IntToHex(static_cast<std::uint32_t>(code), 4));
+// A name quoted in a message: an embedded NUL shown, not cutting the text short.
+std::string shownName(const std::string& name) {
+  return keltk::StringReplaceAll(name, std::string(1, '\0'), "\\0");
 }
 
 } // namespace
+
+// One call of LoadPlugin. Each phase answers whether the load goes on; a phase
+// that ends it has filled the result.
+class PluginLoad {
+public:
+  PluginLoad(TulmKelMan& manager, const std::string& fileName, keltk::TVarRecs params,
+             TulmKel** loadedPlugin)
+      : m_(manager), fileName_(fileName), params_(params), loadedPlugin_(loadedPlugin),
+        watch_(manager, nullptr) {}
+
+  TKelMethodResult run(bool showErrorMessage) {
+    site_.step = 1;
+    if (loadedPlugin_ != nullptr) *loadedPlugin_ = nullptr;
+    m_.lastModuleError_.clear();
+    GuardedSwallow(&m_, site_, [&] {
+      if (resolveName() && checkFile() && announce() && askVetoes() && mapModule() &&
+          checkVersion() && construct() && countInstances() && initialize() && notify())
+        finish();
+    });
+    close(showErrorMessage);
+    return result_;
+  }
+
+private:
+  bool fail(std::int32_t code, std::initializer_list<keltk::TVarRec> args) {
+    m_.logError(FormatError(loadError(), result_, code, args));
+    return false;
+  }
+  std::string fileNamePart() const { return keltk::ExtractFileName(fileName_); }
+
+  // Steps 2 to 4: the name as given, completed by the extension and folder.
+  bool resolveName() {
+    site_.step = 2;
+    if (keltk::Trim(fileName_).empty()) return fail(E015, {});
+    site_.step = 3;
+    if (fileName_.find('.') == std::string::npos)
+      fileName_ = keltk::Trim(fileName_) + "." + m_.pluginExtension_;
+    site_.step = 4;
+    const std::string& folder = m_.pluginFolder_;
+    if (keltk::ExtractFileName(fileName_) == fileName_ && !folder.empty() && FolderExists(folder))
+      fileName_ = keltk::StringReplaceAll(folder + "/" + fileName_, "//", "/");
+    return true;
+  }
+
+  // Step 5. A name with a NUL in it would be checked as one file and mapped as
+  // another: it names no file.
+  bool checkFile() {
+    site_.step = 5;
+    size_ = fileName_.find('\0') == std::string::npos ? FileSizeOf(fileName_) : 0;
+    if (size_ <= 0) return fail(E016, {keltk::VarStr(shownName(fileName_))});
+    return true;
+  }
+
+  // Step 6; a failure to log does not stop the load.
+  bool announce() {
+    site_.step = 6;
+    if (m_.isLogged(lkAction))
+      GuardedSwallow(&m_, site_, [&] {
+        m_.LogIt(fmt::format("Loading Plugin: \"{}\"...", fileName_), lkAction);
+      });
+    return true;
+  }
+
+  // Steps 7 and 8: the host, then each loaded plug-in newest first, may refuse.
+  // A manager that is closing takes no new plug-ins: they would outlive it.
+  bool askVetoes() {
+    site_.step = 7;
+    if (m_.closing_) return fail(E002, {keltk::VarStr(fileNamePart())});
+    bool allowLoad = true;
+    if (m_.onBeforeLoad_) {
+      if (auto error = CallHandler(&m_, site_, [&] { m_.onBeforeLoad_(fileName_, allowLoad); }))
+        m_.logError(HostEventFailure("OnBeforeLoad()", *error));
+      if (!allowLoad) return fail(E002, {keltk::VarStr(fileNamePart())});
+    }
+    site_.step = 8;
+    ForEachPlugin(m_, site_, [&](TulmKel* other) {
+      const TEventOnAnyPluginBeforeLoad handler = other->OnAnyPluginBeforeLoad();
+      if (!handler) return true;
+      allowLoad = true;
+      if (auto error = CallPluginHandler(&m_, site_, other, [&] { handler(fileName_, allowLoad); }))
+        m_.logError(PluginEventFailure("OnAnyPluginBeforeLoad()", other->ShortFileName(), *error));
+      return allowLoad;
+    });
+    if (!allowLoad) return fail(E002, {keltk::VarStr(fileNamePart())});
+    return true;
+  }
+
+  // Step 9. The loader's reason follows the catalogue's line.
+  bool mapModule() {
+    site_.step = 9;
+    module_ = OpenModule(fileName_, m_.lastModuleError_);
+    if (module_ != nullptr) return true;
+    fail(E001, {keltk::VarStr(fileName_)});
+    if (!m_.lastModuleError_.empty()) m_.logError(m_.lastModuleError_);
+    return false;
+  }
+
+  // Steps 10 to 13: the framework version the module reports.
+  bool checkVersion() {
+    site_.step = 10;
+    auto getPluginInfo =
+        reinterpret_cast<TGetPluginInfoFunc>(::dlsym(module_, kGetPluginInfoExport));
+    if (getPluginInfo == nullptr)
+      return fail(E004, {keltk::VarStr(kGetPluginInfoExport), keltk::VarStr(fileNamePart())});
+    site_.step = 11;
+    keltk::TStringList record;
+    record.SetText(askPluginInfo(getPluginInfo, SealOrigin(&m_)));
+    const std::string version = record.Values("ProdVersion");
+    site_.step = 12;
+    if (version.empty()) return fail(E010, {keltk::VarStr(fileNamePart())});
+    site_.step = 13;
+    if (version != kFrameworkVersion)
+      return fail(E027, {keltk::VarStr(kFrameworkVersion), keltk::VarStr(version)});
+    return true;
+  }
+
+  // Steps 14 to 17: the module makes the plug-in; the manager hands it over.
+  bool construct() {
+    site_.step = 14;
+    auto registerKelvarin =
+        reinterpret_cast<TRegisterKelvarinFunc>(::dlsym(module_, kRegisterKelvarinExport));
+    if (registerKelvarin == nullptr)
+      return fail(E004, {keltk::VarStr(kRegisterKelvarinExport), keltk::VarStr(fileNamePart())});
+    site_.step = 15;
+    TulmKel* plugin = registerKelvarin();
+    watch_.watch(plugin);
+    if (loadedPlugin_ != nullptr) *loadedPlugin_ = plugin;
+    site_.step = 16;
+    if (plugin == nullptr) return fail(E005, {keltk::VarStr(fileNamePart())});
+
+    site_.step = 17;
+    plugin->SetManager(&m_);
+    plugin->SetModuleHandle(module_);
+    plugin->SetFileName(fileName_);
+    plugin->SetShortFileName(fileNamePart());
+    plugin->SetFileSize(size_);
+    plugin->SetHostApplication(keltk::Application());
+    plugin->SetHostScreen(keltk::Screen());
+    shortName_ = plugin->ShortFileName();
+    return true;
+  }
+
+  // Steps 18 to 20: MaxInstances against the loaded plug-ins of the same DeepName.
+  bool countInstances() {
+    TulmKel* plugin = watch_.plugin();
+    const std::string deepName = plugin->DeepName();
+    site_.step = 18;
+    int count = 0;
+    if (plugin->MaxInstances() > 0)
+      ForEachPlugin(m_, site_, [&](TulmKel* other) {
+        if (other->DeepName() == deepName) ++count;
+      });
+    site_.step = 19;
+    if (plugin->MaxInstances() <= count)
+      return fail(E007, {keltk::VarStr(shortName_), keltk::VarInt(plugin->MaxInstances())});
+    site_.step = 20;
+    ++count;
+    plugin->SetInstanceCount(static_cast<std::int16_t>(count));
+    if (count > 1) m_.shareInstanceCount(deepName, count, site_);
+    return true;
+  }
+
+  // Steps 21 and 22. A success stays provisional (the result keeps reading as a
+  // failure) until the last step, so that a failure found after it cannot read
+  // as success.
+  bool initialize() {
+    TulmKel* plugin = watch_.plugin();
+    site_.step = 21;
+    TKelMethodResult answer = smrUnexpectedError;
+    if (auto error =
+            CallPluginHandler(&m_, site_, plugin, [&] { answer = plugin->Initialize(params_); })) {
+      m_.logError(PluginMethodFailure("Initialize()", shortName_, *error));
+      return fail(E006, {keltk::VarStr(shortName_)});
+    }
+    site_.step = 22;
+    if (answer.Success) return true;
+    // Made by the plug-in's framework copy, which may go with the module.
+    result_ = AdoptResult(answer);
+    return false;
+  }
+
+  // Steps 23 to 26: listed, then told about. A handler that unloads the new
+  // plug-in, or queues its unload, ends the load; the checks run after every
+  // handler, also one that raised, so that no handler is handed a plug-in that
+  // is gone.
+  bool notify() {
+    TulmKel* plugin = watch_.plugin();
+    site_.step = 23;
+    index_ = m_.AppendPlugin(plugin);
+
+    site_.step = 24;
+    loadToolkitModule(plugin);
+
+    site_.step = 25;
+    if (m_.onAfterLoad_) {
+      if (auto error = CallHandler(&m_, site_, [&] { m_.onAfterLoad_(plugin); }))
+        m_.logError(HostEventFailure("OnAfterLoad()", *error));
+      if (!stillLoaded()) return fail(E00E, {keltk::VarStr(m_.Name() + ".OnAfterLoad")});
+    }
+
+    site_.step = 26;
+    bool loaded = true;
+    ForEachPlugin(m_, site_, [&](TulmKel* other) {
+      const TEventOnAnyPluginAfterLoad handler = other->OnAnyPluginAfterLoad();
+      if (!handler) return true;
+      const std::string handlerOwner = other->Name();
+      if (auto error = CallPluginHandler(&m_, site_, other, [&] { handler(plugin); }))
+        m_.logError(PluginEventFailure("OnAnyPluginAfterLoad()", shortName_, *error));
+      if (stillLoaded()) return true;
+      loaded = false;
+      fail(E00E, {keltk::VarStr(handlerOwner + ".OnAnyPluginAfterLoad")});
+      return false;
+    });
+    return loaded;
+  }
+
+  // Step 24: the toolkit runtime module stays loaded for good once a plug-in
+  // brought it into a host that carries the toolkit inside.
+  void loadToolkitModule(const TulmKel* plugin) {
+    if (m_.usesToolkitModule_ || !plugin->UsesToolkitModule() || m_.toolkitModuleHandle_ != nullptr)
+      return;
+    GuardedSwallow(&m_, site_, [&] {
+      const std::string toolkitFile = ModuleFileOf(toolkitAnchorOf(plugin));
+      if (!toolkitFile.empty())
+        m_.toolkitModuleHandle_ = ::dlopen(toolkitFile.c_str(), RTLD_NOW | RTLD_LOCAL);
+    });
+  }
+
+  bool stillLoaded() const {
+    const TulmKel* plugin = watch_.plugin();
+    if (plugin == nullptr || m_.UnloadPending(plugin)) return false;
+    const TulmKel* entry = m_.GetPlugins(index_);
+    return entry == plugin && entry->ModuleHandle() == plugin->ModuleHandle();
+  }
+
+  // Steps 27 to 29.
+  void finish() {
+    TulmKel* plugin = watch_.plugin();
+    site_.step = 27;
+    m_.HookApplicationIdle();
+    site_.step = 28;
+    if (m_.isLogged(lkAction))
+      GuardedSwallow(&m_, site_, [&] {
+        m_.LogIt(fmt::format("Plugin Loaded: \"{}\" (\"{}\").", plugin->Name(), plugin->FileName()),
+                 lkAction);
+      });
+    site_.step = 29;
+    result_ = smrOk;
+  }
+
+  // The closing steps: a failed load shows its message when asked and is undone.
+  void close(bool showErrorMessage) {
+    site_.step = 30;
+    if (result_.Success) return;
+    if (showErrorMessage) keltk::ShowMessage(result_.ErrorMsg);
+    // Callers never hold a plug-in whose load failed.
+    if (loadedPlugin_ != nullptr) *loadedPlugin_ = nullptr;
+    site_.step = 31;
+    GuardedSwallow(&m_, site_, [&] {
+      // A plug-in that the manager destroyed meanwhile took its module with it.
+      if (watch_.destroyed())
+        (void)m_.CancelPlugin(nullptr, fileName_, nullptr);
+      else
+        (void)m_.CancelPlugin(watch_.plugin(), fileName_, module_);
+    });
+  }
+
+  TulmKelMan& m_;
+  TMethodSite& site_ = siteLoadPlugin;
+  TKelMethodResult result_ = smrUnexpectedError;
+  std::string fileName_;
+  keltk::TVarRecs params_;
+  TulmKel** loadedPlugin_;
+  PluginWatch watch_;
+  void* module_ = nullptr;
+  std::int64_t size_ = 0;
+  std::string shortName_;
+  int index_ = -1;
+};
 
 TKelMethodResult TulmKelMan::LoadPlugin(const std::string& FileName, TulmKel** LoadedPlugin) {
   return LoadPlugin(false, FileName, {}, LoadedPlugin);
@@ -67,231 +347,13 @@ TKelMethodResult TulmKelMan::LoadPlugin(const std::string& FileName, TulmKel** L
 
 TKelMethodResult TulmKelMan::LoadPlugin(bool ShowErrorMessage, const std::string& FileName,
                                         keltk::TVarRecs Params, TulmKel** LoadedPlugin) {
-  TMethodSite& site = siteLoadPlugin;
-  TKelMethodResult result = smrUnexpectedError;
-  std::string fileName = FileName;
-  void* module = nullptr;
-  PluginWatch watch(*this, nullptr);
-  site.step = 1;
-  if (LoadedPlugin != nullptr) *LoadedPlugin = nullptr;
-
-  auto fail = [&](std::int32_t code, std::initializer_list<keltk::TVarRec> args) {
-    logError(FormatError(loadError(), result, code, args));
-  };
-
-  auto steps = [&] {
-    site.step = 2;
-    if (keltk::Trim(fileName).empty()) return fail(E015, {});
-    site.step = 3;
-    if (fileName.find('.') == std::string::npos)
-      fileName = keltk::Trim(fileName) + "." + pluginExtension_;
-    site.step = 4;
-    if (keltk::ExtractFileName(fileName) == fileName && !pluginFolder_.empty() &&
-        FolderExists(pluginFolder_))
-      fileName = keltk::StringReplaceAll(pluginFolder_ + "/" + fileName, "//", "/");
-    site.step = 5;
-    const std::int64_t size = FileSizeOf(fileName);
-    if (size <= 0) return fail(E016, {keltk::VarStr(fileName)});
-    const std::string fileNamePart = keltk::ExtractFileName(fileName);
-
-    site.step = 6;
-    if (isLogged(lkAction))
-      GuardedSwallow(this, site,
-                     [&] { LogIt(fmt::format("Loading Plugin: \"{}\"...", fileName), lkAction); });
-
-    site.step = 7;
-    bool allowLoad = true;
-    if (onBeforeLoad_) {
-      if (auto error = CallHandler([&] { onBeforeLoad_(fileName, allowLoad); }))
-        logError(HostEventFailure("OnBeforeLoad()", *error));
-      if (!allowLoad) return fail(E002, {keltk::VarStr(fileNamePart)});
-    }
-
-    site.step = 8;
-    for (int i = GetPluginCount() - 1; i >= 0 && allowLoad; --i) {
-      TulmKel* other = GetPlugins(i);
-      if (other == nullptr || !other->OnAnyPluginBeforeLoad()) continue;
-      GuardedSwallow(this, site, [&] {
-        allowLoad = true;
-        if (auto error = CallPluginHandler(
-                other, [&] { other->OnAnyPluginBeforeLoad()(fileName, allowLoad); }))
-          logError(PluginEventFailure("OnAnyPluginBeforeLoad()", other->ShortFileName(), *error));
-      });
-    }
-    if (!allowLoad) return fail(E002, {keltk::VarStr(fileNamePart)});
-
-    site.step = 9;
-    module = OpenModule(fileName, lastModuleError_);
-    if (module == nullptr) return fail(E001, {keltk::VarStr(fileName)});
-
-    site.step = 10;
-    auto getPluginInfo =
-        reinterpret_cast<TGetPluginInfoFunc>(::dlsym(module, kGetPluginInfoExport));
-    if (getPluginInfo == nullptr)
-      return fail(E004, {keltk::VarStr(kGetPluginInfoExport), keltk::VarStr(fileNamePart)});
-
-    site.step = 11;
-    std::string version;
-    {
-      keltk::TStringList record;
-      record.SetText(askPluginInfo(getPluginInfo, SealOrigin(this)));
-      version = record.Values("ProdVersion");
-    }
-    site.step = 12;
-    if (version.empty()) return fail(E010, {keltk::VarStr(fileNamePart)});
-    site.step = 13;
-    if (version != kFrameworkVersion)
-      return fail(E027, {keltk::VarStr(kFrameworkVersion), keltk::VarStr(version)});
-
-    site.step = 14;
-    auto registerKelvarin =
-        reinterpret_cast<TRegisterKelvarinFunc>(::dlsym(module, kRegisterKelvarinExport));
-    if (registerKelvarin == nullptr)
-      return fail(E004, {keltk::VarStr(kRegisterKelvarinExport), keltk::VarStr(fileNamePart)});
-
-    site.step = 15;
-    TulmKel* plugin = registerKelvarin();
-    watch.watch(plugin);
-    if (LoadedPlugin != nullptr) *LoadedPlugin = plugin;
-    site.step = 16;
-    if (plugin == nullptr) return fail(E005, {keltk::VarStr(fileNamePart)});
-
-    site.step = 17;
-    plugin->SetManager(this);
-    plugin->SetModuleHandle(module);
-    plugin->SetFileName(fileName);
-    plugin->SetShortFileName(fileNamePart);
-    plugin->SetFileSize(size);
-    plugin->SetHostApplication(keltk::Application());
-    plugin->SetHostScreen(keltk::Screen());
-    const std::string shortName = plugin->ShortFileName();
-    const std::string deepName = plugin->DeepName();
-
-    site.step = 18;
-    int count = 0;
-    if (plugin->MaxInstances() > 0)
-      for (int i = GetPluginCount() - 1; i >= 0; --i) {
-        TulmKel* other = GetPlugins(i);
-        if (other == nullptr) continue;
-        GuardedSwallow(this, site, [&] {
-          if (other->DeepName() == deepName) ++count;
-        });
-      }
-    site.step = 19;
-    if (plugin->MaxInstances() <= count)
-      return fail(E007, {keltk::VarStr(shortName), keltk::VarInt(plugin->MaxInstances())});
-
-    site.step = 20;
-    ++count;
-    plugin->SetInstanceCount(static_cast<std::int16_t>(count));
-    if (count > 1) shareInstanceCount(deepName, count, site);
-
-    site.step = 21;
-    TKelMethodResult initResult = smrUnexpectedError;
-    try {
-      PluginCallScope running(plugin);
-      initResult = plugin->Initialize(Params);
-    } catch (const keltk::Exception& e) {
-      logError(PluginMethodFailure("Initialize()", shortName, e.Message()));
-      return fail(E006, {keltk::VarStr(shortName)});
-    }
-    site.step = 22;
-    // A success stays provisional (the result keeps reading as a failure) until
-    // the last step, so that a failure found after it cannot read as success.
-    if (!initResult.Success) {
-      // Made by the plug-in's framework copy, which may go with the module.
-      result = AdoptResult(initResult);
-      return;
-    }
-
-    site.step = 23;
-    const int index = AppendPlugin(plugin);
-
-    site.step = 24;
-    if (!usesToolkitModule_ && plugin->UsesToolkitModule() && toolkitModuleHandle_ == nullptr)
-      GuardedSwallow(this, site, [&] {
-        // The toolkit runtime module stays loaded for good once a plug-in brought it.
-        const std::string toolkitFile = ModuleFileOf(toolkitAnchorOf(plugin));
-        if (!toolkitFile.empty())
-          toolkitModuleHandle_ = ::dlopen(toolkitFile.c_str(), RTLD_NOW | RTLD_LOCAL);
-      });
-
-    // The check runs after every after-load handler, also one that raised: a
-    // handler must never be handed a plug-in that is gone.
-    site.step = 25;
-    if (onAfterLoad_) {
-      if (auto error = CallHandler([&] { onAfterLoad_(plugin); }))
-        logError(HostEventFailure("OnAfterLoad()", *error));
-      if (!stillLoaded(watch, index)) return fail(E00E, {keltk::VarStr(Name() + ".OnAfterLoad")});
-    }
-
-    site.step = 26;
-    for (int i = GetPluginCount() - 1; i >= 0; --i) {
-      TulmKel* other = GetPlugins(i);
-      if (other == nullptr || !other->OnAnyPluginAfterLoad()) continue;
-      const std::string handlerOwner = other->Name();
-      GuardedSwallow(this, site, [&] {
-        if (auto error = CallPluginHandler(other, [&] { other->OnAnyPluginAfterLoad()(plugin); }))
-          logError(PluginEventFailure("OnAnyPluginAfterLoad()", shortName, *error));
-      });
-      if (!stillLoaded(watch, index))
-        return fail(E00E, {keltk::VarStr(handlerOwner + ".OnAnyPluginAfterLoad")});
-    }
-
-    site.step = 27;
-    HookApplicationIdle();
-    site.step = 28;
-    if (isLogged(lkAction))
-      GuardedSwallow(this, site, [&] {
-        LogIt(fmt::format("Plugin Loaded: \"{}\" (\"{}\").", plugin->Name(), plugin->FileName()),
-              lkAction);
-      });
-    site.step = 29;
-    result = smrOk;
-  };
-
-  auto closing = [&] {
-    site.step = 30;
-    if (result.Success) return;
-    if (ShowErrorMessage) keltk::ShowMessage(result.ErrorMsg);
-    // Callers never hold a plug-in whose load failed.
-    if (LoadedPlugin != nullptr) *LoadedPlugin = nullptr;
-    site.step = 31;
-    GuardedSwallow(this, site, [&] {
-      // A plug-in that the manager destroyed meanwhile took its module with it.
-      if (watch.destroyed())
-        CancelPlugin(nullptr, fileName, nullptr);
-      else
-        CancelPlugin(watch.plugin(), fileName, module);
-    });
-  };
-
-  try {
-    GuardedSwallow(this, site, steps);
-  } catch (...) {
-    // Not of the toolkit's family: passes on, but never leaves a load half done.
-    closing();
-    throw;
-  }
-  closing();
-  return result;
-}
-
-bool TulmKelMan::stillLoaded(const PluginWatch& watch, int index) const {
-  const TulmKel* plugin = watch.plugin();
-  if (plugin == nullptr || index > GetPluginCount() - 1) return false;
-  const TulmKel* entry = GetPlugins(index);
-  return entry == plugin && entry->ModuleHandle() == plugin->ModuleHandle();
+  return PluginLoad(*this, FileName, Params, LoadedPlugin).run(ShowErrorMessage);
 }
 
 void TulmKelMan::shareInstanceCount(const std::string& deepName, int count, TMethodSite& site) {
-  for (int i = GetPluginCount() - 1; i >= 0; --i) {
-    TulmKel* other = GetPlugins(i);
-    if (other == nullptr) continue;
-    GuardedSwallow(this, site, [&] {
-      if (other->DeepName() == deepName) other->SetInstanceCount(static_cast<std::int16_t>(count));
-    });
-  }
+  ForEachPlugin(*this, site, [&](TulmKel* other) {
+    if (other->DeepName() == deepName) other->SetInstanceCount(static_cast<std::int16_t>(count));
+  });
 }
 
 TKelMethodResult TulmKelMan::CancelPlugin(TulmKel* Plugin, const std::string& FileName,
@@ -306,37 +368,31 @@ TKelMethodResult TulmKelMan::CancelPlugin(TulmKel* Plugin, const std::string& Fi
       LogIt(fmt::format("Canceling Loading Of Plugin: \"{}\".", FileName), lkAction);
 
     site.step = 3;
-    if (Plugin != nullptr && Plugin->Initialized()) {
-      try {
-        PluginCallScope running(Plugin);
-        finalizeResult = Plugin->Finalize();
-      } catch (const keltk::Exception& e) {
-        logError(PluginMethodFailure("Finalize()", FileName, e.Message()));
+    if (Plugin != nullptr && Plugin->Initialized())
+      if (auto error =
+              CallPluginHandler(this, site, Plugin, [&] { finalizeResult = Plugin->Finalize(); })) {
+        logError(PluginMethodFailure("Finalize()", FileName, *error));
         finalizeResult = smrOk;
       }
-    }
     site.step = 4;
-    if (!finalizeResult.Success) logError(finalizeErrorLine(FileName, finalizeResult.ErrorCode));
+    if (!finalizeResult.Success)
+      logError(PluginMethodError("Finalize()", FileName, finalizeResult.ErrorCode));
 
     site.step = 5;
     std::string deepName;
     if (Plugin != nullptr) {
       deepName = Plugin->DeepName();
-      for (int i = GetPluginCount() - 1; i >= 0; --i)
-        if (GetPlugins(i) == Plugin) {
-          plugins_.erase(plugins_.begin() + i);
-          break;
-        }
+      const auto entry = std::find(plugins_.rbegin(), plugins_.rend(), Plugin);
+      if (entry != plugins_.rend()) plugins_.erase(std::next(entry).base());
     }
 
     // Every remaining instance carries the true count, also a single one.
     site.step = 6;
     if (Plugin != nullptr) {
-      int count = 0;
-      for (int i = GetPluginCount() - 1; i >= 0; --i)
-        if (const TulmKel* other = GetPlugins(i); other != nullptr && other->DeepName() == deepName)
-          ++count;
-      if (count > 0) shareInstanceCount(deepName, count, site);
+      const auto count = std::count_if(plugins_.begin(), plugins_.end(), [&](const TulmKel* p) {
+        return p != nullptr && p->DeepName() == deepName;
+      });
+      if (count > 0) shareInstanceCount(deepName, static_cast<int>(count), site);
     }
 
     // The object's code is about to be unmapped with its module: it goes first.

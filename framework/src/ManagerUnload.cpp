@@ -1,7 +1,9 @@
 // Taking plug-ins out of a running host: one by one, all at once, or later from
 // the idle-time queue.
+#include "IdleHub.h"
 #include "ModuleLoader.h"
 #include "PluginWatch.h"
+#include "RunningCode.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
 #include "kelvarin/ExceptionReport.h"
@@ -22,6 +24,10 @@ TMethodSite siteUnloadPlugin{"TulmKelMan.UnloadPlugin"};
 TMethodSite siteUnloadAllPlugins{"TulmKelMan.UnloadAllPlugins"};
 TMethodSite siteOnAppIdle{"TulmKelMan.OnAppIdle"};
 
+// Handlers that load a plug-in for each one unloaded would keep UnloadAllPlugins
+// going for ever; past this many passes it gives up and says so.
+constexpr int kMostUnloadRounds = 16;
+
 TErrorClass unloadError() {
   return &EulmKelUnloadError::StaticClass();
 }
@@ -30,7 +36,125 @@ template <class T> void eraseAll(std::vector<T*>& list, const T* item) {
   list.erase(std::remove(list.begin(), list.end(), item), list.end());
 }
 
+// Whether releasing `plugin`'s module now would return into unmapped code.
+bool codeRunning(const TulmKel* plugin) {
+  return plugin->CodeRunning() || ModuleCodeOnStack(plugin->ModuleHandle());
+}
+
 } // namespace
+
+// One call of UnloadPlugin for a plug-in in the list, from the notifications
+// before to the ones after.
+class PluginUnload {
+public:
+  PluginUnload(TulmKelMan& manager, TulmKel* plugin)
+      : m_(manager), plugin_(plugin), watch_(manager, plugin, true) {}
+
+  // Steps 3 to 16.
+  void run() {
+    announce();
+    if (!askBeforeUnload()) return; // a handler unloaded it meanwhile
+    finalize();
+    release();
+    recount();
+    tellAfterUnload();
+    site_.step = 16;
+    if (m_.isLogged(lkAction))
+      m_.LogIt(fmt::format("Plugin Unloaded: \"{}\" (\"{}\").", deepName_, fileName_), lkAction);
+  }
+
+private:
+  void announce() {
+    site_.step = 3;
+    if (m_.isLogged(lkAction))
+      m_.LogIt(fmt::format("Unloading Plugin: \"{}\" (\"{}\")...", plugin_->DeepName(),
+                           plugin_->FileName()),
+               lkAction);
+  }
+
+  // Steps 4 and 5, the plug-in's own handler included. False when a handler has
+  // unloaded the plug-in already.
+  bool askBeforeUnload() {
+    site_.step = 4;
+    if (m_.onBeforeUnload_)
+      if (auto error = CallHandler(&m_, site_, [&] { m_.onBeforeUnload_(plugin_); }))
+        m_.logError(HostEventFailure("OnBeforeUnload()", *error));
+    site_.step = 5;
+    ForEachPlugin(m_, site_, [&](TulmKel* other) {
+      if (watch_.destroyed()) return false;
+      const TEventOnAnyPluginBeforeUnload handler = other->OnAnyPluginBeforeUnload();
+      if (!handler) return true;
+      const std::string owner = keltk::ExtractFileName(other->FileName());
+      if (auto error = CallPluginHandler(&m_, site_, other, [&] { handler(plugin_); }))
+        m_.logError(PluginEventFailure("OnAnyPluginBeforeUnload()", owner, *error));
+      return true;
+    });
+    return !watch_.destroyed();
+  }
+
+  // Steps 6 and 7: whatever Finalize does, the unload goes on.
+  void finalize() {
+    site_.step = 6;
+    TKelMethodResult answer = smrOk;
+    if (auto error =
+            CallPluginHandler(&m_, site_, plugin_, [&] { answer = plugin_->Finalize(); })) {
+      m_.logError(PluginMethodFailure("Finalize()", plugin_->ShortFileName(), *error));
+      answer = smrOk;
+    }
+    site_.step = 7;
+    if (!answer.Success)
+      m_.logError(PluginMethodError("Finalize()", plugin_->ShortFileName(), answer.ErrorCode));
+  }
+
+  // Steps 8 to 13: the object goes before its module. The plug-in's destructor
+  // puts its module's own context back (and logs that when it does).
+  void release() {
+    site_.step = 8;
+    fileName_ = plugin_->FileName();
+    deepName_ = plugin_->DeepName();
+    instanceCount_ = plugin_->InstanceCount();
+    site_.step = 10;
+    void* module = plugin_->ModuleHandle();
+    site_.step = 11;
+    m_.destroyPlugin(plugin_);
+    site_.step = 12;
+    // The destroyed plug-in's own entry, wherever handlers have moved it.
+    eraseAll(m_.plugins_, plugin_);
+    site_.step = 13;
+    CloseModule(module);
+  }
+
+  void recount() {
+    site_.step = 14;
+    const auto remaining = static_cast<std::int16_t>(instanceCount_ - 1);
+    ForEachPlugin(m_, site_, [&](TulmKel* other) {
+      if (other->DeepName() == deepName_) other->SetInstanceCount(remaining);
+    });
+  }
+
+  // Step 15: the handlers see only the former address.
+  void tellAfterUnload() {
+    site_.step = 15;
+    if (m_.onAfterUnload_)
+      if (auto error = CallHandler(&m_, site_, [&] { m_.onAfterUnload_(plugin_, fileName_); }))
+        m_.logError(HostEventFailure("OnAfterUnload()", *error));
+    ForEachPlugin(m_, site_, [&](TulmKel* other) {
+      const TEventOnAnyPluginAfterUnload handler = other->OnAnyPluginAfterUnload();
+      if (!handler) return;
+      const std::string owner = keltk::ExtractFileName(other->FileName());
+      if (auto error = CallPluginHandler(&m_, site_, other, [&] { handler(plugin_, fileName_); }))
+        m_.logError(PluginEventFailure("OnAnyPluginAfterUnload()", owner, *error));
+    });
+  }
+
+  TulmKelMan& m_;
+  TMethodSite& site_ = siteUnloadPlugin;
+  TulmKel* plugin_;
+  PluginWatch watch_;
+  std::string fileName_;
+  std::string deepName_;
+  std::int16_t instanceCount_ = 0;
+};
 
 int TulmKelMan::AppendPlugin(TulmKel* plugin) {
   plugins_.push_back(plugin);
@@ -42,115 +166,31 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {
-    TKelMethodResult finalizeResult = smrOk;
     TulmKel* plugin = nullptr;
     site.step = 2;
     if (!CheckIf_NoPluginsLoaded(result, unloadError()) ||
         !CheckIf_InvalidPluginIndex(result, unloadError(), Index) ||
         !CheckIf_PluginCouldNotBeAccessed(result, unloadError(), Index, plugin))
       return;
-
-    // Its module must not go while its code is on the stack: the idle handler
-    // unloads it once that code has returned. A handler of its own unload asking
-    // again waits the same way (it would otherwise start that unload over and
-    // over); the unload under way takes it out of the queue.
-    if (plugin->CodeRunning() || PluginWatch::unloadUnderWay(*this, plugin)) {
+    // A handler of its own unload asking again waits: it would otherwise start
+    // that unload over and over; the unload under way takes it out of the queue.
+    if (PluginWatch::unloadUnderWay(*this, plugin)) {
       UnloadPluginLater(plugin);
       result = smrOk;
       return;
     }
-    PluginWatch watch(*this, plugin, true);
-
-    site.step = 3;
-    if (isLogged(lkAction))
-      LogIt(fmt::format("Unloading Plugin: \"{}\" (\"{}\")...", plugin->DeepName(),
-                        plugin->FileName()),
-            lkAction);
-
-    site.step = 4;
-    if (onBeforeUnload_)
-      if (auto error = CallHandler([&] { onBeforeUnload_(plugin); }))
-        logError(HostEventFailure("OnBeforeUnload()", *error));
-
-    site.step = 5;
-    for (int i = GetPluginCount() - 1; i >= 0 && !watch.destroyed(); --i) {
-      TulmKel* other = GetPlugins(i);
-      if (other == nullptr || !other->OnAnyPluginBeforeUnload()) continue;
-      GuardedSwallow(this, site, [&] {
-        if (auto error =
-                CallPluginHandler(other, [&] { other->OnAnyPluginBeforeUnload()(plugin); }))
-          logError(PluginEventFailure("OnAnyPluginBeforeUnload()",
-                                      keltk::ExtractFileName(other->FileName()), *error));
-      });
-    }
-    // A host handler may have unloaded this very plug-in meanwhile: done then.
-    if (watch.destroyed()) {
+    // Its module must not go while its code is on the stack: the idle handler
+    // unloads it once that code has returned.
+    if (codeRunning(plugin)) {
+      if (!UnloadPending(plugin) && isLogged(lkAction))
+        LogIt(fmt::format("Plugin Unload Queued: \"{}\" (\"{}\").", plugin->DeepName(),
+                          plugin->FileName()),
+              lkAction);
+      UnloadPluginLater(plugin);
       result = smrOk;
       return;
     }
-
-    site.step = 6;
-    try {
-      PluginCallScope running(plugin);
-      finalizeResult = plugin->Finalize();
-    } catch (const keltk::Exception& e) {
-      logError(PluginMethodFailure("Finalize()", plugin->ShortFileName(), e.Message()));
-      finalizeResult = smrOk;
-    }
-    site.step = 7;
-    if (!finalizeResult.Success)
-      logError(
-          fmt::format("Method {} on plugin \"{}\" returned an error:  ${}", "Finalize()",
-                      plugin->ShortFileName(),
-                      keltk::IntToHex(static_cast<std::uint32_t>(finalizeResult.ErrorCode), 4)));
-
-    site.step = 8;
-    const std::string fileName = plugin->FileName();
-    const std::string deepName = plugin->DeepName();
-    const std::int16_t instanceCount = plugin->InstanceCount();
-    site.step = 9;
-    if ((plugin->HostApplication() != plugin->OwnApplication() ||
-         plugin->HostScreen() != plugin->OwnScreen()) &&
-        isLogged(lkAction))
-      LogIt("Original context restored (was changed).", lkAction);
-    site.step = 10;
-    void* module = plugin->ModuleHandle();
-    site.step = 11;
-    destroyPlugin(plugin);
-    site.step = 12;
-    // The destroyed plug-in's own entry, wherever handlers have moved it.
-    eraseAll(plugins_, plugin);
-    site.step = 13;
-    CloseModule(module);
-
-    site.step = 14;
-    const auto remaining = static_cast<std::int16_t>(instanceCount - 1);
-    for (int i = GetPluginCount() - 1; i >= 0; --i) {
-      TulmKel* other = GetPlugins(i);
-      if (other == nullptr) continue;
-      GuardedSwallow(this, site, [&] {
-        if (other->DeepName() == deepName) other->SetInstanceCount(remaining);
-      });
-    }
-
-    site.step = 15;
-    if (onAfterUnload_)
-      if (auto error = CallHandler([&] { onAfterUnload_(plugin, fileName); }))
-        logError(HostEventFailure("OnAfterUnload()", *error));
-    for (int i = GetPluginCount() - 1; i >= 0; --i) {
-      TulmKel* other = GetPlugins(i);
-      if (other == nullptr || !other->OnAnyPluginAfterUnload()) continue;
-      GuardedSwallow(this, site, [&] {
-        if (auto error = CallPluginHandler(
-                other, [&] { other->OnAnyPluginAfterUnload()(plugin, fileName); }))
-          logError(PluginEventFailure("OnAnyPluginAfterUnload()",
-                                      keltk::ExtractFileName(other->FileName()), *error));
-      });
-    }
-
-    site.step = 16;
-    if (isLogged(lkAction))
-      LogIt(fmt::format("Plugin Unloaded: \"{}\" (\"{}\").", deepName, fileName), lkAction);
+    PluginUnload(*this, plugin).run();
     result = smrOk;
   });
   site.step = 17;
@@ -169,11 +209,8 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, TulmKel* Plugin
         !CheckIf_PluginCouldNotBeAccessed(result, unloadError(), -1, plugin))
       return;
     site.step = 3;
-    for (int i = GetPluginCount() - 1; i >= 0; --i) {
-      if (GetPlugins(i) != Plugin) continue;
-      result = UnloadPlugin(ShowErrorMessage, i);
-      return;
-    }
+    if (const int index = indexOf(Plugin); index >= 0)
+      result = UnloadPlugin(ShowErrorMessage, index);
   });
   return result;
 }
@@ -182,6 +219,14 @@ TKelMethodResult TulmKelMan::UnloadPlugin(TulmKel* Plugin) {
   return UnloadPlugin(false, Plugin);
 }
 
+int TulmKelMan::indexOf(const TulmKel* plugin) const {
+  for (int i = GetPluginCount() - 1; i >= 0; --i)
+    if (GetPlugins(i) == plugin && plugin != nullptr) return i;
+  return -1;
+}
+
+// Newest first, in passes until nothing is left that can go now: handlers may
+// load plug-ins meanwhile. A plug-in whose code is running stays queued.
 TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
   TMethodSite& site = siteUnloadAllPlugins;
   TKelMethodResult result = smrUnexpectedError;
@@ -192,9 +237,21 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
     site.step = 3;
     if (!CheckIf_NoPluginsLoaded(result, unloadError())) return;
     site.step = 4;
-    for (int i = GetPluginCount() - 1; i >= 0; --i) {
-      if (GetPlugins(i) == nullptr) continue;
-      GuardedSwallow(this, site, [&] { UnloadPlugin(ShowErrorMessage, i); });
+    for (int round = 1;; ++round) {
+      ForEachPlugin(*this, site, [&](TulmKel* plugin) {
+        if (const int index = indexOf(plugin); index >= 0 && !UnloadPending(plugin))
+          (void)UnloadPlugin(ShowErrorMessage, index);
+      });
+      const auto left = std::count_if(plugins_.begin(), plugins_.end(), [&](const TulmKel* p) {
+        return p != nullptr && !UnloadPending(p);
+      });
+      if (left == 0) break;
+      if (round == kMostUnloadRounds) {
+        logError(fmt::format("Unloading Plugins gave up after {} rounds: event handlers keep "
+                             "loading plugins ({} still loaded).",
+                             round, left));
+        break;
+      }
     }
     site.step = 5;
     result = smrOk;
@@ -212,7 +269,7 @@ bool TulmKelMan::UnloadPending(const TulmKel* plugin) const {
 
 void TulmKelMan::destroyPlugin(TulmKel* plugin) {
   // Marked first: code run by the destructor must already see it as gone.
-  for (PluginWatch* watch : watches_)
+  for (PluginObserver* watch : std::vector<PluginObserver*>(watches_))
     watch->destroying(plugin);
   eraseAll(pendingUnloads_, plugin);
   keltk::FreeObject(plugin);
@@ -222,37 +279,34 @@ void TulmKelMan::OnAppIdle(keltk::TObject* Sender, bool& Done) {
   if (inIdle_) return;
   inIdle_ = true;
   Done = true;
-  auto chain = [&] {
-    if (savedOnIdle_ && !savedOnIdle_.sameCode(ownIdleHandler_)) {
-      try {
-        savedOnIdle_(Sender, Done);
-      } catch (...) {
-        // The previous handler's troubles are its own.
-      }
+  drainPendingUnloads();
+  if (savedOnIdle_ && !savedOnIdle_.sameCode(ownIdleHandler_)) {
+    try {
+      savedOnIdle_(Sender, Done);
+    } catch (...) {
+      // The previous handler's troubles are its own.
     }
-    inIdle_ = false;
-  };
-  try {
-    siteOnAppIdle.step = 1;
-    GuardedSwallow(this, siteOnAppIdle, [&] {
-      if (pendingUnloads_.empty()) return;
-      siteOnAppIdle.step = 2;
-      const int count = static_cast<int>(pendingUnloads_.size());
-      for (int pos = count - 1; pos >= 0; --pos) {
-        // Unloads may shorten the queue under this loop.
-        if (static_cast<std::size_t>(pos) >= pendingUnloads_.size()) continue;
-        TulmKel* entry = pendingUnloads_[static_cast<std::size_t>(pos)];
-        if (entry == nullptr) continue;
-        siteOnAppIdle.step = 3;
-        pendingUnloads_.erase(pendingUnloads_.begin() + pos);
-        UnloadPlugin(entry);
-      }
-    });
-  } catch (...) {
-    chain();
-    throw;
   }
-  chain();
+  inIdle_ = false;
+}
+
+void TulmKelMan::drainPendingUnloads() {
+  siteOnAppIdle.step = 1;
+  GuardedSwallow(this, siteOnAppIdle, [&] {
+    if (pendingUnloads_.empty()) return;
+    siteOnAppIdle.step = 2;
+    const int count = static_cast<int>(pendingUnloads_.size());
+    for (int pos = count - 1; pos >= 0; --pos) {
+      // Unloads may shorten the queue under this loop.
+      if (static_cast<std::size_t>(pos) >= pendingUnloads_.size()) continue;
+      TulmKel* entry = pendingUnloads_[static_cast<std::size_t>(pos)];
+      // Still running (an idle step inside its own modal loop): it waits.
+      if (entry == nullptr || codeRunning(entry)) continue;
+      siteOnAppIdle.step = 3;
+      pendingUnloads_.erase(pendingUnloads_.begin() + pos);
+      (void)UnloadPlugin(entry);
+    }
+  });
 }
 
 void TulmKelMan::HookApplicationIdle() {
@@ -263,6 +317,19 @@ void TulmKelMan::HookApplicationIdle() {
   savedOnIdle_ = current;
   app->SetOnIdle(ownIdleHandler_);
   hookedApplication_ = app;
+}
+
+void TulmKelMan::unhookApplicationIdle() {
+  keltk::TApplication* app = std::exchange(hookedApplication_, nullptr);
+  if (app == nullptr || app->OnIdle() != ownIdleHandler_) return;
+  // Another manager of this copy takes the hook over, so that its queue is still
+  // drained; with none left, the handler found at hooking time comes back.
+  if (TulmKelMan* heir = IdleHub::instance().anyManagerBut(this)) {
+    heir->savedOnIdle_ = savedOnIdle_;
+    heir->hookedApplication_ = app;
+    return;
+  }
+  app->SetOnIdle(savedOnIdle_);
 }
 
 } // namespace kelvarin

@@ -118,6 +118,10 @@ TulmKel::~TulmKel() {
     if (users.plugins.empty()) {
       keltk::TApplication* application = wasUser ? users.savedApplication : ownApplication_;
       keltk::TScreen* screen = wasUser ? users.savedScreen : ownScreen_;
+      const bool changed = (application != nullptr && application != keltk::Application()) ||
+                           (screen != nullptr && screen != keltk::Screen());
+      if (wasUser && changed && manager_ != nullptr)
+        (void)manager_->LogIt("Original context restored (was changed).", lkAction);
       if (application != nullptr) keltk::SetApplication(application);
       if (screen != nullptr) keltk::SetScreen(screen);
     }
@@ -199,8 +203,9 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
     if (onInitialize_) {
       // The handler's answer is not consulted, and it must not leak into this
       // result: a refusal after a handler that answered smrOk would read as success.
-      raised = CallHandler(
-          [&] { [[maybe_unused]] TKelMethodResult ignored = onInitialize_(Params, canLoad); });
+      raised = CallHandler(this, siteInitialize, [&] {
+        [[maybe_unused]] TKelMethodResult ignored = onInitialize_(Params, canLoad);
+      });
       if (raised) LogIt(PluginEventFailure("OnInitialize()", shortFileName_, *raised), lkError);
     }
     initialized_ = true;
@@ -245,15 +250,11 @@ TKelMethodResult TulmKel::Finalize() {
     }
     siteFinalize.step = 4;
     if (onFinalize_)
-      if (auto error = CallHandler([&] { onFinalize_(); }))
+      if (auto error = CallHandler(this, siteFinalize, [&] { (void)onFinalize_(); }))
         LogIt(PluginEventFailure("OnFinalize()", shortFileName_, *error), lkError);
     siteFinalize.step = 5;
     if (menuMerging_->MergedItem() != nullptr) {
-      try {
-        UnmergeMenu();
-      } catch (const keltk::Exception& e) {
-        ReportException(this, siteFinalize, e);
-      }
+      GuardedSwallow(this, siteFinalize, [&] { (void)UnmergeMenu(); });
     }
     siteFinalize.step = 6;
     finalized_ = true;

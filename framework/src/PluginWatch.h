@@ -1,28 +1,53 @@
-// A plug-in pointer that an operation keeps across calls into handlers, which may
-// unload that very plug-in. The manager marks the watch when it destroys the
-// object, so the operation never reads a destroyed plug-in, even when a new one
+// Plug-in pointers that an operation keeps across calls into handlers, which may
+// unload those very plug-ins. The manager tells every observer when it destroys a
+// plug-in, so an operation never reads a destroyed plug-in, even when a new one
 // has been made at the same address meanwhile.
 #pragma once
 
+#include "kelvarin/ExceptionReport.h"
 #include "kelvarin/manager.h"
 
 #include <algorithm>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 namespace kelvarin {
 
-class PluginWatch {
+// Registered with the manager for as long as it lives.
+class PluginObserver {
 public:
-  // `unloading`: the watch belongs to an unload of the plug-in.
-  PluginWatch(TulmKelMan& manager, TulmKel* plugin, bool unloading = false)
-      : manager_(manager), plugin_(plugin), unloading_(unloading) {
+  explicit PluginObserver(TulmKelMan& manager) : manager_(manager) {
     manager_.watches_.push_back(this);
   }
-  ~PluginWatch() {
+  virtual ~PluginObserver() {
     auto& watches = manager_.watches_;
     watches.erase(std::remove(watches.begin(), watches.end(), this), watches.end());
   }
-  PluginWatch(const PluginWatch&) = delete;
-  PluginWatch& operator=(const PluginWatch&) = delete;
+  PluginObserver(const PluginObserver&) = delete;
+  PluginObserver& operator=(const PluginObserver&) = delete;
+
+  // Called by the manager as it destroys `plugin`.
+  virtual void destroying(const TulmKel* plugin) = 0;
+  // Whether this belongs to an unload of `plugin` that is under way.
+  virtual bool unloading(const TulmKel* /*plugin*/) const { return false; }
+
+protected:
+  TulmKelMan& manager() const { return manager_; }
+  static const std::vector<PluginObserver*>& observersOf(const TulmKelMan& manager) {
+    return manager.watches_;
+  }
+
+private:
+  TulmKelMan& manager_;
+};
+
+// One plug-in, watched.
+class PluginWatch final : public PluginObserver {
+public:
+  // `unloading`: the watch belongs to an unload of the plug-in.
+  PluginWatch(TulmKelMan& manager, TulmKel* plugin, bool unloading = false)
+      : PluginObserver(manager), plugin_(plugin), unloading_(unloading) {}
 
   // Null once the plug-in has been destroyed.
   TulmKel* plugin() const { return destroyed_ ? nullptr : plugin_; }
@@ -33,20 +58,66 @@ public:
   }
   // Whether an unload of `plugin` by `manager` is under way.
   static bool unloadUnderWay(const TulmKelMan& manager, const TulmKel* plugin) {
-    return std::any_of(manager.watches_.begin(), manager.watches_.end(),
-                       [&](PluginWatch* w) { return w->unloading_ && w->plugin() == plugin; });
+    const auto& all = observersOf(manager);
+    return std::any_of(all.begin(), all.end(),
+                       [&](const PluginObserver* o) { return o->unloading(plugin); });
+  }
+  bool unloading(const TulmKel* plugin) const override {
+    return unloading_ && this->plugin() == plugin;
   }
 
-  // Called by the manager as it destroys `plugin`.
-  void destroying(const TulmKel* plugin) {
+  void destroying(const TulmKel* plugin) override {
     if (plugin_ == plugin && plugin != nullptr) destroyed_ = true;
   }
 
 private:
-  TulmKelMan& manager_;
   TulmKel* plugin_;
   bool unloading_;
   bool destroyed_ = false;
 };
+
+// The manager's plug-ins as they were when the roster was taken, newest first,
+// less the ones destroyed since. What a broadcast walks: each plug-in is told at
+// most once, one that leaves is not told any more, one that arrives is not told.
+class PluginRoster final : public PluginObserver {
+public:
+  explicit PluginRoster(TulmKelMan& manager) : PluginObserver(manager) {
+    for (int i = manager.GetPluginCount() - 1; i >= 0; --i)
+      if (TulmKel* plugin = manager.GetPlugins(i)) plugins_.push_back(plugin);
+  }
+
+  // Calls `visit(plugin)` for each plug-in still alive, until a visit that answers
+  // a bool answers false. An exception from one visit is reported under `site`
+  // and the next plug-in follows.
+  template <class Visit> void forEach(TMethodSite& site, Visit&& visit) {
+    for (std::size_t i = 0; i < plugins_.size(); ++i) {
+      TulmKel* plugin = plugins_[i];
+      if (plugin == nullptr) continue;
+      bool goOn = true;
+      GuardedSwallow(&manager(), site, [&] {
+        if constexpr (std::is_void_v<decltype(visit(plugin))>)
+          visit(plugin);
+        else
+          goOn = visit(plugin);
+      });
+      if (!goOn) return;
+    }
+  }
+
+  void destroying(const TulmKel* plugin) override {
+    std::replace(plugins_.begin(), plugins_.end(), const_cast<TulmKel*>(plugin),
+                 static_cast<TulmKel*>(nullptr));
+  }
+
+private:
+  std::vector<TulmKel*> plugins_;
+};
+
+// Visits the manager's plug-ins newest first as a PluginRoster does; `visit`
+// answers whether to go on.
+template <class Visit> void ForEachPlugin(TulmKelMan& manager, TMethodSite& site, Visit&& visit) {
+  PluginRoster roster(manager);
+  roster.forEach(site, std::forward<Visit>(visit));
+}
 
 } // namespace kelvarin

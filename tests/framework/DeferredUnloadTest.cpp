@@ -62,13 +62,15 @@ TEST_F(DeferredUnloadTest, APluginWhoseCodeRunsIsUnloadedAtIdleTime) {
   {
     PluginCallScope running(a);
     EXPECT_TRUE(a->CodeRunning());
-    // The caller is told the request was taken; nothing happens or is logged yet.
+    // The caller is told the request was taken, and the log says it waits.
     EXPECT_EQ(manager->UnloadPlugin(false, 0), smrOk);
     EXPECT_EQ(manager->UnloadPlugin(a), smrOk); // asked twice, queued once
     EXPECT_EQ(manager->GetPluginCount(), 1);
     EXPECT_TRUE(manager->UnloadPending(a));
     EXPECT_EQ(manager->PendingUnloadCount(), 1);
-    EXPECT_EQ(manager->Log()->Entries().Count(), before);
+    EXPECT_EQ(manager->Log()->Entries().Count(), before + 1);
+    EXPECT_EQ(lines().back(),
+              "  MANAGER              A  Plugin Unload Queued: \"A\" (\"/p/a.kel\").");
     // An idle event while the code still runs leaves it queued.
     keltk::Application()->Idle();
     EXPECT_EQ(manager->GetPluginCount(), 1);

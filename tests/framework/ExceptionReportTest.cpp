@@ -102,26 +102,41 @@ TEST_F(ReportTest, SetterPassesOnOnlyItsOwnPropertyError) {
                         "ulmKELru.TulmKelMan.SetPluginExtension.0: [Exception] other");
 }
 
-TEST_F(ReportTest, ForeignExceptionsPassThroughUnreported) {
-  const std::size_t before = count();
+// Plug-in code throws whatever it likes: every guard takes it, reports its type and
+// what(), and the handler guard hands its message on for the handler line.
+TEST_F(ReportTest, ForeignExceptionsAreReportedWithTheirTypeAndSwallowed) {
   TMethodSite s{"TulmKelMan.Anything"};
-  EXPECT_THROW(GuardedSwallow(manager.get(), s, [] { throw std::runtime_error("std"); }),
-               std::runtime_error);
-  EXPECT_THROW(GuardedSetter(manager.get(), s, [] { throw 7; }), int);
-  EXPECT_THROW(CallHandler([] { throw std::logic_error("handler"); }), std::logic_error);
-  EXPECT_EQ(count(), before);
+  s.step = 3;
+  EXPECT_NO_THROW(GuardedSwallow(manager.get(), s, [] { throw std::runtime_error("std"); }));
+  EXPECT_EQ(lastLine(), "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] "
+                        "ulmKELru.TulmKelMan.Anything.3: [std::runtime_error] std");
+  EXPECT_NO_THROW(GuardedSetter(manager.get(), s, [] { throw 7; }));
+  EXPECT_EQ(lastLine(), "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] "
+                        "ulmKELru.TulmKelMan.Anything.3: [int] int");
+  EXPECT_THROW(GuardedPassOn(manager.get(), s, [] { throw std::logic_error("ctor"); }),
+               std::logic_error);
+  EXPECT_EQ(CallHandler(manager.get(), s, [] { throw std::out_of_range("handler"); }),
+            std::optional<std::string>("handler"));
+  EXPECT_EQ(lastLine(), "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] "
+                        "ulmKELru.TulmKelMan.Anything.3: [std::out_of_range] handler");
 }
 
-TEST(EventHandlerGuard, TextsAndMessages) {
-  EXPECT_EQ(CallHandler([] {}), std::nullopt);
-  EXPECT_EQ(CallHandler([] { throw keltk::EConvertError("bad"); }),
+TEST_F(ReportTest, HandlerGuardTextsAndMessages) {
+  TMethodSite s{"TulmKelMan.Anything"};
+  const std::size_t before = count();
+  EXPECT_EQ(CallHandler(manager.get(), s, [] {}), std::nullopt);
+  // A toolkit exception is the caller's to log: the guard adds nothing.
+  EXPECT_EQ(CallHandler(manager.get(), s, [] { throw keltk::EConvertError("bad"); }),
             std::optional<std::string>("bad"));
+  EXPECT_EQ(count(), before);
   EXPECT_EQ(HostEventFailure("OnBeforeLoad()", "m"),
             "Event OnBeforeLoad() on host raised an exception:  m");
   EXPECT_EQ(PluginEventFailure("OnAnyPluginAfterLoad()", "Splash.kel", "m"),
             "Event OnAnyPluginAfterLoad() on plugin \"Splash.kel\" raised an exception:  m");
   EXPECT_EQ(PluginMethodFailure("Initialize()", "Splash.kel", "m"),
             "Method Initialize() on plugin \"Splash.kel\" raised an exception:  m");
+  EXPECT_EQ(PluginMethodError("Finalize()", "Splash.kel", 0xE008),
+            "Method Finalize() on plugin \"Splash.kel\" returned an error:  $E008");
 }
 
 } // namespace

@@ -272,14 +272,24 @@ TEST_F(LogTest, FailingPropertyModifiedHandlersAreRecorded) {
                 "an exception:  bad value"}));
 }
 
-TEST_F(LogTest, ExceptionsOutsideTheToolkitFamilyPassThrough) {
+// A handler that throws on every line costs one report and one handler line.
+TEST_F(LogTest, ExceptionsOutsideTheToolkitFamilyAreRecordedOnce) {
   struct Thrower : keltk::TObject {
     void LogChanged(keltk::TComponent*, const std::string&) { throw 42; }
   };
   Thrower thrower;
   manager->SetOnLogChanged(TEventOnLogChanged::bind<&Thrower::LogChanged>(&thrower));
-  EXPECT_THROW(manager->LogIt("x", lkUser), int);
+  const std::size_t before = manager->Log()->Entries().Count();
+  EXPECT_NO_THROW(manager->LogIt("x", lkUser));
   manager->SetOnLogChanged({});
+  const std::vector<std::string> all = linesAfterStamp(*manager->Log());
+  EXPECT_EQ(
+      std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()),
+      (std::vector<std::string>{
+          "  MANAGER              U  x",
+          "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] ulmKELru.TLog.LogIt.9: [int] int",
+          "  MANAGER              E  Event OnLogChanged() on host raised an exception:  int",
+      }));
 }
 
 TEST(LogEntries, StoresLinesCompactly) {

@@ -283,6 +283,42 @@ TEST_F(ManagerTest, OnlyTheFirstManagerHooksIdle) {
   app->SetOnIdle(before);
 }
 
+// Every manager's queue is drained at idle time, whichever installed the hook,
+// and a host handler that chained to the hook reaches nothing freed.
+TEST_F(ManagerTest, IdleServesEveryManagerAndOutlivesThem) {
+  keltk::TApplication* app = keltk::Application();
+  const keltk::TIdleEvent before = app->OnIdle();
+  app->SetOnIdle({});
+  auto other = makeManager(dir, "other.log");
+  other->Log()->SetDumpOn(doNever);
+  manager->HookApplicationIdle();
+  other->HookApplicationIdle();
+  // The host chains its own handler to the one it found.
+  struct Chainer : keltk::TObject {
+    void Idle(keltk::TObject* sender, bool& done) {
+      ++calls;
+      if (saved) saved(sender, done);
+    }
+    keltk::TIdleEvent saved;
+    int calls = 0;
+  } host;
+  host.saved = app->OnIdle();
+  app->SetOnIdle(keltk::TIdleEvent::bind<&Chainer::Idle>(&host));
+
+  other->UnloadPluginLater(addPlugin(*other, "B", "/p/b.kel"));
+  app->Idle();
+  EXPECT_EQ(other->GetPluginCount(), 0);
+
+  manager.reset(); // the one that installed the hook
+  other->UnloadPluginLater(addPlugin(*other, "C", "/p/c.kel"));
+  app->Idle();
+  EXPECT_EQ(other->GetPluginCount(), 0);
+  other.reset();
+  app->Idle(); // into the hook of managers that are all gone: nothing happens
+  EXPECT_EQ(host.calls, 3);
+  app->SetOnIdle(before);
+}
+
 TEST_F(ManagerTest, IsStreamedFromStoredFormData) {
   ASSERT_NE(keltk::FindClass("TulmKelMan"), nullptr);
   const std::string text = "object ulmKelMan1: TulmKelMan\n"

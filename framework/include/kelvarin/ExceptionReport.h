@@ -1,6 +1,8 @@
 // Uniform exception reports. Every framework method records how far it got in a
-// step marker and wraps its body in a guard that turns an exception of the
-// toolkit's family into one error line of the log; anything else passes through.
+// step marker and wraps its body in a guard that turns an exception into one
+// error line of the log. Plug-in code may throw anything, so the guards take
+// every exception: one outside the toolkit's family is reported as an
+// EForeignException (its type and what()).
 #pragma once
 
 #include "kelvarin/MethodResult.h"
@@ -52,6 +54,8 @@ void GuardedSwallow(const keltk::TObject* origin, TMethodSite& site, Body&& body
     std::forward<Body>(body)();
   } catch (const keltk::Exception& e) {
     ReportException(origin, site, e);
+  } catch (...) {
+    ReportException(origin, site, keltk::ForeignException());
   }
 }
 
@@ -62,6 +66,9 @@ void GuardedPassOn(const keltk::TObject* origin, TMethodSite& site, Body&& body)
     std::forward<Body>(body)();
   } catch (const keltk::Exception& e) {
     ReportException(origin, site, e);
+    throw;
+  } catch (...) {
+    ReportException(origin, site, keltk::ForeignException());
     throw;
   }
 }
@@ -79,6 +86,8 @@ void GuardedSetter(const keltk::TObject* origin, TMethodSite& site, Body&& body)
       site.reraise = false;
       throw;
     }
+  } catch (...) {
+    ReportException(origin, site, keltk::ForeignException());
   }
 }
 
@@ -88,15 +97,39 @@ void GuardedSetter(const keltk::TObject* origin, TMethodSite& site, Body&& body)
   RaiseResult(result);
 }
 
-// The event-handler guard: runs one host or plug-in handler and returns the
-// message of an exception of the toolkit's family it raised (others pass through).
-template <class Call> std::optional<std::string> CallHandler(Call&& call) {
+// What a handler raised: the message for the caller's "raised an exception"
+// line and, for an exception outside the toolkit's family, the exception itself,
+// whose report line names its type.
+struct HandlerFailure {
+  std::string message;
+  std::optional<keltk::EForeignException> foreign;
+};
+
+// Runs one host or plug-in handler; answers what it raised, if anything.
+template <class Call> std::optional<HandlerFailure> TryHandler(Call&& call) {
   try {
     std::forward<Call>(call)();
     return std::nullopt;
   } catch (const keltk::Exception& e) {
-    return e.Message();
+    return HandlerFailure{e.Message(), std::nullopt};
+  } catch (...) {
+    keltk::EForeignException e = keltk::ForeignException();
+    std::string message = e.Message();
+    return HandlerFailure{std::move(message), std::move(e)};
   }
+}
+
+// The event-handler guard: runs one host or plug-in handler and returns the
+// message of the exception it raised, for the caller's "raised an exception"
+// line. An exception outside the toolkit's family is also reported under `site`
+// (its type and what()), since the caller's line carries only the message.
+template <class Call>
+std::optional<std::string> CallHandler(const keltk::TObject* origin, TMethodSite& site,
+                                       Call&& call) {
+  std::optional<HandlerFailure> failure = TryHandler(std::forward<Call>(call));
+  if (!failure) return std::nullopt;
+  if (failure->foreign) ReportException(origin, site, *failure->foreign);
+  return std::move(failure->message);
 }
 
 // The lines a failing handler leaves in the log; `event` is the event's name
@@ -106,5 +139,7 @@ std::string PluginEventFailure(std::string_view event, std::string_view plugin,
                                std::string_view message);
 std::string PluginMethodFailure(std::string_view method, std::string_view plugin,
                                 std::string_view message);
+// A plug-in method that answered a failure, its code shown as "$E008".
+std::string PluginMethodError(std::string_view method, std::string_view plugin, std::int32_t code);
 
 } // namespace kelvarin

@@ -31,11 +31,18 @@ private:
   TulmKel* plugin_;
 };
 
-// CallHandler for a handler that belongs to `plugin`: runs it inside the bracket
-// and returns the message of a toolkit exception it raised.
-template <class Call> std::optional<std::string> CallPluginHandler(TulmKel* plugin, Call&& call) {
+// CallHandler for a handler that belongs to `plugin`: runs it inside the bracket.
+template <class Call>
+std::optional<std::string> CallPluginHandler(const keltk::TObject* origin, TMethodSite& site,
+                                             TulmKel* plugin, Call&& call) {
   PluginCallScope scope(plugin);
-  return CallHandler(std::forward<Call>(call));
+  return CallHandler(origin, site, std::forward<Call>(call));
+}
+
+// TryHandler for a handler that belongs to `plugin`.
+template <class Call> std::optional<HandlerFailure> TryPluginHandler(TulmKel* plugin, Call&& call) {
+  PluginCallScope scope(plugin);
+  return TryHandler(std::forward<Call>(call));
 }
 
 } // namespace kelvarin

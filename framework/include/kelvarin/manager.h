@@ -26,7 +26,10 @@ namespace kelvarin {
 
 class TulmKel;
 class TCommand;
-class PluginWatch;
+class PluginObserver;
+class PluginLoad;
+class PluginUnload;
+class IdleHub;
 struct TMethodSite;
 
 using TEventOnAfterLoad = keltk::Event<void(TulmKel* Plugin)>;
@@ -117,10 +120,16 @@ public:
   const std::string& LastModuleError() const { return lastModuleError_; }
 
   // Unloading: by index, by object, all (newest first), or later at idle time.
-  // A plug-in whose own code is running (one of its handlers or commands is on
-  // the stack) is not unloaded at once: it is queued as by UnloadPluginLater and
-  // the unload answers smrOk without logging anything yet; the idle handler
-  // unloads it.
+  // A plug-in whose own code is running (any code of its module on the stack: a
+  // handler or command the framework called, a click on its own menu item or
+  // button, a host item's handler it replaced) is not unloaded at once, since
+  // its module would be released under that code: it is queued as by
+  // UnloadPluginLater, the action entry "Plugin Unload Queued: "<DeepName>"
+  // ("<FileName>")." says so, and smrOk then means "accepted"; the idle handler
+  // unloads it once that code has returned. UnloadAllPlugins goes on in passes
+  // until the list is empty (handlers may load plug-ins meanwhile) and gives up,
+  // with an error entry, when handlers keep loading. While the manager is being
+  // destroyed it loads nothing (E002).
   virtual TKelMethodResult UnloadPlugin(bool ShowErrorMessage, int Index);
   virtual TKelMethodResult UnloadPlugin(bool ShowErrorMessage, TulmKel* Plugin);
   TKelMethodResult UnloadPlugin(TulmKel* Plugin);
@@ -135,7 +144,9 @@ public:
   TulmKel* FindOwnPlugin(const void* address) const;
   int PendingUnloadCount() const { return static_cast<int>(pendingUnloads_.size()); }
   // The application idle handler: drains the unload queue, then chains to the
-  // handler it replaced.
+  // handler it replaced. OwnIdleHandler is one handler shared by every manager of
+  // this framework copy: it drains the queue of each live manager and leads here
+  // for the one that installed it.
   void OnAppIdle(keltk::TObject* Sender, bool& Done);
   // Makes the application's idle event lead to OnAppIdle, unless a manager's
   // OnAppIdle already receives it; the handler found there is kept in SavedOnIdle.
@@ -205,7 +216,10 @@ protected:
   keltk::TApplication* hookedApplication_ = nullptr; // whose idle event leads here
 
 private:
-  friend class PluginWatch;
+  friend class PluginObserver;
+  friend class PluginLoad;
+  friend class PluginUnload;
+  friend class IdleHub;
   // Destroys a plug-in object of this manager and forgets it everywhere: queued
   // unloads, and the watches of operations still holding its pointer.
   void destroyPlugin(TulmKel* plugin);
@@ -213,17 +227,24 @@ private:
   // each when its PropsToMonitor names `property`.
   void broadcastPropertyChange(TPropToMonitor property, const void* oldValue, const void* newValue,
                                TMethodSite& site);
-  bool stillLoaded(const PluginWatch& watch, int index) const;
   // Gives every listed instance named `deepName` the instance count `count`; one
   // that raises does not keep the others from it.
   void shareInstanceCount(const std::string& deepName, int count, TMethodSite& site);
 
-  // Operations in progress that hold a plug-in pointer across handler calls.
-  std::vector<PluginWatch*> watches_;
+  // Operations in progress that hold plug-in pointers across handler calls.
+  std::vector<PluginObserver*> watches_;
   std::string lastModuleError_;
 
   bool isLogged(TLogKind kind) const;
   void logError(std::string_view msg);
+  // The index of `plugin` in the list, -1 when it is not there.
+  int indexOf(const TulmKel* plugin) const;
+  // Unloads the queued plug-ins whose code is not running, the latest queued first.
+  void drainPendingUnloads();
+  // Takes the manager's idle hook out of its application, or hands it on to
+  // another manager of this copy.
+  void unhookApplicationIdle();
+  bool closing_ = false; // being destroyed: loads nothing more
   // E01A / E01F unless `plugin` is in the list.
   bool checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin);
   TKelMethodResult runCommand(TulmKel* plugin, TCommand* command, keltk::TVarRecs params);

@@ -1,0 +1,37 @@
+// The application idle handler that every manager of a framework copy installs.
+// It carries out the queued unloads of each live manager of the copy, so that
+// the one hook serves them all, and it outlives them: a host handler that
+// chained to it after the first load reaches nothing freed once a manager is gone.
+#pragma once
+
+#include <keltk/Application.h>
+#include <keltk/Object.h>
+#include <vector>
+
+namespace kelvarin {
+
+class TulmKelMan;
+
+class IdleHub : public keltk::TObject {
+public:
+  static IdleHub& instance();
+
+  keltk::TIdleEvent handler() { return keltk::TIdleEvent::bind<&IdleHub::onIdle>(this); }
+  void add(TulmKelMan* manager);
+  void remove(TulmKelMan* manager);
+  // A live manager other than `manager`, or null.
+  TulmKelMan* anyManagerBut(const TulmKelMan* manager) const;
+
+  // Drains every live manager's queue; the manager that holds the hook then
+  // chains to the handler it found (TulmKelMan::OnAppIdle). An idle step raised
+  // while one is running does nothing at all.
+  void onIdle(keltk::TObject* Sender, bool& Done);
+
+private:
+  // Made with the first manager and freed with the last, so that a framework
+  // copy that is unloaded leaves nothing behind.
+  std::vector<TulmKelMan*>* managers_ = nullptr;
+  bool running_ = false;
+};
+
+} // namespace kelvarin
