@@ -38,6 +38,15 @@ protected:
   }
   std::vector<std::string> lines() { return linesAfterStamp(*manager->Log()); }
   std::string lastLine() { return lines().back(); }
+  // A second manager; both hook the application's idle event, this one first.
+  keltk::ObjectPtr<TestManager> hookTwoManagers() {
+    keltk::Application()->SetOnIdle({});
+    auto other = makeManager(dir, "other.log");
+    other->Log()->SetDumpOn(doNever);
+    manager->HookApplicationIdle();
+    other->HookApplicationIdle();
+    return other;
+  }
 
   TempDir dir;
   Recorder recorder, second;
@@ -268,11 +277,7 @@ TEST_F(ManagerTest, IdleDrainsTheQueueThenChains) {
 TEST_F(ManagerTest, OnlyTheFirstManagerHooksIdle) {
   keltk::TApplication* app = keltk::Application();
   const keltk::TIdleEvent before = app->OnIdle();
-  app->SetOnIdle({});
-  auto other = makeManager(dir, "other.log");
-  other->Log()->SetDumpOn(doNever);
-  manager->HookApplicationIdle();
-  other->HookApplicationIdle();
+  auto other = hookTwoManagers();
   EXPECT_EQ(app->OnIdle(), manager->OwnIdleHandler());
   other.reset(); // not its hook: left alone
   EXPECT_EQ(app->OnIdle(), manager->OwnIdleHandler());
@@ -288,11 +293,7 @@ TEST_F(ManagerTest, OnlyTheFirstManagerHooksIdle) {
 TEST_F(ManagerTest, IdleServesEveryManagerAndOutlivesThem) {
   keltk::TApplication* app = keltk::Application();
   const keltk::TIdleEvent before = app->OnIdle();
-  app->SetOnIdle({});
-  auto other = makeManager(dir, "other.log");
-  other->Log()->SetDumpOn(doNever);
-  manager->HookApplicationIdle();
-  other->HookApplicationIdle();
+  auto other = hookTwoManagers();
   // The host chains its own handler to the one it found.
   struct Chainer : keltk::TObject {
     void Idle(keltk::TObject* sender, bool& done) {
