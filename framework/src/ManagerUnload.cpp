@@ -219,6 +219,15 @@ TKelMethodResult TulmKelMan::UnloadPlugin(TulmKel* Plugin) {
   return UnloadPlugin(false, Plugin);
 }
 
+TulmKel* TulmKelMan::FindOwnPlugin(const void* address) const {
+  if (address == nullptr) return nullptr;
+  for (TulmKel* plugin : plugins_)
+    if (plugin == address) return plugin;
+  for (const PluginObserver* watch : watches_)
+    if (TulmKel* plugin = watch->held(); plugin == address) return plugin;
+  return nullptr;
+}
+
 int TulmKelMan::indexOf(const TulmKel* plugin) const {
   for (int i = GetPluginCount() - 1; i >= 0; --i)
     if (GetPlugins(i) == plugin && plugin != nullptr) return i;

@@ -31,6 +31,8 @@ public:
   virtual void destroying(const TulmKel* plugin) = 0;
   // Whether this belongs to an unload of `plugin` that is under way.
   virtual bool unloading(const TulmKel* /*plugin*/) const { return false; }
+  // The one plug-in an operation holds (being loaded or unloaded), if any.
+  virtual TulmKel* held() const { return nullptr; }
 
 protected:
   TulmKelMan& manager() const { return manager_; }
@@ -65,6 +67,7 @@ public:
   bool unloading(const TulmKel* plugin) const override {
     return unloading_ && this->plugin() == plugin;
   }
+  TulmKel* held() const override { return plugin(); }
 
   void destroying(const TulmKel* plugin) override {
     if (plugin_ == plugin && plugin != nullptr) destroyed_ = true;

@@ -148,6 +148,24 @@ TEST_F(RogueTest, UnloadingAllOutlastsHandlersThatLoad) {
   EXPECT_NE(dump.find("Manager Closed Normally."), std::string::npos);
 }
 
+// Only addresses are compared: a stale or foreign pointer finds nothing.
+TEST_F(RogueTest, FindOwnPluginKnowsTheListAndThePluginsInHand) {
+  struct Host : keltk::TObject {
+    void BeforeUnload(TulmKel* plugin) { foundWhileUnloading = manager->FindOwnPlugin(plugin); }
+    TulmKelMan* manager = nullptr;
+    TulmKel* foundWhileUnloading = nullptr;
+  } host;
+  host.manager = manager.get();
+  manager->SetOnBeforeUnload(TEventOnBeforeUnload::bind<&Host::BeforeUnload>(&host));
+  TulmKel* plugin = load("Minimal");
+  EXPECT_EQ(manager->FindOwnPlugin(plugin), plugin);
+  EXPECT_EQ(manager->FindOwnPlugin(&host), nullptr);
+  EXPECT_EQ(manager->FindOwnPlugin(nullptr), nullptr);
+  EXPECT_EQ(manager->UnloadPlugin(plugin), smrOk);
+  EXPECT_EQ(host.foundWhileUnloading, plugin);
+  EXPECT_EQ(manager->FindOwnPlugin(plugin), nullptr);
+}
+
 TEST_F(RogueTest, ANameWithANulInItNamesNoFile) {
   const std::string name = fixture("Minimal") + std::string(1, '\0') + "../Rogue.kel";
   const TKelMethodResult r = manager->LoadPlugin(name);
