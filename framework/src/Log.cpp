@@ -1,5 +1,7 @@
 #include "kelvarin/Log.h"
 
+#include "CrashRecord.h"
+#include "DumpFile.h"
 #include "TypeInfo.h"
 #include "kelvarin/ExceptionReport.h"
 #include "kelvarin/Origin.h"
@@ -19,6 +21,8 @@
 #include <keltk/SysUtils.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace kelvarin {
@@ -73,7 +77,7 @@ std::string repeated(char c, std::size_t n) {
 // reported once the file is closed.
 class DumpWriter {
 public:
-  explicit DumpWriter(std::FILE* file) : file_(file) { buffer_.reserve(kCapacity); }
+  explicit DumpWriter(int fd) : fd_(fd) { buffer_.reserve(kCapacity); }
   void line(std::string_view text) {
     if (buffer_.size() + text.size() + 2 > kCapacity) flush();
     if (text.size() + 2 > kCapacity) {
@@ -93,29 +97,61 @@ public:
 private:
   static constexpr std::size_t kCapacity = 256 * 1024;
   void write(std::string_view bytes) {
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-      failed_ = true;
+    if (!failed_ && !WriteAll(fd_, bytes.data(), bytes.size())) failed_ = true;
   }
-  std::FILE* file_;
+  int fd_;
   std::string buffer_;
   bool failed_ = false;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+class UniqueFd {
+public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+private:
+  int fd_;
 };
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 [[noreturn]] void raiseIoError(const char* what, const std::string& name, int error) {
-  throw keltk::EInOutError(fmt::format("{} \"{}\": {}", what, name, std::strerror(error)));
+  throw keltk::EInOutError(fmt::format("{} \"{}\": {}", what, name, DumpOpenReason(error)));
+}
+
+// Where the log goes when its own file cannot be written: the user's state
+// folder, which the user can always write to when anything can.
+std::string fallbackFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/kelvarin";
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') return {};
+  return std::string(home) + "/.local/state/kelvarin";
+}
+
+// Creates `folder` and the folders above it that are missing, private to the user.
+void makeFolders(const std::string& folder) {
+  for (std::size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1))
+    ::mkdir(folder.substr(0, at).c_str(), 0700);
+  ::mkdir(folder.c_str(), 0700);
+}
+
+void tellUser(std::string_view text) {
+  std::fprintf(stderr, "%s: %.*s\n", program_invocation_short_name, static_cast<int>(text.size()),
+               text.data());
+  std::fflush(stderr);
 }
 
 // A number as a statistics row shows it: trimmed, then padded on the left or cut
-// to six characters.
-std::string fitNumber(std::string text) {
+// to `width` characters.
+std::string fitNumber(std::string text, std::size_t width = 6) {
   text = keltk::Trim(text);
-  if (text.size() > 6) return text.substr(0, 6);
-  return std::string(6 - text.size(), ' ') + text;
+  if (text.size() > width) return text.substr(0, width);
+  return std::string(width - text.size(), ' ') + text;
 }
 
 // Half of a percentage, rounded to the nearest whole number, ties to even.
@@ -341,18 +377,28 @@ std::string TLog::DumpFileName() const {
   return name;
 }
 
-void TLog::writeHeader(std::FILE* file) {
-  DumpWriter out(file);
-  out.line("");
-  out.line(repeated('=', 145));
-  out.line(fmt::format(" Kelvarin Log File  -  {}   HOST: {}",
-                       keltk::FormatDateTime("c", std::chrono::system_clock::now()),
-                       RunningProgramPath()));
-  out.line(repeated('-', 145));
-  out.line(" yyyy/mm/dd hh:nn:ss.zzz  Origin Of Entry     Knd: [A=Action E=Error C=Command "
-           "M=Message U=User]");
-  out.line(repeated('=', 145));
-  out.line("");
+std::string TLog::HeaderText() {
+  std::string text;
+  for (const std::string& line :
+       {std::string(), repeated('=', 145),
+        fmt::format(" Kelvarin Log File  -  {}   HOST: {}",
+                    keltk::FormatDateTime("c", std::chrono::system_clock::now()),
+                    RunningProgramPath()),
+        repeated('-', 145),
+        std::string(" yyyy/mm/dd hh:nn:ss.zzz  Origin Of Entry     Knd: [A=Action E=Error "
+                    "C=Command M=Message U=User]"),
+        repeated('=', 145), std::string()}) {
+    text += line;
+    text += kLineEnd;
+  }
+  return text;
+}
+
+void TLog::writeHeader(int fd) {
+  DumpWriter out(fd);
+  std::string header = HeaderText();
+  header.resize(header.size() - 2); // the writer ends the last line itself
+  out.line(header);
   if (!entries_.Empty()) {
     for (std::size_t i = 0; i < entries_.Count(); ++i)
       out.line(entries_[i]);
@@ -362,31 +408,32 @@ void TLog::writeHeader(std::FILE* file) {
   if (out.failed()) throw keltk::EInOutError("Could not write the log header");
 }
 
-void TLog::DumpLog(const std::string& statistics) {
+std::size_t TLog::FirstUndumped() const {
+  // Entries are written in the order they were recorded, so the dumped ones are
+  // always the first ones.
+  while (dumpedCount_ < entries_.Count() && entries_.Dumped(dumpedCount_))
+    ++dumpedCount_;
+  return dumpedCount_;
+}
+
+std::string TLog::dumpTo(const std::string& name, const std::string& statistics) {
   TMethodSite& site = siteDumpLog;
-  site.step = 1;
   try {
-    const std::string name = DumpFileName();
     site.step = 2;
-    // Only a file that does not exist is created; an existing one is appended to
-    // or, when that fails, left exactly as it is.
-    struct stat info {};
-    const bool exists = ::stat(name.c_str(), &info) == 0 || errno != ENOENT;
-    FilePtr file;
-    bool isNew = false;
+    const DumpOpen opened = OpenDumpFile(name.c_str());
+    if (opened.fd < 0) {
+      site.step = opened.created ? 31 : 3;
+      raiseIoError(opened.created ? "Cannot create log file" : "Cannot open log file", name,
+                   opened.error);
+    }
+    UniqueFd file(opened.fd);
+    const bool isNew = opened.created;
     bool allWritten = false; // the header carried every entry
-    if (!exists) {
-      site.step = 31;
-      file.reset(std::fopen(name.c_str(), "wbx"));
-      if (!file) raiseIoError("Cannot create log file", name, errno);
-      isNew = true;
+    if (isNew) {
       site.step = 32;
       writeHeader(file.get());
       allWritten = true;
     } else {
-      site.step = 3;
-      file.reset(std::fopen(name.c_str(), "ab"));
-      if (!file) raiseIoError("Cannot open log file", name, errno);
       site.step = 51;
       if (!entries_.Empty() && !entries_.Dumped(0)) {
         site.step = 52;
@@ -396,45 +443,62 @@ void TLog::DumpLog(const std::string& statistics) {
       site.step = 53;
     }
 
-    bool newestWritten = false;
+    const std::size_t first = FirstUndumped();
     DumpWriter out(file.get());
-    if (!statistics.empty()) {
-      site.step = 200;
-      if (!isNew && !allWritten) {
-        site.step = 201;
-        for (std::size_t i = 0; i < entries_.Count(); ++i) {
-          site.step = 211;
-          if (!entries_.Dumped(i)) out.line(entries_[i]);
-        }
-      }
+    if (!allWritten) {
+      site.step = statistics.empty() ? 251 : 201;
+      // A per-entry dump that failed earlier left entries waiting: they go first.
+      for (std::size_t i = first; i < entries_.Count(); ++i)
+        out.line(entries_[i]);
+    }
+    if (!statistics.empty() && dumpStats_) {
       site.step = 231;
-      if (dumpStats_) out.line(statistics);
-    } else {
-      site.step = 251;
-      if (!allWritten && !entries_.Empty() && !entries_.Dumped(entries_.Count() - 1)) {
-        out.line(entries_.Last());
-        newestWritten = true;
-      }
+      out.line(statistics);
     }
     site.step = 301;
     out.flush();
-    if (out.failed() || std::fflush(file.get()) != 0)
-      raiseIoError("Cannot write log file", name, errno);
+    if (out.failed()) raiseIoError("Cannot write log file", name, errno);
     site.step = 401;
-    if (std::fclose(file.release()) != 0) raiseIoError("Cannot close log file", name, errno);
+    if (::close(file.release()) != 0) raiseIoError("Cannot close log file", name, errno);
 
     // Marked only once the lines are safely in the file.
-    if (allWritten)
-      for (std::size_t i = 0; i < entries_.Count(); ++i)
-        entries_.MarkDumped(i);
-    else if (newestWritten)
-      entries_.MarkDumped(entries_.Count() - 1);
+    for (std::size_t i = allWritten ? 0 : first; i < entries_.Count(); ++i)
+      entries_.MarkDumped(i);
+    return {};
   } catch (const keltk::Exception& e) {
     const bool outer = !reportingDumpFailure_;
     reportingDumpFailure_ = true;
     ReportException(manager_, site, e);
     if (outer) reportingDumpFailure_ = false;
+    return e.Message().empty() ? std::string("Cannot write log file") : e.Message();
   }
+}
+
+std::string TLog::FallbackDumpFileName() {
+  const std::string folder = fallbackFolder();
+  if (folder.empty()) return {};
+  return folder + "/" + keltk::ChangeFileExt(keltk::ExtractFileName(RunningProgramPath()), "") +
+         ".kel.log";
+}
+
+void TLog::DumpLog(const std::string& statistics) {
+  siteDumpLog.step = 1;
+  const bool onFallback = !fallbackName_.empty() && dumpFile_ == failedPattern_;
+  const std::string name = onFallback ? fallbackName_ : DumpFileName();
+  const std::string failure = dumpTo(name, statistics);
+  // Told once per DumpFile setting; the log itself records every failure.
+  if (failure.empty() || onFallback || dumpFile_ == failedPattern_) return;
+
+  // The log is the record people look for after something went wrong: it is
+  // never lost without a word.
+  tellUser(failure);
+  failedPattern_ = dumpFile_;
+  const std::string fallback = FallbackDumpFileName();
+  if (fallback.empty() || fallback == name) return;
+  fallbackName_ = fallback;
+  makeFolders(fallbackFolder());
+  const std::string again = dumpTo(fallback, statistics);
+  tellUser(again.empty() ? fmt::format("the log is written to \"{}\" instead", fallback) : again);
 }
 
 std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& counts) {
