@@ -9,6 +9,7 @@
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -55,6 +56,20 @@ void appendFitted(std::string& out, std::string_view text, std::size_t width) {
   }
   out.append(text.substr(0, end));
   out.append(width - chars, ' ');
+}
+
+bool isControl(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// An origin is a name: control characters (line breaks, escapes, NUL) are taken
+// out, so that one entry stays one plain line of the file.
+std::string_view withoutControls(std::string_view text, std::string& scratch) {
+  if (std::none_of(text.begin(), text.end(), isControl)) return text;
+  scratch.clear();
+  for (char c : text)
+    if (!isControl(c)) scratch += c;
+  return scratch;
 }
 
 void appendWithoutLineBreaks(std::string& out, std::string_view msg) {
@@ -255,7 +270,8 @@ void TLog::formatEntry(std::string_view originText, TLogKind kind, std::string_v
   line_ += ' ';
   line_.append(stampNow());
   line_.append("  ");
-  appendFitted(line_, originText, kOriginWidth);
+  std::string scratch;
+  appendFitted(line_, withoutControls(originText, scratch), kOriginWidth);
   line_ += ' ';
   if (kind != lkTotal) {
     line_ += kKindLetters[kind];
@@ -508,13 +524,17 @@ std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& co
       {lkAction, " Actions     "},  {lkError, " Errors      "}, {lkCommand, " Commands    "},
       {lkMessage, " Messages    "}, {lkUser, " User Msgs   "},
   };
+  // The count column is six characters wide, wider when a count needs it.
+  std::size_t width = 6;
+  for (const std::int32_t count : counts)
+    width = std::max(width, keltk::Trim(keltk::FormatNumber(count, 0)).size());
   std::string block = kLineEnd;
   block += repeated('~', 145) + kLineEnd;
   block += std::string(" STATISTICS: ") + kLineEnd;
   for (const auto& [kind, label] : rows) {
     const double percent = counts[kind] * 100.0 / total;
     block += ' ';
-    block += fitNumber(keltk::FormatNumber(counts[kind], 0));
+    block += fitNumber(keltk::FormatNumber(counts[kind], 0), width);
     block += label;
     block += fitNumber(keltk::FormatNumber(percent, 2));
     block += "%  ";
@@ -522,7 +542,7 @@ std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& co
     block += kLineEnd;
   }
   block += ' ';
-  block += fitNumber(keltk::FormatNumber(total, 0));
+  block += fitNumber(keltk::FormatNumber(total, 0), width);
   block += " TOTAL ITEMS ";
   block += repeated(' ', 9);
   block += repeated('o', 50);

@@ -94,9 +94,14 @@ TEST_F(DumpTest, StatisticsUseTheLocaleNumberFormat) {
   EXPECT_EQ(lines[5], " 12.345 Commands    100,00%  " + std::string(50, 'o'));
   EXPECT_EQ(lines[3], "      0 Actions       0,00%  ");
   EXPECT_EQ(lines[8], " 12.345 TOTAL ITEMS          " + std::string(50, 'o'));
-  counts[lkTotal] = counts[lkCommand] = 1234567; // longer than six characters: cut
-  EXPECT_EQ(crlfLines(*StatisticsBlock(counts))[5],
-            " 1,234, Commands    100.00%  " + std::string(50, 'o'));
+  // A count longer than six characters widens the column for every row.
+  counts[lkTotal] = 100002;
+  counts[lkCommand] = 100000;
+  counts[lkUser] = 2;
+  const std::vector<std::string> wide = crlfLines(*StatisticsBlock(counts));
+  EXPECT_EQ(wide[5], " 100,000 Commands    100.00%  " + std::string(50, 'o'));
+  EXPECT_EQ(wide[7], "       2 User Msgs     0.00%  ");
+  EXPECT_EQ(wide[8], " 100,002 TOTAL ITEMS          " + std::string(50, 'o'));
   EXPECT_FALSE(StatisticsBlock({}).has_value());
 }
 
