@@ -14,6 +14,7 @@
 #include <keltk/Application.h>
 #include <keltk/Exception.h>
 #include <keltk/QtBackend.h>
+#include <kelvarin/EndingSignals.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
 
   keltk::TApplication* app = keltk::Application();
   app->Initialize();
+  kelvarin::HandleEndingSignals();
   TForm1* form = nullptr;
   try {
     form = app->CreateForm<TForm1>();

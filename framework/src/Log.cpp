@@ -199,10 +199,82 @@ TLog::TLog() {
     siteCreate.step = 1;
     line_.reserve(256);
     stamp_.reserve(32);
+    RegisterLogForCrash(this);
   });
 }
 
-TLog::~TLog() = default;
+TLog::~TLog() {
+  UnregisterLogForCrash(this);
+}
+
+void TLog::WriteCrashRecord(std::string_view message) noexcept {
+  const CrashPreparation* p = PreparedForCrash();
+  if (p == nullptr || dumpOn_ == doNever) return;
+  static char name[4096];
+  if (!crashDumpName(name, sizeof name)) return;
+  DumpOpen file = OpenDumpFile(name);
+  if (file.fd < 0 && !p->fallbackFile.empty()) {
+    ::mkdir(p->fallbackFolder.c_str(), 0700);
+    file = OpenDumpFile(p->fallbackFile.c_str());
+  }
+  if (file.fd < 0) return;
+  const std::size_t count = entries_.Count();
+  std::size_t first = FirstUndumped();
+  if (file.created || (count > 0 && !entries_.Dumped(0))) {
+    WriteAll(file.fd, p->header.data(), p->header.size());
+    first = 0;
+  }
+  for (std::size_t i = first; i < count; ++i) {
+    const std::string_view line = entries_[i];
+    WriteAll(file.fd, line.data(), line.size());
+    WriteAll(file.fd, kLineEnd, 2);
+  }
+  // " yyyy/mm/dd hh:nn:ss.zzz  MANAGER              E  message"
+  static char start[64];
+  start[0] = ' ';
+  CrashStamp(*p, start + 1);
+  std::memcpy(start + 24, "  MANAGER              E  ", 26);
+  WriteAll(file.fd, start, 50);
+  WriteAll(file.fd, message.data(), message.size());
+  WriteAll(file.fd, kLineEnd, 2);
+  ::close(file.fd);
+}
+
+bool TLog::crashDumpName(char* out, std::size_t capacity) const noexcept {
+  // The name DumpFileName gives, worked out without allocating.
+  const std::string_view pattern =
+      !fallbackName_.empty() && dumpFile_ == failedPattern_ ? fallbackName_ : dumpFile_;
+  static constexpr std::string_view placeholder = "%HOSTAPP%";
+  std::size_t at = std::string_view::npos;
+  for (std::size_t i = 0; at == std::string_view::npos && i + placeholder.size() <= pattern.size();
+       ++i) {
+    bool same = true;
+    for (std::size_t k = 0; same && k < placeholder.size(); ++k)
+      same = (pattern[i + k] & ~0x20) == (placeholder[k] & ~0x20);
+    if (same) at = i;
+  }
+  std::size_t size = 0;
+  auto add = [&](std::string_view text) {
+    if (size + text.size() >= capacity) return false;
+    std::memcpy(out + size, text.data(), text.size());
+    size += text.size();
+    return true;
+  };
+  if (at == std::string_view::npos) {
+    if (!add(pattern)) return false;
+  } else {
+    static char program[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", program, sizeof program);
+    if (n <= 0) return false;
+    std::string_view path(program, static_cast<std::size_t>(n));
+    const std::size_t dot = path.rfind('.');
+    if (dot != std::string_view::npos && dot > path.rfind('/')) path = path.substr(0, dot);
+    if (!add(pattern.substr(0, at)) || !add(path) || !add(pattern.substr(at + placeholder.size())))
+      return false;
+  }
+  out[size] = '\0';
+  return true;
+}
 
 void TLog::SetItemsToLog(TLogKindSet items) {
   siteSetItemsToLog.step = 1;

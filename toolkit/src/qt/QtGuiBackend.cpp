@@ -136,6 +136,12 @@ void QtGuiBackend::processMessages() {
   rethrowKept();
 }
 
+bool QtGuiBackend::post(void (*call)()) {
+  QCoreApplication* qtApp = QCoreApplication::instance();
+  return qtApp != nullptr && QMetaObject::invokeMethod(
+                                 qtApp, [this, call] { dispatch(call); }, Qt::QueuedConnection);
+}
+
 void QtGuiBackend::quit() {
   for (const auto& entry : runLoops_)
     entry.first->exit(0);
