@@ -138,8 +138,11 @@ void QtGuiBackend::processMessages() {
 
 bool QtGuiBackend::post(void (*call)()) {
   QCoreApplication* qtApp = QCoreApplication::instance();
-  return qtApp != nullptr && QMetaObject::invokeMethod(
-                                 qtApp, [this, call] { dispatch(call); }, Qt::QueuedConnection);
+  // The backend may be gone by the time the call runs: it is looked up then.
+  auto run = [call] {
+    if (auto* backend = dynamic_cast<QtGuiBackend*>(GuiBackend())) backend->dispatch(call);
+  };
+  return qtApp != nullptr && QMetaObject::invokeMethod(qtApp, run, Qt::QueuedConnection);
 }
 
 void QtGuiBackend::quit() {
