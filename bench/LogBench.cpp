@@ -41,6 +41,14 @@ void BM_LogIt(benchmark::State& state) {
 }
 BENCHMARK(BM_LogIt)->Iterations(1'000'000);
 
+// The same once the process records crashes: what crash safety costs each entry
+// (goal: within 5% of BM_LogIt).
+void BM_LogItCrashSafe(benchmark::State& state) {
+  kelvarin::HandleEndingSignals();
+  BM_LogIt(state);
+}
+BENCHMARK(BM_LogItCrashSafe)->Iterations(1'000'000);
+
 void BM_LogLineFloor(benchmark::State& state) {
   const std::string stamp =
       keltk::FormatDateTime("yyyy/mm/dd hh:nn:ss.zzz", std::chrono::system_clock::now());

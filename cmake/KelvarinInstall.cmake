@@ -16,9 +16,17 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/toolkit/include/keltk"
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 
 # Installed modules find the libraries next to them (lib) or one folder up (bin).
-set_target_properties(keltk ulmKELrp PROPERTIES INSTALL_RPATH "$ORIGIN")
+# The build tree has the same layout and the same RUNPATH, so installing never
+# rewrites one: a rewrite in place needs the build RUNPATH padded with empty
+# entries, and the loader reads an empty entry as the current folder.
+set_target_properties(keltk ulmKELrp PROPERTIES INSTALL_RPATH "$ORIGIN"
+  LIBRARY_OUTPUT_DIRECTORY "${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}")
 set_target_properties(tavlo Splash DoNothing PROPERTIES
   INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+set_target_properties(keltk ulmKELrp tavlo Splash DoNothing PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+if(TARGET kelinfo)
+  set_target_properties(kelinfo PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+endif()
 install(TARGETS keltk ulmKELrp keltk_static ulmKELrp_static
         LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")

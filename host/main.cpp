@@ -7,28 +7,62 @@
 #include "ScriptRunner.h"
 #include "Unit1.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <fcntl.h>
 #include <keltk/Application.h>
 #include <keltk/Exception.h>
 #include <keltk/QtBackend.h>
+#include <kelvarin/EndingSignals.h>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kUsageError = 2;
 
-std::optional<std::string> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return text.str();
+constexpr std::size_t kLargestScript = 1024 * 1024;
+
+// The script's text, or why it cannot be one: only a regular file of sane size
+// is read, so a folder, a device or a FIFO is refused instead of hanging tavlo.
+std::optional<std::string> readScript(const std::string& path, std::string& why) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return std::nullopt;
+  }
+  const struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    why = "not a regular file";
+    return std::nullopt;
+  }
+  std::string text(kLargestScript + 1, '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      why = std::strerror(errno);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got > kLargestScript) {
+    why = "larger than 1 MiB";
+    return std::nullopt;
+  }
+  text.resize(got);
+  return text;
 }
 
 } // namespace
@@ -49,9 +83,11 @@ int main(int argc, char** argv) {
 
   std::vector<tavlo::ScriptLine> script;
   if (scriptPath) {
-    const std::optional<std::string> text = readFile(*scriptPath);
+    std::string why;
+    const std::optional<std::string> text = readScript(*scriptPath, why);
     if (!text) {
-      std::fprintf(stderr, "%s: cannot read the script \"%s\"\n", argv[0], scriptPath->c_str());
+      std::fprintf(stderr, "%s: cannot read the script \"%s\": %s\n", argv[0], scriptPath->c_str(),
+                   why.c_str());
       return 1;
     }
     script = tavlo::ParseScript(*text);
@@ -59,6 +95,7 @@ int main(int argc, char** argv) {
 
   keltk::TApplication* app = keltk::Application();
   app->Initialize();
+  kelvarin::HandleEndingSignals();
   TForm1* form = nullptr;
   try {
     form = app->CreateForm<TForm1>();

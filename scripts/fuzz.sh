@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds one fuzzer with clang (libFuzzer, AddressSanitizer,
 # UndefinedBehaviorSanitizer) in build-fuzz and runs it for a bounded time.
-#   scripts/fuzz.sh [form_reader|kelinfo|bitmap] [seconds]   (default form_reader, 60)
+#   scripts/fuzz.sh [form_reader|kelinfo|bitmap|dictionary|format] [seconds]   (default form_reader, 60)
 # Exits non-zero when the fuzzer finds a crash, a leak or a sanitizer report;
 # the input that caused it is left in build-fuzz/artifacts/.
 set -euo pipefail
@@ -15,8 +15,10 @@ case "$target" in
 form_reader) extra=(-dict="$root/fuzz/form_reader.dict") ;;
 kelinfo) extra=(-max_len=16384) ;;
 bitmap) extra=() ;;
+dictionary) extra=(-max_len=8192) ;;
+format) extra=(-max_len=256) ;;
 *)
-  echo "fuzz.sh: no fuzzer named '$target' (form_reader, kelinfo, bitmap)" >&2
+  echo "fuzz.sh: no fuzzer named '$target' (form_reader, kelinfo, bitmap, dictionary, format)" >&2
   exit 2
   ;;
 esac

@@ -1,5 +1,7 @@
 #include "kelvarin/Log.h"
 
+#include "CrashRecord.h"
+#include "DumpFile.h"
 #include "PluginWatch.h"
 #include "TypeInfo.h"
 #include "kelvarin/ExceptionReport.h"
@@ -8,6 +10,7 @@
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +23,8 @@
 #include <keltk/SysUtils.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace kelvarin {
@@ -54,6 +59,20 @@ void appendFitted(std::string& out, std::string_view text, std::size_t width) {
   out.append(width - chars, ' ');
 }
 
+bool isControl(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// An origin is a name: control characters (line breaks, escapes, NUL) are taken
+// out, so that one entry stays one plain line of the file.
+std::string_view withoutControls(std::string_view text, std::string& scratch) {
+  if (std::none_of(text.begin(), text.end(), isControl)) return text;
+  scratch.clear();
+  for (char c : text)
+    if (!isControl(c)) scratch += c;
+  return scratch;
+}
+
 void appendWithoutLineBreaks(std::string& out, std::string_view msg) {
   if (msg.empty()) return;
   // Most messages hold no line break: two scans of the whole text decide that.
@@ -74,7 +93,7 @@ std::string repeated(char c, std::size_t n) {
 // reported once the file is closed.
 class DumpWriter {
 public:
-  explicit DumpWriter(std::FILE* file) : file_(file) { buffer_.reserve(kCapacity); }
+  explicit DumpWriter(int fd) : fd_(fd) { buffer_.reserve(kCapacity); }
   void line(std::string_view text) {
     if (buffer_.size() + text.size() + 2 > kCapacity) flush();
     if (text.size() + 2 > kCapacity) {
@@ -94,29 +113,61 @@ public:
 private:
   static constexpr std::size_t kCapacity = 256 * 1024;
   void write(std::string_view bytes) {
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-      failed_ = true;
+    if (!failed_ && !WriteAll(fd_, bytes.data(), bytes.size())) failed_ = true;
   }
-  std::FILE* file_;
+  int fd_;
   std::string buffer_;
   bool failed_ = false;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+class UniqueFd {
+public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+private:
+  int fd_;
 };
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 [[noreturn]] void raiseIoError(const char* what, const std::string& name, int error) {
-  throw keltk::EInOutError(fmt::format("{} \"{}\": {}", what, name, std::strerror(error)));
+  throw keltk::EInOutError(fmt::format("{} \"{}\": {}", what, name, DumpOpenReason(error)));
+}
+
+// Where the log goes when its own file cannot be written: the user's state
+// folder, which the user can always write to when anything can.
+std::string fallbackFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/kelvarin";
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') return {};
+  return std::string(home) + "/.local/state/kelvarin";
+}
+
+// Creates `folder` and the folders above it that are missing, private to the user.
+void makeFolders(const std::string& folder) {
+  for (std::size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1))
+    ::mkdir(folder.substr(0, at).c_str(), 0700);
+  ::mkdir(folder.c_str(), 0700);
+}
+
+void tellUser(std::string_view text) {
+  std::fprintf(stderr, "%s: %.*s\n", program_invocation_short_name, static_cast<int>(text.size()),
+               text.data());
+  std::fflush(stderr);
 }
 
 // A number as a statistics row shows it: trimmed, then padded on the left or cut
-// to six characters.
-std::string fitNumber(std::string text) {
+// to `width` characters.
+std::string fitNumber(std::string text, std::size_t width = 6) {
   text = keltk::Trim(text);
-  if (text.size() > 6) return text.substr(0, 6);
-  return std::string(6 - text.size(), ' ') + text;
+  if (text.size() > width) return text.substr(0, width);
+  return std::string(width - text.size(), ' ') + text;
 }
 
 // Half of a percentage, rounded to the nearest whole number, ties to even.
@@ -149,10 +200,82 @@ TLog::TLog() {
     siteCreate.step = 1;
     line_.reserve(256);
     stamp_.reserve(32);
+    RegisterLogForCrash(this);
   });
 }
 
-TLog::~TLog() = default;
+TLog::~TLog() {
+  UnregisterLogForCrash(this);
+}
+
+void TLog::WriteCrashRecord(std::string_view message) noexcept {
+  const CrashPreparation* p = PreparedForCrash();
+  if (p == nullptr || dumpOn_ == doNever) return;
+  static char name[4096];
+  if (!crashDumpName(name, sizeof name)) return;
+  DumpOpen file = OpenDumpFile(name);
+  if (file.fd < 0 && !p->fallbackFile.empty()) {
+    ::mkdir(p->fallbackFolder.c_str(), 0700);
+    file = OpenDumpFile(p->fallbackFile.c_str());
+  }
+  if (file.fd < 0) return;
+  const std::size_t count = entries_.Count();
+  std::size_t first = FirstUndumped();
+  if (file.created || (count > 0 && !entries_.Dumped(0))) {
+    WriteAll(file.fd, p->header.data(), p->header.size());
+    first = 0;
+  }
+  for (std::size_t i = first; i < count; ++i) {
+    const std::string_view line = entries_[i];
+    WriteAll(file.fd, line.data(), line.size());
+    WriteAll(file.fd, kLineEnd, 2);
+  }
+  // " yyyy/mm/dd hh:nn:ss.zzz  MANAGER              E  message"
+  static char start[64];
+  start[0] = ' ';
+  CrashStamp(*p, start + 1);
+  std::memcpy(start + 24, "  MANAGER              E  ", 26);
+  WriteAll(file.fd, start, 50);
+  WriteAll(file.fd, message.data(), message.size());
+  WriteAll(file.fd, kLineEnd, 2);
+  ::close(file.fd);
+}
+
+bool TLog::crashDumpName(char* out, std::size_t capacity) const noexcept {
+  // The name DumpFileName gives, worked out without allocating.
+  const std::string_view pattern =
+      !fallbackName_.empty() && dumpFile_ == failedPattern_ ? fallbackName_ : dumpFile_;
+  static constexpr std::string_view placeholder = "%HOSTAPP%";
+  std::size_t at = std::string_view::npos;
+  for (std::size_t i = 0; at == std::string_view::npos && i + placeholder.size() <= pattern.size();
+       ++i) {
+    bool same = true;
+    for (std::size_t k = 0; same && k < placeholder.size(); ++k)
+      same = (pattern[i + k] & ~0x20) == (placeholder[k] & ~0x20);
+    if (same) at = i;
+  }
+  std::size_t size = 0;
+  auto add = [&](std::string_view text) {
+    if (size + text.size() >= capacity) return false;
+    std::memcpy(out + size, text.data(), text.size());
+    size += text.size();
+    return true;
+  };
+  if (at == std::string_view::npos) {
+    if (!add(pattern)) return false;
+  } else {
+    static char program[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", program, sizeof program);
+    if (n <= 0) return false;
+    std::string_view path(program, static_cast<std::size_t>(n));
+    const std::size_t dot = path.rfind('.');
+    if (dot != std::string_view::npos && dot > path.rfind('/')) path = path.substr(0, dot);
+    if (!add(pattern.substr(0, at)) || !add(path) || !add(pattern.substr(at + placeholder.size())))
+      return false;
+  }
+  out[size] = '\0';
+  return true;
+}
 
 void TLog::SetItemsToLog(TLogKindSet items) {
   siteSetItemsToLog.step = 1;
@@ -219,7 +342,8 @@ void TLog::formatEntry(std::string_view originText, TLogKind kind, std::string_v
   line_ += ' ';
   line_.append(stampNow());
   line_.append("  ");
-  appendFitted(line_, originText, kOriginWidth);
+  std::string scratch;
+  appendFitted(line_, withoutControls(originText, scratch), kOriginWidth);
   line_ += ' ';
   if (kind != lkTotal) {
     line_ += kKindLetters[kind];
@@ -350,18 +474,28 @@ std::string TLog::DumpFileName() const {
   return name;
 }
 
-void TLog::writeHeader(std::FILE* file) {
-  DumpWriter out(file);
-  out.line("");
-  out.line(repeated('=', 145));
-  out.line(fmt::format(" Kelvarin Log File  -  {}   HOST: {}",
-                       keltk::FormatDateTime("c", std::chrono::system_clock::now()),
-                       RunningProgramPath()));
-  out.line(repeated('-', 145));
-  out.line(" yyyy/mm/dd hh:nn:ss.zzz  Origin Of Entry     Knd: [A=Action E=Error C=Command "
-           "M=Message U=User]");
-  out.line(repeated('=', 145));
-  out.line("");
+std::string TLog::HeaderText() {
+  std::string text;
+  for (const std::string& line :
+       {std::string(), repeated('=', 145),
+        fmt::format(" Kelvarin Log File  -  {}   HOST: {}",
+                    keltk::FormatDateTime("c", std::chrono::system_clock::now()),
+                    RunningProgramPath()),
+        repeated('-', 145),
+        std::string(" yyyy/mm/dd hh:nn:ss.zzz  Origin Of Entry     Knd: [A=Action E=Error "
+                    "C=Command M=Message U=User]"),
+        repeated('=', 145), std::string()}) {
+    text += line;
+    text += kLineEnd;
+  }
+  return text;
+}
+
+void TLog::writeHeader(int fd) {
+  DumpWriter out(fd);
+  std::string header = HeaderText();
+  header.resize(header.size() - 2); // the writer ends the last line itself
+  out.line(header);
   if (!entries_.Empty()) {
     for (std::size_t i = 0; i < entries_.Count(); ++i)
       out.line(entries_[i]);
@@ -371,31 +505,32 @@ void TLog::writeHeader(std::FILE* file) {
   if (out.failed()) throw keltk::EInOutError("Could not write the log header");
 }
 
-void TLog::DumpLog(const std::string& statistics) {
+std::size_t TLog::FirstUndumped() const {
+  // Entries are written in the order they were recorded, so the dumped ones are
+  // always the first ones.
+  while (dumpedCount_ < entries_.Count() && entries_.Dumped(dumpedCount_))
+    ++dumpedCount_;
+  return dumpedCount_;
+}
+
+std::string TLog::dumpTo(const std::string& name, const std::string& statistics) {
   TMethodSite& site = siteDumpLog;
-  site.step = 1;
   try {
-    const std::string name = DumpFileName();
     site.step = 2;
-    // Only a file that does not exist is created; an existing one is appended to
-    // or, when that fails, left exactly as it is.
-    struct stat info {};
-    const bool exists = ::stat(name.c_str(), &info) == 0 || errno != ENOENT;
-    FilePtr file;
-    bool isNew = false;
+    const DumpOpen opened = OpenDumpFile(name.c_str());
+    if (opened.fd < 0) {
+      site.step = opened.created ? 31 : 3;
+      raiseIoError(opened.created ? "Cannot create log file" : "Cannot open log file", name,
+                   opened.error);
+    }
+    UniqueFd file(opened.fd);
+    const bool isNew = opened.created;
     bool allWritten = false; // the header carried every entry
-    if (!exists) {
-      site.step = 31;
-      file.reset(std::fopen(name.c_str(), "wbx"));
-      if (!file) raiseIoError("Cannot create log file", name, errno);
-      isNew = true;
+    if (isNew) {
       site.step = 32;
       writeHeader(file.get());
       allWritten = true;
     } else {
-      site.step = 3;
-      file.reset(std::fopen(name.c_str(), "ab"));
-      if (!file) raiseIoError("Cannot open log file", name, errno);
       site.step = 51;
       if (!entries_.Empty() && !entries_.Dumped(0)) {
         site.step = 52;
@@ -405,45 +540,62 @@ void TLog::DumpLog(const std::string& statistics) {
       site.step = 53;
     }
 
-    bool newestWritten = false;
+    const std::size_t first = FirstUndumped();
     DumpWriter out(file.get());
-    if (!statistics.empty()) {
-      site.step = 200;
-      if (!isNew && !allWritten) {
-        site.step = 201;
-        for (std::size_t i = 0; i < entries_.Count(); ++i) {
-          site.step = 211;
-          if (!entries_.Dumped(i)) out.line(entries_[i]);
-        }
-      }
+    if (!allWritten) {
+      site.step = statistics.empty() ? 251 : 201;
+      // A per-entry dump that failed earlier left entries waiting: they go first.
+      for (std::size_t i = first; i < entries_.Count(); ++i)
+        out.line(entries_[i]);
+    }
+    if (!statistics.empty() && dumpStats_) {
       site.step = 231;
-      if (dumpStats_) out.line(statistics);
-    } else {
-      site.step = 251;
-      if (!allWritten && !entries_.Empty() && !entries_.Dumped(entries_.Count() - 1)) {
-        out.line(entries_.Last());
-        newestWritten = true;
-      }
+      out.line(statistics);
     }
     site.step = 301;
     out.flush();
-    if (out.failed() || std::fflush(file.get()) != 0)
-      raiseIoError("Cannot write log file", name, errno);
+    if (out.failed()) raiseIoError("Cannot write log file", name, errno);
     site.step = 401;
-    if (std::fclose(file.release()) != 0) raiseIoError("Cannot close log file", name, errno);
+    if (::close(file.release()) != 0) raiseIoError("Cannot close log file", name, errno);
 
     // Marked only once the lines are safely in the file.
-    if (allWritten)
-      for (std::size_t i = 0; i < entries_.Count(); ++i)
-        entries_.MarkDumped(i);
-    else if (newestWritten)
-      entries_.MarkDumped(entries_.Count() - 1);
+    for (std::size_t i = allWritten ? 0 : first; i < entries_.Count(); ++i)
+      entries_.MarkDumped(i);
+    return {};
   } catch (const keltk::Exception& e) {
     const bool outer = !reportingDumpFailure_;
     reportingDumpFailure_ = true;
     ReportException(manager_, site, e);
     if (outer) reportingDumpFailure_ = false;
+    return e.Message().empty() ? std::string("Cannot write log file") : e.Message();
   }
+}
+
+std::string TLog::FallbackDumpFileName() {
+  const std::string folder = fallbackFolder();
+  if (folder.empty()) return {};
+  return folder + "/" + keltk::ChangeFileExt(keltk::ExtractFileName(RunningProgramPath()), "") +
+         ".kel.log";
+}
+
+void TLog::DumpLog(const std::string& statistics) {
+  siteDumpLog.step = 1;
+  const bool onFallback = !fallbackName_.empty() && dumpFile_ == failedPattern_;
+  const std::string name = onFallback ? fallbackName_ : DumpFileName();
+  const std::string failure = dumpTo(name, statistics);
+  // Told once per DumpFile setting; the log itself records every failure.
+  if (failure.empty() || onFallback || dumpFile_ == failedPattern_) return;
+
+  // The log is the record people look for after something went wrong: it is
+  // never lost without a word.
+  tellUser(failure);
+  failedPattern_ = dumpFile_;
+  const std::string fallback = FallbackDumpFileName();
+  if (fallback.empty() || fallback == name) return;
+  fallbackName_ = fallback;
+  makeFolders(fallbackFolder());
+  const std::string again = dumpTo(fallback, statistics);
+  tellUser(again.empty() ? fmt::format("the log is written to \"{}\" instead", fallback) : again);
 }
 
 std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& counts) {
@@ -453,13 +605,17 @@ std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& co
       {lkAction, " Actions     "},  {lkError, " Errors      "}, {lkCommand, " Commands    "},
       {lkMessage, " Messages    "}, {lkUser, " User Msgs   "},
   };
+  // The count column is six characters wide, wider when a count needs it.
+  std::size_t width = 6;
+  for (const std::int32_t count : counts)
+    width = std::max(width, keltk::Trim(keltk::FormatNumber(count, 0)).size());
   std::string block = kLineEnd;
   block += repeated('~', 145) + kLineEnd;
   block += std::string(" STATISTICS: ") + kLineEnd;
   for (const auto& [kind, label] : rows) {
     const double percent = counts[kind] * 100.0 / total;
     block += ' ';
-    block += fitNumber(keltk::FormatNumber(counts[kind], 0));
+    block += fitNumber(keltk::FormatNumber(counts[kind], 0), width);
     block += label;
     block += fitNumber(keltk::FormatNumber(percent, 2));
     block += "%  ";
@@ -467,7 +623,7 @@ std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& co
     block += kLineEnd;
   }
   block += ' ';
-  block += fitNumber(keltk::FormatNumber(total, 0));
+  block += fitNumber(keltk::FormatNumber(total, 0), width);
   block += " TOTAL ITEMS ";
   block += repeated(' ', 9);
   block += repeated('o', 50);

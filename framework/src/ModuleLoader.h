@@ -8,8 +8,9 @@ namespace kelvarin {
 // Loads the module `path` (now, with local symbols). A name without a folder is
 // taken from the current folder, not from the library search path. On failure
 // answers null and puts the reason into `error`: the loader's own text, or why
-// the file was refused before the loader saw it (a module cut short, whose
-// mapping would fault when touched).
+// the file was refused before the loader saw it (CheckModuleFile: a module cut
+// short, damaged or built for another machine, which would fault or mislead the
+// loader).
 void* OpenModule(const std::string& path, std::string& error);
 void CloseModule(void* module);
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
+#include <unistd.h>
 
 using namespace e2e;
 
@@ -298,9 +299,21 @@ TEST(HostTest, ArgumentThatDoesNotFitItsParameterIsABadLine) {
 
 TEST(HostTest, UnreadableScriptEndsAtOnce) {
   TavloSandbox box;
-  const TavloRun run = box.runWith({"--script", box.path("absent.tavlo")});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("cannot read the script"), std::string::npos) << run.err;
+  const std::string huge = box.path("huge.tavlo");
+  std::FILE* f = std::fopen(huge.c_str(), "w");
+  std::fputs("close\n", f);
+  std::fclose(f);
+  ASSERT_EQ(::truncate(huge.c_str(), 2 << 20), 0);
+  for (const auto& [script, why] :
+       {std::pair{box.path("absent.tavlo"), "No such file or directory"},
+        {box.dir(), "not a regular file"},
+        {"/dev/zero", "not a regular file"},
+        {huge, "larger than 1 MiB"}}) {
+    const TavloRun run = box.runWith({"--script", script});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err,
+              box.path("tavlo") + ": cannot read the script \"" + script + "\": " + why + "\n");
+  }
 }
 
 TEST(HostTest, UnknownOptionShowsUsage) {

@@ -49,7 +49,12 @@ std::string maskLog(std::string log, const std::string& dir) {
 TavloSandbox::TavloSandbox(Link link) {
   std::string pattern = (fs::temp_directory_path() / "tavlo-e2e-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  dir_ = pattern;
+  // An installed tree's layout: the program and plug-ins in bin find the
+  // libraries in ../lib.
+  root_ = pattern;
+  dir_ = root_ + "/bin";
+  fs::create_directory(dir_);
+  fs::create_directory_symlink(fs::path(KELVARIN_LIBRARY_DIR), root_ + "/lib");
   const char* program = link == Link::Static   ? KELVARIN_TAVLO_STATIC
                         : link == Link::Shared ? KELVARIN_TAVLO_SHARED
                                                : KELVARIN_TAVLO;
@@ -62,7 +67,7 @@ TavloSandbox::TavloSandbox(Link link) {
 
 TavloSandbox::~TavloSandbox() {
   std::error_code ignored;
-  fs::remove_all(dir_, ignored);
+  fs::remove_all(root_, ignored);
 }
 
 void TavloSandbox::removeFile(std::string_view name) const {
@@ -75,11 +80,12 @@ TavloRun TavloSandbox::run(std::string_view script, int timeoutMs) const {
   return runWith({"--script", file}, timeoutMs);
 }
 
-TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeoutMs) const {
+TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeoutMs, int signal,
+                               std::string_view whenOut) const {
   const std::string outFile = path("stdout.txt");
   const std::string errFile = path("stderr.txt");
   const std::string logFile = path("tavlo.kel.log");
-  fs::remove(logFile);
+  if (fs::is_regular_file(fs::symlink_status(logFile))) fs::remove(logFile);
 
   std::vector<std::string> argStore{path("tavlo")};
   argStore.insert(argStore.end(), args.begin(), args.end());
@@ -128,9 +134,14 @@ TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeout
       killed = true;
       break;
     }
+    if (signal != 0 && readFile(outFile).find(whenOut) != std::string::npos) {
+      kill(pid, signal);
+      signal = 0;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (!killed && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (!killed && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   result.out = readFile(outFile);
   result.err = readFile(errFile);
   if (fs::exists(logFile)) result.log = maskLog(readFile(logFile), dir_);

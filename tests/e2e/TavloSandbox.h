@@ -10,7 +10,8 @@
 namespace e2e {
 
 struct TavloRun {
-  int exitCode = -1; // -1: killed (timed out) or did not start
+  int exitCode = -1; // -1: killed (timed out), ended by a signal, or did not start
+  int signal = 0;    // the signal that ended it, if one did
   std::string out;
   std::string err;
   // The log file's text with time stamps masked ("yyyy/mm/dd hh:nn:ss.zzz") and
@@ -36,10 +37,13 @@ public:
 
   // Writes `script` to a file and runs `tavlo --script FILE` in the folder.
   TavloRun run(std::string_view script, int timeoutMs = 60000) const;
-  // Runs tavlo with these arguments in the folder.
-  TavloRun runWith(const std::vector<std::string>& args, int timeoutMs = 60000) const;
+  // Runs tavlo with these arguments in the folder; sends it `signal` once its
+  // standard output holds `whenOut` (when a signal is given).
+  TavloRun runWith(const std::vector<std::string>& args, int timeoutMs = 60000, int signal = 0,
+                   std::string_view whenOut = {}) const;
 
 private:
+  std::string root_;
   std::string dir_;
 };
 

@@ -3,7 +3,10 @@
 
 #include <cstdlib>
 #include <fmt/format.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kelvarin::test {
 namespace {
@@ -94,6 +97,34 @@ TEST_F(Dictionary, NoFileNothingChanges) {
   EXPECT_TRUE(DictionaryLoaded());
   EXPECT_EQ(DictionaryText(1), "Unknown Error.");
   EXPECT_TRUE(boxes.shown.empty());
+}
+
+// Read before main: nothing there may hang the start or eat memory.
+TEST_F(Dictionary, OnlyRegularFilesUpToOneMebibyteAreRead) {
+  const std::string file = dir.file("ulmKELrp.ini");
+  const std::string valid = "[Dictionary]\n0001=Replaced\n0002=Missing %s %s %s\n";
+  auto fifo = [&] { ::mkfifo(file.c_str(), 0644); };
+  auto zeros = [&] { ::symlink("/dev/zero", file.c_str()); };
+  auto huge = [&] { writeFile(file, valid + std::string(1024 * 1024, ';')); };
+  for (const auto& [make, why] :
+       {std::pair<std::function<void()>, std::string>{fifo, "is not a regular file"},
+        {zeros, "is not a regular file"},
+        {huge, "is larger than 1 MiB"}}) {
+    ::unlink(file.c_str());
+    make();
+    RestoreBuiltInTexts();
+    testing::internal::CaptureStderr();
+    LoadDictionary();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "framework_tests: the message dictionary \"" +
+                                                          file + "\" " + why +
+                                                          "; the built-in texts stay\n");
+    EXPECT_EQ(DictionaryText(1), "Unknown Error.");
+  }
+  ::unlink(file.c_str());
+  writeFile(file, valid + std::string(1024 * 1024 - valid.size(), ';'));
+  RestoreBuiltInTexts();
+  LoadDictionary();
+  EXPECT_EQ(DictionaryText(1), "Replaced");
 }
 
 TEST_F(Dictionary, EveryPilcrowBecomesALineBreak) {

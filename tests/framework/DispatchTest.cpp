@@ -336,8 +336,8 @@ TEST_F(DispatchModuleTest, EveryRefusal) {
   refused(manager->ExecuteCommand(commander, "Walk"),
           "Error $E020:  Command object (index -1, plugin \"Commander.kel\") could not be "
           "accessed.");
-  refused(manager->ExecuteCommand(commander, 5),
-          "Error $E01E:  Invalid command index for plugin \"Commander.kel\": 5.");
+  refused(manager->ExecuteCommand(commander, 6),
+          "Error $E01E:  Invalid command index for plugin \"Commander.kel\": 6.");
   refused(manager->ExecuteCommand(commander, "Silent"),
           "Error $E00C:  No event assigned for command \"Silent\" in plugin \"Commander.kel\".");
   refused(manager->ExecuteCommand(commander, "Echo", {keltk::VarInt(1)}),

@@ -2,11 +2,13 @@
 // exist, do not exist or cannot be written.
 #include "FrameworkTestSupport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <keltk/StrUtils.h>
 #include <keltk/SysUtils.h>
 #include <regex>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kelvarin::test {
@@ -23,7 +25,10 @@ protected:
   void SetUp() override {
     keltk::FormatSettings() = keltk::TFormatSettings{};
     name = dir.file("run.kel.log");
+    ::setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
   }
+  void TearDown() override { ::unsetenv("XDG_STATE_HOME"); }
+  std::string fallback() const { return dir.file("state/kelvarin/framework_tests.kel.log"); }
   // Checks the seven header lines starting at `at`.
   void expectHeader(const std::vector<std::string>& lines, std::size_t at) {
     ASSERT_GE(lines.size(), at + 7);
@@ -89,9 +94,14 @@ TEST_F(DumpTest, StatisticsUseTheLocaleNumberFormat) {
   EXPECT_EQ(lines[5], " 12.345 Commands    100,00%  " + std::string(50, 'o'));
   EXPECT_EQ(lines[3], "      0 Actions       0,00%  ");
   EXPECT_EQ(lines[8], " 12.345 TOTAL ITEMS          " + std::string(50, 'o'));
-  counts[lkTotal] = counts[lkCommand] = 1234567; // longer than six characters: cut
-  EXPECT_EQ(crlfLines(*StatisticsBlock(counts))[5],
-            " 1,234, Commands    100.00%  " + std::string(50, 'o'));
+  // A count longer than six characters widens the column for every row.
+  counts[lkTotal] = 100002;
+  counts[lkCommand] = 100000;
+  counts[lkUser] = 2;
+  const std::vector<std::string> wide = crlfLines(*StatisticsBlock(counts));
+  EXPECT_EQ(wide[5], " 100,000 Commands    100.00%  " + std::string(50, 'o'));
+  EXPECT_EQ(wide[7], "       2 User Msgs     0.00%  ");
+  EXPECT_EQ(wide[8], " 100,002 TOTAL ITEMS          " + std::string(50, 'o'));
   EXPECT_FALSE(StatisticsBlock({}).has_value());
 }
 
@@ -195,13 +205,16 @@ TEST_F(DumpTest, FailingAppendNeverDestroysTheExistingFile) {
   ASSERT_EQ(::mkdir(name.c_str(), 0755), 0); // a folder where the file should be
   auto manager = makeManager(dir);
   manager->LogIt("entry", lkUser);
+  testing::internal::CaptureStderr();
   manager->Log()->DumpLog("statistics");
+  testing::internal::GetCapturedStderr();
   ASSERT_EQ(manager->Log()->Entries().Count(), 3u);
   EXPECT_EQ(body(std::string(manager->Log()->Entries()[2])),
             "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] ulmKELru.TLog.DumpLog.3: "
             "[EInOutError] Cannot open log file \"" +
                 name + "\": Is a directory");
-  EXPECT_FALSE(manager->Log()->Entries().Dumped(0));
+  EXPECT_TRUE(manager->Log()->Entries().Dumped(0)); // into the fallback file
+  EXPECT_EQ(crlfLines(readFile(fallback())).back(), "statistics");
   struct stat info {};
   ASSERT_EQ(::stat(name.c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
@@ -218,28 +231,103 @@ TEST_F(DumpTest, ReadOnlyFileKeepsItsContents) {
   EXPECT_EQ(readFile(name), "precious\r\n");
 }
 
-TEST_F(DumpTest, FailingEachNewItemDumpIsReportedOncePerEntry) {
+TEST_F(DumpTest, FailedDumpGoesToTheFallbackFileInRecordedOrder) {
   auto manager = makeManager(dir, "missing-folder/run.kel.log");
   manager->Log()->SetDumpOn(doEachNewItem);
+  testing::internal::CaptureStderr();
   manager->LogIt("a", lkUser);
   manager->LogIt("b", lkUser);
-  const TLog& log = *manager->Log();
-  ASSERT_EQ(log.Entries().Count(), 5u);
-  const std::string report =
-      "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] ulmKELru.TLog.DumpLog.31: "
-      "[EInOutError] Cannot create log file \"" +
-      dir.file("missing-folder/run.kel.log") + "\": No such file or directory";
-  EXPECT_EQ(body(std::string(log.Entries()[1])), "  MANAGER              U  a");
-  EXPECT_EQ(body(std::string(log.Entries()[2])), report);
-  EXPECT_EQ(body(std::string(log.Entries()[3])), "  MANAGER              U  b");
-  EXPECT_EQ(body(std::string(log.Entries()[4])), report);
-  // Once the folder exists, the next dump writes everything that is still waiting.
-  ::mkdir(dir.file("missing-folder").c_str(), 0755);
-  manager->LogIt("c", lkUser);
-  const std::vector<std::string> lines =
-      crlfLines(readFile(dir.file("missing-folder/run.kel.log")));
-  ASSERT_EQ(lines.size(), 7u + 6 + 1);
-  EXPECT_EQ(body(lines[12]), "  MANAGER              U  c");
+  const std::string told = testing::internal::GetCapturedStderr();
+  const std::string reason = "Cannot create log file \"" + dir.file("missing-folder/run.kel.log") +
+                             "\": No such file or directory";
+  EXPECT_EQ(told, "framework_tests: " + reason + "\nframework_tests: the log is written to \"" +
+                      fallback() + "\" instead\n");
+  // The first dump failed; everything since is in the fallback file, in order.
+  const std::vector<std::string> lines = crlfLines(readFile(fallback()));
+  ASSERT_EQ(lines.size(), 7u + 3 + 1 + 1);
+  EXPECT_EQ(body(lines[7]), "  MANAGER              A  Manager Ready.");
+  EXPECT_EQ(body(lines[8]), "  MANAGER              U  a");
+  EXPECT_EQ(body(lines[9]),
+            "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] ulmKELru.TLog.DumpLog.31: "
+            "[EInOutError] " +
+                reason);
+  EXPECT_EQ(lines[10], "");
+  EXPECT_EQ(body(lines[11]), "  MANAGER              U  b");
+}
+
+TEST_F(DumpTest, EntriesWaitingAfterAFailedDumpGoFirst) {
+  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  ::setenv("HOME", "relative", 1); // no fallback: the entries wait for the file
+  ::setenv("XDG_STATE_HOME", "relative", 1);
+  auto manager = makeManager(dir);
+  manager->Log()->SetDumpOn(doEachNewItem);
+  manager->LogIt("one", lkUser);
+  ::unlink(name.c_str());
+  ASSERT_EQ(::mkfifo(name.c_str(), 0644), 0); // refused, not waited on
+  testing::internal::CaptureStderr();
+  manager->LogIt("waits", lkUser);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "framework_tests: Cannot open log file \"" + name + "\": not a regular file\n");
+  ::unlink(name.c_str());
+  writeFile(name, "");
+  manager->LogIt("newer", lkUser);
+  ::setenv("HOME", home.c_str(), 1);
+  const std::vector<std::string> lines = crlfLines(readFile(name));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(body(lines[0]), "  MANAGER              U  waits");
+  EXPECT_TRUE(body(lines[1]).starts_with("  MANAGER              E  EXCEPTION [ulmKELrp.bpl] "));
+  EXPECT_EQ(body(lines[2]), "  MANAGER              U  newer");
+}
+
+// Paths another user may have prepared: never followed, never waited on.
+TEST_F(DumpTest, PlantedLinksAndFifosAreRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "planting another user's link needs the superuser";
+  writeFile(dir.file("victim"), "victim\n");
+  ASSERT_EQ(::symlink(dir.file("victim").c_str(), name.c_str()), 0);
+  ASSERT_EQ(::lchown(name.c_str(), 65534, 65534), 0);
+  const std::string fifo = dir.file("fifo.kel.log");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const auto& [file, why] :
+       {std::pair{name, std::string("a symbolic link owned by another user")},
+        std::pair{fifo, std::string("not a regular file")},
+        std::pair{std::string("/dev/full"), std::string("not a regular file")}}) {
+    ::unlink(fallback().c_str());
+    testing::internal::CaptureStderr();
+    {
+      auto manager = makeManager(dir);
+      manager->Log()->SetDumpFile(file);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "framework_tests: Cannot open log file \"" + file + "\": " + why +
+                  "\nframework_tests: the log is written to \"" + fallback() + "\" instead\n");
+    EXPECT_EQ(crlfLines(readFile(fallback())).size(), 7u + 3 + 1 + 11);
+  }
+  EXPECT_EQ(readFile(dir.file("victim")), "victim\n");
+}
+
+// A folder the user cannot write to, as an installed program's folder is.
+TEST_F(DumpTest, UnwritableFolderFallsBackInAChildProcess) {
+  ::chmod(dir.path().c_str(), 0755);
+  ASSERT_EQ(::mkdir(dir.file("readonly").c_str(), 0555), 0);
+  ASSERT_EQ(::mkdir(dir.file("state").c_str(), 0777), 0);
+  ::chmod(dir.file("state").c_str(), 0777);
+  const std::string errors = dir.file("state/stderr");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    ::dup2(err, 2);
+    makeManager(dir, "readonly/run.kel.log");
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(readFile(errors),
+            "framework_tests: Cannot create log file \"" + dir.file("readonly/run.kel.log") +
+                "\": Permission denied\nframework_tests: the log is written to \"" + fallback() +
+                "\" instead\n");
+  EXPECT_EQ(crlfLines(readFile(fallback())).size(), 7u + 3 + 1 + 11);
 }
 
 } // namespace

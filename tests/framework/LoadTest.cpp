@@ -149,6 +149,15 @@ TEST_F(LoadTest, FilesThatAreNoModules) {
       << manager->LastModuleError();
   EXPECT_EQ(manager->GetPluginCount(), 0);
 
+  // Damaged or foreign modules are refused before the loader maps them.
+  std::string foreign = real;
+  foreign[0x12] = static_cast<char>(183); // e_machine: aarch64
+  writeFile(odd.file("arm.kel"), foreign);
+  r = manager->LoadPlugin(odd.file("arm.kel"));
+  EXPECT_EQ(r.ErrorCode, 0xE001);
+  EXPECT_EQ(manager->LastModuleError(),
+            odd.file("arm.kel") + ": a module for aarch64; this host is x86-64");
+
   load("Minimal");
   EXPECT_TRUE(manager->LastModuleError().empty());
 }

@@ -126,6 +126,12 @@ TEST_F(LogTest, PluginOriginShowsItsDeepNameCutOrPadded) {
   EXPECT_EQ(entry(3).substr(24), "  \xC3\x89tude \xC3\xA0 vingt caract A  utf8");
 }
 
+TEST_F(LogTest, OriginLosesLineBreaksAndControlCharactersLikeTheMessage) {
+  TestPlugin* odd = addPlugin(*manager, std::string("Bad\r\nName\x1B[2J\0!", 16), "/p/odd.kel");
+  odd->LogIt("m", lkAction);
+  EXPECT_EQ(entry(1).substr(24), "  BadName[2J!          A  m");
+}
+
 TEST_F(LogTest, KindsOutsideItemsToLogAreDropped) {
   log().SetItemsToLog({lkError});
   manager->SetOnLogChanged(host.logChanged());

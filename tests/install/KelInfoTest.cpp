@@ -5,9 +5,14 @@
 #include "PluginSummary.h"
 
 #include <cstring>
+#include <fmt/format.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <keltk/Exception.h>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kelinfo {
 namespace {
@@ -113,6 +118,101 @@ TEST(KelInfoTest, HeaderFieldsPointingOutsideTheFile) {
   badNames[0x3E] = 0xFF; // name table index
   badNames[0x3F] = 0xFF;
   EXPECT_EQ(errorOf(badNames), "no section name table");
+}
+
+// The dynamic entry `tag` of an ELF64 module's bytes (patched when `value` is
+// given); its old value.
+std::uint64_t dynamicEntry(Bytes& file, std::int64_t tag, std::optional<std::uint64_t> value = {}) {
+  auto at = [&](std::size_t offset, auto type) {
+    decltype(type) v{};
+    std::memcpy(&v, file.data() + offset, sizeof v);
+    return v;
+  };
+  const auto phoff = at(0x20, std::uint64_t{});
+  for (std::uint16_t i = 0; i < at(0x38, std::uint16_t{}); ++i) {
+    const std::size_t ph = phoff + i * std::size_t{56};
+    if (at(ph, std::uint32_t{}) != 2) continue; // PT_DYNAMIC
+    for (std::size_t d = at(ph + 8, std::uint64_t{}); at(d, std::int64_t{}) != 0; d += 16) {
+      if (at(d, std::int64_t{}) != tag) continue;
+      const std::uint64_t old = at(d + 8, std::uint64_t{});
+      if (value) std::memcpy(file.data() + d + 8, &*value, 8);
+      return old;
+    }
+  }
+  throw std::runtime_error("no such dynamic entry");
+}
+
+std::string fileError(const std::string& path) {
+  try {
+    ReadModuleMetadataFile(path);
+  } catch (const MetadataError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// Damaged modules that would crash the loader, and modules of another machine,
+// are refused with the reason the manager gives too.
+TEST(KelInfoTest, ModulesTheLoaderMustNotSeeAreRefused) {
+  const std::string path = ::testing::TempDir() + "kelinfo-damaged.kel";
+  const Bytes whole = ReadFileBytes(KELVARIN_SPLASH_MODULE);
+  Bytes probe = whole;
+  const std::uint64_t strtab = dynamicEntry(probe, 5); // DT_STRTAB
+  const std::uint64_t strsz = dynamicEntry(probe, 10); // DT_STRSZ
+  const std::uint64_t rela = dynamicEntry(probe, 7);   // DT_RELA
+  const std::uint64_t init = dynamicEntry(probe, 25);  // DT_INIT_ARRAY
+  const struct {
+    std::int64_t tag;
+    std::uint64_t value;
+    std::string reason;
+  } cases[] = {
+      {5, 0x7FFF0000,
+       fmt::format("DT_STRTAB (0x7fff0000) with DT_STRSZ ({}) reaches outside the "
+                   "loaded segments",
+                   strsz)},
+      {10, 1u << 30,
+       fmt::format("DT_STRTAB (0x{:x}) with DT_STRSZ (1073741824) reaches outside "
+                   "the loaded segments",
+                   strtab)},
+      {8, 1ull << 40,
+       fmt::format("DT_RELA (0x{:x}) with DT_RELASZ (1099511627776) reaches "
+                   "outside the loaded segments",
+                   rela)},
+      {27, 1u << 20,
+       fmt::format("DT_INIT_ARRAY (0x{:x}) with DT_INIT_ARRAYSZ (1048576) reaches "
+                   "outside the loaded segments",
+                   init)},
+      {0, 183, "a module for aarch64; this host is x86-64"}, // e_machine
+  };
+  for (const auto& c : cases) {
+    Bytes file = whole;
+    if (c.tag == 0)
+      std::memcpy(file.data() + 0x12, &c.value, 2);
+    else
+      dynamicEntry(file, c.tag, c.value);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
+    EXPECT_EQ(fileError(path), c.reason);
+  }
+  std::remove(path.c_str());
+}
+
+// Only the headers and the metadata are read: a huge sparse file costs nothing,
+// and what is no regular file is not waited on.
+TEST(KelInfoTest, FilesAreNeverReadWhole) {
+  const std::string sparse = ::testing::TempDir() + "kelinfo-sparse.kel";
+  std::ofstream(sparse).put('\x7F');
+  ASSERT_EQ(::truncate(sparse.c_str(), 100LL << 30), 0);
+  EXPECT_EQ(fileError(sparse), "not an ELF file");
+  std::remove(sparse.c_str());
+  const std::string fifo = ::testing::TempDir() + "kelinfo-fifo.kel";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  EXPECT_EQ(fileError(fifo), "not a regular file");
+  std::remove(fifo.c_str());
+  EXPECT_EQ(fileError("/"), "not a regular file");
+  EXPECT_EQ(fileError("/dev/zero"), "not a regular file");
+  EXPECT_EQ(fileError(KELVARIN_SPLASH_MODULE), "no error");
 }
 
 TEST(KelInfoTest, MalformedMetadataRecords) {

@@ -1,8 +1,14 @@
 #include "ModuleMetadata.h"
 
+#include "ModuleCheck.h"
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kelinfo {
 
@@ -21,10 +27,6 @@ template <class T> T readAt(std::span<const std::uint8_t> bytes, std::size_t off
   for (std::size_t i = 0; i < sizeof(T); ++i)
     value |= static_cast<T>(static_cast<T>(bytes[offset + i]) << (8 * i));
   return value;
-}
-
-bool fits(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::uint64_t size) {
-  return offset <= bytes.size() && size <= bytes.size() - offset;
 }
 
 struct SectionHeader {
@@ -72,42 +74,99 @@ bool readRecord(std::string_view text, std::size_t& pos, std::string_view& word,
   return true;
 }
 
+// The bytes of a file already in memory.
+struct MemorySource {
+  std::span<const std::uint8_t> bytes;
+  std::uint64_t size() const { return bytes.size(); }
+  std::vector<std::uint8_t> read(std::uint64_t offset, std::uint64_t size) const {
+    const auto part =
+        bytes.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
+    return {part.begin(), part.end()};
+  }
+};
+
+// A file read piece by piece: only the parts asked for are ever held.
+struct FileSource {
+  int fd;
+  std::uint64_t fileSize;
+  std::uint64_t size() const { return fileSize; }
+  std::vector<std::uint8_t> read(std::uint64_t offset, std::uint64_t size) const {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n =
+          ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(offset + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw MetadataError("cannot read the file");
+      got += static_cast<std::size_t>(n);
+    }
+    return bytes;
+  }
+};
+
+struct SectionPlace {
+  std::uint64_t offset;
+  std::uint64_t size;
+};
+
+// Bounds for what a section may claim: enough for any real module, and what
+// keeps a damaged or hostile file from costing memory.
+constexpr std::uint64_t kLargestNameTable = 16 << 20;
+constexpr std::uint64_t kLargestMetadata = 64 << 20;
+
+bool fitsIn(std::uint64_t fileSize, std::uint64_t offset, std::uint64_t size) {
+  return offset <= fileSize && size <= fileSize - offset;
+}
+
+// Finds section `name`, checking every offset and size against the file.
+template <class Source> SectionPlace locateSection(const Source& source, std::string_view name) {
+  static constexpr std::uint8_t magic[] = {0x7F, 'E', 'L', 'F'};
+  const std::uint64_t fileSize = source.size();
+  const std::vector<std::uint8_t> header =
+      source.read(0, std::min<std::uint64_t>(fileSize, kElfHeaderSize));
+  if (header.size() < 4 || std::memcmp(header.data(), magic, 4) != 0)
+    throw MetadataError("not an ELF file");
+  if (header.size() < kElfHeaderSize) throw MetadataError("truncated ELF header");
+  if (header[4] != kElfClass64 || header[5] != kElfDataLittle)
+    throw MetadataError("not a 64-bit little-endian ELF file");
+
+  const auto tableOffset = readAt<std::uint64_t>(header, 0x28);
+  const auto entrySize = readAt<std::uint16_t>(header, 0x3A);
+  const auto count = readAt<std::uint16_t>(header, 0x3C);
+  const auto namesIndex = readAt<std::uint16_t>(header, 0x3E);
+  if (count == 0) throw MetadataError("the file has no section table");
+  if (entrySize != kSectionHeaderSize) throw MetadataError("unexpected section header size");
+  if (!fitsIn(fileSize, tableOffset, std::uint64_t{count} * kSectionHeaderSize))
+    throw MetadataError("truncated section table");
+  if (namesIndex >= count) throw MetadataError("no section name table");
+  const std::vector<std::uint8_t> table =
+      source.read(tableOffset, std::uint64_t{count} * kSectionHeaderSize);
+
+  const SectionHeader namesHeader = sectionAt(table, 0, namesIndex);
+  if (namesHeader.type == kSectionNoBits || !fitsIn(fileSize, namesHeader.offset, namesHeader.size))
+    throw MetadataError("truncated section name table");
+  if (namesHeader.size > kLargestNameTable) throw MetadataError("section name table too large");
+  const std::vector<std::uint8_t> names = source.read(namesHeader.offset, namesHeader.size);
+
+  for (std::size_t i = 0; i < count; ++i) {
+    const SectionHeader header = sectionAt(table, 0, i);
+    if (nameAt(names, header.name) != name) continue;
+    if (header.type == kSectionNoBits || !fitsIn(fileSize, header.offset, header.size))
+      throw MetadataError("truncated section " + std::string(name));
+    if (header.size > kLargestMetadata)
+      throw MetadataError("section " + std::string(name) + " too large");
+    return {header.offset, header.size};
+  }
+  throw MetadataError("no " + std::string(name) + " section: not a Kelvarin plug-in module");
+}
+
 } // namespace
 
 std::span<const std::uint8_t> FindElfSection(std::span<const std::uint8_t> file,
                                              std::string_view name) {
-  static constexpr std::uint8_t magic[] = {0x7F, 'E', 'L', 'F'};
-  if (file.size() < 4 || std::memcmp(file.data(), magic, 4) != 0)
-    throw MetadataError("not an ELF file");
-  if (file.size() < kElfHeaderSize) throw MetadataError("truncated ELF header");
-  if (file[4] != kElfClass64 || file[5] != kElfDataLittle)
-    throw MetadataError("not a 64-bit little-endian ELF file");
-
-  const auto tableOffset = readAt<std::uint64_t>(file, 0x28);
-  const auto entrySize = readAt<std::uint16_t>(file, 0x3A);
-  const auto count = readAt<std::uint16_t>(file, 0x3C);
-  const auto namesIndex = readAt<std::uint16_t>(file, 0x3E);
-  if (count == 0) throw MetadataError("the file has no section table");
-  if (entrySize != kSectionHeaderSize) throw MetadataError("unexpected section header size");
-  if (!fits(file, tableOffset, std::uint64_t{count} * kSectionHeaderSize))
-    throw MetadataError("truncated section table");
-  if (namesIndex >= count) throw MetadataError("no section name table");
-
-  const SectionHeader namesHeader = sectionAt(file, tableOffset, namesIndex);
-  if (namesHeader.type == kSectionNoBits || !fits(file, namesHeader.offset, namesHeader.size))
-    throw MetadataError("truncated section name table");
-  const auto names = file.subspan(static_cast<std::size_t>(namesHeader.offset),
-                                  static_cast<std::size_t>(namesHeader.size));
-
-  for (std::size_t i = 0; i < count; ++i) {
-    const SectionHeader header = sectionAt(file, tableOffset, i);
-    if (nameAt(names, header.name) != name) continue;
-    if (header.type == kSectionNoBits || !fits(file, header.offset, header.size))
-      throw MetadataError("truncated section " + std::string(name));
-    return file.subspan(static_cast<std::size_t>(header.offset),
-                        static_cast<std::size_t>(header.size));
-  }
-  throw MetadataError("no " + std::string(name) + " section: not a Kelvarin plug-in module");
+  const MemorySource source{file};
+  const SectionPlace place = locateSection(source, name);
+  return file.subspan(static_cast<std::size_t>(place.offset), static_cast<std::size_t>(place.size));
 }
 
 ModuleMetadata ParseMetadata(std::span<const std::uint8_t> section) {
@@ -149,6 +208,27 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
   if (in.gcount() != static_cast<std::streamsize>(bytes.size()))
     throw MetadataError("cannot read the file");
   return bytes;
+}
+
+} // namespace kelinfo
+
+namespace kelinfo {
+
+ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw MetadataError("cannot open the file");
+  const struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) throw MetadataError("cannot open the file");
+  if (!S_ISREG(info.st_mode)) throw MetadataError("not a regular file");
+  // A module the manager would refuse is no module to describe either.
+  if (std::string why = kelvarin::CheckModuleFile(fd); !why.empty()) throw MetadataError(why);
+  const FileSource source{fd, static_cast<std::uint64_t>(info.st_size)};
+  const SectionPlace place = locateSection(source, kMetadataSection);
+  return ParseMetadata(source.read(place.offset, place.size));
 }
 
 } // namespace kelinfo

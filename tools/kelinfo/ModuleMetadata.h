@@ -36,6 +36,12 @@ ModuleMetadata ParseMetadata(std::span<const std::uint8_t> section);
 // Both steps on a file's bytes.
 ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file);
 
+// The metadata of the module file `path`, reading only its headers, section
+// table and metadata section. Raises MetadataError for anything but a regular
+// file, for a module the manager would refuse to load (CheckModuleFile), and
+// for what ReadModuleMetadata refuses.
+ModuleMetadata ReadModuleMetadataFile(const std::string& path);
+
 // The bytes of a regular file; raises MetadataError for a folder, a missing or
 // unreadable file.
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);

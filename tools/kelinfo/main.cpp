@@ -29,8 +29,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   try {
-    const auto bytes = kelinfo::ReadFileBytes(path);
-    const auto summary = kelinfo::Summarize(kelinfo::ReadModuleMetadata(bytes));
+    const auto summary = kelinfo::Summarize(kelinfo::ReadModuleMetadataFile(path));
     const std::string out = json ? FormatJson(summary) : FormatText(summary);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;

@@ -71,6 +71,17 @@ public:
   // DumpFile with its first "%HostApp%" (any letter case) replaced by the running
   // program's path without extension.
   std::string DumpFileName() const;
+  // Where the log goes when DumpFileName cannot be written (told on standard
+  // error): "<program>.kel.log" in $XDG_STATE_HOME/kelvarin, else in
+  // ~/.local/state/kelvarin; empty when neither is known.
+  static std::string FallbackDumpFileName();
+  // The header lines that start each run's part of the dump file.
+  static std::string HeaderText();
+  // Index of the oldest entry not yet in the dump file (Count when none).
+  std::size_t FirstUndumped() const;
+  // From a crash handler: writes the entries not yet dumped and `message` as a
+  // last error entry of the manager, with nothing but system calls.
+  void WriteCrashRecord(std::string_view message) noexcept;
 
 private:
   LiveOrigin findOrigin(const void* address) const;
@@ -78,7 +89,10 @@ private:
   std::string_view stampNow();
   void tellLogChanged(keltk::TComponent* origin, std::string_view line);
   void recordHandlerFailures(std::vector<std::string>& failures);
-  void writeHeader(std::FILE* file);
+  void writeHeader(int fd);
+  bool crashDumpName(char* out, std::size_t capacity) const noexcept;
+  // One dump into `name`; the failure's text (already reported) or empty.
+  std::string dumpTo(const std::string& name, const std::string& statistics);
 
   TulmKelMan* manager_ = nullptr;
   std::array<std::int32_t, 6> counts_{};
@@ -97,6 +111,11 @@ private:
   // Re-entrance guards: a failing handler or dump must not start itself again.
   int recordingHandlerFailure_ = 0;
   bool reportingDumpFailure_ = false;
+  mutable std::size_t dumpedCount_ = 0; // entries known to be dumped
+  // Once DumpFile could not be written, the log goes to the fallback file for as
+  // long as DumpFile keeps the pattern that failed.
+  std::string failedPattern_;
+  std::string fallbackName_;
 };
 
 // The statistics block of the closing dump for these counters (indexed by

@@ -54,6 +54,12 @@ public:
   virtual void processMessages() = 0;
   // Ends runEventLoop.
   virtual void quit() = 0;
+  // Runs `call` on the event loop's thread once the loop gets to it; may be called
+  // from any thread. False when this backend cannot.
+  virtual bool post(void (*call)()) {
+    (void)call;
+    return false;
+  }
   // A modal box with `text` and an OK button; returns when it is dismissed.
   virtual void showMessage(const std::string& text) = 0;
   // A peer for `control` (and, for a form, for the controls inside it), or null

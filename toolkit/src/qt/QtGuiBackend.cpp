@@ -136,6 +136,15 @@ void QtGuiBackend::processMessages() {
   rethrowKept();
 }
 
+bool QtGuiBackend::post(void (*call)()) {
+  QCoreApplication* qtApp = QCoreApplication::instance();
+  // The backend may be gone by the time the call runs: it is looked up then.
+  auto run = [call] {
+    if (auto* backend = dynamic_cast<QtGuiBackend*>(GuiBackend())) backend->dispatch(call);
+  };
+  return qtApp != nullptr && QMetaObject::invokeMethod(qtApp, run, Qt::QueuedConnection);
+}
+
 void QtGuiBackend::quit() {
   for (const auto& entry : runLoops_)
     entry.first->exit(0);

@@ -35,6 +35,7 @@ public:
   void runEventLoop(TApplication& app) override;
   void processMessages() override;
   void quit() override;
+  bool post(void (*call)()) override;
   void showMessage(const std::string& text) override;
   std::unique_ptr<TControlPeer> createPeer(TControl& control) override;
   int screenWidth() const override;

@@ -1,0 +1,69 @@
+#include "DumpFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kelvarin {
+
+namespace {
+
+DumpOpen failed(int error, bool created = false) {
+  return {-1, created, error};
+}
+
+DumpOpen createNew(const char* name) {
+  // O_EXCL with O_NOFOLLOW: a link planted between the look and the open fails.
+  const int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return failed(errno, true);
+  return {fd, true, 0};
+}
+
+} // namespace
+
+DumpOpen OpenDumpFile(const char* name) noexcept {
+  struct stat info {};
+  if (::lstat(name, &info) != 0) return errno == ENOENT ? createNew(name) : failed(errno);
+  int flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
+  if (S_ISLNK(info.st_mode)) {
+    if (info.st_uid != ::geteuid() && info.st_uid != 0) return failed(kDumpForeignLink);
+    flags &= ~O_NOFOLLOW;
+    if (::stat(name, &info) != 0) return failed(errno);
+  }
+  if (S_ISDIR(info.st_mode)) return failed(EISDIR);
+  if (!S_ISREG(info.st_mode)) return failed(kDumpNotRegular);
+  const int fd = ::open(name, flags);
+  if (fd < 0) return failed(errno);
+  // The path may have been swapped since it was looked at.
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return failed(kDumpNotRegular);
+  }
+  return {fd, false, 0};
+}
+
+bool WriteAll(int fd, const char* data, unsigned long size) noexcept {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<unsigned long>(n);
+  }
+  return true;
+}
+
+const char* DumpOpenReason(int error) noexcept {
+  switch (error) {
+  case kDumpNotRegular:
+    return "not a regular file";
+  case kDumpForeignLink:
+    return "a symbolic link owned by another user";
+  default:
+    return std::strerror(error);
+  }
+}
+
+} // namespace kelvarin

@@ -1,0 +1,28 @@
+// Opening the log's dump file safely, in a form that also serves a signal
+// handler: no allocation, no exceptions, only system calls.
+#pragma once
+
+namespace kelvarin {
+
+// Refusals that are no errno value.
+inline constexpr int kDumpNotRegular = -1;  // a FIFO, device, socket...
+inline constexpr int kDumpForeignLink = -2; // a link planted by another user
+
+struct DumpOpen {
+  int fd = -1;
+  bool created = false; // the file did not exist (or the attempt was to create it)
+  int error = 0;        // errno, or one of the refusals above
+};
+
+// Opens `name` for appending, creating it when it does not exist. A symbolic link
+// is followed only when it belongs to this process's user or to root; anything
+// but a regular file is refused, and opening never blocks.
+DumpOpen OpenDumpFile(const char* name) noexcept;
+
+// Writes all of `size` bytes; false on any failure.
+bool WriteAll(int fd, const char* data, unsigned long size) noexcept;
+
+// The text for DumpOpen::error.
+const char* DumpOpenReason(int error) noexcept;
+
+} // namespace kelvarin

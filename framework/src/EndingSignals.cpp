@@ -1,0 +1,333 @@
+#include "kelvarin/EndingSignals.h"
+
+#include "CrashRecord.h"
+#include "kelvarin/Log.h"
+#include "kelvarin/manager.h"
+#include "kelvarin/plugin.h"
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <keltk/Application.h>
+#include <keltk/Backend.h>
+#include <keltk/Forms.h>
+#include <keltk/SysUtils.h>
+#include <thread>
+#include <ucontext.h>
+#include <unistd.h>
+
+namespace kelvarin {
+
+namespace {
+
+constexpr std::size_t kMostLogs = 64;
+std::array<std::atomic<TLog*>, kMostLogs> liveLogs{};
+CrashPreparation preparation;
+std::atomic<bool> prepared{false};
+
+constexpr int kTerminations[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int kCrashes[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+int wakePipe[2] = {-1, -1};
+
+const char* signalName(int sig) {
+  switch (sig) {
+  case SIGSEGV:
+    return "SIGSEGV";
+  case SIGBUS:
+    return "SIGBUS";
+  case SIGILL:
+    return "SIGILL";
+  case SIGFPE:
+    return "SIGFPE";
+  case SIGABRT:
+    return "SIGABRT";
+  default:
+    return "a signal";
+  }
+}
+
+// A text assembled in a fixed buffer, for the signal handler.
+class FixedText {
+public:
+  void add(std::string_view s) {
+    const std::size_t n = std::min(s.size(), sizeof text_ - 1 - size_);
+    std::memcpy(text_ + size_, s.data(), n);
+    size_ += n;
+  }
+  void addHex(std::uintptr_t value) {
+    char digits[2 + 2 * sizeof value];
+    std::size_t n = 0;
+    do {
+      digits[n++] = "0123456789abcdef"[value & 0xF];
+      value >>= 4;
+    } while (value != 0);
+    add("0x");
+    while (n > 0)
+      add(std::string_view(&digits[--n], 1));
+  }
+  std::string_view view() const { return {text_, size_}; }
+
+private:
+  char text_[1024];
+  std::size_t size_ = 0;
+};
+
+std::uintptr_t programCounter(void* context) {
+  const auto* uc = static_cast<const ucontext_t*>(context);
+  if (uc == nullptr) return 0;
+#if defined(__x86_64__)
+  return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+  return static_cast<std::uintptr_t>(uc->uc_mcontext.pc);
+#else
+  return 0;
+#endif
+}
+
+// Copies into `path` the file of the mapping that holds `address`, reading
+// /proc/self/maps with plain system calls (the loader's own lookups take locks).
+bool mappedFileOf(std::uintptr_t address, char* path, std::size_t capacity) {
+  static char buffer[8192];
+  const int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::size_t kept = 0;
+  bool found = false;
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer + kept, sizeof buffer - 1 - kept);
+    if (n <= 0) break;
+    const std::size_t size = kept + static_cast<std::size_t>(n);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < size && !found; ++i) {
+      if (buffer[i] != '\n') continue;
+      const std::string_view line(buffer + start, i - start);
+      start = i + 1;
+      std::uintptr_t low = 0;
+      std::uintptr_t high = 0;
+      std::size_t at = 0;
+      auto hex = [&](std::uintptr_t& v) {
+        for (; at < line.size(); ++at) {
+          const char c = line[at];
+          const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+          if (d < 0) break;
+          v = v * 16 + static_cast<std::uintptr_t>(d);
+        }
+        ++at;
+      };
+      hex(low);
+      hex(high);
+      if (address < low || address >= high) continue;
+      const std::size_t slash = line.find('/');
+      if (slash == std::string_view::npos) return ::close(fd), false;
+      const std::size_t n2 = std::min(line.size() - slash, capacity - 1);
+      std::memcpy(path, line.data() + slash, n2);
+      path[n2] = '\0';
+      found = true;
+    }
+    if (found) break;
+    kept = size - start;
+    if (kept == sizeof buffer - 1) kept = 0; // a line longer than the buffer
+    std::memmove(buffer, buffer + start, kept);
+  }
+  ::close(fd);
+  return found;
+}
+
+// The plug-in of a live manager whose module file is `shortName`.
+const TulmKel* pluginOfModule(std::string_view shortName) {
+  for (const auto& slot : liveLogs) {
+    const TLog* log = slot.load(std::memory_order_acquire);
+    if (log == nullptr || log->Manager() == nullptr) continue;
+    const TulmKelMan* manager = log->Manager();
+    for (int i = manager->GetPluginCount() - 1; i >= 0; --i)
+      if (const TulmKel* p = manager->GetPlugins(i);
+          p != nullptr && p->ShortFileName() == shortName)
+        return p;
+  }
+  return nullptr;
+}
+
+void describeCrash(int sig, std::uintptr_t pc, FixedText& text) {
+  static char path[4096];
+  text.add("Program ended by signal ");
+  text.add(signalName(sig));
+  text.add(" at address ");
+  text.addHex(pc);
+  if (pc == 0 || !mappedFileOf(pc, path, sizeof path)) {
+    text.add(" outside any module.");
+    return;
+  }
+  const std::string_view full(path);
+  const std::string_view shortName = full.substr(full.rfind('/') + 1);
+  text.add(" in module \"");
+  text.add(shortName);
+  text.add("\"");
+  if (const TulmKel* plugin = pluginOfModule(shortName)) {
+    text.add(" (plugin \"");
+    text.add(plugin->DeepName());
+    text.add("\")");
+  }
+  text.add(".");
+}
+
+// Static, so that nothing needs constructing (or locking) in the handler.
+FixedText crashText;
+
+void onCrash(int sig, siginfo_t*, void* context) {
+  describeCrash(sig, programCounter(context), crashText);
+  for (const auto& slot : liveLogs)
+    if (TLog* log = slot.load(std::memory_order_acquire)) log->WriteCrashRecord(crashText.view());
+  // The handler was reset on entry: the signal, raised again, ends the process
+  // as it would have without us (exit status, core dump).
+  ::raise(sig);
+}
+
+void onTermination(int sig) {
+  const int saved = errno;
+  const auto byte = static_cast<unsigned char>(sig);
+  [[maybe_unused]] const ssize_t n = ::write(wakePipe[1], &byte, 1);
+  errno = saved;
+}
+
+void endNow(int sig) {
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+// Closes the main form as its user would; the application ends with it.
+void closeHost() {
+  keltk::TApplication* app = keltk::Application();
+  if (keltk::TForm* form = app->MainForm()) form->Close();
+  app->Terminate();
+}
+
+// Waits for termination signals outside the handler, where the event loop can be
+// asked to close the host.
+void watchTerminations() {
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, nullptr);
+  bool closing = false;
+  for (;;) {
+    unsigned char sig = 0;
+    const ssize_t n = ::read(wakePipe[0], &sig, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    keltk::TGuiBackend* backend = keltk::GuiBackend();
+    if (closing || backend == nullptr || !backend->post(closeHost)) endNow(sig);
+    closing = true;
+  }
+}
+
+void prepare() {
+  preparation.header = TLog::HeaderText();
+  preparation.fallbackFile = TLog::FallbackDumpFileName();
+  const std::string& file = preparation.fallbackFile;
+  if (!file.empty()) preparation.fallbackFolder = file.substr(0, file.rfind('/'));
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  preparation.utcOffset = local.tm_gmtoff;
+  preparation.dateSeparator = keltk::FormatSettings().DateSeparator;
+  preparation.timeSeparator = keltk::FormatSettings().TimeSeparator;
+  prepared.store(true, std::memory_order_release);
+}
+
+void install(const int* signals, std::size_t count, struct sigaction& action) {
+  for (std::size_t i = 0; i < count; ++i)
+    ::sigaction(signals[i], &action, nullptr);
+}
+
+} // namespace
+
+const CrashPreparation* PreparedForCrash() {
+  return prepared.load(std::memory_order_acquire) ? &preparation : nullptr;
+}
+
+void RegisterLogForCrash(TLog* log) noexcept {
+  for (auto& slot : liveLogs) {
+    TLog* expected = nullptr;
+    if (slot.compare_exchange_strong(expected, log)) return;
+  }
+}
+
+void UnregisterLogForCrash(TLog* log) noexcept {
+  for (auto& slot : liveLogs) {
+    TLog* expected = log;
+    if (slot.compare_exchange_strong(expected, nullptr)) return;
+  }
+}
+
+void CrashStamp(const CrashPreparation& p, char* out) noexcept {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const long long local = static_cast<long long>(now.tv_sec) + p.utcOffset;
+  long long days = local / 86400;
+  long long secs = local % 86400;
+  if (secs < 0) {
+    secs += 86400;
+    --days;
+  }
+  // Civil date from days since 1970-01-01.
+  days += 719468;
+  const long long era = (days >= 0 ? days : days - 146096) / 146097;
+  const long long doe = days - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  const long long day = doy - (153 * mp + 2) / 5 + 1;
+  const long long month = mp < 10 ? mp + 3 : mp - 9;
+  const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  auto put = [&out](long long value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+      out[i] = static_cast<char>('0' + value % 10);
+    out += width;
+  };
+  put(year, 4);
+  *out++ = p.dateSeparator;
+  put(month, 2);
+  *out++ = p.dateSeparator;
+  put(day, 2);
+  *out++ = ' ';
+  put(secs / 3600, 2);
+  *out++ = p.timeSeparator;
+  put(secs / 60 % 60, 2);
+  *out++ = p.timeSeparator;
+  put(secs % 60, 2);
+  *out++ = '.';
+  put(now.tv_nsec / 1000000, 3);
+}
+
+void HandleEndingSignals() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  prepare();
+
+  // A stack of its own, so that a stack overflow is recorded too.
+  static std::array<char, 64 * 1024> alternate;
+  stack_t stack{};
+  stack.ss_sp = alternate.data();
+  stack.ss_size = alternate.size();
+  ::sigaltstack(&stack, nullptr);
+
+  struct sigaction crash {};
+  crash.sa_sigaction = onCrash;
+  crash.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+  sigemptyset(&crash.sa_mask);
+  install(kCrashes, std::size(kCrashes), crash);
+
+  if (::pipe2(wakePipe, O_CLOEXEC) != 0) return;
+  std::thread(watchTerminations).detach();
+  struct sigaction termination {};
+  termination.sa_handler = onTermination;
+  termination.sa_flags = SA_RESTART;
+  sigemptyset(&termination.sa_mask);
+  install(kTerminations, std::size(kTerminations), termination);
+}
+
+} // namespace kelvarin

@@ -1,0 +1,16 @@
+// The checks a module file must pass before the system's loader maps it: the
+// loader trusts the file and faults inside itself on a damaged one, or answers a
+// module for another machine with a misleading text. Shared by the manager's
+// module loader and kelinfo, so both refuse the same files for the same reason.
+#pragma once
+
+#include <string>
+
+namespace kelvarin {
+
+// Why the module open on `fd` must not be loaded, or empty when nothing speaks
+// against it. A file that is not ELF at all gives empty: the loader (or the
+// caller) says so in its own words.
+std::string CheckModuleFile(int fd);
+
+} // namespace kelvarin
