@@ -1,0 +1,290 @@
+// A form's main menu as its menu bar: one action per item, a drop-down for an
+// item with sub-items. Each change of the model touches only the items it names,
+// so a plug-in merging a large menu into a shown bar does not rebuild it.
+#include "QtMenuPeer.h"
+
+#include "QtConvert.h"
+#include "keltk/Menus.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QIcon>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <unordered_set>
+
+namespace keltk::qt {
+
+namespace {
+
+// Shortcut bits: the key's virtual-key code in the low byte, modifiers above.
+constexpr TShortCut scShift = 0x2000;
+constexpr TShortCut scCtrl = 0x4000;
+constexpr TShortCut scAlt = 0x8000;
+
+int toQtKey(int vk) {
+  if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) return vk;
+  if (vk >= 0x70 && vk <= 0x87) return Qt::Key_F1 + (vk - 0x70);
+  if (vk >= 0x60 && vk <= 0x69) return Qt::Key_0 + (vk - 0x60); // numeric keypad
+  switch (vk) {
+  case 0x08:
+    return Qt::Key_Backspace;
+  case 0x09:
+    return Qt::Key_Tab;
+  case 0x0D:
+    return Qt::Key_Return;
+  case 0x1B:
+    return Qt::Key_Escape;
+  case 0x20:
+    return Qt::Key_Space;
+  case 0x21:
+    return Qt::Key_PageUp;
+  case 0x22:
+    return Qt::Key_PageDown;
+  case 0x23:
+    return Qt::Key_End;
+  case 0x24:
+    return Qt::Key_Home;
+  case 0x25:
+    return Qt::Key_Left;
+  case 0x26:
+    return Qt::Key_Up;
+  case 0x27:
+    return Qt::Key_Right;
+  case 0x28:
+    return Qt::Key_Down;
+  case 0x2D:
+    return Qt::Key_Insert;
+  case 0x2E:
+    return Qt::Key_Delete;
+  default:
+    return 0;
+  }
+}
+
+QKeySequence toKeySequence(TShortCut shortCut) {
+  const int key = toQtKey(shortCut & 0xFF);
+  if (key == 0) return {};
+  int modifiers = 0;
+  if (shortCut & scShift) modifiers |= Qt::SHIFT;
+  if (shortCut & scCtrl) modifiers |= Qt::CTRL;
+  if (shortCut & scAlt) modifiers |= Qt::ALT;
+  return QKeySequence(key | modifiers);
+}
+
+// The glyph with its bottom-left colour left out, as menu bitmaps are drawn.
+QIcon toIcon(const TBitmap& bitmap) {
+  if (bitmap.Empty()) return {};
+  QImage image(bitmap.Width(), bitmap.Height(), QImage::Format_ARGB32);
+  const std::uint32_t clear = bitmap.Pixel(0, bitmap.Height() - 1);
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    const std::uint32_t* from = bitmap.ScanLine(y);
+    auto* to = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+    for (int x = 0; x < bitmap.Width(); ++x)
+      to[x] = from[x] == clear ? 0u : from[x];
+  }
+  return QIcon(QPixmap::fromImage(image));
+}
+
+} // namespace
+
+MenuBarPeer::MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window)
+    : backend_(&backend), menu_(menu), bar_(new QMenuBar(window)),
+      alive_(std::make_shared<bool>(true)) {
+  backend.registerMenuPeer(this);
+  rebuild();
+  bar_->show();
+}
+
+MenuBarPeer::~MenuBarPeer() {
+  *alive_ = false;
+  if (backend_ != nullptr) backend_->unregisterMenuPeer(this);
+  QMenuBar* bar = bar_.data();
+  if (bar == nullptr) return;
+  bar->hide();
+  // The action being triggered may be the one that led here.
+  if (backend_ != nullptr && backend_->dispatching())
+    bar->deleteLater();
+  else
+    delete bar;
+}
+
+void MenuBarPeer::detach() {
+  backend_ = nullptr;
+}
+
+void MenuBarPeer::releaseWidget() {
+  backend_ = nullptr;
+  bar_ = nullptr;
+  nodes_.clear();
+  groups_.clear();
+}
+
+void MenuBarPeer::rebuild() {
+  if (!bar_) return;
+  for (const TMenuItem* child : nodes_[menu_.Items()].children)
+    drop(child);
+  nodes_.clear();
+  groups_.clear();
+  nodes_[menu_.Items()];
+  syncChildren(*menu_.Items());
+}
+
+void MenuBarPeer::itemChanged(TMenuItem* source, bool rebuild) {
+  if (!bar_ || backend_ == nullptr) return;
+  if (source == nullptr || nodes_.find(source) == nodes_.end()) {
+    this->rebuild();
+    return;
+  }
+  if (source != menu_.Items()) apply(*source);
+  if (rebuild) syncChildren(*source);
+}
+
+QWidget* MenuBarPeer::containerOf(const TMenuItem& item) {
+  if (&item == menu_.Items()) return bar_.data();
+  Node& node = nodes_[&item];
+  if (node.menu == nullptr) {
+    node.menu = new QMenu(bar_.data());
+    node.action->setMenu(node.menu);
+  }
+  return node.menu;
+}
+
+void MenuBarPeer::syncChildren(const TMenuItem& parent) {
+  std::vector<const TMenuItem*> now;
+  now.reserve(static_cast<std::size_t>(parent.Count()));
+  for (int i = 0; i < parent.Count(); ++i)
+    now.push_back(parent.Items(i));
+  {
+    // Items gone from here are not read: they may be freed already.
+    Node& node = nodes_[&parent];
+    const std::unordered_set<const TMenuItem*> keep(now.begin(), now.end());
+    for (const TMenuItem* old : node.children)
+      if (keep.count(old) == 0) drop(old);
+    node.children = now;
+  }
+  for (const TMenuItem* item : now)
+    if (nodes_.find(item) == nodes_.end()) create(*item);
+  if (now.empty() && &parent != menu_.Items()) {
+    removeDropDown(nodes_[&parent]);
+    return;
+  }
+  order(*containerOf(parent), now);
+}
+
+void MenuBarPeer::order(QWidget& container, const std::vector<const TMenuItem*>& items) {
+  QList<QAction*> current = container.actions();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    QAction* action = nodes_[items[i]].action;
+    const auto at = static_cast<qsizetype>(i);
+    if (at < current.size() && current[at] == action) continue;
+    container.insertAction(at < current.size() ? current[at] : nullptr, action);
+    current = container.actions();
+  }
+}
+
+void MenuBarPeer::create(const TMenuItem& item) {
+  auto* action = new QAction(bar_.data());
+  nodes_[&item].action = action;
+  const TMenuItem* key = &item;
+  QObject::connect(action, &QAction::triggered, action,
+                   [this, alive = alive_, key] { triggered(alive, key); });
+  apply(item);
+  syncChildren(item);
+}
+
+void MenuBarPeer::triggered(const std::shared_ptr<bool>& alive, const TMenuItem* key) {
+  if (!*alive || backend_ == nullptr || nodes_.find(key) == nodes_.end()) return;
+  auto* item = const_cast<TMenuItem*>(key);
+  // Through the item's own Click, so plug-in code runs as every other event does.
+  backend_->dispatch([item] { item->Click(); });
+  // Qt toggled a checkable action by itself; the model says what it shows.
+  if (*alive && nodes_.find(key) != nodes_.end()) apply(*item);
+}
+
+void MenuBarPeer::drop(const TMenuItem* key) {
+  auto it = nodes_.find(key);
+  if (it == nodes_.end()) return;
+  Node node = std::move(it->second);
+  nodes_.erase(it);
+  for (const TMenuItem* child : node.children)
+    drop(child);
+  groups_.erase(key);
+  removeDropDown(node);
+  if (node.action != nullptr) disposeOf(node.action);
+}
+
+void MenuBarPeer::removeDropDown(Node& node) {
+  if (node.menu == nullptr) return;
+  if (node.action != nullptr) node.action->setMenu(static_cast<QMenu*>(nullptr));
+  disposeOf(node.menu);
+  node.menu = nullptr;
+}
+
+void MenuBarPeer::disposeOf(QObject* object) {
+  if (auto* action = qobject_cast<QAction*>(object)) {
+    // Out of sight now, even when it has to live on until its signal returns.
+    for (QObject* shown : action->associatedObjects())
+      if (auto* w = qobject_cast<QWidget*>(shown)) w->removeAction(action);
+  }
+  if (backend_ != nullptr && backend_->dispatching())
+    object->deleteLater();
+  else
+    delete object;
+}
+
+QActionGroup* MenuBarPeer::groupOf(const TMenuItem& item) {
+  auto& byIndex = groups_[item.Parent()];
+  QActionGroup*& group = byIndex[item.GroupIndex()];
+  if (group == nullptr) {
+    group = new QActionGroup(bar_.data());
+    group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+  }
+  return group;
+}
+
+void MenuBarPeer::apply(const TMenuItem& item) {
+  QAction* action = nodes_[&item].action;
+  if (action == nullptr) return;
+  action->setSeparator(item.IsLine());
+  action->setText(toQString(item.Caption()));
+  action->setShortcut(toKeySequence(item.ShortCut()));
+  action->setEnabled(item.Enabled());
+  action->setVisible(item.Visible());
+  action->setStatusTip(toQString(item.Hint()));
+  action->setActionGroup(item.RadioItem() ? groupOf(item) : nullptr);
+  action->setCheckable(item.RadioItem() || item.AutoCheck() || item.Checked());
+  action->setChecked(item.Checked());
+  QFont font = action->font();
+  if (font.bold() != item.Default()) {
+    font.setBold(item.Default());
+    action->setFont(font);
+  }
+  action->setIcon(toIcon(*item.Bitmap()));
+}
+
+// ---- Where the bar goes --------------------------------------------------------------
+
+QMenuBar* menuBarOf(const QWidget* window) {
+  if (window == nullptr) return nullptr;
+  QMenuBar* bar = window->findChild<QMenuBar*>(QString(), Qt::FindDirectChildrenOnly);
+  return bar != nullptr && !bar->isHidden() ? bar : nullptr;
+}
+
+int menuBarHeight(const QWidget* window) {
+  const QMenuBar* bar = menuBarOf(window);
+  return bar != nullptr ? bar->sizeHint().height() : 0;
+}
+
+bool showsMenu(const TMenu& menu, const QWidget* window) {
+  const auto* peer = dynamic_cast<const MenuBarPeer*>(menu.Peer());
+  return peer != nullptr && peer->bar() != nullptr && peer->bar()->parentWidget() == window;
+}
+
+std::unique_ptr<TMenuPeer> makeMenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window) {
+  return std::make_unique<MenuBarPeer>(backend, menu, window);
+}
+
+} // namespace keltk::qt
