@@ -8,6 +8,7 @@
 #include "keltk/ExtCtrls.h"
 #include "keltk/Forms.h"
 #include "keltk/Gauges.h"
+#include "keltk/Menus.h"
 #include "keltk/QtBackend.h"
 #include "keltk/StdCtrls.h"
 #include "keltk/StrUtils.h"
@@ -433,6 +434,12 @@ bool UninstallQtBackend() {
   delete state.ownApplication;
   state.ownApplication = nullptr;
   return true;
+}
+
+bool GrabOpenMenuToPng(const TForm& form, const TMenuItem& item, const std::string& path) {
+  QWidget* window = PeerWidget(form);
+  if (window == nullptr || form.Menu() == nullptr) return false;
+  return qt::grabOpenMenu(*window, *form.Menu(), item, qt::toQString(path));
 }
 
 TGuiBackend* ProcessGuiBackend() {

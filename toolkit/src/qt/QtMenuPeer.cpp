@@ -8,10 +8,13 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPixmap>
 #include <unordered_set>
 
@@ -109,6 +112,11 @@ MenuBarPeer::~MenuBarPeer() {
     bar->deleteLater();
   else
     delete bar;
+}
+
+QAction* MenuBarPeer::actionOf(const TMenuItem& item) const {
+  auto it = nodes_.find(&item);
+  return it != nodes_.end() ? it->second.action : nullptr;
 }
 
 void MenuBarPeer::detach() {
@@ -249,7 +257,8 @@ void MenuBarPeer::apply(const TMenuItem& item) {
   QAction* action = nodes_[&item].action;
   if (action == nullptr) return;
   action->setSeparator(item.IsLine());
-  action->setText(toQString(item.Caption()));
+  // Some styles draw a separator's text.
+  action->setText(item.IsLine() ? QString() : toQString(item.Caption()));
   action->setShortcut(toKeySequence(item.ShortCut()));
   action->setEnabled(item.Enabled());
   action->setVisible(item.Visible());
@@ -281,6 +290,32 @@ int menuBarHeight(const QWidget* window) {
 bool showsMenu(const TMenu& menu, const QWidget* window) {
   const auto* peer = dynamic_cast<const MenuBarPeer*>(menu.Peer());
   return peer != nullptr && peer->bar() != nullptr && peer->bar()->parentWidget() == window;
+}
+
+bool grabOpenMenu(QWidget& window, const TMenu& menu, const TMenuItem& item, const QString& path) {
+  const auto* peer = dynamic_cast<const MenuBarPeer*>(menu.Peer());
+  QAction* action = peer != nullptr ? peer->actionOf(item) : nullptr;
+  QMenu* dropDown = action != nullptr ? action->menu() : nullptr;
+  if (dropDown == nullptr || peer->bar() == nullptr) return false;
+  peer->bar()->setActiveAction(action);
+  QElapsedTimer clock;
+  clock.start();
+  while (!dropDown->isVisible() && clock.elapsed() < 2000)
+    QCoreApplication::processEvents();
+  if (!dropDown->isVisible()) return false;
+  // One picture of both windows where they are on the screen.
+  const QRect client(window.mapToGlobal(QPoint(0, 0)), window.size());
+  const QRect open(dropDown->mapToGlobal(QPoint(0, 0)), dropDown->size());
+  const QRect all = client.united(open);
+  QPixmap picture(all.size());
+  picture.fill(window.palette().color(QPalette::Window));
+  {
+    QPainter painter(&picture);
+    painter.drawPixmap(client.topLeft() - all.topLeft(), window.grab());
+    painter.drawPixmap(open.topLeft() - all.topLeft(), dropDown->grab());
+  }
+  dropDown->hide();
+  return picture.save(path, "PNG");
 }
 
 std::unique_ptr<TMenuPeer> makeMenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window) {

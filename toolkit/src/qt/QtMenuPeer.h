@@ -5,6 +5,7 @@
 
 #include <QMenuBar>
 #include <QPointer>
+#include <QString>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -33,6 +34,8 @@ public:
 
   void itemChanged(TMenuItem* source, bool rebuild) override;
   QMenuBar* bar() const { return bar_.data(); }
+  // The entry of `item` on the bar or in a drop-down, or null.
+  QAction* actionOf(const TMenuItem& item) const;
   // The backend goes: the bar went with its window, nothing is left to call.
   void detach();
   // Forgets the bar without calling Qt (the program is ending).
@@ -74,6 +77,8 @@ QMenuBar* menuBarOf(const QWidget* window);
 int menuBarHeight(const QWidget* window);
 // True when `menu` is shown as the menu bar of `window`.
 bool showsMenu(const TMenu& menu, const QWidget* window);
+// Opens the drop-down of `item` on `window`'s bar and saves both as one picture.
+bool grabOpenMenu(QWidget& window, const TMenu& menu, const TMenuItem& item, const QString& path);
 std::unique_ptr<TMenuPeer> makeMenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window);
 
 } // namespace keltk::qt
