@@ -121,7 +121,10 @@ protected:
     if (QMenuBar* bar = menuBarOf(this)) bar->setGeometry(0, 0, width(), top);
     if (!isWindow()) return;
     const QSize size(event->size().width(), event->size().height() - top);
-    takeGeometry([size](TControl& c) {
+    // The frame's place as well: the window manager may have told its size since.
+    const QPoint at = pos();
+    takeGeometry([size, at](TControl& c) {
+      c.SetBounds(at.x(), at.y(), c.Width(), c.Height());
       c.SetClientWidth(size.width());
       c.SetClientHeight(size.height());
     });

@@ -16,7 +16,6 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
-#include <unordered_set>
 
 namespace keltk::qt {
 
@@ -97,6 +96,10 @@ MenuBarPeer::MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window)
     : backend_(&backend), menu_(menu), bar_(new QMenuBar(window)),
       alive_(std::make_shared<bool>(true)) {
   backend.registerMenuPeer(this);
+  // One connection for every entry: a drop-down passes its entries' triggers on
+  // to the widgets it hangs from, up to the bar.
+  QObject::connect(bar_.data(), &QMenuBar::triggered, bar_.data(),
+                   [this, alive = alive_](QAction* action) { triggered(alive, action); });
   rebuild();
   bar_->show();
 }
@@ -128,14 +131,17 @@ void MenuBarPeer::releaseWidget() {
   bar_ = nullptr;
   nodes_.clear();
   groups_.clear();
+  items_.clear();
 }
 
 void MenuBarPeer::rebuild() {
   if (!bar_) return;
-  for (const TMenuItem* child : nodes_[menu_.Items()].children)
+  const std::vector<const TMenuItem*> shown = nodes_[menu_.Items()].children;
+  for (const TMenuItem* child : shown)
     drop(child);
   nodes_.clear();
   groups_.clear();
+  items_.clear();
   nodes_[menu_.Items()];
   syncChildren(*menu_.Items());
 }
@@ -146,40 +152,47 @@ void MenuBarPeer::itemChanged(TMenuItem* source, bool rebuild) {
     this->rebuild();
     return;
   }
-  if (source != menu_.Items()) apply(*source);
-  if (rebuild) syncChildren(*source);
+  // A rebuild that changed the sub-items came from them; otherwise the item
+  // itself changed (its caption, say).
+  const bool childrenChanged = rebuild && syncChildren(*source);
+  if (source != menu_.Items() && !childrenChanged) apply(*source);
 }
 
 QWidget* MenuBarPeer::containerOf(const TMenuItem& item) {
   if (&item == menu_.Items()) return bar_.data();
   Node& node = nodes_[&item];
   if (node.menu == nullptr) {
-    node.menu = new QMenu(bar_.data());
+    // A child of the widget that shows the item, so that it goes with it.
+    node.menu = new QMenu(qobject_cast<QWidget*>(node.action->parent()));
     node.action->setMenu(node.menu);
   }
   return node.menu;
 }
 
-void MenuBarPeer::syncChildren(const TMenuItem& parent) {
+bool MenuBarPeer::syncChildren(const TMenuItem& parent) {
+  Node& node = nodes_[&parent]; // stays put while other entries come and go
+  if (parent.Count() == 0 && node.children.empty()) return false;
   std::vector<const TMenuItem*> now;
   now.reserve(static_cast<std::size_t>(parent.Count()));
   for (int i = 0; i < parent.Count(); ++i)
     now.push_back(parent.Items(i));
-  {
-    // Items gone from here are not read: they may be freed already.
-    Node& node = nodes_[&parent];
-    const std::unordered_set<const TMenuItem*> keep(now.begin(), now.end());
-    for (const TMenuItem* old : node.children)
-      if (keep.count(old) == 0) drop(old);
-    node.children = now;
-  }
+  if (node.children == now) return false;
+  // Items gone from here are not read: they may be freed already.
+  ++stamp_;
   for (const TMenuItem* item : now)
-    if (nodes_.find(item) == nodes_.end()) create(*item);
-  if (now.empty() && &parent != menu_.Items()) {
-    removeDropDown(nodes_[&parent]);
-    return;
+    if (auto it = nodes_.find(item); it != nodes_.end()) it->second.seen = stamp_;
+  for (const TMenuItem* old : node.children)
+    if (auto it = nodes_.find(old); it != nodes_.end() && it->second.seen != stamp_) drop(old);
+  node.children = std::move(now);
+  if (node.children.empty()) {
+    if (&parent != menu_.Items()) removeDropDown(node);
+    return true;
   }
-  order(*containerOf(parent), now);
+  QWidget* container = containerOf(parent);
+  for (const TMenuItem* item : node.children)
+    if (nodes_.find(item) == nodes_.end()) create(*item, *container);
+  order(*container, node.children);
+  return true;
 }
 
 void MenuBarPeer::order(QWidget& container, const std::vector<const TMenuItem*>& items) {
@@ -193,18 +206,19 @@ void MenuBarPeer::order(QWidget& container, const std::vector<const TMenuItem*>&
   }
 }
 
-void MenuBarPeer::create(const TMenuItem& item) {
-  auto* action = new QAction(bar_.data());
+void MenuBarPeer::create(const TMenuItem& item, QWidget& container) {
+  auto* action = new QAction(&container);
   nodes_[&item].action = action;
-  const TMenuItem* key = &item;
-  QObject::connect(action, &QAction::triggered, action,
-                   [this, alive = alive_, key] { triggered(alive, key); });
+  items_[action] = &item;
   apply(item);
   syncChildren(item);
 }
 
-void MenuBarPeer::triggered(const std::shared_ptr<bool>& alive, const TMenuItem* key) {
-  if (!*alive || backend_ == nullptr || nodes_.find(key) == nodes_.end()) return;
+void MenuBarPeer::triggered(const std::shared_ptr<bool>& alive, QAction* action) {
+  if (!*alive || backend_ == nullptr) return;
+  auto entry = items_.find(action);
+  if (entry == items_.end()) return;
+  const TMenuItem* key = entry->second;
   auto* item = const_cast<TMenuItem*>(key);
   // Through the item's own Click, so plug-in code runs as every other event does.
   backend_->dispatch([item] { item->Click(); });
@@ -218,10 +232,23 @@ void MenuBarPeer::drop(const TMenuItem* key) {
   Node node = std::move(it->second);
   nodes_.erase(it);
   for (const TMenuItem* child : node.children)
-    drop(child);
+    forget(child);
   groups_.erase(key);
+  items_.erase(node.action);
+  // The entries below go with the drop-down, whose children they are.
   removeDropDown(node);
   if (node.action != nullptr) disposeOf(node.action);
+}
+
+void MenuBarPeer::forget(const TMenuItem* key) {
+  auto it = nodes_.find(key);
+  if (it == nodes_.end()) return;
+  const Node node = std::move(it->second);
+  nodes_.erase(it);
+  for (const TMenuItem* child : node.children)
+    forget(child);
+  groups_.erase(key);
+  items_.erase(node.action);
 }
 
 void MenuBarPeer::removeDropDown(Node& node) {
@@ -271,7 +298,8 @@ void MenuBarPeer::apply(const TMenuItem& item) {
     font.setBold(item.Default());
     action->setFont(font);
   }
-  action->setIcon(toIcon(*item.Bitmap()));
+  // Setting an icon always tells the menus to lay out again: only when there is one.
+  if (!item.Bitmap()->Empty() || !action->icon().isNull()) action->setIcon(toIcon(*item.Bitmap()));
 }
 
 // ---- Where the bar goes --------------------------------------------------------------

@@ -46,19 +46,24 @@ private:
     QAction* action = nullptr; // none for the menu's root item
     QMenu* menu = nullptr;     // the drop-down, while the item has sub-items
     std::vector<const TMenuItem*> children;
+    unsigned seen = 0; // marks the items still in their parent's new list
   };
 
   void rebuild();
-  void syncChildren(const TMenuItem& parent);
+  // True when the sub-items had changed.
+  bool syncChildren(const TMenuItem& parent);
   void order(QWidget& container, const std::vector<const TMenuItem*>& items);
-  void create(const TMenuItem& item);
+  void create(const TMenuItem& item, QWidget& container);
+  // Takes the item's entry and everything below it away.
   void drop(const TMenuItem* key);
+  // Forgets an entry whose widgets go with an ancestor's.
+  void forget(const TMenuItem* key);
   void removeDropDown(Node& node);
   void disposeOf(QObject* object);
   void apply(const TMenuItem& item);
   QWidget* containerOf(const TMenuItem& item);
   QActionGroup* groupOf(const TMenuItem& item);
-  void triggered(const std::shared_ptr<bool>& alive, const TMenuItem* key);
+  void triggered(const std::shared_ptr<bool>& alive, QAction* action);
 
   QtGuiBackend* backend_;
   TMenu& menu_;
@@ -67,6 +72,8 @@ private:
   std::shared_ptr<bool> alive_;
   // Keyed by item; an entry is dropped without reading the item, which may be gone.
   std::unordered_map<const TMenuItem*, Node> nodes_;
+  std::unordered_map<const QAction*, const TMenuItem*> items_;
+  unsigned stamp_ = 0;
   // Radio items' exclusive groups, per parent item and group index.
   std::unordered_map<const TMenuItem*, std::map<int, QActionGroup*>> groups_;
 };
