@@ -253,7 +253,7 @@ private:
   void paintNow() {
     QWidget* w = widget();
     if (w == nullptr) return;
-    if (w->isWindow() && w->isVisible()) waitUntilExposed(*w);
+    if (w->isWindow() && w->isVisible() && !w->isMinimized()) waitUntilExposed(*w);
     w->repaint();
   }
 
