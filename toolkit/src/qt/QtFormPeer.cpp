@@ -17,6 +17,7 @@
 #include <QResizeEvent>
 #include <QThread>
 #include <QWindow>
+#include <vector>
 
 namespace keltk::qt {
 
@@ -36,6 +37,18 @@ void waitUntilExposed(QWidget& w) {
     if (!window->isExposed()) QThread::msleep(1);
   }
 }
+
+// Notes an expose event of the windows it watches.
+class ExposeWatch : public QObject {
+public:
+  bool exposed = false;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Expose) exposed = true;
+    return QObject::eventFilter(watched, event);
+  }
+};
 
 bool hasIcon(const TForm& form, TBorderIcon icon) {
   return (form.BorderIcons() & (1u << icon)) != 0;
@@ -258,16 +271,32 @@ private:
   }
 
   // The windows below show through at once: they are repainted now rather than
-  // when their expose events are handled.
+  // when their expose events are handled. On X a window manager takes the frame
+  // away in its own time, so their exposure is waited for (briefly) as well.
   static void hideWindow(QWidget& w) {
     if (!w.isWindow() || !w.isVisible()) {
       w.hide();
       return;
     }
     const QRect was = w.frameGeometry();
-    w.hide();
+    std::vector<QWidget*> below;
     for (QWidget* top : QApplication::topLevelWidgets())
-      if (top != &w && top->isVisible() && top->frameGeometry().intersects(was)) top->repaint();
+      if (top != &w && top->isVisible() && top->frameGeometry().intersects(was))
+        below.push_back(top);
+    ExposeWatch watch;
+    for (QWidget* top : below)
+      if (QWindow* window = top->windowHandle()) window->installEventFilter(&watch);
+    w.hide();
+    for (QWidget* top : below)
+      top->repaint();
+    if (below.empty() || QGuiApplication::platformName() != QLatin1String("xcb")) return;
+    QElapsedTimer clock;
+    clock.start();
+    while (!watch.exposed && clock.elapsed() < kExposeWaitMs / 4) {
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      if (!watch.exposed) QThread::msleep(1);
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   }
 
   // The form's main menu becomes this window's menu bar; the client area (and
