@@ -67,11 +67,18 @@ void ScriptRunner::Start() {
   previousOnIdle_ = app->OnIdle();
   app->SetOnIdle(ownOnIdle_);
   hooked_ = true;
+  // Through the window system, so boxes of the plug-ins' toolkit copies are answered too.
+  if (keltk::TGuiBackend* backend = keltk::GuiBackend())
+    backend->setMessageAnswerer([](const std::string& text) {
+      std::printf("Message: %s\n", text.c_str());
+      std::fflush(stdout);
+    });
 }
 
 void ScriptRunner::Stop() {
   stopped_ = true;
   if (!hooked_) return;
+  if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->setMessageAnswerer({});
   keltk::TApplication* app = keltk::Application();
   if (app->OnIdle() == ownOnIdle_) app->SetOnIdle(previousOnIdle_);
   hooked_ = false;
@@ -79,7 +86,7 @@ void ScriptRunner::Stop() {
 
 void ScriptRunner::OnIdle(keltk::TObject* Sender, bool& Done) {
   if (previousOnIdle_) previousOnIdle_(Sender, Done);
-  if (Finished()) return;
+  if (stopped_) return;
   // Not done until the script is: the next line follows at the next idle step.
   Done = false;
   if (waiting_) {
@@ -91,6 +98,13 @@ void ScriptRunner::OnIdle(keltk::TObject* Sender, bool& Done) {
     }
     waiting_ = false;
   }
+  if (next_ < lines_.size()) runNext();
+  if (!Finished()) return;
+  Done = true;
+  if (closeAtEnd_ && !stopped_) closeMainForm();
+}
+
+void ScriptRunner::runNext() {
   const ScriptLine& line = lines_[next_++];
   try {
     if (!line.error.empty()) throw ScriptError(line.error);
@@ -102,7 +116,13 @@ void ScriptRunner::OnIdle(keltk::TObject* Sender, bool& Done) {
   } catch (const std::exception& e) {
     fail(line, e.what());
   }
-  if (Finished()) Done = true;
+}
+
+int ScriptRunner::UnfinishedLine() const {
+  if (stopped_ || lines_.empty()) return 0;
+  // A wait that was still running counts as not done.
+  const std::size_t at = waiting_ ? next_ - 1 : next_;
+  return at < lines_.size() ? lines_[at].number : 0;
 }
 
 void ScriptRunner::run(const ScriptLine& line) {

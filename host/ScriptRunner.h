@@ -14,7 +14,11 @@
 //   close                           close the main form; the program ends with 0
 //
 // A line that cannot be carried out is reported on standard error with its line
-// number; the main form is then closed and the program ends with 1.
+// number; the main form is then closed and the program ends with 1. So is a main
+// form closed (by its user or the window manager) before the last line.
+//
+// No script waits for a user: every message box is answered at once (its OK
+// button), its text printed as "Message: TEXT".
 #pragma once
 
 #include "Script.h"
@@ -40,13 +44,21 @@ public:
   void Start();
   // Gives the idle event back.
   void Stop();
+  // Closes the main form once the last line has run (nobody can close it on a
+  // run without a screen).
+  void SetCloseAtEnd(bool close) { closeAtEnd_ = close; }
+  // The number of the line that had not run yet when the main form closed
+  // without the script asking for it, or 0.
+  int UnfinishedLine() const;
 
-  bool Finished() const { return next_ >= lines_.size() || stopped_; }
+  // A last line that waits is not done until its time is up.
+  bool Finished() const { return (next_ >= lines_.size() && !waiting_) || stopped_; }
   // 0, or 1 after a line failed.
   int ExitCode() const { return exitCode_; }
 
 private:
   void OnIdle(keltk::TObject* Sender, bool& Done);
+  void runNext();
   // Runs one line; raises ScriptError when it cannot be carried out.
   void run(const ScriptLine& line);
   void fail(const ScriptLine& line, const std::string& reason);
@@ -68,6 +80,7 @@ private:
   bool waiting_ = false;
   std::chrono::steady_clock::time_point waitUntil_;
   bool hooked_ = false;
+  bool closeAtEnd_ = false;
   keltk::TIdleEvent previousOnIdle_;
   keltk::TIdleEvent ownOnIdle_;
 };

@@ -2,13 +2,16 @@
 //
 //   tavlo                  runs until the main form is closed
 //   tavlo --script FILE    also runs FILE's lines once the main form is shown
-//                          (see ScriptRunner.h)
+//                          (see ScriptRunner.h); without a display offscreen,
+//                          closing the main form after the last line
+//   tavlo --help
 #include "Script.h"
 #include "ScriptRunner.h"
 #include "Unit1.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <keltk/Application.h>
@@ -65,9 +68,46 @@ std::optional<std::string> readScript(const std::string& path, std::string& why)
   return text;
 }
 
+void usage(std::FILE* to, const char* program) {
+  std::fprintf(to, "usage: %s [--script FILE]\n", program);
+}
+
+bool hasArgument(int argc, char** argv, std::string_view wanted) {
+  for (int i = 1; i < argc; ++i)
+    if (argv[i] == wanted) return true;
+  return false;
+}
+
+bool hasDisplay(int argc, char** argv) {
+  if (hasArgument(argc, argv, "-platform")) return true;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+bool offscreen() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  return platform != nullptr && std::string_view(platform) == "offscreen";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+  // Before Qt starts: neither needs a display, and Qt aborts without one.
+  if (hasArgument(argc, argv, "--help")) {
+    usage(stdout, argv[0]);
+    return 0;
+  }
+  if (!hasDisplay(argc, argv)) {
+    if (!hasArgument(argc, argv, "--script")) {
+      std::fprintf(stderr, "%s: no display (DISPLAY is not set)\n", argv[0]);
+      return 1;
+    }
+    std::fprintf(stderr, "%s: no display; running the script offscreen\n", argv[0]);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
   keltk::QtBackendScope qt(argc, argv); // takes Qt's own options out of argv
 
   std::optional<std::string> scriptPath;
@@ -77,7 +117,7 @@ int main(int argc, char** argv) {
       scriptPath = argv[++i];
       continue;
     }
-    std::fprintf(stderr, "usage: %s [--script FILE]\n", argv[0]);
+    usage(stderr, argv[0]);
     return kUsageError;
   }
 
@@ -107,10 +147,15 @@ int main(int argc, char** argv) {
   std::unique_ptr<tavlo::ScriptRunner> runner;
   if (scriptPath) {
     runner = std::make_unique<tavlo::ScriptRunner>(*form, *scriptPath, std::move(script));
+    runner->SetCloseAtEnd(offscreen());
     runner->Start();
   }
   app->Run();
   if (!runner) return 0;
+  const int unfinished = runner->UnfinishedLine();
   runner->Stop();
-  return runner->ExitCode();
+  if (unfinished == 0) return runner->ExitCode();
+  std::fprintf(stderr, "%s:%d: the main form was closed before this line ran\n",
+               scriptPath->c_str(), unfinished);
+  return 1;
 }

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The main job: tavlo, run from the folder that holds the plug-ins, loads Splash
-# and drives its gauge through ten start-up steps, then hides the splash.
+# and drives its gauge through ten start-up steps, then hides the splash; then a
+# host with a main menu shows Greeter's entry merged into it.
 #   scripts/demo.sh BUILD_DIR
 # With no display Qt draws offscreen and the run ends by closing the main form;
-# with one, the main form stays up until you close it. Screenshots of the splash
-# and the main form go to BUILD_DIR/demo.
+# with one, the main form stays up until you close it. Screenshots of the splash,
+# the main form and the open merged menu go to BUILD_DIR/demo.
 set -euo pipefail
 build="$(cd "${1:?usage: demo.sh BUILD_DIR}" && pwd)"
 bin="$build/bin"
@@ -51,5 +52,7 @@ else
   echo "Close the main window to end the demo."
 fi
 (cd "$bin" && ./tavlo --script "$script")
-echo "Screenshots: $out/splash.png $out/main-form.png"
+# A host with a main menu: Greeter's entry merged into its "Plugins" menu, opened.
+(cd "$bin" && ./greeter-host --screenshot "$out/merged-menu.png" ./Greeter.kel)
+echo "Screenshots: $out/splash.png $out/main-form.png $out/merged-menu.png"
 echo "Log file:    $log"

@@ -9,6 +9,7 @@ packages=(
   libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev llvm
   binutils file
+  xvfb openbox xdotool wmctrl x11-utils
 )
 
 missing=()

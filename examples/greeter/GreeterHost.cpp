@@ -2,11 +2,15 @@
 // receives the plug-ins' menus, and a manager that loads, drives and unloads.
 // No window is shown, so it runs anywhere, also without a display.
 //   greeter-host PATH/Greeter.kel
+// With --screenshot the form is shown with its menu bar, Greeter's menu merged
+// into it, and a picture of the open "Plugins" menu is saved:
+//   greeter-host --screenshot MENU.png PATH/Greeter.kel
 #include <cstdio>
 #include <keltk/Application.h>
 #include <keltk/Exception.h>
 #include <keltk/Forms.h>
 #include <keltk/Menus.h>
+#include <keltk/QtBackend.h>
 #include <kelvarin/manager.h>
 #include <kelvarin/plugin.h>
 #include <string>
@@ -21,8 +25,15 @@ void printMenu(const keltk::TMenuItem* item, int depth) {
   }
 }
 
-int run(const std::string& pluginPath) {
-  // The main form carries the menu bar and the manager.
+struct Host {
+  keltk::TForm* form;
+  keltk::TMainMenu* menu;
+  keltk::TMenuItem* plugins;
+  kelvarin::TulmKelMan* manager;
+};
+
+// The main form carries the menu bar and the manager.
+Host makeHost() {
   auto* form = keltk::CreateObject<keltk::TForm>(keltk::Application(), keltk::CreateNew);
   keltk::Application()->SetMainForm(form);
   auto* menu = keltk::CreateObject<keltk::TMainMenu>(form);
@@ -30,11 +41,41 @@ int run(const std::string& pluginPath) {
   auto* plugins = keltk::CreateObject<keltk::TMenuItem>(form);
   plugins->SetCaption("&Plugins");
   menu->Items()->Add(plugins);
-
   auto* manager = keltk::CreateObject<kelvarin::TulmKelMan>(form);
   manager->SetName("ulmKelMan1");
   manager->SetPluginsTopLevelMenu(plugins);
   manager->Log()->SetDumpFile("%HostApp%.kel.log");
+  return {form, menu, plugins, manager};
+}
+
+// Shows the host with Greeter's menu merged and saves the open "Plugins" menu.
+int screenshot(const std::string& pluginPath, const std::string& png) {
+  const Host host = makeHost();
+  auto item = [&](keltk::TMenuItem* parent, int index, const char* caption) {
+    auto* added = keltk::CreateObject<keltk::TMenuItem>(host.form);
+    added->SetCaption(caption);
+    parent->Insert(index, added);
+  };
+  item(host.menu->Items(), 0, "&File");
+  item(host.menu->Items(), 2, "&Help");
+  item(host.plugins, 0, "&Load Plug-in...");
+  item(host.plugins, 1, "-");
+  host.form->SetCaption("Greeter Host");
+  host.form->SetBounds(120, 120, 360, 160);
+  host.form->Show();
+  kelvarin::TulmKel* greeter = nullptr;
+  if (!host.manager->LoadPlugin(pluginPath, &greeter).Success) return 1;
+  if (!greeter->MergeMenu().Success) return 1;
+  if (!keltk::GrabOpenMenuToPng(*host.form, *host.plugins, png)) return 1;
+  std::printf("Menu with Greeter's entry: %s\n", png.c_str());
+  return host.manager->UnloadPlugin(greeter).Success ? 0 : 1;
+}
+
+int run(const std::string& pluginPath) {
+  const Host host = makeHost();
+  keltk::TMainMenu* menu = host.menu;
+  keltk::TMenuItem* plugins = host.plugins;
+  kelvarin::TulmKelMan* manager = host.manager;
 
   kelvarin::TulmKel* greeter = nullptr;
   if (!manager->LoadPlugin(pluginPath, &greeter).Success) return 1;
@@ -55,12 +96,19 @@ int run(const std::string& pluginPath) {
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: greeter-host PATH/Greeter.kel\n");
+  const bool shot = argc == 4 && std::string(argv[1]) == "--screenshot";
+  if (argc != 2 && !shot) {
+    std::fprintf(stderr, "usage: greeter-host [--screenshot MENU.png] PATH/Greeter.kel\n");
     return 2;
   }
   int status = 1;
   try {
+    if (shot) {
+      keltk::QtBackendScope qt(argc, argv);
+      status = screenshot(argv[3], argv[2]);
+      keltk::FreeObject(keltk::Application()->MainForm());
+      return status;
+    }
     status = run(argv[1]);
     keltk::FreeObject(keltk::Application()->MainForm());
   } catch (const keltk::Exception& e) {

@@ -15,6 +15,7 @@
 #include <keltk/Exception.h>
 #include <keltk/Forms.h>
 #include <keltk/Menus.h>
+#include <utility>
 #include <vector>
 
 namespace kelvarin {
@@ -71,6 +72,36 @@ TulmKel* owningPlugin(keltk::TComponent* item) {
   for (keltk::TComponent* c = item; c != nullptr; c = c->Owner())
     if (auto* plugin = keltk::ObjectAs<TulmKel>(c)) return plugin;
   return nullptr;
+}
+
+// What the manager's last merge found beside the item it made, for the plug-in's
+// merge that asked for it (one thread: nothing runs in between).
+std::vector<TMenuMerging::SiblingState> lastSiblings;
+
+std::vector<TMenuMerging::SiblingState> siblingStates(const keltk::TMenuItem* parent) {
+  std::vector<TMenuMerging::SiblingState> states;
+  states.reserve(static_cast<std::size_t>(parent->Count()));
+  for (int i = 0; i < parent->Count(); ++i) {
+    keltk::TMenuItem* item = parent->Items(i);
+    states.push_back({item, item->GroupIndex(), item->Checked()});
+  }
+  return states;
+}
+
+// Group indexes first, in order (each may not fall below an earlier sibling's),
+// then the checks. Items no longer there are skipped.
+void restoreSiblings(keltk::TMenuItem* parent,
+                     const std::vector<TMenuMerging::SiblingState>& states) {
+  if (parent == nullptr) return;
+  for (const auto& state : states)
+    if (parent->IndexOf(state.item) >= 0) try {
+        state.item->SetGroupIndex(state.groupIndex);
+      } catch (const keltk::Exception&) {
+        // An item merged in since sits in between; leave this one as it is.
+      }
+  for (const auto& state : states)
+    if (parent->IndexOf(state.item) >= 0 && state.item->Checked() != state.checked)
+      state.item->SetChecked(state.checked);
 }
 
 std::vector<keltk::TMenuItem*> subItems(const keltk::TMenuItem* item) {
@@ -288,6 +319,7 @@ TKelMethodResult TulmKelMan::MergeMenu(keltk::TMenuItem* Source, TTargetMenu Tar
   TMethodSite& site = siteMergeMenu;
   TKelMethodResult result = smrUnexpectedError;
   MergedItem = nullptr;
+  lastSiblings.clear();
   keltk::TMenuItem* receiver = nullptr;
   bool created = false;
   bool copying = false; // the receiver's sub-items are this merge's copies
@@ -380,6 +412,8 @@ TKelMethodResult TulmKelMan::MergeMenu(keltk::TMenuItem* Source, TTargetMenu Tar
       receiver = target;
     } else {
       keltk::ObjectPtr<keltk::TMenuItem> item(keltk::CreateObject<TMergedMenuItem>(plugin));
+      const keltk::TMenuItem* home = MergeType == mtCreateChildItem ? target : target->Parent();
+      if (home != nullptr) lastSiblings = siblingStates(home);
       if (MergeType == mtCreateChildItem) {
         site.step = 62;
         target->Add(item.get());
@@ -438,6 +472,8 @@ TKelMethodResult TulmKel::MergeMenu() {
                                 settings->ValueToSearch(), settings->MergeType(), merged);
     site.step = 3;
     settings->SetMergedItem(result.Success ? merged : nullptr);
+    settings->SiblingsBefore() = result.Success ? std::exchange(lastSiblings, {})
+                                                : std::vector<TMenuMerging::SiblingState>{};
     site.step = 4;
     if (result.Success && manager->Log() != nullptr &&
         manager->Log()->ItemsToLog().contains(lkAction))
@@ -463,8 +499,11 @@ TKelMethodResult TulmKel::UnmergeMenu() {
     site.step = 31;
     keltk::TMenuItem* merged = settings->MergedItem();
     const std::string caption = merged->Caption();
+    keltk::TMenuItem* parent = merged->Parent();
     settings->SetMergedItem(nullptr);
     keltk::FreeObject(merged);
+    site.step = 32;
+    restoreSiblings(parent, std::exchange(settings->SiblingsBefore(), {}));
     site.step = 41;
     TulmKelMan* manager = Manager();
     if (manager != nullptr && manager->Log() != nullptr &&

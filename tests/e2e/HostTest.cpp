@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <unistd.h>
@@ -321,4 +323,54 @@ TEST(HostTest, UnknownOptionShowsUsage) {
   const TavloRun run = box.runWith({"--frob"});
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.err.find("usage:"), std::string::npos) << run.err;
+}
+
+TEST(HostTest, WithoutADisplayOnlyScriptsRunAndTheyRunOffscreen) {
+  TavloSandbox box;
+  box.withoutDisplay = true;
+  const TavloRun help = box.runWith({"--help"});
+  EXPECT_EQ(help.exitCode, 0) << help.err;
+  EXPECT_NE(help.out.find("usage:"), std::string::npos);
+
+  const TavloRun plain = box.runWith({});
+  EXPECT_EQ(plain.exitCode, 1);
+  EXPECT_EQ(Lines(plain.err).size(), 1u) << plain.err;
+  EXPECT_NE(plain.err.find("no display"), std::string::npos) << plain.err;
+
+  // No "close": the offscreen run closes the main form after the last line.
+  const TavloRun script = box.run("load DoNothing\n", 20000);
+  EXPECT_EQ(script.exitCode, 0) << script.err;
+  EXPECT_NE(script.err.find("offscreen"), std::string::npos) << script.err;
+}
+
+TEST(HostTest, ScriptsAnswerMessageBoxesAndAFolderIsNoScript) {
+  TavloSandbox box;
+  // The plug-ins' framework copy reads this when Splash brings it in, with the
+  // window system running: its missing-entry message is a box, which the
+  // script answers. The program's own copy read it before any window: stderr.
+  std::ofstream(box.path("ulmKELrp.ini")) << "[Dictionary]\n0001=Unknown\n";
+  box.environment.push_back("KELVARIN_CONFIG_DIR=" + box.dir());
+  const TavloRun boxed = box.run("load Splash\nclose\n");
+  EXPECT_EQ(boxed.exitCode, 0) << boxed.err;
+  EXPECT_NE(boxed.out.find("Message: Error loading Kelvarin initialization file."),
+            std::string::npos)
+      << boxed.out;
+  EXPECT_NE(boxed.out.find("ENTRY  0002"), std::string::npos) << boxed.out;
+  EXPECT_NE(boxed.err.find("ENTRY  0002"), std::string::npos) << boxed.err;
+
+  const TavloRun folder = box.runWith({"--script", box.dir()});
+  EXPECT_EQ(folder.exitCode, 1);
+}
+
+TEST(HostTest, AMainFormClosedByTheWindowManagerEndsTheScriptAtItsLine) {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform == nullptr || std::string_view(platform) != "xcb" ||
+      std::system("wmctrl -m > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "needs an X server with a window manager";
+  TavloSandbox box;
+  // As a user would, through the window manager, while the script waits.
+  std::system("(sleep 2; wmctrl -c 'Sample 001 - Do Nothing') > /dev/null 2>&1 &");
+  const TavloRun run = box.run("load DoNothing\nwait 30000\nclose\n");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("test.tavlo:2: the main form was closed"), std::string::npos) << run.err;
 }

@@ -237,3 +237,30 @@ INSTANTIATE_TEST_SUITE_P(BothLinks, SplashTest, ::testing::Values(Link::Static, 
                            return info.param == Link::Static ? "FrameworkInside"
                                                              : "SharedFramework";
                          });
+
+TEST(SplashScaleTest, AFullGaugeOfAnEmptyRangeKeepsItsWholeFrameAt150Percent) {
+  TavloSandbox box;
+  box.environment.push_back("QT_SCALE_FACTOR=1.5");
+  const std::string png = box.path("splash.png");
+  const TavloRun run =
+      box.run(kLoad + exec("Startup_Gauge", "5 5") + exec("Increment_Gauge", "Full") +
+              "wait 50\nscreenshot SplashForm \"" + png + "\"\nclose\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const QImage image(QString::fromStdString(png));
+  ASSERT_EQ(image.height(), 90) << "not at 150%";
+  const QColor black(0, 0, 0);
+  const QColor purple(91, 0, 91);
+  // Down one column of the gauge: its top edge, the bar all the way (no seam),
+  // its bottom edge.
+  std::vector<QColor> column;
+  for (int y = 28 * 3 / 2 - 2; y < (28 + 16) * 3 / 2 + 2; ++y)
+    column.emplace_back(image.pixel(60, y));
+  const auto top = std::find(column.begin(), column.end(), black);
+  ASSERT_NE(top, column.end());
+  const auto bottom = std::find(top + 1, column.end(), black);
+  ASSERT_NE(bottom, column.end()) << "the bottom edge is lost";
+  EXPECT_GE(bottom - top - 1, 20);
+  EXPECT_TRUE(std::all_of(top + 1, bottom, [&](const QColor& c) { return c == purple; }))
+      << "a seam inside the frame";
+  EXPECT_EQ(QColor(image.pixel(420, 54)), purple) << "full to the right end";
+}

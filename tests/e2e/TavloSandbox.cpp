@@ -94,14 +94,21 @@ TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeout
     argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  // The environment as it is, offscreen and with a private runtime folder.
+  // The environment as it is (offscreen unless a platform is named) with a
+  // private runtime folder; or with no display at all.
   std::vector<std::string> envStore;
+  bool platformNamed = false;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string_view entry = *e;
-    if (entry.starts_with("QT_QPA_PLATFORM=") || entry.starts_with("XDG_RUNTIME_DIR=")) continue;
+    const bool display = entry.starts_with("QT_QPA_PLATFORM=") || entry.starts_with("DISPLAY=") ||
+                         entry.starts_with("WAYLAND_DISPLAY=");
+    if (entry.starts_with("XDG_RUNTIME_DIR=") || (display && withoutDisplay)) continue;
+    platformNamed = platformNamed || entry.starts_with("QT_QPA_PLATFORM=");
     envStore.emplace_back(entry);
   }
-  envStore.push_back("QT_QPA_PLATFORM=offscreen");
+  if (!platformNamed && !withoutDisplay) envStore.push_back("QT_QPA_PLATFORM=offscreen");
+  for (const std::string& extra : environment)
+    envStore.push_back(extra);
   envStore.push_back("XDG_RUNTIME_DIR=" + path("runtime"));
   std::vector<char*> envp;
   for (std::string& e : envStore)

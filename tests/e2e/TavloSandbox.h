@@ -37,6 +37,11 @@ public:
 
   // Writes `script` to a file and runs `tavlo --script FILE` in the folder.
   TavloRun run(std::string_view script, int timeoutMs = 60000) const;
+  // Runs with no display named at all (no DISPLAY, no Qt platform).
+  bool withoutDisplay = false;
+  // More "NAME=VALUE" entries for tavlo's environment.
+  std::vector<std::string> environment;
+
   // Runs tavlo with these arguments in the folder; sends it `signal` once its
   // standard output holds `whenOut` (when a signal is given).
   TavloRun runWith(const std::vector<std::string>& args, int timeoutMs = 60000, int signal = 0,

@@ -461,6 +461,36 @@ TEST_F(MenuMergingTest, FinalizeTakesTheMenuOut) {
   EXPECT_EQ(merged(), nullptr);
 }
 
+TEST_F(MenuMergingTest, UnmergingANewItemLeavesTheHostsItemsAsTheyWere) {
+  keltk::TMenuItem* undo = edit->Items(0);
+  keltk::TMenuItem* copy = edit->Items(1);
+  undo->SetRadioItem(true);
+  copy->SetRadioItem(true);
+  copy->SetChecked(true);
+  tools->SetRadioItem(true);
+  tools->SetChecked(true);
+  // Above Help, a higher group lifts Help's; in Edit, a checked radio item of the
+  // same group unchecks Copy.
+  struct Case {
+    const char* target;
+    TMenuMergeType type;
+    std::uint8_t group;
+  };
+  for (const Case& c :
+       {Case{"Help", mtCreateNewItemAbove, 3}, Case{"Edit", mtCreateChildItem, 0}}) {
+    SCOPED_TRACE(c.target);
+    tools->SetGroupIndex(c.group);
+    settings(tmSearchByCaption, c.target, c.type);
+    ASSERT_EQ(plugin->MergeMenu(), smrOk);
+    const keltk::TMenuItem* help = bar->Items(bar->Count() - 1);
+    EXPECT_TRUE(help->GroupIndex() == 3 || !copy->Checked()) << "the merge changed nothing";
+    ASSERT_EQ(plugin->UnmergeMenu(), smrOk);
+    EXPECT_EQ(help->GroupIndex(), 0);
+    EXPECT_TRUE(copy->Checked());
+    EXPECT_FALSE(undo->Checked());
+  }
+}
+
 // ---- settings in stored form data
 
 class TkelMenuForm : public TulmKel {
@@ -500,6 +530,15 @@ TEST(MenuMergingStoredForm, SettingsAreReadAndTheSwitchesAlwaysWritten) {
   EXPECT_EQ(settings->TargetMenu(), tmSearchByCaption);
   EXPECT_EQ(settings->ValueToSearch(), "Edit");
   EXPECT_EQ(settings->MergedItem(), nullptr);
+
+  // Written back, the menu that the settings name comes along and reads back.
+  const std::string written = keltk::WriteComponentToText(plugin.get());
+  EXPECT_NE(written.find("  MenuMerging.SourceMenu = Tools1\n"), std::string::npos) << written;
+  keltk::RegisterFormResource(written, &kMenuForm);
+  keltk::ObjectPtr<TkelMenuForm> again(keltk::CreateObject<TkelMenuForm>(nullptr));
+  keltk::UnregisterFormResource(written);
+  ASSERT_NE(again->MenuMerging()->SourceMenu(), nullptr);
+  EXPECT_EQ(again->MenuMerging()->SourceMenu()->Items(0)->Caption(), "&Run");
 
   keltk::ObjectPtr<TestPlugin> fresh(keltk::CreateObject<TestPlugin>(nullptr));
   fresh->SetName("kelFresh");

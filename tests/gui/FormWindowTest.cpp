@@ -94,10 +94,10 @@ TEST_F(FormWindowTest, GaugeKeepsItsRangeWhenTheBarIsEmptyOrFlat) {
   Owned<TGuiSplashForm> splash(CreateObject<TGuiSplashForm>(nullptr));
   TGauge* gauge = splash->Gauge();
   gauge->SetMinValue(5);
-  gauge->SetMaxValue(5); // an empty range draws no bar at all
+  gauge->SetMaxValue(5); // an empty range is at its one value: full
   splash->Show();
   const QImage image = grabImage(PeerWidget(*splash));
-  EXPECT_EQ(rgbAt(image, 20 + 30, 36), rgb(192, 192, 192));
+  EXPECT_EQ(rgbAt(image, 20 + 30, 36), rgb(91, 0, 91));
   EXPECT_EQ(gauge->Progress(), 5);
 }
 

@@ -14,7 +14,9 @@ MessageBoxHandler& currentHandler() {
 }
 
 void defaultMessageBox(const std::string& text) {
-  if (TGuiBackend* gui = GuiBackend()) {
+  TGuiBackend* gui = GuiBackend();
+  if (gui == nullptr) gui = ProcessGuiBackend();
+  if (gui != nullptr) {
     gui->showMessage(text);
     return;
   }

@@ -1,6 +1,7 @@
 #include "keltk/Forms.h"
 
 #include "keltk/Application.h"
+#include "keltk/Backend.h"
 #include "keltk/Exception.h"
 #include "keltk/Menus.h"
 #include "keltk/PropInfo.h"
@@ -228,7 +229,10 @@ void TForm::SetPixelsPerInch(int ppi) {
 
 void TForm::SetMenu(TMainMenu* menu) {
   if (menu == menu_) return;
-  if (menu_ != nullptr) RemoveFreeNotification(menu_);
+  if (menu_ != nullptr) {
+    RemoveFreeNotification(menu_);
+    menu_->SetPeer(nullptr); // a menu is shown as the bar of one form only
+  }
   menu_ = menu;
   if (menu != nullptr) menu->FreeNotification(this);
   Changed(TControlChange::Appearance);

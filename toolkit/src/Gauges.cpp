@@ -93,7 +93,8 @@ void TGauge::AddProgress(int delta) {
 
 int TGauge::PercentDone() const {
   const long long range = static_cast<long long>(maxValue_) - minValue_;
-  if (range <= 0) return 0;
+  if (range == 0) return 100; // the progress is at its one value: done
+  if (range < 0) return 0;
   return static_cast<int>((static_cast<long long>(progress_) - minValue_) * 100 / range);
 }
 

@@ -42,6 +42,8 @@ bool AnsiSameCaption(std::string_view a, std::string_view b) {
   return SameText(StripHotkey(a), StripHotkey(b));
 }
 
+TMenuPeer::~TMenuPeer() = default;
+
 // ---- TMenuItem ----------------------------------------------------------------
 
 TMenuItem::TMenuItem(TComponent* owner) : TComponent(owner), bitmap_(std::make_unique<TBitmap>()) {}
@@ -206,7 +208,9 @@ void TMenuItem::SetHelpContext(int value) {
 }
 
 void TMenuItem::SetHint(const std::string& hint) {
+  if (hint == hint_) return;
   hint_ = hint;
+  changed(false); // the status tip of the item's entry
 }
 
 void TMenuItem::SetImageIndex(int index) {
@@ -367,13 +371,13 @@ const TClassInfo& TMenu::StaticClass() {
   return info;
 }
 
-void TMenu::SetPeer(std::unique_ptr<TControlPeer> peer) {
+void TMenu::SetPeer(std::unique_ptr<TMenuPeer> peer) {
   peer_ = std::move(peer);
 }
 
 void TMenu::MenuChanged(TMenuItem* source, bool rebuild) {
   if (HasState(csDestroying) || HasState(csLoading)) return;
-  if (peer_) peer_->changed(TControlChange::Appearance);
+  if (peer_) peer_->itemChanged(source, rebuild);
   if (onChange_) onChange_(this, source, rebuild);
 }
 

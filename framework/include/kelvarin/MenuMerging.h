@@ -6,6 +6,7 @@
 #include <keltk/Component.h>
 #include <keltk/PropInfo.h>
 #include <string>
+#include <vector>
 
 namespace keltk {
 class TMenuItem;
@@ -56,6 +57,16 @@ public:
   keltk::TMenuItem* MergedItem() const { return mergedItem_; }
   void SetMergedItem(keltk::TMenuItem* item);
 
+  // The host items beside a newly made merged item as they were before the merge
+  // (inserting it may raise their group indexes and uncheck a radio item), so the
+  // unmerge can put them back.
+  struct SiblingState {
+    keltk::TMenuItem* item;
+    std::uint8_t groupIndex;
+    bool checked;
+  };
+  std::vector<SiblingState>& SiblingsBefore() { return siblingsBefore_; }
+
 private:
   class Watcher;
   void watch(keltk::TMenuItem* oldItem, keltk::TMenuItem* newItem);
@@ -67,6 +78,7 @@ private:
   TTargetMenu targetMenu_ = tmPluginsTopLevelMenu;
   std::string valueToSearch_;
   keltk::TMenuItem* mergedItem_ = nullptr;
+  std::vector<SiblingState> siblingsBefore_;
   keltk::ObjectPtr<Watcher> watcher_;
 };
 

@@ -9,14 +9,17 @@
 // application also uses the host's window system.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace keltk {
 
 class TApplication;
 class TControl;
 class TFont;
+class TMenuItem;
 
 // What changed on a control, so that its peer refreshes only that.
 enum class TControlChange {
@@ -41,6 +44,15 @@ public:
   virtual void update() = 0;
   // Both: marks everything and paints it now.
   virtual void repaint() = 0;
+};
+
+// The native counterpart of a menu (a form's menu bar), owned by the menu.
+class TMenuPeer {
+public:
+  virtual ~TMenuPeer();
+  // `source` changed; with `rebuild` its sub-items were added, removed or moved
+  // (or it turned into a separator or back, or was shown or hidden).
+  virtual void itemChanged(TMenuItem* source, bool rebuild) = 0;
 };
 
 class TGuiBackend {
@@ -77,9 +89,23 @@ public:
     (void)path;
     return false;
   }
+
+  // Answers every message box in place of a user (a scripted run): `answer` gets
+  // the text and the box returns as if its OK button were pressed. Empty: boxes
+  // wait for the user again.
+  void setMessageAnswerer(std::function<void(const std::string&)> answer) {
+    answerer_ = std::move(answer);
+  }
+
+protected:
+  std::function<void(const std::string&)> answerer_;
 };
 
 // The backend of the current application object, or null.
 TGuiBackend* GuiBackend();
+// The window system running in the process, whichever toolkit copy installed it,
+// or null. A module's own toolkit copy finds it here before it adopts the host's
+// application (a message box while its library starts up).
+TGuiBackend* ProcessGuiBackend();
 
 } // namespace keltk

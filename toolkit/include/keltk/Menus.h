@@ -14,7 +14,7 @@
 namespace keltk {
 
 class TMenu;
-class TControlPeer;
+class TMenuPeer;
 
 using TShortCut = std::uint16_t;
 
@@ -137,7 +137,9 @@ public:
   virtual void Click();
 
   // ---- stored data
-  bool HasParent() const override { return true; }
+  // An item placed directly on a form or data module, outside any menu, is stored
+  // as one of the root's own components.
+  bool HasParent() const override { return parent_ != nullptr; }
   TComponent* GetParentComponent() const override;
   void SetParentComponent(TComponent* parent) override;
   void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) const override;
@@ -198,8 +200,8 @@ public:
   void SetOnChange(const TMenuChangeEvent& handler) { onChange_ = handler; }
 
   // The window system's counterpart (the menu bar of a shown form), told about changes.
-  TControlPeer* Peer() const { return peer_.get(); }
-  void SetPeer(std::unique_ptr<TControlPeer> peer);
+  TMenuPeer* Peer() const { return peer_.get(); }
+  void SetPeer(std::unique_ptr<TMenuPeer> peer);
 
   // Stored data nests the root item's sub-items directly in the menu's block.
   void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) const override;
@@ -211,7 +213,7 @@ protected:
 private:
   TMenuItem* items_;
   TMenuChangeEvent onChange_;
-  std::unique_ptr<TControlPeer> peer_;
+  std::unique_ptr<TMenuPeer> peer_;
 };
 
 class TMainMenu : public TMenu {

@@ -13,6 +13,8 @@ class QWidget;
 namespace keltk {
 
 class TControl;
+class TForm;
+class TMenuItem;
 
 // Makes Qt the window system of the current application object (Application()).
 // Creates the QApplication when the program has none; Qt keeps referring to argc
@@ -41,5 +43,11 @@ public:
 // The widget that shows `control`, or null while it has none (form not shown yet,
 // backend not installed).
 QWidget* PeerWidget(const TControl& control);
+
+// Opens the drop-down of `item`, an entry of the menu bar of the shown `form`, as
+// a click would, and writes the window with the open drop-down over it to a PNG
+// file; the drop-down is closed again. False when there is no such drop-down on
+// the screen or the file cannot be written.
+bool GrabOpenMenuToPng(const TForm& form, const TMenuItem& item, const std::string& path);
 
 } // namespace keltk

@@ -1,19 +1,54 @@
 // A form as a top-level window (or, placed inside another control, as a plain
 // child widget).
 #include "QtConvert.h"
+#include "QtMenuPeer.h"
 #include "QtPeer.h"
 #include "keltk/Forms.h"
+#include "keltk/Menus.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QMoveEvent>
 #include <QPalette>
 #include <QResizeEvent>
+#include <QThread>
+#include <QWindow>
+#include <vector>
 
 namespace keltk::qt {
 
 namespace {
+
+// How long a paint waits for the window system to show a new window.
+constexpr int kExposeWaitMs = 1000;
+
+void waitUntilExposed(QWidget& w) {
+  QWindow* window = w.windowHandle();
+  if (window == nullptr) return;
+  QElapsedTimer clock;
+  clock.start();
+  while (!window->isExposed() && clock.elapsed() < kExposeWaitMs) {
+    // Window-system events only: no user input reaches the program meanwhile.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (!window->isExposed()) QThread::msleep(1);
+  }
+}
+
+// Notes an expose event of the windows it watches.
+class ExposeWatch : public QObject {
+public:
+  bool exposed = false;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Expose) exposed = true;
+    return QObject::eventFilter(watched, event);
+  }
+};
 
 bool hasIcon(const TForm& form, TBorderIcon icon) {
   return (form.BorderIcons() & (1u << icon)) != 0;
@@ -71,6 +106,9 @@ public:
   explicit FormWindow(QWidget* parent)
       : QWidget(parent, parent == nullptr ? Qt::Window : Qt::Widget) {}
   PeerLink link;
+  // True while the model takes in where the window system put the window: the
+  // model's echo must not move it back.
+  bool takingGeometry = false;
 
 protected:
   // Qt does not close the window itself: the form decides (OnCloseQuery, OnClose
@@ -87,14 +125,19 @@ protected:
     QWidget::moveEvent(event);
     if (!isWindow()) return;
     const QPoint at = pos();
-    toModel(link, [at](TControl& c) { c.SetBounds(at.x(), at.y(), c.Width(), c.Height()); });
+    takeGeometry([at](TControl& c) { c.SetBounds(at.x(), at.y(), c.Width(), c.Height()); });
   }
 
   void resizeEvent(QResizeEvent* event) override {
     QWidget::resizeEvent(event);
+    const int top = menuBarHeight(this);
+    if (QMenuBar* bar = menuBarOf(this)) bar->setGeometry(0, 0, width(), top);
     if (!isWindow()) return;
-    const QSize size = event->size();
-    toModel(link, [size](TControl& c) {
+    const QSize size(event->size().width(), event->size().height() - top);
+    // The frame's place as well: the window manager may have told its size since.
+    const QPoint at = pos();
+    takeGeometry([size, at](TControl& c) {
+      c.SetBounds(at.x(), at.y(), c.Width(), c.Height());
       c.SetClientWidth(size.width());
       c.SetClientHeight(size.height());
     });
@@ -121,22 +164,37 @@ protected:
     if (rect().contains(event->position().toPoint()))
       toModel(link, [](TControl& c) { raiseClick(c); });
   }
+
+private:
+  template <class F> void takeGeometry(F&& call) {
+    const bool was = takingGeometry;
+    takingGeometry = true;
+    toModel(link, std::forward<F>(call));
+    // The call may have freed the form, and this window is then deleted later.
+    takingGeometry = was;
+  }
 };
 
 class FormPeer : public QtPeer {
 public:
   FormPeer(QtGuiBackend& backend, TForm& form, FormWindow* window)
-      : QtPeer(backend, form, window, window->link), form_(form) {}
+      : QtPeer(backend, form, window, window->link), form_(form), window_(window) {}
 
 protected:
   void applyBounds() override {
     Applying guard(*this);
     QWidget* w = widget();
-    const QSize client(form_.ClientWidth(), form_.ClientHeight());
+    const int top = menuBarHeight(w);
+    const QSize client(form_.ClientWidth(), form_.ClientHeight() + top);
+    if (QMenuBar* bar = menuBarOf(w)) bar->setGeometry(0, 0, client.width(), top);
     if (!w->isWindow()) {
       w->setGeometry(QRect(QPoint(form_.Left(), form_.Top()), client));
       return;
     }
+    // The window manager placed it (a move, a maximize): the model only follows.
+    if (window_->takingGeometry) return;
+    if (w->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+      return;
     if (userSizeable(form_.BorderStyle())) {
       w->setMinimumSize(0, 0);
       w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
@@ -152,14 +210,22 @@ protected:
     Applying guard(*this);
     QWidget* w = widget();
     if (!form_.Visible()) {
-      w->hide();
+      hideWindow(*w);
       return;
     }
     applyBounds();
     w->show();
-    if (w->isWindow()) w->activateWindow();
+    if (!w->isWindow()) return;
+    w->activateWindow();
+    // A splash must be on the screen before its host goes on working.
+    if (form_.FormStyle() == fsStayOnTop) paintNow();
   }
 
+public:
+  void update() override { paintNow(); }
+  void repaint() override { paintNow(); }
+
+protected:
   void applyText() override {
     Applying guard(*this);
     widget()->setWindowTitle(toQString(form_.Caption()));
@@ -189,11 +255,67 @@ protected:
       const Qt::WindowStates state = windowStateFor(form_.WindowState());
       if (w->windowState() != state) w->setWindowState(state);
     }
+    syncMenu();
     w->update();
   }
 
 private:
+  // Leaves the window painted on the screen when it returns, also when nothing
+  // processes window messages afterwards: Qt paints only an exposed window, and
+  // a window manager exposes a new one in its own time.
+  void paintNow() {
+    QWidget* w = widget();
+    if (w == nullptr) return;
+    if (w->isWindow() && w->isVisible() && !w->isMinimized()) waitUntilExposed(*w);
+    w->repaint();
+  }
+
+  // The windows below show through at once: they are repainted now rather than
+  // when their expose events are handled. On X a window manager takes the frame
+  // away in its own time, so their exposure is waited for (briefly) as well.
+  static void hideWindow(QWidget& w) {
+    if (!w.isWindow() || !w.isVisible()) {
+      w.hide();
+      return;
+    }
+    const QRect was = w.frameGeometry();
+    std::vector<QWidget*> below;
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top != &w && top->isVisible() && top->frameGeometry().intersects(was))
+        below.push_back(top);
+    ExposeWatch watch;
+    for (QWidget* top : below)
+      if (QWindow* window = top->windowHandle()) window->installEventFilter(&watch);
+    w.hide();
+    for (QWidget* top : below)
+      top->repaint();
+    if (below.empty() || QGuiApplication::platformName() != QLatin1String("xcb")) return;
+    QElapsedTimer clock;
+    clock.start();
+    while (!watch.exposed && clock.elapsed() < kExposeWaitMs / 4) {
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      if (!watch.exposed) QThread::msleep(1);
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
+
+  // The form's main menu becomes this window's menu bar; the client area (and
+  // every control in it) moves down by the bar's height.
+  void syncMenu() {
+    TMainMenu* menu = form_.Menu();
+    if (menu != nullptr && !showsMenu(*menu, window_))
+      menu->SetPeer(makeMenuBarPeer(backend(), *menu, window_));
+    const int height = menuBarHeight(window_);
+    if (height == barHeight_) return;
+    barHeight_ = height;
+    applyBounds();
+    for (int i = 0; i < form_.ControlCount(); ++i)
+      if (QtPeer* peer = backend().peerOf(form_.Controls(i))) peer->changed(TControlChange::Bounds);
+  }
+
   TForm& form_;
+  FormWindow* window_;
+  int barHeight_ = 0; // the client area's offset the controls were placed with
 };
 
 } // namespace

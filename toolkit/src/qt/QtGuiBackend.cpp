@@ -1,12 +1,14 @@
 #include "QtGuiBackend.h"
 
 #include "QtConvert.h"
+#include "QtMenuPeer.h"
 #include "QtPeer.h"
 #include "keltk/Application.h"
 #include "keltk/Dialogs.h"
 #include "keltk/ExtCtrls.h"
 #include "keltk/Forms.h"
 #include "keltk/Gauges.h"
+#include "keltk/Menus.h"
 #include "keltk/QtBackend.h"
 #include "keltk/StdCtrls.h"
 #include "keltk/StrUtils.h"
@@ -18,6 +20,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
+#include <QVariant>
 #include <algorithm>
 #include <cstdio>
 
@@ -92,6 +95,8 @@ void QtGuiBackend::abandon() {
     peer->releaseWidget();
     if (peer->control().Peer() == peer) peer->control().SetPeer(nullptr);
   }
+  for (MenuBarPeer* peer : std::exchange(menuPeers_, {}))
+    peer->releaseWidget();
   forgetApplicationObjects();
 }
 
@@ -112,6 +117,9 @@ void QtGuiBackend::shutdown() {
   // a child whose widget went with its parent's finds nothing left to delete.
   for (QtPeer* peer : allPeers())
     if (peer->control().Peer() == peer) peer->control().SetPeer(nullptr);
+  // Their bars went with the form windows.
+  for (MenuBarPeer* peer : std::exchange(menuPeers_, {}))
+    peer->detach();
   if (QCoreApplication::instance() != nullptr)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   QObject::disconnect(idleConnection_);
@@ -215,6 +223,11 @@ void QtGuiBackend::rethrowKept() {
 // ---- Message box ----------------------------------------------------------------------
 
 void QtGuiBackend::showMessage(const std::string& text) {
+  if (answerer_) {
+    const auto answer = answerer_; // a copy: the answer may replace it
+    answer(text);
+    return;
+  }
   if (shutDown_ || QCoreApplication::instance() == nullptr) {
     std::fprintf(stderr, "%s\n", text.c_str());
     return;
@@ -225,6 +238,12 @@ void QtGuiBackend::showMessage(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, toQString(title), toQString(text), QMessageBox::Ok);
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
+  // Above a stay-on-top window (a splash), or it would hide the box's button.
+  const QWidgetList tops = QApplication::topLevelWidgets();
+  if (std::any_of(tops.begin(), tops.end(), [](const QWidget* w) {
+        return w->isVisible() && w->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+      }))
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
   {
     Pushed<QPointer<QDialog>> shown(boxes_, QPointer<QDialog>(&box));
     box.exec();
@@ -310,6 +329,14 @@ void QtGuiBackend::unregisterPeer(const TControl& control, QtPeer* peer) {
   if (it != peers_.end() && it->second == peer) peers_.erase(it);
 }
 
+void QtGuiBackend::registerMenuPeer(MenuBarPeer* peer) {
+  menuPeers_.push_back(peer);
+}
+
+void QtGuiBackend::unregisterMenuPeer(MenuBarPeer* peer) {
+  std::erase(menuPeers_, peer);
+}
+
 QtPeer* QtGuiBackend::peerOf(const TControl* control) const {
   if (control == nullptr) return nullptr;
   auto it = peers_.find(control);
@@ -345,7 +372,9 @@ bool QtGuiBackend::measureText(const TFont& font, const std::string& text, int& 
 bool QtGuiBackend::grabToPng(const TControl& control, const std::string& path) {
   QWidget* w = widgetOf(&control);
   if (w == nullptr) return false;
-  return w->grab().save(toQString(path), "PNG");
+  // The client area: below the menu bar.
+  const int top = menuBarHeight(w);
+  return w->grab(QRect(0, top, w->width(), w->height() - top)).save(toQString(path), "PNG");
 }
 
 } // namespace keltk::qt
@@ -360,6 +389,10 @@ struct QtState {
   qt::QtGuiBackend* backend = nullptr;
   QApplication* ownApplication = nullptr;
 };
+
+// Where the QApplication, which every toolkit copy in the process shares, names
+// the backend that serves it.
+constexpr const char* kBackendProperty = "keltkGuiBackend";
 
 // Plain pointers: nothing here is destroyed behind the program's back.
 QtState& qtState() {
@@ -392,6 +425,8 @@ void InstallQtBackend(int& argc, char** argv) {
   // The model decides when the program ends (its main form closing), not Qt.
   QApplication::setQuitOnLastWindowClosed(false);
   state.backend = new qt::QtGuiBackend(*app);
+  QCoreApplication::instance()->setProperty(kBackendProperty,
+                                            QVariant::fromValue<void*>(state.backend));
 }
 
 bool UninstallQtBackend() {
@@ -399,11 +434,26 @@ bool UninstallQtBackend() {
   if (state.backend == nullptr) return true;
   if (state.backend->busy()) return false;
   state.backend->shutdown();
+  if (QCoreApplication* qapp = QCoreApplication::instance())
+    qapp->setProperty(kBackendProperty, QVariant());
   delete state.backend;
   state.backend = nullptr;
   delete state.ownApplication;
   state.ownApplication = nullptr;
   return true;
+}
+
+bool GrabOpenMenuToPng(const TForm& form, const TMenuItem& item, const std::string& path) {
+  QWidget* window = PeerWidget(form);
+  if (window == nullptr || form.Menu() == nullptr) return false;
+  return qt::grabOpenMenu(*window, *form.Menu(), item, qt::toQString(path));
+}
+
+TGuiBackend* ProcessGuiBackend() {
+  if (qtState().backend != nullptr) return qtState().backend;
+  const QCoreApplication* qapp = QCoreApplication::instance();
+  if (qapp == nullptr) return nullptr;
+  return static_cast<TGuiBackend*>(qapp->property(kBackendProperty).value<void*>());
 }
 
 bool QtBackendInstalled() {

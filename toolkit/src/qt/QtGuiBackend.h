@@ -23,6 +23,7 @@ class TWinControl;
 namespace keltk::qt {
 
 class QtPeer;
+class MenuBarPeer;
 class ApplicationWatch;
 
 class QtGuiBackend final : public TGuiBackend {
@@ -74,6 +75,8 @@ public:
 
   void registerPeer(const TControl& control, QtPeer* peer);
   void unregisterPeer(const TControl& control, QtPeer* peer);
+  void registerMenuPeer(MenuBarPeer* peer);
+  void unregisterMenuPeer(MenuBarPeer* peer);
   QtPeer* peerOf(const TControl* control) const;
   QWidget* widgetOf(const TControl* control) const;
   // Puts drawn controls (labels, bevels, gauges) below the windowed ones, each
@@ -102,6 +105,7 @@ private:
   std::unique_ptr<ApplicationWatch, void (*)(ApplicationWatch*)> watch_;
   QMetaObject::Connection idleConnection_;
   std::unordered_map<const TControl*, QtPeer*> peers_;
+  std::vector<MenuBarPeer*> menuPeers_;
   std::vector<std::pair<QEventLoop*, TApplication*>> runLoops_;
   std::vector<QPointer<QDialog>> boxes_;
   std::exception_ptr kept_;

@@ -1,6 +1,7 @@
 #include "QtPeer.h"
 
 #include "QtConvert.h"
+#include "QtMenuPeer.h"
 #include "keltk/StdCtrls.h"
 
 #include <QPalette>
@@ -89,7 +90,10 @@ void QtPeer::applyAll() {
 void QtPeer::applyBounds() {
   Applying guard(*this);
   const TControl& c = control();
-  widget()->setGeometry(c.Left(), c.Top(), c.Width(), c.Height());
+  QWidget* w = widget();
+  // A form's client area starts below its menu bar.
+  const int top = menuBarHeight(w->parentWidget());
+  w->setGeometry(c.Left(), c.Top() + top, c.Width(), c.Height());
 }
 
 void QtPeer::applyVisible() {

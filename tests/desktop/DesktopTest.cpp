@@ -1,0 +1,296 @@
+// A host as a desktop user meets it: a shown main form whose menu bar plug-ins
+// merge into, the splash on the screen, message boxes and the window manager.
+// Offscreen only the menu bar can be checked; the rest needs an X server (and a
+// window manager), and skips without one.
+#include "LifecycleSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
+#include <fmt/format.h>
+#include <functional>
+#include <keltk/Forms.h>
+#include <keltk/Menus.h>
+#include <keltk/QtBackend.h>
+
+namespace kelvarin::test {
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    qt_ = new QApplication(argc_, argv_);
+    int argc = 0;
+    keltk::InstallQtBackend(argc, nullptr);
+  }
+  void TearDown() override {
+    keltk::UninstallQtBackend();
+    delete qt_;
+  }
+
+private:
+  int argc_ = 1;
+  char name_[14] = "desktop_tests";
+  char* argv_[2] = {name_, nullptr};
+  QApplication* qt_ = nullptr;
+};
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+bool onX11() {
+  return QGuiApplication::platformName() == "xcb";
+}
+
+bool underWindowManager() {
+  return onX11() && std::system("wmctrl -m > /dev/null 2>&1") == 0;
+}
+
+// Runs the event loop (idle steps included) until `done` holds or `ms` pass.
+bool waitUntil(const std::function<bool()>& done, int ms = 5000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) return false;
+    QEventLoop loop;
+    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return true;
+}
+
+void settle(int ms) {
+  (void)waitUntil([] { return false; }, ms);
+}
+
+std::vector<std::string> texts(const QWidget* w) {
+  std::vector<std::string> out;
+  for (const QAction* a : w->actions())
+    out.push_back(a->text().toStdString());
+  return out;
+}
+
+// What the X server shows at a point of the screen.
+QColor onScreen(int x, int y) {
+  return QGuiApplication::primaryScreen()->grabWindow(0, x, y, 1, 1).toImage().pixelColor(0, 0);
+}
+
+std::string rgb(const QColor& c) {
+  return fmt::format("({},{},{})", c.red(), c.green(), c.blue());
+}
+
+// The X windows from bottom to top, as the window manager stacks them.
+std::vector<WId> stacking() {
+  std::vector<WId> ids;
+  std::FILE* out = ::popen("xprop -root -notype _NET_CLIENT_LIST_STACKING", "r");
+  if (out == nullptr) return ids;
+  char buffer[8192];
+  std::string text;
+  while (std::fgets(buffer, sizeof buffer, out) != nullptr)
+    text += buffer;
+  ::pclose(out);
+  for (std::size_t at = text.find("0x"); at != std::string::npos; at = text.find("0x", at + 2))
+    ids.push_back(static_cast<WId>(std::stoul(text.substr(at), nullptr, 16)));
+  return ids;
+}
+
+class DesktopHost : public LifecycleTest {
+protected:
+  void SetUp() override {
+    LifecycleTest::SetUp();
+    previousMainForm = keltk::Application()->MainForm();
+    form.reset(keltk::CreateObject<keltk::TForm>(nullptr, keltk::CreateNew));
+    form->SetCaption("Desktop Host");
+    form->SetColor(keltk::clWhite);
+    form->SetBounds(200, 200, 880, 624); // over the middle of the screen, below the splash
+    auto* menu = keltk::CreateObject<keltk::TMainMenu>(form.get());
+    form->SetMenu(menu);
+    for (const char* caption : {"&File", "&Edit", "&Help"}) {
+      auto* item = keltk::CreateObject<keltk::TMenuItem>(form.get());
+      item->SetCaption(caption);
+      menu->Items()->Add(item);
+    }
+    keltk::Application()->SetMainForm(form.get());
+    form->Show();
+    window = keltk::PeerWidget(*form);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitUntil([this] { return window->windowHandle()->isExposed(); }));
+  }
+  void TearDown() override {
+    manager.reset();
+    form.reset();
+    keltk::Application()->SetMainForm(previousMainForm);
+    LifecycleTest::TearDown();
+  }
+
+  QMenuBar* bar() const { return window->findChild<QMenuBar*>(); }
+  bool logged(const std::string& text) const {
+    const auto all = lines();
+    return std::find(all.begin(), all.end(), text) != all.end();
+  }
+  // The plug-in's own item and the copy of it on the host's menu bar.
+  static keltk::TMenuItem* copyOf(TulmKel* plugin, const std::string& name) {
+    auto* own = keltk::ObjectAs<keltk::TMenuItem>(plugin->FindComponent(name));
+    return own != nullptr ? reinterpret_cast<keltk::TMenuItem*>(own->Tag()) : nullptr;
+  }
+
+  keltk::TForm* previousMainForm = nullptr;
+  keltk::ObjectPtr<keltk::TForm> form;
+  QWidget* window = nullptr;
+};
+
+TEST_F(DesktopHost, AMergedMenuIsOnTheBarAndItsEntriesRunThePlugIn) {
+  TulmKel* plugin = load("Menus");
+  ASSERT_NE(plugin, nullptr);
+  EXPECT_EQ(texts(bar()), (std::vector<std::string>{"&File", "&Edit", "&Tools", "&Help"}));
+  QMenu* tools = bar()->actions().at(2)->menu();
+  ASSERT_NE(tools, nullptr);
+  EXPECT_EQ(texts(tools), (std::vector<std::string>{"&Run", "&Stop"}));
+
+  // The plug-in changes its entry later on: the bar follows.
+  keltk::TMenuItem* run = copyOf(plugin, "Run1");
+  ASSERT_NE(run, nullptr);
+  run->SetEnabled(false);
+  run->SetCaption("&Run Now");
+  EXPECT_FALSE(tools->actions().at(0)->isEnabled());
+  EXPECT_EQ(tools->actions().at(0)->text().toStdString(), "&Run Now");
+  run->SetEnabled(true);
+
+  // Chosen as a user chooses: from the event loop. Stop unloads its own plug-in,
+  // which waits until the handler is done.
+  QTimer::singleShot(0, tools->actions().at(0), &QAction::trigger);
+  EXPECT_TRUE(waitUntil([&] { return logged(line("Menus", 'U', "Run chosen in the host")); }));
+  QTimer::singleShot(0, tools->actions().at(1), &QAction::trigger);
+  EXPECT_TRUE(waitUntil([&] { return manager->PluginCount() == 0; }));
+  EXPECT_TRUE(logged(line("Menus", 'U', "Stop: unload ok, queued: yes")));
+  EXPECT_EQ(texts(bar()), (std::vector<std::string>{"&File", "&Edit", "&Help"}));
+  EXPECT_FALSE(isMapped(fixture("Menus")));
+}
+
+TEST_F(DesktopHost, KeysChooseMergedEntries) {
+  if (!underWindowManager()) GTEST_SKIP() << "needs an X server with a window manager";
+  TulmKel* plugin = load("Menus");
+  ASSERT_NE(plugin, nullptr);
+  copyOf(plugin, "Run1")->SetShortCut(0x4000 | 'R'); // Ctrl+R
+  window->activateWindow();
+  ASSERT_TRUE(waitUntil([&] { return window->isActiveWindow(); }));
+
+  ASSERT_EQ(std::system("xdotool key ctrl+r"), 0);
+  EXPECT_TRUE(waitUntil([&] { return logged(line("Menus", 'U', "Run chosen in the host")); }));
+  // Alt+T opens Tools by its mnemonic, S chooses Stop.
+  ASSERT_EQ(std::system("xdotool key alt+t"), 0);
+  QMenu* tools = bar()->actions().at(2)->menu();
+  ASSERT_TRUE(waitUntil([&] { return tools->isVisible(); }));
+  ASSERT_EQ(std::system("xdotool key s"), 0);
+  EXPECT_TRUE(waitUntil([&] { return manager->PluginCount() == 0; }));
+  EXPECT_EQ(texts(bar()), (std::vector<std::string>{"&File", "&Edit", "&Help"}));
+}
+
+class DesktopSplash : public DesktopHost {
+protected:
+  void SetUp() override {
+    DesktopHost::SetUp();
+    if (!onX11()) GTEST_SKIP() << "needs an X server";
+    manager->SetPluginFolder(std::filesystem::path(KELVARIN_SPLASH).parent_path().string());
+    splash = load("Splash");
+    ASSERT_NE(splash, nullptr);
+  }
+  TKelMethodResult exec(const std::string& command, std::vector<keltk::TVarRec> args = {}) {
+    return manager->ExecuteCommand(splash, command, args);
+  }
+  // The splash's client area on the screen.
+  QRect splashArea() const {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->isVisible() && top->windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+        return QRect(top->mapToGlobal(QPoint(0, 0)), top->size());
+    return {};
+  }
+
+  TulmKel* splash = nullptr;
+};
+
+TEST_F(DesktopSplash, OnTheScreenWhileTheHostIsBusyAndGoneWhenHidden) {
+  const QColor face = window->palette().color(QPalette::Button);
+  // No event is handled between the commands and the looks: the host is busy.
+  ASSERT_EQ(exec("Startup_Gauge", {keltk::VarInt(0), keltk::VarInt(10)}), smrOk);
+  const QRect area = splashArea();
+  ASSERT_FALSE(area.isEmpty());
+  const QPoint gauge = area.topLeft() + QPoint(20, 28);
+  EXPECT_EQ(rgb(onScreen(area.left() + 5, area.top() + 5)), rgb(face)) << "the splash face";
+  EXPECT_EQ(rgb(onScreen(gauge.x() + 10, gauge.y() + 8)), "(192,192,192)") << "an empty gauge";
+
+  const std::string message = "Working";
+  ASSERT_EQ(exec("Increment_Gauge", {keltk::VarStr(message)}), smrOk);
+  EXPECT_EQ(rgb(onScreen(gauge.x() + 10, gauge.y() + 8)), "(91,0,91)") << "a tenth of the bar";
+
+  ASSERT_EQ(exec("Hide_Splash"), smrOk);
+  EXPECT_EQ(rgb(onScreen(gauge.x() + 10, gauge.y() + 8)), "(255,255,255)") << "the host below";
+}
+
+TEST_F(DesktopSplash, AMessageBoxComesUpAboveTheSplash) {
+  if (!underWindowManager()) GTEST_SKIP() << "needs a window manager";
+  ASSERT_EQ(exec("Startup_Gauge", {keltk::VarInt(0), keltk::VarInt(10)}), smrOk);
+  const WId splashId = QApplication::topLevelAt(splashArea().center())->winId();
+  std::vector<WId> order;
+  WId boxId = 0;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr || !box->windowHandle()->isExposed()) return;
+    poll.stop();
+    settle(300); // the window manager restacks in its own time
+    boxId = box->winId();
+    order = stacking();
+    box->close();
+  });
+  poll.start(10);
+  keltk::SetMessageBoxHandler({});
+  keltk::ShowMessage("Above the splash");
+  const auto at = [&](WId id) { return std::find(order.begin(), order.end(), id) - order.begin(); };
+  ASSERT_NE(boxId, 0u);
+  EXPECT_GT(at(boxId), at(splashId)) << "stacked below the splash";
+}
+
+TEST_F(DesktopHost, TheWindowStaysWhereTheWindowManagerPutsIt) {
+  if (!underWindowManager()) GTEST_SKIP() << "needs a window manager";
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const std::string id = std::to_string(window->winId());
+  const auto wm = [&](const std::string& args) {
+    ASSERT_EQ(std::system(("wmctrl -i -r " + id + " " + args).c_str()), 0);
+    settle(500);
+  };
+  const auto matches = [&] {
+    const QRect frame = window->frameGeometry();
+    EXPECT_EQ(form->Left(), frame.left());
+    EXPECT_EQ(form->Top(), frame.top());
+    EXPECT_EQ(form->ClientWidth(), window->width());
+  };
+
+  wm("-b add,maximized_vert,maximized_horz");
+  EXPECT_EQ(form->WindowState(), keltk::wsMaximized);
+  // (A window manager may put a maximized window's border outside the screen.)
+  EXPECT_TRUE(screen.contains(window->geometry())) << "off the screen";
+  matches();
+  wm("-b remove,maximized_vert,maximized_horz");
+  EXPECT_EQ(form->WindowState(), keltk::wsNormal);
+  matches();
+  wm("-e 0,120,90,-1,-1");
+  const QPoint movedTo = window->frameGeometry().topLeft();
+  settle(300);
+  EXPECT_EQ(window->frameGeometry().topLeft(), movedTo) << "moved back by the model";
+  matches();
+}
+
+} // namespace
+} // namespace kelvarin::test

@@ -1,0 +1,353 @@
+// A form's main menu as its menu bar: one action per item, a drop-down for an
+// item with sub-items. Each change of the model touches only the items it names,
+// so a plug-in merging a large menu into a shown bar does not rebuild it.
+#include "QtMenuPeer.h"
+
+#include "QtConvert.h"
+#include "keltk/Menus.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+
+namespace keltk::qt {
+
+namespace {
+
+// Shortcut bits: the key's virtual-key code in the low byte, modifiers above.
+constexpr TShortCut scShift = 0x2000;
+constexpr TShortCut scCtrl = 0x4000;
+constexpr TShortCut scAlt = 0x8000;
+
+int toQtKey(int vk) {
+  if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) return vk;
+  if (vk >= 0x70 && vk <= 0x87) return Qt::Key_F1 + (vk - 0x70);
+  if (vk >= 0x60 && vk <= 0x69) return Qt::Key_0 + (vk - 0x60); // numeric keypad
+  switch (vk) {
+  case 0x08:
+    return Qt::Key_Backspace;
+  case 0x09:
+    return Qt::Key_Tab;
+  case 0x0D:
+    return Qt::Key_Return;
+  case 0x1B:
+    return Qt::Key_Escape;
+  case 0x20:
+    return Qt::Key_Space;
+  case 0x21:
+    return Qt::Key_PageUp;
+  case 0x22:
+    return Qt::Key_PageDown;
+  case 0x23:
+    return Qt::Key_End;
+  case 0x24:
+    return Qt::Key_Home;
+  case 0x25:
+    return Qt::Key_Left;
+  case 0x26:
+    return Qt::Key_Up;
+  case 0x27:
+    return Qt::Key_Right;
+  case 0x28:
+    return Qt::Key_Down;
+  case 0x2D:
+    return Qt::Key_Insert;
+  case 0x2E:
+    return Qt::Key_Delete;
+  default:
+    return 0;
+  }
+}
+
+QKeySequence toKeySequence(TShortCut shortCut) {
+  const int key = toQtKey(shortCut & 0xFF);
+  if (key == 0) return {};
+  int modifiers = 0;
+  if (shortCut & scShift) modifiers |= Qt::SHIFT;
+  if (shortCut & scCtrl) modifiers |= Qt::CTRL;
+  if (shortCut & scAlt) modifiers |= Qt::ALT;
+  return QKeySequence(key | modifiers);
+}
+
+// The glyph with its bottom-left colour left out, as menu bitmaps are drawn.
+QIcon toIcon(const TBitmap& bitmap) {
+  if (bitmap.Empty()) return {};
+  QImage image(bitmap.Width(), bitmap.Height(), QImage::Format_ARGB32);
+  const std::uint32_t clear = bitmap.Pixel(0, bitmap.Height() - 1);
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    const std::uint32_t* from = bitmap.ScanLine(y);
+    auto* to = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+    for (int x = 0; x < bitmap.Width(); ++x)
+      to[x] = from[x] == clear ? 0u : from[x];
+  }
+  return QIcon(QPixmap::fromImage(image));
+}
+
+} // namespace
+
+MenuBarPeer::MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window)
+    : backend_(&backend), menu_(menu), bar_(new QMenuBar(window)),
+      alive_(std::make_shared<bool>(true)) {
+  backend.registerMenuPeer(this);
+  // One connection for every entry: a drop-down passes its entries' triggers on
+  // to the widgets it hangs from, up to the bar.
+  QObject::connect(bar_.data(), &QMenuBar::triggered, bar_.data(),
+                   [this, alive = alive_](QAction* action) { triggered(alive, action); });
+  rebuild();
+  bar_->show();
+}
+
+MenuBarPeer::~MenuBarPeer() {
+  *alive_ = false;
+  if (backend_ != nullptr) backend_->unregisterMenuPeer(this);
+  QMenuBar* bar = bar_.data();
+  if (bar == nullptr) return;
+  bar->hide();
+  // The action being triggered may be the one that led here.
+  if (backend_ != nullptr && backend_->dispatching())
+    bar->deleteLater();
+  else
+    delete bar;
+}
+
+QAction* MenuBarPeer::actionOf(const TMenuItem& item) const {
+  auto it = nodes_.find(&item);
+  return it != nodes_.end() ? it->second.action : nullptr;
+}
+
+void MenuBarPeer::detach() {
+  backend_ = nullptr;
+}
+
+void MenuBarPeer::releaseWidget() {
+  backend_ = nullptr;
+  bar_ = nullptr;
+  nodes_.clear();
+  groups_.clear();
+  items_.clear();
+}
+
+void MenuBarPeer::rebuild() {
+  if (!bar_) return;
+  const std::vector<const TMenuItem*> shown = nodes_[menu_.Items()].children;
+  for (const TMenuItem* child : shown)
+    drop(child);
+  nodes_.clear();
+  groups_.clear();
+  items_.clear();
+  nodes_[menu_.Items()];
+  syncChildren(*menu_.Items());
+}
+
+void MenuBarPeer::itemChanged(TMenuItem* source, bool rebuild) {
+  if (!bar_ || backend_ == nullptr) return;
+  if (source == nullptr || nodes_.find(source) == nodes_.end()) {
+    this->rebuild();
+    return;
+  }
+  // A rebuild that changed the sub-items came from them; otherwise the item
+  // itself changed (its caption, say).
+  const bool childrenChanged = rebuild && syncChildren(*source);
+  if (source != menu_.Items() && !childrenChanged) apply(*source);
+}
+
+QWidget* MenuBarPeer::containerOf(const TMenuItem& item) {
+  if (&item == menu_.Items()) return bar_.data();
+  Node& node = nodes_[&item];
+  if (node.menu == nullptr) {
+    // A child of the widget that shows the item, so that it goes with it.
+    node.menu = new QMenu(qobject_cast<QWidget*>(node.action->parent()));
+    node.action->setMenu(node.menu);
+  }
+  return node.menu;
+}
+
+bool MenuBarPeer::syncChildren(const TMenuItem& parent) {
+  Node& node = nodes_[&parent]; // stays put while other entries come and go
+  if (parent.Count() == 0 && node.children.empty()) return false;
+  std::vector<const TMenuItem*> now;
+  now.reserve(static_cast<std::size_t>(parent.Count()));
+  for (int i = 0; i < parent.Count(); ++i)
+    now.push_back(parent.Items(i));
+  if (node.children == now) return false;
+  // Items gone from here are not read: they may be freed already.
+  ++stamp_;
+  for (const TMenuItem* item : now)
+    if (auto it = nodes_.find(item); it != nodes_.end()) it->second.seen = stamp_;
+  for (const TMenuItem* old : node.children)
+    if (auto it = nodes_.find(old); it != nodes_.end() && it->second.seen != stamp_) drop(old);
+  node.children = std::move(now);
+  if (node.children.empty()) {
+    if (&parent != menu_.Items()) removeDropDown(node);
+    return true;
+  }
+  QWidget* container = containerOf(parent);
+  for (const TMenuItem* item : node.children)
+    if (nodes_.find(item) == nodes_.end()) create(*item, *container);
+  order(*container, node.children);
+  return true;
+}
+
+void MenuBarPeer::order(QWidget& container, const std::vector<const TMenuItem*>& items) {
+  QList<QAction*> current = container.actions();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    QAction* action = nodes_[items[i]].action;
+    const auto at = static_cast<qsizetype>(i);
+    if (at < current.size() && current[at] == action) continue;
+    container.insertAction(at < current.size() ? current[at] : nullptr, action);
+    current = container.actions();
+  }
+}
+
+void MenuBarPeer::create(const TMenuItem& item, QWidget& container) {
+  auto* action = new QAction(&container);
+  nodes_[&item].action = action;
+  items_[action] = &item;
+  apply(item);
+  syncChildren(item);
+}
+
+void MenuBarPeer::triggered(const std::shared_ptr<bool>& alive, QAction* action) {
+  if (!*alive || backend_ == nullptr) return;
+  auto entry = items_.find(action);
+  if (entry == items_.end()) return;
+  const TMenuItem* key = entry->second;
+  auto* item = const_cast<TMenuItem*>(key);
+  // Through the item's own Click, so plug-in code runs as every other event does.
+  backend_->dispatch([item] { item->Click(); });
+  // Qt toggled a checkable action by itself; the model says what it shows.
+  if (*alive && nodes_.find(key) != nodes_.end()) apply(*item);
+}
+
+void MenuBarPeer::drop(const TMenuItem* key) {
+  auto it = nodes_.find(key);
+  if (it == nodes_.end()) return;
+  Node node = std::move(it->second);
+  nodes_.erase(it);
+  for (const TMenuItem* child : node.children)
+    forget(child);
+  groups_.erase(key);
+  items_.erase(node.action);
+  // The entries below go with the drop-down, whose children they are.
+  removeDropDown(node);
+  if (node.action != nullptr) disposeOf(node.action);
+}
+
+void MenuBarPeer::forget(const TMenuItem* key) {
+  auto it = nodes_.find(key);
+  if (it == nodes_.end()) return;
+  const Node node = std::move(it->second);
+  nodes_.erase(it);
+  for (const TMenuItem* child : node.children)
+    forget(child);
+  groups_.erase(key);
+  items_.erase(node.action);
+}
+
+void MenuBarPeer::removeDropDown(Node& node) {
+  if (node.menu == nullptr) return;
+  if (node.action != nullptr) node.action->setMenu(static_cast<QMenu*>(nullptr));
+  disposeOf(node.menu);
+  node.menu = nullptr;
+}
+
+void MenuBarPeer::disposeOf(QObject* object) {
+  if (auto* action = qobject_cast<QAction*>(object)) {
+    // Out of sight now, even when it has to live on until its signal returns.
+    for (QObject* shown : action->associatedObjects())
+      if (auto* w = qobject_cast<QWidget*>(shown)) w->removeAction(action);
+  }
+  if (backend_ != nullptr && backend_->dispatching())
+    object->deleteLater();
+  else
+    delete object;
+}
+
+QActionGroup* MenuBarPeer::groupOf(const TMenuItem& item) {
+  auto& byIndex = groups_[item.Parent()];
+  QActionGroup*& group = byIndex[item.GroupIndex()];
+  if (group == nullptr) {
+    group = new QActionGroup(bar_.data());
+    group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+  }
+  return group;
+}
+
+void MenuBarPeer::apply(const TMenuItem& item) {
+  QAction* action = nodes_[&item].action;
+  if (action == nullptr) return;
+  action->setSeparator(item.IsLine());
+  // Some styles draw a separator's text.
+  action->setText(item.IsLine() ? QString() : toQString(item.Caption()));
+  action->setShortcut(toKeySequence(item.ShortCut()));
+  action->setEnabled(item.Enabled());
+  action->setVisible(item.Visible());
+  action->setStatusTip(toQString(item.Hint()));
+  action->setActionGroup(item.RadioItem() ? groupOf(item) : nullptr);
+  action->setCheckable(item.RadioItem() || item.AutoCheck() || item.Checked());
+  action->setChecked(item.Checked());
+  QFont font = action->font();
+  if (font.bold() != item.Default()) {
+    font.setBold(item.Default());
+    action->setFont(font);
+  }
+  // Setting an icon always tells the menus to lay out again: only when there is one.
+  if (!item.Bitmap()->Empty() || !action->icon().isNull()) action->setIcon(toIcon(*item.Bitmap()));
+}
+
+// ---- Where the bar goes --------------------------------------------------------------
+
+QMenuBar* menuBarOf(const QWidget* window) {
+  if (window == nullptr) return nullptr;
+  QMenuBar* bar = window->findChild<QMenuBar*>(QString(), Qt::FindDirectChildrenOnly);
+  return bar != nullptr && !bar->isHidden() ? bar : nullptr;
+}
+
+int menuBarHeight(const QWidget* window) {
+  const QMenuBar* bar = menuBarOf(window);
+  return bar != nullptr ? bar->sizeHint().height() : 0;
+}
+
+bool showsMenu(const TMenu& menu, const QWidget* window) {
+  const auto* peer = dynamic_cast<const MenuBarPeer*>(menu.Peer());
+  return peer != nullptr && peer->bar() != nullptr && peer->bar()->parentWidget() == window;
+}
+
+bool grabOpenMenu(QWidget& window, const TMenu& menu, const TMenuItem& item, const QString& path) {
+  const auto* peer = dynamic_cast<const MenuBarPeer*>(menu.Peer());
+  QAction* action = peer != nullptr ? peer->actionOf(item) : nullptr;
+  QMenu* dropDown = action != nullptr ? action->menu() : nullptr;
+  if (dropDown == nullptr || peer->bar() == nullptr) return false;
+  peer->bar()->setActiveAction(action);
+  QElapsedTimer clock;
+  clock.start();
+  while (!dropDown->isVisible() && clock.elapsed() < 2000)
+    QCoreApplication::processEvents();
+  if (!dropDown->isVisible()) return false;
+  // One picture of both windows where they are on the screen.
+  const QRect client(window.mapToGlobal(QPoint(0, 0)), window.size());
+  const QRect open(dropDown->mapToGlobal(QPoint(0, 0)), dropDown->size());
+  const QRect all = client.united(open);
+  QPixmap picture(all.size());
+  picture.fill(window.palette().color(QPalette::Window));
+  {
+    QPainter painter(&picture);
+    painter.drawPixmap(client.topLeft() - all.topLeft(), window.grab());
+    painter.drawPixmap(open.topLeft() - all.topLeft(), dropDown->grab());
+  }
+  dropDown->hide();
+  return picture.save(path, "PNG");
+}
+
+std::unique_ptr<TMenuPeer> makeMenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window) {
+  return std::make_unique<MenuBarPeer>(backend, menu, window);
+}
+
+} // namespace keltk::qt

@@ -1,0 +1,91 @@
+// The menu bar of a form window, kept in step with the form's main menu.
+#pragma once
+
+#include "QtGuiBackend.h"
+
+#include <QMenuBar>
+#include <QPointer>
+#include <QString>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+class QAction;
+class QActionGroup;
+class QMenu;
+class QObject;
+class QWidget;
+
+namespace keltk {
+class TMenu;
+class TMenuItem;
+} // namespace keltk
+
+namespace keltk::qt {
+
+class MenuBarPeer final : public TMenuPeer {
+public:
+  // Makes the bar at the top of `window`, with an action for every item.
+  MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window);
+  ~MenuBarPeer() override;
+  MenuBarPeer(const MenuBarPeer&) = delete;
+  MenuBarPeer& operator=(const MenuBarPeer&) = delete;
+
+  void itemChanged(TMenuItem* source, bool rebuild) override;
+  QMenuBar* bar() const { return bar_.data(); }
+  // The entry of `item` on the bar or in a drop-down, or null.
+  QAction* actionOf(const TMenuItem& item) const;
+  // The backend goes: the bar went with its window, nothing is left to call.
+  void detach();
+  // Forgets the bar without calling Qt (the program is ending).
+  void releaseWidget();
+
+private:
+  struct Node {
+    QAction* action = nullptr; // none for the menu's root item
+    QMenu* menu = nullptr;     // the drop-down, while the item has sub-items
+    std::vector<const TMenuItem*> children;
+    unsigned seen = 0; // marks the items still in their parent's new list
+  };
+
+  void rebuild();
+  // True when the sub-items had changed.
+  bool syncChildren(const TMenuItem& parent);
+  void order(QWidget& container, const std::vector<const TMenuItem*>& items);
+  void create(const TMenuItem& item, QWidget& container);
+  // Takes the item's entry and everything below it away.
+  void drop(const TMenuItem* key);
+  // Forgets an entry whose widgets go with an ancestor's.
+  void forget(const TMenuItem* key);
+  void removeDropDown(Node& node);
+  void disposeOf(QObject* object);
+  void apply(const TMenuItem& item);
+  QWidget* containerOf(const TMenuItem& item);
+  QActionGroup* groupOf(const TMenuItem& item);
+  void triggered(const std::shared_ptr<bool>& alive, QAction* action);
+
+  QtGuiBackend* backend_;
+  TMenu& menu_;
+  QPointer<QMenuBar> bar_;
+  // Shared with the actions' signal handlers, which may outlive the peer.
+  std::shared_ptr<bool> alive_;
+  // Keyed by item; an entry is dropped without reading the item, which may be gone.
+  std::unordered_map<const TMenuItem*, Node> nodes_;
+  std::unordered_map<const QAction*, const TMenuItem*> items_;
+  unsigned stamp_ = 0;
+  // Radio items' exclusive groups, per parent item and group index.
+  std::unordered_map<const TMenuItem*, std::map<int, QActionGroup*>> groups_;
+};
+
+// The shown menu bar of a form window, or null.
+QMenuBar* menuBarOf(const QWidget* window);
+// The height the menu bar takes at the top of a form window (0 without one).
+int menuBarHeight(const QWidget* window);
+// True when `menu` is shown as the menu bar of `window`.
+bool showsMenu(const TMenu& menu, const QWidget* window);
+// Opens the drop-down of `item` on `window`'s bar and saves both as one picture.
+bool grabOpenMenu(QWidget& window, const TMenu& menu, const TMenuItem& item, const QString& path);
+std::unique_ptr<TMenuPeer> makeMenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window);
+
+} // namespace keltk::qt
