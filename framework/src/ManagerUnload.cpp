@@ -15,6 +15,7 @@
 #include <fmt/format.h>
 #include <keltk/Dialogs.h>
 #include <keltk/StrUtils.h>
+#include <utility>
 
 namespace kelvarin {
 
@@ -281,7 +282,10 @@ void TulmKelMan::destroyPlugin(TulmKel* plugin) {
   for (PluginObserver* watch : std::vector<PluginObserver*>(watches_))
     watch->destroying(plugin);
   eraseAll(pendingUnloads_, plugin);
+  // Its derived parts are gone before the base destructor logs anything.
+  const TulmKel* outer = std::exchange(dying_, plugin);
   keltk::FreeObject(plugin);
+  dying_ = outer;
 }
 
 void TulmKelMan::OnAppIdle(keltk::TObject* Sender, bool& Done) {

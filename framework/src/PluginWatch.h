@@ -39,6 +39,7 @@ protected:
   static const std::vector<PluginObserver*>& observersOf(const TulmKelMan& manager) {
     return manager.watches_;
   }
+  static const TulmKel* dyingOf(const TulmKelMan& manager) { return manager.dying_; }
 
 private:
   TulmKelMan& manager_;
@@ -86,7 +87,8 @@ class PluginRoster final : public PluginObserver {
 public:
   explicit PluginRoster(TulmKelMan& manager) : PluginObserver(manager) {
     for (int i = manager.GetPluginCount() - 1; i >= 0; --i)
-      if (TulmKel* plugin = manager.GetPlugins(i)) plugins_.push_back(plugin);
+      if (TulmKel* plugin = manager.GetPlugins(i); plugin != nullptr && plugin != dyingOf(manager))
+        plugins_.push_back(plugin);
   }
 
   // Calls `visit(plugin)` for each plug-in still alive, until a visit that answers

@@ -245,6 +245,8 @@ private:
   // another manager of this copy.
   void unhookApplicationIdle();
   bool closing_ = false; // being destroyed: loads nothing more
+  // The plug-in whose destructor runs: what it logs reaches no handler of its own.
+  const TulmKel* dying_ = nullptr;
   // E01A / E01F unless `plugin` is in the list.
   bool checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin);
   TKelMethodResult runCommand(TulmKel* plugin, TCommand* command, keltk::TVarRecs params);
