@@ -13,60 +13,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <keltk/Application.h>
 #include <keltk/Exception.h>
 #include <keltk/QtBackend.h>
+#include <keltk/SysUtils.h>
 #include <kelvarin/EndingSignals.h>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kUsageError = 2;
 
 constexpr std::size_t kLargestScript = 1024 * 1024;
-
-// The script's text, or why it cannot be one: only a regular file of sane size
-// is read, so a folder, a device or a FIFO is refused instead of hanging tavlo.
-std::optional<std::string> readScript(const std::string& path, std::string& why) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return std::nullopt;
-  }
-  const struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    why = "not a regular file";
-    return std::nullopt;
-  }
-  std::string text(kLargestScript + 1, '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      why = std::strerror(errno);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  if (got > kLargestScript) {
-    why = "larger than 1 MiB";
-    return std::nullopt;
-  }
-  text.resize(got);
-  return text;
-}
 
 void usage(std::FILE* to, const char* program) {
   std::fprintf(to, "usage: %s [--script FILE]\n", program);
@@ -123,9 +84,13 @@ int main(int argc, char** argv) {
 
   std::vector<tavlo::ScriptLine> script;
   if (scriptPath) {
+    // Only a regular file of sane size: a folder, a device or a FIFO is refused
+    // instead of hanging tavlo.
     std::string why;
-    const std::optional<std::string> text = readScript(*scriptPath, why);
+    const std::optional<std::string> text =
+        keltk::ReadRegularFile(*scriptPath, kLargestScript, why);
     if (!text) {
+      if (why.empty()) why = std::strerror(ENOENT);
       std::fprintf(stderr, "%s: cannot read the script \"%s\": %s\n", argv[0], scriptPath->c_str(),
                    why.c_str());
       return 1;

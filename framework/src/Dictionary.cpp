@@ -6,14 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <keltk/Dialogs.h>
 #include <keltk/IniFiles.h>
 #include <keltk/StrUtils.h>
+#include <keltk/SysUtils.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -70,47 +68,15 @@ std::size_t utf8Length(std::string_view s, std::size_t i) {
 
 constexpr std::size_t kLargestDictionary = 1024 * 1024;
 
-void tellRefusal(const std::string& file, std::string_view why) {
-  std::fprintf(stderr, "%s: the message dictionary \"%s\" %.*s; the built-in texts stay\n",
-               program_invocation_short_name, file.c_str(), static_cast<int>(why.size()),
-               why.data());
-}
-
 // The dictionary's text, read before main runs: a FIFO must not hang the start,
 // nor a device or a huge file eat time and memory. Nothing for a missing file.
 std::optional<std::string> readDictionary(const std::string& file) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno != ENOENT && errno != ENOTDIR) tellRefusal(file, std::strerror(errno));
-    return std::nullopt;
-  }
-  const struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    tellRefusal(file, "is not a regular file");
-    return std::nullopt;
-  }
-  std::string text(
-      std::min<std::size_t>(static_cast<std::size_t>(info.st_size), kLargestDictionary) + 1, '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      tellRefusal(file, std::strerror(errno));
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  if (got > kLargestDictionary) {
-    tellRefusal(file, "is larger than 1 MiB");
-    return std::nullopt;
-  }
-  text.resize(got);
+  std::string why;
+  std::optional<std::string> text = keltk::ReadRegularFile(file, kLargestDictionary, why);
+  if (!text && !why.empty())
+    std::fprintf(stderr,
+                 "%s: the message dictionary \"%s\" cannot be read: %s; the built-in texts stay\n",
+                 program_invocation_short_name, file.c_str(), why.c_str());
   return text;
 }
 

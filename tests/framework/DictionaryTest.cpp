@@ -107,16 +107,16 @@ TEST_F(Dictionary, OnlyRegularFilesUpToOneMebibyteAreRead) {
   auto zeros = [&] { ::symlink("/dev/zero", file.c_str()); };
   auto huge = [&] { writeFile(file, valid + std::string(1024 * 1024, ';')); };
   for (const auto& [make, why] :
-       {std::pair<std::function<void()>, std::string>{fifo, "is not a regular file"},
-        {zeros, "is not a regular file"},
-        {huge, "is larger than 1 MiB"}}) {
+       {std::pair<std::function<void()>, std::string>{fifo, "not a regular file"},
+        {zeros, "not a regular file"},
+        {huge, "larger than 1 MiB"}}) {
     ::unlink(file.c_str());
     make();
     RestoreBuiltInTexts();
     testing::internal::CaptureStderr();
     LoadDictionary();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "framework_tests: the message dictionary \"" +
-                                                          file + "\" " + why +
+                                                          file + "\" cannot be read: " + why +
                                                           "; the built-in texts stay\n");
     EXPECT_EQ(DictionaryText(1), "Unknown Error.");
   }

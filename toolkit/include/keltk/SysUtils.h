@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,5 +44,13 @@ std::string FormatDateTime(std::string_view pattern, std::chrono::system_clock::
 
 bool FileExists(const std::string& path); // a regular file (not a folder)
 bool DirectoryExists(const std::string& path);
+
+// The text of `path` when it is a regular file of at most `limit` bytes. It is
+// opened without blocking, so a FIFO or a device is refused instead of waited on
+// or read without end. Otherwise null, with the reason in words in `why` ("not a
+// regular file", "larger than 1 MiB", the system's text); `why` stays empty when
+// there is no such file.
+std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit,
+                                           std::string& why);
 
 } // namespace keltk
