@@ -30,7 +30,8 @@ endif()
 install(TARGETS keltk ulmKELrp keltk_static ulmKELrp_static
         LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
-# tavlo finds the plug-ins it ships by bare name in its own folder.
+# The plug-ins it ships go next to tavlo; it finds a bare name in its current
+# folder, so it is started from there to load them.
 install(TARGETS tavlo RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(TARGETS Splash DoNothing LIBRARY DESTINATION "${CMAKE_INSTALL_BINDIR}")
 if(TARGET kelinfo)
