@@ -38,8 +38,8 @@ endif()
 install(TARGETS keltk ulmKELrp keltk_static ulmKELrp_static
         LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
-# The plug-ins tavlo ships lie beside it; tavlo finds plug-ins by bare name in
-# the current folder, so run it from its folder (or name them by path).
+# The plug-ins it ships go next to tavlo; it finds a bare name in its current
+# folder, so it is started from there to load them.
 install(TARGETS tavlo kelforms RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(TARGETS Splash DoNothing LIBRARY DESTINATION "${CMAKE_INSTALL_BINDIR}")
 if(TARGET kelinfo)
