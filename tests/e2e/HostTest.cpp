@@ -226,6 +226,7 @@ TEST(HostTest, FailedLoadsAndUnknownCommandsSayWhy) {
                                " Walk\n"
                                "close\n");
   ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, ""); // a failed load is the line's answer, not a failing line
   ExpectLines(
       run.out,
       {
