@@ -59,6 +59,7 @@ public:
 
   int column(const SourcePos& pos) const;
   std::string_view text() const { return text_; }
+  const std::string& sourceName() const { return source_; }
 
 private:
   SourcePos here() const { return {p_, lineStart_, line_}; }
