@@ -45,6 +45,13 @@ CommandSummary commandOf(const FormItem& item) {
   c.name = textOf(FindItemProperty(item, "Name"));
   c.caption = textOf(FindItemProperty(item, "Caption"));
   c.hint = textOf(FindItemProperty(item, "Hint"));
+  const auto flag = [&](std::string_view name, bool& value) {
+    if (const FormProperty* p = FindItemProperty(item, name))
+      value = keltk::SameText(textOf(p), "True");
+  };
+  flag("CheckParamType", c.checkParamType);
+  flag("CheckParamCount", c.checkParamCount);
+  flag("AllowNullInAllParams", c.allowNullInAllParams);
   const FormProperty* params = FindItemProperty(item, "Params");
   if (params != nullptr && params->value.kind == FormValue::Kind::Collection) {
     for (const FormItem& p : params->value.items) {
@@ -71,35 +78,65 @@ std::string versionOf(const std::string& record) {
   return {};
 }
 
+// The UTF-8 sequence at text[i]: its length and code point; 0 when no valid
+// sequence starts there (a stray byte, an overlong form, a surrogate).
+std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  cp = lead;
+  if (lead < 0x80) return 1;
+  const std::size_t n = lead >= 0xC2 && lead <= 0xDF   ? 2
+                        : lead >= 0xE0 && lead <= 0xEF ? 3
+                        : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                       : 0;
+  if (n == 0 || i + n > text.size()) return 0;
+  cp = lead & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+bool isControl(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+}
+
 std::string jsonString(std::string_view text) {
   std::string out = "\"";
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (ch) {
-    case '"':
-      out += "\\\"";
-      break;
-    case '\\':
-      out += "\\\\";
-      break;
-    case '\n':
-      out += "\\n";
-      break;
-    case '\r':
-      out += "\\r";
-      break;
-    case '\t':
-      out += "\\t";
-      break;
-    default:
-      if (c < 0x20)
-        out += fmt::format("\\u{:04x}", c);
-      else
-        out += ch;
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    const std::size_t n = decodeUtf8(text, i, cp);
+    if (n == 0) { // a stray byte: kept as the code point of that value
+      out += fmt::format("\\u{:04x}", static_cast<unsigned char>(text[i++]));
+      continue;
     }
+    if (cp == '"' || cp == '\\')
+      out += fmt::format("\\{}", static_cast<char>(cp));
+    else if (cp == '\n')
+      out += "\\n";
+    else if (cp == '\r')
+      out += "\\r";
+    else if (cp == '\t')
+      out += "\\t";
+    else if (isControl(cp))
+      out += fmt::format("\\u{:04x}", static_cast<unsigned>(cp));
+    else
+      out.append(text.substr(i, n));
+    i += n;
   }
   out += '"';
   return out;
+}
+
+const char* jsonBool(bool value) {
+  return value ? "true" : "false";
+}
+
+const char* textBool(bool value) {
+  return value ? "True" : "False";
 }
 
 } // namespace
@@ -114,6 +151,7 @@ PluginSummary Summarize(const ModuleMetadata& meta) {
     s.deepName = textOf(root.find("DeepName"));
     s.version = textOf(root.find("Version"));
     s.author = textOf(root.find("Author"));
+    s.copyright = textOf(root.find("Copyright"));
     if (const FormProperty* d = root.find("Description.Strings");
         d != nullptr && d->value.kind == FormValue::Kind::Strings)
       s.description = d->value.list;
@@ -136,42 +174,67 @@ PluginSummary Summarize(const ModuleMetadata& meta) {
   throw MetadataError("the module stores no plug-in form");
 }
 
-std::string FormatText(const PluginSummary& s) {
+std::string ShownText(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    const std::size_t n = decodeUtf8(text, i, cp);
+    if (n == 0 || (n == 1 && isControl(cp))) {
+      out += fmt::format("\\x{:02x}", static_cast<unsigned char>(text[i++]));
+      continue;
+    }
+    if (isControl(cp))
+      out += fmt::format("\\u{:04x}", static_cast<unsigned>(cp));
+    else
+      out.append(text.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+std::string FormatText(const PluginSummary& s, std::string_view file) {
   std::string out;
   auto line = [&](std::string_view label, std::string_view value) {
-    out += fmt::format("{:<19}{}\n", fmt::format("{}:", label), value);
+    out +=
+        fmt::format("{:<19}{}\n", label.empty() ? "" : fmt::format("{}:", label), ShownText(value));
   };
+  if (!file.empty()) line("File", file);
   line("Framework version", s.frameworkVersion);
   line("Plug-in class", s.pluginClass);
   line("DeepName", s.deepName);
   line("Version", s.version);
   line("Author", s.author);
+  line("Copyright", s.copyright);
   if (s.description.empty()) line("Description", "");
   for (std::size_t i = 0; i < s.description.size(); ++i)
     line(i == 0 ? "Description" : "", s.description[i]);
   line("MaxInstances", std::to_string(s.maxInstances));
   out += "Menu merging:\n";
   const MenuMergingSummary& mm = s.menuMerging;
-  out += fmt::format("  Automatic:       {}\n", mm.automatic ? "True" : "False");
-  out += fmt::format("  MergeType:       {}\n", mm.mergeType);
-  out += fmt::format("  TargetMenu:      {}\n", mm.targetMenu);
-  out += fmt::format("  ValueToSearch:   {}\n", mm.valueToSearch);
-  out += fmt::format("  SourceMenu:      {}\n", mm.sourceMenu);
+  out += fmt::format("  Automatic:       {}\n", textBool(mm.automatic));
+  out += fmt::format("  MergeType:       {}\n", ShownText(mm.mergeType));
+  out += fmt::format("  TargetMenu:      {}\n", ShownText(mm.targetMenu));
+  out += fmt::format("  ValueToSearch:   {}\n", ShownText(mm.valueToSearch));
+  out += fmt::format("  SourceMenu:      {}\n", ShownText(mm.sourceMenu));
   out += fmt::format("Commands: {}\n", s.commands.size());
   for (const CommandSummary& c : s.commands) {
     std::string params;
     for (const auto& p : c.params) {
       if (!params.empty()) params += ", ";
-      params += fmt::format("{}: {}", p.name, p.type);
+      params += fmt::format("{}: {}", ShownText(p.name), ShownText(p.type));
     }
-    out += fmt::format("  {}({})\n", c.name, params);
-    if (!c.caption.empty()) out += fmt::format("    Caption: {}\n", c.caption);
-    if (!c.hint.empty()) out += fmt::format("    Hint:    {}\n", c.hint);
+    out += fmt::format("  {}({})\n", ShownText(c.name), params);
+    if (!c.caption.empty()) out += fmt::format("    Caption: {}\n", ShownText(c.caption));
+    if (!c.hint.empty()) out += fmt::format("    Hint:    {}\n", ShownText(c.hint));
+    out += fmt::format("    Checks:  CheckParamType={}, CheckParamCount={}, "
+                       "AllowNullInAllParams={}\n",
+                       textBool(c.checkParamType), textBool(c.checkParamCount),
+                       textBool(c.allowNullInAllParams));
   }
   return out;
 }
 
-std::string FormatJson(const PluginSummary& s) {
+std::string FormatJson(const PluginSummary& s, std::string_view file) {
   std::string description;
   for (const auto& d : s.description)
     description += (description.empty() ? "" : ", ") + jsonString(d);
@@ -181,28 +244,32 @@ std::string FormatJson(const PluginSummary& s) {
     for (const auto& p : c.params)
       params += fmt::format("{}{{\"name\": {}, \"type\": {}}}", params.empty() ? "" : ", ",
                             jsonString(p.name), jsonString(p.type));
-    commands +=
-        fmt::format("{}\n    {{\"name\": {}, \"caption\": {}, \"hint\": {}, \"params\": [{}]}}",
-                    commands.empty() ? "" : ",", jsonString(c.name), jsonString(c.caption),
-                    jsonString(c.hint), params);
+    commands += fmt::format(
+        "{}\n    {{\"name\": {}, \"caption\": {}, \"hint\": {}, \"params\": [{}], "
+        "\"checkParamType\": {}, \"checkParamCount\": {}, \"allowNullInAllParams\": {}}}",
+        commands.empty() ? "" : ",", jsonString(c.name), jsonString(c.caption), jsonString(c.hint),
+        params, jsonBool(c.checkParamType), jsonBool(c.checkParamCount),
+        jsonBool(c.allowNullInAllParams));
   }
   const MenuMergingSummary& mm = s.menuMerging;
   return fmt::format(
-      "{{\n"
+      "{{\n{}"
       "  \"frameworkVersion\": {},\n"
       "  \"pluginClass\": {},\n"
-      "  \"DeepName\": {},\n"
-      "  \"Version\": {},\n"
-      "  \"Author\": {},\n"
-      "  \"Description\": [{}],\n"
-      "  \"MaxInstances\": {},\n"
-      "  \"MenuMerging\": {{\"Automatic\": {}, \"MergeType\": {}, \"TargetMenu\": {}, "
-      "\"ValueToSearch\": {}, \"SourceMenu\": {}}},\n"
-      "  \"Commands\": [{}{}]\n"
+      "  \"deepName\": {},\n"
+      "  \"version\": {},\n"
+      "  \"author\": {},\n"
+      "  \"copyright\": {},\n"
+      "  \"description\": [{}],\n"
+      "  \"maxInstances\": {},\n"
+      "  \"menuMerging\": {{\"automatic\": {}, \"mergeType\": {}, \"targetMenu\": {}, "
+      "\"valueToSearch\": {}, \"sourceMenu\": {}}},\n"
+      "  \"commands\": [{}{}]\n"
       "}}\n",
+      file.empty() ? "" : fmt::format("  \"file\": {},\n", jsonString(file)),
       jsonString(s.frameworkVersion), jsonString(s.pluginClass), jsonString(s.deepName),
-      jsonString(s.version), jsonString(s.author), description, s.maxInstances,
-      mm.automatic ? "true" : "false", jsonString(mm.mergeType), jsonString(mm.targetMenu),
+      jsonString(s.version), jsonString(s.author), jsonString(s.copyright), description,
+      s.maxInstances, jsonBool(mm.automatic), jsonString(mm.mergeType), jsonString(mm.targetMenu),
       jsonString(mm.valueToSearch), jsonString(mm.sourceMenu), commands,
       commands.empty() ? "" : "\n  ");
 }
