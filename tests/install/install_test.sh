@@ -71,7 +71,7 @@ while IFS='|' read -r call expected; do
   fi
   tr -s ' \n' ' ' <"$work/bad.log" | grep -Fq "$expected" || { cat "$work/bad.log"; fail "$call: no \"$expected\""; }
 done <<'CASES'
-kelvarin_add_plugin(Bad SOURCE Greeter.cpp)|kelvarin_add_plugin(Bad): unknown argument(s) SOURCE;Greeter.cpp; expected SOURCES, FORMS, OWN_FRAMEWORK_COPY or NO_PLUGIN_INFO
+kelvarin_add_plugin(Bad SOURCE Greeter.cpp)|kelvarin_add_plugin(Bad): unknown argument(s) SOURCE;Greeter.cpp; expected SOURCES, FORMS, OWN_FRAMEWORK_COPY, NO_PLUGIN_INFO or NO_FORM_CHECK
 kelvarin_add_plugin(Bad FORMS Greeter.kfm)|kelvarin_add_plugin(Bad): no SOURCES
 kelvarin_add_plugin(Bad SOURCES Greeter.cpp FORMS Gretter.kfm)|kelvarin_add_plugin(Bad): form file "Gretter.kfm" not found
 CASES
