@@ -69,11 +69,15 @@ bool readAt(int fd, void* out, std::size_t size, std::uint64_t offset) {
 class Checker {
 public:
   Checker(int fd, std::uint64_t fileSize) : fd_(fd), fileSize_(fileSize) {}
+  bool foreign() const { return foreign_; }
 
   std::string run() {
     if (!readAt(fd_, &header_, sizeof header_, 0)) return {};
     if (std::memcmp(header_.e_ident, ELFMAG, SELFMAG) != 0) return {};
-    if (std::string why = identity(); !why.empty()) return why;
+    if (std::string why = identity(); !why.empty()) {
+      foreign_ = true;
+      return why;
+    }
     if (std::string why = segments(); !why.empty()) return why;
     return dynamicSection();
   }
@@ -238,6 +242,7 @@ private:
 
   int fd_;
   std::uint64_t fileSize_;
+  bool foreign_ = false;
   Ehdr header_{};
   std::vector<Phdr> phdrs_;
   std::vector<std::pair<std::int64_t, std::uint64_t>> values_;
@@ -245,10 +250,14 @@ private:
 
 } // namespace
 
-std::string CheckModuleFile(int fd) {
+std::string CheckModuleFile(int fd, bool* foreign) {
+  if (foreign != nullptr) *foreign = false;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  return Checker(fd, static_cast<std::uint64_t>(info.st_size)).run();
+  Checker checker(fd, static_cast<std::uint64_t>(info.st_size));
+  std::string why = checker.run();
+  if (foreign != nullptr) *foreign = checker.foreign();
+  return why;
 }
 
 } // namespace kelvarin

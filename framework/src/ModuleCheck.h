@@ -10,7 +10,8 @@ namespace kelvarin {
 
 // Why the module open on `fd` must not be loaded, or empty when nothing speaks
 // against it. A file that is not ELF at all gives empty: the loader (or the
-// caller) says so in its own words.
-std::string CheckModuleFile(int fd);
+// caller) says so in its own words. `foreign` (when given) tells a module built
+// for another machine, class or byte order from a damaged one.
+std::string CheckModuleFile(int fd, bool* foreign = nullptr);
 
 } // namespace kelvarin

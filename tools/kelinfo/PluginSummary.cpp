@@ -9,68 +9,6 @@ namespace kelinfo {
 
 namespace {
 
-// Properties only a plug-in's root stores; a form with none of them is some
-// other form of the module (a window, a data module).
-constexpr std::string_view kPluginProperties[] = {"DeepName",
-                                                  "Commands",
-                                                  "MenuMerging.Automatic",
-                                                  "MenuMerging.MergeType",
-                                                  "MenuMerging.TargetMenu",
-                                                  "MaxInstances",
-                                                  "Description.Strings",
-                                                  "PropsToMonitor"};
-
-bool isPluginForm(const FormObject& root) {
-  for (auto name : kPluginProperties)
-    if (root.find(name) != nullptr) return true;
-  return false;
-}
-
-std::string textOf(const FormProperty* prop) {
-  if (prop == nullptr) return {};
-  const FormValue& v = prop->value;
-  switch (v.kind) {
-  case FormValue::Kind::String:
-  case FormValue::Kind::Ident:
-    return v.text;
-  case FormValue::Kind::Integer:
-    return std::to_string(v.integer);
-  default:
-    return {};
-  }
-}
-
-CommandSummary commandOf(const FormItem& item) {
-  CommandSummary c;
-  c.name = textOf(FindItemProperty(item, "Name"));
-  c.caption = textOf(FindItemProperty(item, "Caption"));
-  c.hint = textOf(FindItemProperty(item, "Hint"));
-  const FormProperty* params = FindItemProperty(item, "Params");
-  if (params != nullptr && params->value.kind == FormValue::Kind::Collection) {
-    for (const FormItem& p : params->value.items) {
-      CommandParamSummary param{textOf(FindItemProperty(p, "ParamName")),
-                                textOf(FindItemProperty(p, "ParamType"))};
-      if (param.type.empty()) param.type = "ptInteger";
-      c.params.push_back(std::move(param));
-    }
-  }
-  return c;
-}
-
-std::string versionOf(const std::string& record) {
-  // "ProdVersion=1.0.01.428" and a line break.
-  constexpr std::string_view key = "ProdVersion=";
-  for (std::size_t start = 0; start < record.size();) {
-    std::size_t end = record.find_first_of("\r\n", start);
-    if (end == std::string::npos) end = record.size();
-    const std::string_view line(record.data() + start, end - start);
-    if (keltk::SameText(line.substr(0, std::min(line.size(), key.size())), key))
-      return std::string(line.substr(key.size()));
-    start = end + 1;
-  }
-  return {};
-}
-
 std::string jsonString(std::string_view text) {
   std::string out = "\"";
   for (char ch : text) {
@@ -103,38 +41,6 @@ std::string jsonString(std::string_view text) {
 }
 
 } // namespace
-
-PluginSummary Summarize(const ModuleMetadata& meta) {
-  PluginSummary s;
-  s.frameworkVersion = versionOf(meta.versionRecord);
-  for (const std::string& text : meta.forms) {
-    FormObject root = ParseFormTree(text);
-    if (!isPluginForm(root)) continue;
-    s.pluginClass = root.className;
-    s.deepName = textOf(root.find("DeepName"));
-    s.version = textOf(root.find("Version"));
-    s.author = textOf(root.find("Author"));
-    if (const FormProperty* d = root.find("Description.Strings");
-        d != nullptr && d->value.kind == FormValue::Kind::Strings)
-      s.description = d->value.list;
-    if (const FormProperty* m = root.find("MaxInstances");
-        m != nullptr && m->value.kind == FormValue::Kind::Integer)
-      s.maxInstances = m->value.integer;
-    MenuMergingSummary& mm = s.menuMerging;
-    if (const FormProperty* a = root.find("MenuMerging.Automatic"))
-      mm.automatic = keltk::SameText(textOf(a), "True");
-    if (const FormProperty* p = root.find("MenuMerging.MergeType")) mm.mergeType = textOf(p);
-    if (const FormProperty* p = root.find("MenuMerging.TargetMenu")) mm.targetMenu = textOf(p);
-    mm.valueToSearch = textOf(root.find("MenuMerging.ValueToSearch"));
-    mm.sourceMenu = textOf(root.find("MenuMerging.SourceMenu"));
-    if (const FormProperty* c = root.find("Commands");
-        c != nullptr && c->value.kind == FormValue::Kind::Collection)
-      for (const FormItem& item : c->value.items)
-        s.commands.push_back(commandOf(item));
-    return s;
-  }
-  throw MetadataError("the module stores no plug-in form");
-}
 
 std::string FormatText(const PluginSummary& s) {
   std::string out;
@@ -205,6 +111,10 @@ std::string FormatJson(const PluginSummary& s) {
       mm.automatic ? "true" : "false", jsonString(mm.mergeType), jsonString(mm.targetMenu),
       jsonString(mm.valueToSearch), jsonString(mm.sourceMenu), commands,
       commands.empty() ? "" : "\n  ");
+}
+
+std::string JsonString(std::string_view text) {
+  return jsonString(text);
 }
 
 } // namespace kelinfo

@@ -1,52 +1,45 @@
 // What kelinfo tells about a plug-in module: its identity, menu merging and
-// commands, taken from the stored form of its plug-in class.
+// commands, as the framework's reader finds them in the module's metadata.
 #pragma once
 
+#include "FormTree.h"
 #include "ModuleMetadata.h"
 
+#include <kelvarin/Discovery.h>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelinfo {
 
-struct CommandParamSummary {
-  std::string name;
-  std::string type; // a TParamType name; ptInteger when not stored
-};
-
-struct CommandSummary {
-  std::string name;
-  std::string caption;
-  std::string hint;
-  std::vector<CommandParamSummary> params;
-};
-
-struct MenuMergingSummary {
-  bool automatic = false;
-  std::string mergeType = "mtCreateChildItem";
-  std::string targetMenu = "tmPluginsTopLevelMenu";
-  std::string valueToSearch;
-  std::string sourceMenu; // a component name, empty for none
-};
-
-struct PluginSummary {
-  std::string frameworkVersion;
-  std::string pluginClass;
-  std::string deepName;
-  std::string version;
-  std::string author;
-  std::vector<std::string> description; // lines
-  long long maxInstances = 1;
-  MenuMergingSummary menuMerging;
-  std::vector<CommandSummary> commands;
-};
-
-// Finds the plug-in's form among the module's forms (the one whose root stores
-// plug-in settings) and reads it. Raises MetadataError when there is none and
-// keltk::EReadError for malformed form text.
-PluginSummary Summarize(const ModuleMetadata& meta);
+using kelvarin::CommandParamSummary;
+using kelvarin::CommandSummary;
+using kelvarin::FindElfSection;
+using kelvarin::FindItemProperty;
+using kelvarin::FormItem;
+using kelvarin::FormObject;
+using kelvarin::FormProperty;
+using kelvarin::FormValue;
+using kelvarin::kMetadataSection;
+using kelvarin::MenuMergingSummary;
+using kelvarin::MetadataError;
+using kelvarin::ModuleMetadata;
+using kelvarin::ParseFormTree;
+using kelvarin::ParseMetadata;
+using kelvarin::PluginSummary;
+using kelvarin::ReadFileBytes;
+using kelvarin::ReadModuleMetadata;
+using kelvarin::ReadModuleMetadataFile;
+using kelvarin::Summarize;
 
 std::string FormatText(const PluginSummary& summary);
 std::string FormatJson(const PluginSummary& summary);
+// `text` as a JSON string literal, quotes included.
+std::string JsonString(std::string_view text);
+
+// A folder's modules (DescribePluginFolder), each with its state and, when its
+// metadata could be read, its summary.
+std::string FormatFolderText(const std::vector<kelvarin::TPluginFileInfo>& list);
+std::string FormatFolderJson(const std::vector<kelvarin::TPluginFileInfo>& list);
 
 } // namespace kelinfo

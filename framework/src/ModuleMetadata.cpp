@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace kelinfo {
+namespace kelvarin {
 
 namespace {
 
@@ -125,10 +125,10 @@ template <class Source> SectionPlace locateSection(const Source& source, std::st
   const std::vector<std::uint8_t> header =
       source.read(0, std::min<std::uint64_t>(fileSize, kElfHeaderSize));
   if (header.size() < 4 || std::memcmp(header.data(), magic, 4) != 0)
-    throw MetadataError("not an ELF file");
+    throw NotAPluginError("not an ELF file");
   if (header.size() < kElfHeaderSize) throw MetadataError("truncated ELF header");
   if (header[4] != kElfClass64 || header[5] != kElfDataLittle)
-    throw MetadataError("not a 64-bit little-endian ELF file");
+    throw NotAPluginError("not a 64-bit little-endian ELF file");
 
   const auto tableOffset = readAt<std::uint64_t>(header, 0x28);
   const auto entrySize = readAt<std::uint16_t>(header, 0x3A);
@@ -157,7 +157,7 @@ template <class Source> SectionPlace locateSection(const Source& source, std::st
       throw MetadataError("section " + std::string(name) + " too large");
     return {header.offset, header.size};
   }
-  throw MetadataError("no " + std::string(name) + " section: not a Kelvarin plug-in module");
+  throw NotAPluginError("no " + std::string(name) + " section: not a Kelvarin plug-in module");
 }
 
 } // namespace
@@ -200,7 +200,7 @@ ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file) {
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) throw MetadataError("cannot open the file");
-  if (!S_ISREG(info.st_mode)) throw MetadataError("not a regular file");
+  if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw MetadataError("cannot open the file");
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
@@ -209,10 +209,6 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
     throw MetadataError("cannot read the file");
   return bytes;
 }
-
-} // namespace kelinfo
-
-namespace kelinfo {
 
 ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -223,12 +219,16 @@ ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
   } closer{fd};
   struct stat info {};
   if (::fstat(fd, &info) != 0) throw MetadataError("cannot open the file");
-  if (!S_ISREG(info.st_mode)) throw MetadataError("not a regular file");
+  if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
   // A module the manager would refuse is no module to describe either.
-  if (std::string why = kelvarin::CheckModuleFile(fd); !why.empty()) throw MetadataError(why);
+  bool foreign = false;
+  if (std::string why = CheckModuleFile(fd, &foreign); !why.empty()) {
+    if (foreign) throw NotAPluginError(why);
+    throw MetadataError(why);
+  }
   const FileSource source{fd, static_cast<std::uint64_t>(info.st_size)};
   const SectionPlace place = locateSection(source, kMetadataSection);
   return ParseMetadata(source.read(place.offset, place.size));
 }
 
-} // namespace kelinfo
+} // namespace kelvarin
