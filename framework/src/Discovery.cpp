@@ -165,25 +165,27 @@ TPluginFileInfo DescribePluginFile(const std::string& path) {
 std::vector<TPluginFileInfo> DescribePluginFolder(const std::string& folder,
                                                   const std::string& extension) {
   std::vector<std::string> names;
+  const std::string prefix = folder.empty() || folder.ends_with('/') ? folder : folder + "/";
   if (DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str())) {
     const std::string suffix = "." + extension;
     while (const dirent* entry = ::readdir(dir)) {
       const std::string_view name = entry->d_name;
-      if (name.size() > suffix.size() && name.ends_with(suffix)) names.emplace_back(name);
+      if (name.size() <= suffix.size() || !name.ends_with(suffix)) continue;
+      // Folders named like modules are no modules; the entry's type mostly says.
+      if (entry->d_type == DT_DIR) continue;
+      if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+        struct stat st {};
+        if (::stat((prefix + std::string(name)).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+      }
+      names.emplace_back(name);
     }
     ::closedir(dir);
   }
   std::sort(names.begin(), names.end());
-  const std::string prefix = folder.empty() || folder.ends_with('/') ? folder : folder + "/";
   std::vector<TPluginFileInfo> list;
   list.reserve(names.size());
-  for (const std::string& name : names) {
-    const std::string path = prefix + name;
-    struct stat st {};
-    // Folders named like modules are no modules; a file gone meanwhile is skipped.
-    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-    list.push_back(DescribePluginFile(path));
-  }
+  for (const std::string& name : names)
+    list.push_back(DescribePluginFile(prefix + name));
   return list;
 }
 

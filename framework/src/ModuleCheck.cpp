@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 #include <link.h>
 #include <optional>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -68,7 +69,8 @@ bool readAt(int fd, void* out, std::size_t size, std::uint64_t offset) {
 
 class Checker {
 public:
-  Checker(int fd, std::uint64_t fileSize) : fd_(fd), fileSize_(fileSize) {}
+  Checker(int fd, std::uint64_t fileSize, std::span<const std::uint8_t> head)
+      : fd_(fd), fileSize_(fileSize), head_(head) {}
   bool foreign() const { return foreign_; }
 
   std::string run() {
@@ -240,8 +242,18 @@ private:
     return false;
   }
 
+  // From the bytes already read when they hold the range, else from the file.
+  bool readAt(int fd, void* out, std::size_t size, std::uint64_t offset) const {
+    if (offset <= head_.size() && size <= head_.size() - offset) {
+      std::memcpy(out, head_.data() + offset, size);
+      return true;
+    }
+    return kelvarin::readAt(fd, out, size, offset);
+  }
+
   int fd_;
   std::uint64_t fileSize_;
+  std::span<const std::uint8_t> head_;
   bool foreign_ = false;
   Ehdr header_{};
   std::vector<Phdr> phdrs_;
@@ -254,7 +266,12 @@ std::string CheckModuleFile(int fd, bool* foreign) {
   if (foreign != nullptr) *foreign = false;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  Checker checker(fd, static_cast<std::uint64_t>(info.st_size));
+  return CheckModuleFile(fd, static_cast<std::uint64_t>(info.st_size), {}, foreign);
+}
+
+std::string CheckModuleFile(int fd, std::uint64_t fileSize, std::span<const std::uint8_t> head,
+                            bool* foreign) {
+  Checker checker(fd, fileSize, head);
   std::string why = checker.run();
   if (foreign != nullptr) *foreign = checker.foreign();
   return why;

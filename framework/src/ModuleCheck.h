@@ -4,6 +4,8 @@
 // module loader and kelinfo, so both refuse the same files for the same reason.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 namespace kelvarin {
@@ -13,5 +15,9 @@ namespace kelvarin {
 // caller) says so in its own words. `foreign` (when given) tells a module built
 // for another machine, class or byte order from a damaged one.
 std::string CheckModuleFile(int fd, bool* foreign = nullptr);
+// The same for a regular file of `fileSize` bytes whose first bytes the caller
+// has read already (`head`): what lies in them is not read again.
+std::string CheckModuleFile(int fd, std::uint64_t fileSize, std::span<const std::uint8_t> head,
+                            bool* foreign);
 
 } // namespace kelvarin

@@ -85,12 +85,19 @@ struct MemorySource {
   }
 };
 
-// A file read piece by piece: only the parts asked for are ever held.
+// A file read piece by piece: only the parts asked for are ever held. The
+// parts inside the first bytes, read once, are served from them.
 struct FileSource {
   int fd;
   std::uint64_t fileSize;
+  std::span<const std::uint8_t> head;
   std::uint64_t size() const { return fileSize; }
   std::vector<std::uint8_t> read(std::uint64_t offset, std::uint64_t size) const {
+    if (offset <= head.size() && size <= head.size() - offset) {
+      const auto part =
+          head.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
+      return {part.begin(), part.end()};
+    }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     std::size_t got = 0;
     while (got < bytes.size()) {
@@ -103,6 +110,10 @@ struct FileSource {
     return bytes;
   }
 };
+
+// Read in one go: the headers, the dynamic section and the metadata of a small
+// module lie in it, and each read less is a system call less.
+constexpr std::uint64_t kHeadBytes = 32 << 10;
 
 struct SectionPlace {
   std::uint64_t offset;
@@ -220,13 +231,17 @@ ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) throw MetadataError("cannot open the file");
   if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
+  const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min(fileSize, kHeadBytes)));
+  const FileSource whole{fd, fileSize, {}};
+  if (!head.empty()) head = whole.read(0, head.size());
   // A module the manager would refuse is no module to describe either.
   bool foreign = false;
-  if (std::string why = CheckModuleFile(fd, &foreign); !why.empty()) {
+  if (std::string why = CheckModuleFile(fd, fileSize, head, &foreign); !why.empty()) {
     if (foreign) throw NotAPluginError(why);
     throw MetadataError(why);
   }
-  const FileSource source{fd, static_cast<std::uint64_t>(info.st_size)};
+  const FileSource source{fd, fileSize, head};
   const SectionPlace place = locateSection(source, kMetadataSection);
   return ParseMetadata(source.read(place.offset, place.size));
 }
