@@ -110,5 +110,17 @@ TEST_F(ReloadTest, ABadBuildFailsAsAnyLoadAndTheNextGoodOneIsPickedUp) {
   EXPECT_GE(at("answer B", from), 0);
 }
 
+TEST_F(ReloadTest, ABurstOfChangesReloadsOnceWhenTheFileHasSettled) {
+  const std::size_t from = lines().size();
+  replaceWith("the linker's first step\n");
+  replaceWith(readFile(fixture("ReloadableB")).substr(0, 100));
+  replaceWith(readFile(fixture("ReloadableB")));
+  ASSERT_TRUE(runLoopUntil([&] { return loadedBuild("B"); }));
+  runLoopUntil([] { return false; }, kSettle * 2);
+  const auto all = lines();
+  EXPECT_EQ(std::count(all.begin() + static_cast<std::ptrdiff_t>(from), all.end(), changed), 1);
+  EXPECT_EQ(at(error(""), from), -1);
+}
+
 } // namespace
 } // namespace kelvarin::test
