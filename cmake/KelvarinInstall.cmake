@@ -11,6 +11,13 @@ include(CMakePackageConfigHelpers)
 set(KELVARIN_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Kelvarin")
 set(KELVARIN_INSTALL_DATADIR "${CMAKE_INSTALL_DATADIR}/kelvarin")
 
+# The shared libraries carry the ABI version in their SONAME (libulmKELrp.so.1),
+# so that a program never picks up an incompatible upgrade; the major version is
+# the ABI version.
+set(KELVARIN_ABI_VERSION "${PROJECT_VERSION_MAJOR}")
+set_target_properties(keltk ulmKELrp PROPERTIES
+  VERSION "${PROJECT_VERSION}" SOVERSION "${KELVARIN_ABI_VERSION}")
+
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/toolkit/include/keltk"
                   "${PROJECT_SOURCE_DIR}/framework/include/kelvarin"
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
@@ -21,17 +28,19 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/toolkit/include/keltk"
 # entries, and the loader reads an empty entry as the current folder.
 set_target_properties(keltk ulmKELrp PROPERTIES INSTALL_RPATH "$ORIGIN"
   LIBRARY_OUTPUT_DIRECTORY "${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}")
-set_target_properties(tavlo Splash DoNothing PROPERTIES
+set_target_properties(tavlo kelforms Splash DoNothing PROPERTIES
   INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
-set_target_properties(keltk ulmKELrp tavlo Splash DoNothing PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+set_target_properties(keltk ulmKELrp tavlo kelforms Splash DoNothing PROPERTIES
+  BUILD_WITH_INSTALL_RPATH ON)
 if(TARGET kelinfo)
   set_target_properties(kelinfo PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
 endif()
 install(TARGETS keltk ulmKELrp keltk_static ulmKELrp_static
         LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
-# tavlo finds the plug-ins it ships by bare name in its own folder.
-install(TARGETS tavlo RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+# The plug-ins it ships go next to tavlo; it finds a bare name in its current
+# folder, so it is started from there to load them.
+install(TARGETS tavlo kelforms RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(TARGETS Splash DoNothing LIBRARY DESTINATION "${CMAKE_INSTALL_BINDIR}")
 if(TARGET kelinfo)
   install(TARGETS kelinfo RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
@@ -40,13 +49,15 @@ endif()
 # What kelvarin_add_plugin() needs outside this tree.
 install(FILES
   "${PROJECT_SOURCE_DIR}/cmake/KelvarinCommon.cmake"
-  "${PROJECT_SOURCE_DIR}/cmake/KelvarinForms.cmake"
-  "${PROJECT_SOURCE_DIR}/cmake/KelvarinMetadata.cmake"
   "${PROJECT_SOURCE_DIR}/cmake/KelvarinPlugin.cmake"
   "${PROJECT_SOURCE_DIR}/cmake/KelvarinPluginExports.map"
   "${PROJECT_SOURCE_DIR}/framework/entry/PluginInfoExport.cpp"
   DESTINATION "${KELVARIN_INSTALL_CMAKEDIR}")
 
+set(KELVARIN_KELTK_FILE "libkeltk.so.${PROJECT_VERSION}")
+set(KELVARIN_KELTK_SONAME "libkeltk.so.${KELVARIN_ABI_VERSION}")
+set(KELVARIN_ULMKELRP_FILE "libulmKELrp.so.${PROJECT_VERSION}")
+set(KELVARIN_ULMKELRP_SONAME "libulmKELrp.so.${KELVARIN_ABI_VERSION}")
 configure_package_config_file("${PROJECT_SOURCE_DIR}/cmake/KelvarinConfig.cmake.in"
   "${PROJECT_BINARY_DIR}/KelvarinConfig.cmake"
   INSTALL_DESTINATION "${KELVARIN_INSTALL_CMAKEDIR}"
@@ -62,7 +73,15 @@ set(KELVARIN_PC_SANITIZE "")
 if(KELVARIN_SANITIZE)
   set(KELVARIN_PC_SANITIZE "-fsanitize=address,undefined -fno-omit-frame-pointer")
 endif()
-configure_file("${PROJECT_SOURCE_DIR}/cmake/kelvarin.pc.in" "${PROJECT_BINARY_DIR}/kelvarin.pc"
-               @ONLY)
-install(FILES "${PROJECT_BINARY_DIR}/kelvarin.pc"
-        DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+# pkg-config files: the prefix is found from the file's own place, however deep
+# the library folder is (lib/x86_64-linux-gnu under /usr).
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(KELVARIN_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH KELVARIN_PC_UP "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+  set(KELVARIN_PC_PREFIX "\${pcfiledir}/${KELVARIN_PC_UP}")
+endif()
+foreach(pc kelvarin kelvarin-plugin)
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in" "${PROJECT_BINARY_DIR}/${pc}.pc" @ONLY)
+  install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+endforeach()

@@ -68,6 +68,9 @@ void ScriptRunner::Start() {
   previousOnIdle_ = app->OnIdle();
   app->SetOnIdle(ownOnIdle_);
   hooked_ = true;
+  // A failed load is the load's answer, printed like a command's; not a line
+  // that fails. (Set once: the form may be gone by the time the script stops.)
+  form_.LoadFailuresTo = stdout;
   // Through the window system, so boxes of the plug-ins' toolkit copies are answered too.
   if (keltk::TGuiBackend* backend = keltk::GuiBackend())
     backend->setMessageAnswerer([](const std::string& text) {

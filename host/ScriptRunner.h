@@ -2,7 +2,10 @@
 // line per step, so that the event loop runs (and paints, and drains the
 // manager's unload queue) between lines as it would for a user.
 //
-//   load NAME                       type NAME into the edit and click the button
+//   load NAME                       type NAME into the edit and click the button;
+//                                   a failed load prints "load NAME: <error
+//                                   message>" and, indented below, the reason
+//                                   the module gave no plug-in, when known
 //   exec DEEPNAME COMMAND [ARG...]  run a command of a loaded plug-in; prints
 //                                   "COMMAND: OK" or "COMMAND: <error message>"
 //   wait MS                         let the event loop run for MS milliseconds

@@ -55,6 +55,13 @@ CommandSummary commandOf(const FormItem& item) {
   c.name = textOf(FindItemProperty(item, "Name"));
   c.caption = textOf(FindItemProperty(item, "Caption"));
   c.hint = textOf(FindItemProperty(item, "Hint"));
+  const auto flag = [&](std::string_view name, bool& value) {
+    if (const FormProperty* p = FindItemProperty(item, name))
+      value = keltk::SameText(textOf(p), "True");
+  };
+  flag("CheckParamType", c.checkParamType);
+  flag("CheckParamCount", c.checkParamCount);
+  flag("AllowNullInAllParams", c.allowNullInAllParams);
   const FormProperty* params = FindItemProperty(item, "Params");
   if (params != nullptr && params->value.kind == FormValue::Kind::Collection) {
     for (const FormItem& p : params->value.items) {
@@ -93,6 +100,7 @@ PluginSummary Summarize(const ModuleMetadata& meta) {
     s.deepName = textOf(root.find("DeepName"));
     s.version = textOf(root.find("Version"));
     s.author = textOf(root.find("Author"));
+    s.copyright = textOf(root.find("Copyright"));
     if (const FormProperty* d = root.find("Description.Strings");
         d != nullptr && d->value.kind == FormValue::Kind::Strings)
       s.description = d->value.list;

@@ -186,7 +186,15 @@ private:
     if (registerKelvarin == nullptr)
       return fail(E004, {keltk::VarStr(kRegisterKelvarinExport), keltk::VarStr(fileNamePart())});
     site_.step = 15;
-    TulmKel* plugin = registerKelvarin();
+    TulmKel* plugin = nullptr;
+    try {
+      plugin = registerKelvarin();
+    } catch (const keltk::Exception& e) {
+      // The plug-in's constructor (its stored form that does not read, say)
+      // says why there is no plug-in; the report line alone buries it.
+      m_.lastModuleError_ = e.Message();
+      throw;
+    }
     watch_.watch(plugin);
     if (loadedPlugin_ != nullptr) *loadedPlugin_ = plugin;
     site_.step = 16;

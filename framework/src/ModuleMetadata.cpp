@@ -14,6 +14,11 @@ namespace kelvarin {
 
 namespace {
 
+// The system's reason, read from errno right after the call that failed.
+MetadataError cannotOpen() {
+  return MetadataError(std::string("cannot open the file: ") + std::strerror(errno));
+}
+
 // Offsets within the ELF64 file header and section header.
 constexpr std::size_t kElfHeaderSize = 64;
 constexpr std::size_t kSectionHeaderSize = 64;
@@ -210,10 +215,10 @@ ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file) {
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) throw MetadataError("cannot open the file");
+  if (::stat(path.c_str(), &info) != 0) throw cannotOpen();
   if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw MetadataError("cannot open the file");
+  if (!in) throw cannotOpen();
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (in.gcount() != static_cast<std::streamsize>(bytes.size()))
@@ -223,13 +228,13 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
 
 ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw MetadataError("cannot open the file");
+  if (fd < 0) throw cannotOpen();
   const struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat info {};
-  if (::fstat(fd, &info) != 0) throw MetadataError("cannot open the file");
+  if (::fstat(fd, &info) != 0) throw cannotOpen();
   if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
   const auto fileSize = static_cast<std::uint64_t>(info.st_size);
   std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min(fileSize, kHeadBytes)));

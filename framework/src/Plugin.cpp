@@ -1,6 +1,7 @@
 #include "kelvarin/plugin.h"
 
 #include "TypeInfo.h"
+#include "UnattachedLog.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
 #include "kelvarin/ExceptionReport.h"
@@ -263,11 +264,25 @@ TKelMethodResult TulmKel::Finalize() {
   return result;
 }
 
+namespace detail {
+namespace {
+UnattachedLogSink unattachedSink = nullptr;
+void* unattachedContext = nullptr;
+} // namespace
+
+void SetUnattachedLogSink(UnattachedLogSink sink, void* context) {
+  unattachedSink = sink;
+  unattachedContext = context;
+}
+} // namespace detail
+
 TKelMethodResult TulmKel::LogIt(std::string_view msg, TLogKind kind) {
   TKelMethodResult result = smrUnexpectedError;
   siteLogIt.step = 11;
   GuardedSwallow(this, siteLogIt, [&] {
     siteLogIt.step = 12;
+    if (manager_ == nullptr && detail::unattachedSink != nullptr)
+      detail::unattachedSink(detail::unattachedContext, msg, kind);
     if (manager_ == nullptr || manager_->Log() == nullptr) return;
     manager_->Log()->LogIt(SealOrigin(this), msg, kind, result);
   });

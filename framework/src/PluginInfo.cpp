@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <fmt/format.h>
 #include <link.h>
 #include <vector>
 
@@ -117,8 +118,9 @@ const std::vector<QueryFunc>& loadedCopies() {
 
 } // namespace
 
-std::string VersionRecord() {
-  return std::string("ProdVersion=") + kFrameworkVersion + "\r\n";
+std::string VersionRecord(std::string_view version) {
+  if (version.empty()) version = kFrameworkVersion;
+  return fmt::format("ProdVersion={}\r\n", version);
 }
 
 bool IsGenuineManager(const void* address) noexcept {
@@ -133,17 +135,18 @@ bool IsGenuineManager(const void* address) noexcept {
   return false;
 }
 
-std::string PluginInfoFor(TOriginToken token) noexcept {
+std::string PluginInfoFor(TOriginToken token, std::string_view version) noexcept {
   try {
-    if (IsGenuineManager(UnsealOrigin(token))) return VersionRecord();
+    if (IsGenuineManager(UnsealOrigin(token))) return VersionRecord(version);
   } catch (...) {
   }
   return {};
 }
 
-int AnswerPluginInfo(char* info, int capacity, std::uint64_t token) noexcept {
+int AnswerPluginInfo(char* info, int capacity, std::uint64_t token,
+                     std::string_view builtWith) noexcept {
   if (info != nullptr && capacity > 0) info[0] = '\0';
-  const std::string answer = PluginInfoFor(static_cast<TOriginToken>(token));
+  const std::string answer = PluginInfoFor(static_cast<TOriginToken>(token), builtWith);
   if (info != nullptr && capacity > 0) {
     const std::size_t n = std::min(answer.size(), static_cast<std::size_t>(capacity) - 1);
     std::memcpy(info, answer.data(), n);

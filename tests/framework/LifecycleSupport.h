@@ -11,6 +11,7 @@
 #include <kelvarin/PluginModule.h>
 #include <link.h>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvarin::test {
@@ -32,19 +33,22 @@ inline bool isMapped(const std::string& path) {
   return false;
 }
 
-// The full name of the loaded object whose file name is `fileName`, or "".
+// The full name of the loaded object whose file name is `fileName` or a
+// versioned name of it (libkeltk.so.1 for libkeltk.so), or "".
 inline std::string loadedModuleFile(const std::string& fileName) {
   struct Search {
-    std::string suffix;
+    std::string part;
     std::string found;
   } search{"/" + fileName, {}};
   dl_iterate_phdr(
       [](dl_phdr_info* info, std::size_t, void* data) {
         auto* s = static_cast<Search*>(data);
-        const std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-        if (name.size() < s->suffix.size() ||
-            name.compare(name.size() - s->suffix.size(), s->suffix.size(), s->suffix) != 0)
+        const std::string_view name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        const std::size_t at = name.rfind(s->part);
+        if (at == std::string_view::npos || name.find('/', at + 1) != std::string_view::npos)
           return 0;
+        const std::string_view rest = name.substr(at + s->part.size());
+        if (!rest.empty() && rest.front() != '.') return 0;
         s->found = name;
         return 1;
       },

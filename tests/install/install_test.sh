@@ -14,12 +14,19 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 # --- the package is complete
 for f in include/keltk/Object.h include/kelvarin/plugin.h include/kelvarin/PluginModule.h \
-         lib/libulmKELrp.so lib/libkeltk.so lib/libulmKELrp_static.a lib/libkeltk_static.a \
-         bin/tavlo bin/kelinfo bin/Splash.kel bin/DoNothing.kel \
+         lib/libulmKELrp.so lib/libkeltk.so lib/libulmKELrp.so.1 lib/libkeltk.so.1 \
+         lib/libulmKELrp_static.a lib/libkeltk_static.a \
+         bin/tavlo bin/kelinfo bin/kelforms bin/Splash.kel bin/DoNothing.kel \
          lib/cmake/Kelvarin/KelvarinConfig.cmake lib/cmake/Kelvarin/KelvarinConfigVersion.cmake \
-         lib/cmake/Kelvarin/KelvarinForms.cmake lib/cmake/Kelvarin/KelvarinPlugin.cmake \
-         lib/pkgconfig/kelvarin.pc; do
+         lib/cmake/Kelvarin/KelvarinPlugin.cmake \
+         lib/pkgconfig/kelvarin.pc lib/pkgconfig/kelvarin-plugin.pc; do
   [[ -e "$prefix/$f" ]] || fail "missing from the package: $f"
+done
+# The libraries are known by their ABI version; the linker names are links.
+soname() { readelf -d "$1" | sed -n 's/.*(SONAME).*\[\(.*\)\]$/\1/p'; }
+for lib in libulmKELrp libkeltk; do
+  [[ -L "$prefix/lib/$lib.so" ]] || fail "$lib.so is not a link"
+  [[ "$(soname "$prefix/lib/$lib.so")" == "$lib.so.1" ]] || fail "$lib.so: SONAME $(soname "$prefix/lib/$lib.so")"
 done
 
 # --- the tutorial quotes the example's files as they are
@@ -33,7 +40,7 @@ while read -r path; do
   diff -u "$source/$path" "$work/quoted" >/dev/null || fail "docs/tutorial.md quotes $path differently"
   quoted=$((quoted + 1))
 done < <(sed -n 's/^<!-- file: \(.*\) -->$/\1/p' "$tutorial")
-[[ $quoted -eq 5 ]] || fail "docs/tutorial.md quotes $quoted files of the example, not 5"
+[[ $quoted -eq 6 ]] || fail "docs/tutorial.md quotes $quoted files of the example, not 6"
 
 # --- the example, configured and built against the installed copy only
 example="$work/greeter"
@@ -48,6 +55,49 @@ module="$example/build/Greeter.kel"
 # Only the two entry points leave the module.
 exports="$(nm -D --defined-only "$module" | awk '$2 == "T" {print $3}' | sort | tr '\n' ' ')"
 [[ "$exports" == "GetPluginInfo RegisterKelvarin " ]] || fail "Greeter.kel exports: $exports"
+
+readelf -d "$module" | grep -Fq '(NEEDED)             Shared library: [libulmKELrp.so.1]' ||
+  fail "Greeter.kel does not name libulmKELrp.so.1"
+
+# --- mistakes in a plug-in's build are reported when building, where they were made
+# A call of kelvarin_add_plugin() that cannot be right stops the configure step.
+while IFS='|' read -r call expected; do
+  bad="$work/badcall"
+  rm -rf "$bad" && mkdir -p "$bad" && cp "$source/examples/greeter/"{Greeter.cpp,Greeter.kfm} "$bad/"
+  printf 'cmake_minimum_required(VERSION 3.25)\nproject(Bad LANGUAGES CXX)\n%s\n%s\n' \
+    'find_package(Kelvarin CONFIG REQUIRED)' "$call" >"$bad/CMakeLists.txt"
+  if cmake -S "$bad" -B "$bad/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >"$work/bad.log" 2>&1; then
+    fail "configured: $call"
+  fi
+  tr -s ' \n' ' ' <"$work/bad.log" | grep -Fq "$expected" || { cat "$work/bad.log"; fail "$call: no \"$expected\""; }
+done <<'CASES'
+kelvarin_add_plugin(Bad SOURCE Greeter.cpp)|kelvarin_add_plugin(Bad): unknown argument(s) SOURCE;Greeter.cpp; expected SOURCES, FORMS, OWN_FRAMEWORK_COPY or NO_PLUGIN_INFO
+kelvarin_add_plugin(Bad FORMS Greeter.kfm)|kelvarin_add_plugin(Bad): no SOURCES
+kelvarin_add_plugin(Bad SOURCES Greeter.cpp FORMS Gretter.kfm)|kelvarin_add_plugin(Bad): form file "Gretter.kfm" not found
+CASES
+
+# A form that does not read against the module's classes fails the build at its
+# line and column and leaves no module behind; a duplicate name only warns.
+form="$example/Greeter.kfm"
+cp "$form" "$work/Greeter.kfm.good"
+while IFS='|' read -r from to expected; do
+  sed "s/$from/$to/" "$work/Greeter.kfm.good" >"$form"
+  if cmake --build "$example/build" -j 2 >"$work/form.log" 2>&1; then
+    grep -Fq "$expected" "$work/form.log" || { cat "$work/form.log"; fail "$to: no \"$expected\""; }
+    [[ "$expected" == *warning* ]] || fail "built with $to"
+  else
+    grep -Fq "$expected" "$work/form.log" || { cat "$work/form.log"; fail "$to: no \"$expected\""; }
+    [[ ! -e "$module" ]] || fail "Greeter.kel left behind after: $to"
+  fi
+done <<'CASES'
+DeepName = |DeepNmae = |Greeter.kfm:18:3: error: unknown property "DeepNmae" of TkelGreeter
+TMenuItem|TMenuItme|Greeter.kfm:26:21: error: class "TMenuItme" not found
+OnClick = GreetMenuClick|OnClick = Greet|Greeter.kfm:28:15: error: method "Greet" of TkelGreeter does not fit event "OnClick" of TMenuItem
+Version = '1.00'|Version = 100|Greeter.kfm:25:13: error: property "Version" of TkelGreeter takes a string, not "100"
+ParamName = 'Who'|ParamName = ''|Greeter.kfm:13:11: warning: Error $E013:  Plugin ParamName cannot be blank.
+CASES
+cp "$work/Greeter.kfm.good" "$form"
+cmake --build "$example/build" -j 2 >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "rebuilding the example"; }
 
 # Log lines without their time stamps.
 entries() { sed -E 's/\r$//; s/^ [0-9]{4}\/[0-9]{2}\/[0-9]{2} [0-9:.]{12}  //' "$1"; }
@@ -91,6 +141,7 @@ Plug-in class:     TkelSplash
 DeepName:          Splash Screen
 Version:           1.01
 Author:            Tamsin Ulmara
+Copyright:         Copyright (C) 2004 Ulmara Software
 Description:       Provides a Splash Screen for Applications.
 MaxInstances:      1
 Menu merging:
@@ -103,18 +154,35 @@ Commands: 3
   Startup_Gauge(Min: ptInteger, Max: ptInteger)
     Caption: Startup
     Hint:    Initializes the progress metter
+    Checks:  CheckParamType=True, CheckParamCount=True, AllowNullInAllParams=True
   Increment_Gauge(Message: ptAnsiString)
     Caption: Increment
     Hint:    Increases the progress metter
+    Checks:  CheckParamType=True, CheckParamCount=True, AllowNullInAllParams=True
   Hide_Splash()
     Caption: Hide
     Hint:    Hides the splash form
+    Checks:  CheckParamType=True, CheckParamCount=True, AllowNullInAllParams=True
 TXT
 diff -u "$work/splash.expected" "$work/splash.txt" || fail "kelinfo Splash.kel"
 "$kelinfo" --json "$module" >"$work/greeter.json"
-grep -Fq '"name": "Greet", "caption": "Greet", "hint": "Greets the one named", "params": [{"name": "Who", "type": "ptAnsiString"}]' \
+grep -Fq '"name": "Greet", "caption": "Greet", "hint": "Greets the one named", "params": [{"name": "Who", "type": "ptAnsiString"}], "checkParamType": true, "checkParamCount": true, "allowNullInAllParams": false' \
   "$work/greeter.json" || { cat "$work/greeter.json"; fail "kelinfo --json Greeter.kel"; }
-grep -Fq '"SourceMenu": "GreetMenu"' "$work/greeter.json" || fail "kelinfo --json: menu merging"
+grep -Fq '"sourceMenu": "GreetMenu"' "$work/greeter.json" || fail "kelinfo --json: menu merging"
+"$kelinfo" --help >"$work/help.txt" && grep -q '^usage: kelinfo' "$work/help.txt" ||
+  fail "kelinfo --help"
+[[ "$("$kelinfo" --version)" == "kelinfo 1.0.01.428" ]] || fail "kelinfo --version"
+status=0
+"$kelinfo" --frob >/dev/null 2>"$work/usage.err" || status=$?
+[[ $status -eq 2 ]] && grep -q '^usage: kelinfo' "$work/usage.err" || fail "kelinfo --frob: $status"
+# Several files: each listed under its name; one that fails is told and counted.
+status=0
+"$kelinfo" "$prefix/bin/Splash.kel" "$work/missing.kel" "$module" >"$work/several.txt" \
+  2>"$work/several.err" || status=$?
+[[ $status -eq 1 ]] || fail "kelinfo with a missing file: exit code $status"
+[[ "$(grep -c '^File:' "$work/several.txt")" -eq 2 ]] || fail "kelinfo: $(cat "$work/several.txt")"
+grep -Fqx "kelinfo: $work/missing.kel: cannot open the file: No such file or directory" \
+  "$work/several.err" || fail "kelinfo missing file: $(cat "$work/several.err")"
 
 # Not plug-in modules: a clear message and exit code 1, never a crash.
 printf 'just some text\n' >"$work/text.kel"
@@ -129,13 +197,50 @@ for bad in "$work/text.kel" "$work/truncated.kel" "$work/empty.kel" "$prefix/lib
   grep -Fq "kelinfo: $bad: " "$work/bad.err" || fail "kelinfo $bad: $(cat "$work/bad.err")"
 done
 
-# --- pkg-config: a host program built from the flags alone
-if command -v pkg-config >/dev/null; then
-  export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
-  printf '#include <kelvarin/manager.h>\nint main() { return 0; }\n' >"$work/pc.cpp"
-  # shellcheck disable=SC2046
-  c++ "$work/pc.cpp" -o "$work/pc" $(pkg-config --cflags --libs kelvarin) ||
-    fail "building with pkg-config kelvarin"
-  "$work/pc" || fail "the pkg-config program did not run"
-fi
+# --- pkg-config: a host program built from the flags alone, which need no Qt or {fmt}
+export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+[[ "$(pkg-config --libs kelvarin)" != *Qt6* ]] || fail "pkg-config kelvarin passes Qt on"
+printf '#include <kelvarin/manager.h>\nint main() { return 0; }\n' >"$work/pc.cpp"
+# shellcheck disable=SC2046
+c++ "$work/pc.cpp" -o "$work/pc" $(pkg-config --cflags --libs kelvarin) ||
+  fail "building with pkg-config kelvarin"
+"$work/pc" || fail "the pkg-config program did not run"
+
+# The files find their prefix however deep the library folder is (Debian's multiarch).
+deep="$work/deep"
+cmake -S "$source" -B "$deep/build" -G Ninja -DCMAKE_INSTALL_LIBDIR=lib/x86_64-linux-gnu \
+      -DKELVARIN_BUILD_TESTS=OFF -DKELVARIN_BUILD_BENCH=OFF >"$work/deep.log" 2>&1 ||
+  { cat "$work/deep.log"; fail "configuring with a multiarch library folder"; }
+mkdir -p "$deep/prefix/lib/x86_64-linux-gnu/pkgconfig"
+cp "$deep/build/kelvarin.pc" "$deep/build/kelvarin-plugin.pc" "$deep/prefix/lib/x86_64-linux-gnu/pkgconfig/"
+for pc in kelvarin kelvarin-plugin; do
+  got="$(PKG_CONFIG_PATH="$deep/prefix/lib/x86_64-linux-gnu/pkgconfig" pkg-config --variable=libdir $pc)"
+  [[ "$(realpath -m "$got")" == "$deep/prefix/lib/x86_64-linux-gnu" ]] || fail "$pc.pc: libdir $got"
+done
+
+# --- without CMake: the example's Makefile builds the same plug-in and host
+plain="$work/plain"
+cp -r "$source/examples/greeter" "$plain"
+make -C "$plain" >"$work/make.log" 2>&1 || { cat "$work/make.log"; fail "make in the example"; }
+exports="$(nm -D --defined-only "$plain/Greeter.kel" | awk '$2 == "T" {print $3}' | sort | tr '\n' ' ')"
+[[ "$exports" == "GetPluginInfo RegisterKelvarin " ]] || fail "Makefile's Greeter.kel exports: $exports"
+"$kelinfo" "$plain/Greeter.kel" | grep -Fxq "DeepName:          Greeter" || fail "kelinfo: Makefile's module"
+(cd "$plain" && ./greeter-host ./Greeter.kel) >"$work/plain.out" 2>&1 ||
+  { cat "$work/plain.out"; fail "the Makefile's greeter-host"; }
+[[ "$(cat "$work/plain.out")" == "$expected_host" ]] || { cat "$work/plain.out"; fail "Makefile's host menu"; }
+
+# A plug-in compiled against the headers of another framework version says so,
+# in its metadata and to a manager, which refuses it.
+other="$work/other-headers"
+cp -r "$prefix/include" "$other"
+sed -i 's/1\.0\.01\.428/2.0.00.999/g' "$other/kelvarin/Framework.h"
+make -C "$plain" clean >/dev/null
+make -C "$plain" Greeter.kel CXXFLAGS="-O2 -I$other" >"$work/make.log" 2>&1 ||
+  { cat "$work/make.log"; fail "make against other headers"; }
+"$kelinfo" "$plain/Greeter.kel" | grep -Fxq "Framework version: 2.0.00.999" ||
+  fail "kelinfo: the version of the other headers"
+cp "$plain/Greeter.kel" "$prefix/bin/Greeter.kel"
+(cd "$prefix/bin" && ./tavlo --script "$example/greeter.tavlo") >"$work/tavlo.out" 2>&1 || true
+grep -Fq 'Plugin KEL Version mismatch (manager: "1.0.01.428" <> plugin: "2.0.00.999").' \
+  <(entries "$log") || { cat "$log"; fail "a plug-in of other headers was not refused"; }
 echo "install test passed"

@@ -214,6 +214,26 @@ FormHeader parseHeader(FormLexer& lex, bool advance) {
 
 } // namespace
 
+// The property assignment under way on this thread (see CurrentReadPosition).
+struct Assigning {
+  const FormLexer* lexer = nullptr;
+  SourcePos pos;
+};
+thread_local Assigning currentAssignment;
+
+class AssigningScope {
+public:
+  AssigningScope(const FormLexer& lexer, const SourcePos& pos) : saved_(currentAssignment) {
+    currentAssignment = {&lexer, pos};
+  }
+  ~AssigningScope() { currentAssignment = saved_; }
+  AssigningScope(const AssigningScope&) = delete;
+  AssigningScope& operator=(const AssigningScope&) = delete;
+
+private:
+  Assigning saved_;
+};
+
 struct TReader::Impl {
   Impl(TReader& owner, std::string_view text, std::string sourceName)
       : self(owner), lex(text, std::move(sourceName)) {}
@@ -360,6 +380,7 @@ struct TReader::Impl {
     if (prop->kind != PropKind::Object && prop->readOnly())
       lex.fail(nameTok.pos,
                fmt::format("property \"{}\" of {} is read-only", prop->name, target->ClassName()));
+    AssigningScope assigning(lex, nameTok.pos);
     readValue(target, prop);
   }
 
@@ -675,6 +696,12 @@ TComponent* CreateComponentFromText(std::string_view text, TComponent* owner,
   ObjectPtr<TComponent> made(cls->createComponent(owner));
   ReadComponentFromText(text, made.get(), std::move(sourceName));
   return made.release();
+}
+
+std::optional<ReadPosition> CurrentReadPosition() {
+  const Assigning& a = currentAssignment;
+  if (a.lexer == nullptr) return std::nullopt;
+  return ReadPosition{a.lexer->sourceName(), a.pos.line, a.lexer->column(a.pos)};
 }
 
 std::string FormClassName(std::string_view text) {

@@ -31,9 +31,10 @@ std::string FormatFolderText(const std::vector<kelvarin::TPluginFileInfo>& list)
   std::string out;
   for (const kelvarin::TPluginFileInfo& info : list) {
     if (!out.empty()) out += '\n';
-    out += fmt::format("{}: {}\n", keltk::ExtractFileName(info.FileName),
+    out += fmt::format("{}: {}\n", ShownText(keltk::ExtractFileName(info.FileName)),
                        kelvarin::PluginFileStateName(info.State));
-    if (!info.Reason.empty()) out += fmt::format("  Reason:            {}\n", info.Reason);
+    if (!info.Reason.empty())
+      out += fmt::format("  Reason:            {}\n", ShownText(info.Reason));
     if (described(info)) out += indented(FormatText(info.Plugin), "  ");
   }
   return out;

@@ -32,8 +32,16 @@ using kelvarin::ReadModuleMetadata;
 using kelvarin::ReadModuleMetadataFile;
 using kelvarin::Summarize;
 
-std::string FormatText(const PluginSummary& summary);
-std::string FormatJson(const PluginSummary& summary);
+// The listing for a terminal: control characters (and bytes that are no UTF-8)
+// of the module's texts are shown escaped ("\x1b"), so that a module cannot
+// drive the terminal. With a `file`, the listing starts with a "File:" line.
+std::string FormatText(const PluginSummary& summary, std::string_view file = {});
+// One JSON object, its keys in camelCase; with a `file`, a "file" key first.
+std::string FormatJson(const PluginSummary& summary, std::string_view file = {});
+
+// `text` with control characters, DEL, the C1 controls and bytes that are not
+// UTF-8 written as escapes: "\xNN" for a byte, "\u0080" to "\u009f" for C1.
+std::string ShownText(std::string_view text);
 // `text` as a JSON string literal, quotes included.
 std::string JsonString(std::string_view text);
 

@@ -18,6 +18,10 @@ struct CommandSummary {
   std::string caption;
   std::string hint;
   std::vector<CommandParamSummary> params;
+  // The switches a command always stores; True when a form leaves one out.
+  bool checkParamType = true;
+  bool checkParamCount = true;
+  bool allowNullInAllParams = true;
 };
 
 struct MenuMergingSummary {
@@ -35,6 +39,7 @@ struct PluginSummary {
   std::string deepName;
   std::string version;
   std::string author;
+  std::string copyright;
   std::vector<std::string> description; // lines
   long long maxInstances = 1;
   MenuMergingSummary menuMerging;

@@ -1,8 +1,9 @@
 // The two functions through which a manager reaches a plug-in module.
 //
 //   GetPluginInfo     every module built on the framework (the host program too):
-//                     the framework version, told only to a genuine manager.
-//                     The framework provides it; kelvarin_add_plugin() links it in.
+//                     the framework version the module was compiled against, told
+//                     only to a genuine manager. The source that kelforms writes
+//                     for each module (kelvarin_add_plugin() runs it) defines it.
 //   RegisterKelvarin  each plug-in module: a new plug-in object, written by the
 //                     plug-in's author, usually as
 //                       extern "C" kelvarin::TulmKel* RegisterKelvarin() {
@@ -17,6 +18,7 @@
 #include <exception>
 #include <keltk/Exception.h>
 #include <string>
+#include <string_view>
 
 extern "C" {
 // Writes the version record for the manager behind `token` into `info` (at most
@@ -36,15 +38,20 @@ using TRegisterKelvarinFunc = TulmKel* (*)();
 inline constexpr const char* kGetPluginInfoExport = "GetPluginInfo";
 inline constexpr const char* kRegisterKelvarinExport = "RegisterKelvarin";
 
-// "ProdVersion=1.0.01.428" and a line break (CR LF).
-std::string VersionRecord();
+// "ProdVersion=1.0.01.428" and a line break (CR LF): `version`, or this copy's
+// own version when empty.
+std::string VersionRecord(std::string_view version = {});
 
-// The version record when `token` seals a live manager of class TulmKelMan in any
-// framework copy of the process, else empty. Never reads memory at an address
-// that is not such a manager.
-std::string PluginInfoFor(TOriginToken token) noexcept;
-// GetPluginInfo's body, for every module's copy of the export.
-int AnswerPluginInfo(char* info, int capacity, std::uint64_t token) noexcept;
+// The version record of `version` when `token` seals a live manager of class
+// TulmKelMan in any framework copy of the process, else empty. Never reads
+// memory at an address that is not such a manager.
+std::string PluginInfoFor(TOriginToken token, std::string_view version = {}) noexcept;
+// GetPluginInfo's body. `builtWith` is the version of the headers the module
+// was compiled against (kFrameworkVersion as that module saw it), so that a
+// manager can refuse a module built for another framework even though the
+// module shares this library's code.
+int AnswerPluginInfo(char* info, int capacity, std::uint64_t token,
+                     std::string_view builtWith) noexcept;
 
 // True when `address` is a live TulmKelMan (not a descendant) of this or any
 // other framework copy loaded in the process.

@@ -117,8 +117,10 @@ public:
   // initialized, takes it out of the list, recounts the other instances, destroys
   // it and releases the module. `Plugin` (when not null) must be alive.
   TKelMethodResult CancelPlugin(TulmKel* Plugin, const std::string& FileName, void* Module);
-  // The operating system's reason why the last module load failed (E001), empty
-  // after a module was loaded.
+  // Why the last load found no plug-in: the operating system's reason for a
+  // module that could not be loaded (E001), or the message with which the
+  // module's RegisterKelvarin raised (a stored form that does not read names
+  // its line and column). Empty when the last load got as far as a plug-in.
   const std::string& LastModuleError() const { return lastModuleError_; }
 
   // Unloading: by index, by object, all (newest first), or later at idle time.

@@ -28,6 +28,7 @@
 #include "keltk/Component.h"
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -76,6 +77,16 @@ void ReadInheritedForms(std::span<const std::string_view> texts, TComponent* roo
 // again when reading fails.
 TComponent* CreateComponentFromText(std::string_view text, TComponent* owner,
                                     std::string sourceName = {});
+
+// Where the value being assigned was written, while this thread reads a form:
+// lets a setter that refuses a value without raising (a duplicate name, say)
+// tell where it was written. Empty between reads.
+struct ReadPosition {
+  std::string source; // the reader's source name; may be empty
+  int line = 0;
+  int column = 0;
+};
+std::optional<ReadPosition> CurrentReadPosition();
 
 // The class name in the header of a form (`object Name: TClass`), or empty when
 // the text does not start with a header.

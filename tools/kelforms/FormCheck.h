@@ -1,0 +1,23 @@
+// The build-time check of a plug-in module's stored forms: the module is loaded
+// and its plug-in created the way a manager does, so every form is read against
+// the module's own classes; what the reader refuses, and what the plug-in's
+// setters refuse quietly (blank or duplicate command and parameter names), is
+// reported in a compiler's words at the .kfm file, line and column.
+#pragma once
+
+#include "FormSource.h"
+
+#include <string>
+#include <vector>
+
+namespace kelforms {
+
+struct CheckReport {
+  std::vector<std::string> errors;   // "Greeter.kfm:18:3: error: ..."
+  std::vector<std::string> warnings; // "Greeter.kfm:12:9: warning: ..."
+};
+
+// `forms` are the module's .kfm files, to name positions in them.
+CheckReport CheckModule(const std::string& modulePath, const std::vector<SourceForm>& forms);
+
+} // namespace kelforms
