@@ -13,6 +13,9 @@
 //   close-window COMPONENT          close a shown window as its user would
 //   print PATH                      print "PATH = VALUE" for a published property
 //                                   of a window or its components (PropertyPath.h)
+//   plugins                         one line per module in the plug-in folder,
+//                                   read without loading it:
+//                                   "Plugin: FILE: STATE "DEEPNAME" VERSION (REASON)"
 //   unload-all                      unload every plug-in, without a message box
 //   close                           close the main form; the program ends with 0
 //
@@ -70,6 +73,7 @@ private:
 
   void load(const std::vector<std::string>& words);
   void exec(const std::vector<std::string>& words);
+  void plugins();
   void wait(const std::vector<std::string>& words);
   void screenshot(const std::vector<std::string>& words);
   void closeWindow(const std::vector<std::string>& words);

@@ -2,6 +2,7 @@
 // failed half way. One function per phase; each keeps the step markers of the
 // steps it runs.
 #include "ModuleLoader.h"
+#include "PluginReloader.h"
 #include "PluginWatch.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
@@ -258,6 +259,7 @@ private:
     TulmKel* plugin = watch_.plugin();
     site_.step = 23;
     index_ = m_.AppendPlugin(plugin);
+    if (m_.reloader_) m_.reloader_->loaded(plugin, fileName_, params_);
 
     site_.step = 24;
     loadToolkitModule(plugin);

@@ -1,4 +1,5 @@
-// kelinfo: what plug-in modules are, read from their files without loading them.
+// kelinfo: what plug-in modules are, read from their files without loading them;
+// a FOLDER lists every module in it (*.kel) with its state.
 #include "ModuleMetadata.h"
 #include "PluginSummary.h"
 
@@ -16,10 +17,12 @@ constexpr int kFileFailed = 1;
 constexpr int kUsageError = 2;
 
 constexpr const char* kUsage =
-    "usage: kelinfo [--json] FILE...\n"
+    "usage: kelinfo [--json] FILE|FOLDER...\n"
     "       kelinfo --help | --version\n"
     "Shows what plug-in modules declare (framework version, class, DeepName,\n"
-    "menu merging, commands), read from the files without loading them.\n"
+    "menu merging, commands), read from the files without loading them. A FOLDER\n"
+    "lists each of its modules (*.kel) with its state: loadable, other-version,\n"
+    "not-a-plugin, damaged.\n"
     "  --json     JSON: one object, or an array of objects with a \"file\" key\n"
     "             when several FILEs are given\n"
     "  --help     this text, on standard output\n"
@@ -66,7 +69,8 @@ std::optional<std::string> describe(const std::string& path, const Options& o) {
   try {
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      why = "is a folder";
+      const auto list = kelvarin::DescribePluginFolder(path, "kel");
+      return o.json ? kelinfo::FormatFolderJson(list) : kelinfo::FormatFolderText(list);
     } else {
       const auto summary = kelinfo::Summarize(kelinfo::ReadModuleMetadataFile(path));
       return o.json ? FormatJson(summary, label) : FormatText(summary, label);
