@@ -319,7 +319,9 @@ void TulmKelMan::drainPendingUnloads() {
       if (entry == nullptr || codeRunning(entry)) continue;
       siteOnAppIdle.step = 3;
       pendingUnloads_.erase(pendingUnloads_.begin() + pos);
+      if (reloader_) reloader_->unloadingFromQueue(entry);
       (void)UnloadPlugin(entry);
+      if (reloader_) reloader_->unloadingFromQueue(nullptr);
     }
   });
   // The plug-ins unloaded for a reload come back from their new files.

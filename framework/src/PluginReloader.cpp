@@ -66,8 +66,12 @@ void PluginReloader::loaded(TulmKel* plugin, const std::string& fileName, keltk:
 }
 
 void PluginReloader::destroying(const TulmKel* plugin) {
-  for (Reload& r : reloads_)
-    if (r.plugin == plugin) r.plugin = nullptr;
+  if (plugin == queuedUnload_) {
+    for (Reload& r : reloads_)
+      if (r.plugin == plugin) r.plugin = nullptr;
+  } else {
+    std::erase_if(reloads_, [&](const Reload& r) { return r.plugin == plugin; });
+  }
   const auto it = std::find_if(entries_.begin(), entries_.end(),
                                [&](const Entry& e) { return e.plugin == plugin; });
   if (it == entries_.end()) return;

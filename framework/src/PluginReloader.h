@@ -50,6 +50,9 @@ public:
   void loaded(TulmKel* plugin, const std::string& fileName, keltk::TVarRecs args);
   // The manager is destroying `plugin`.
   void destroying(const TulmKel* plugin);
+  // The idle step is unloading `plugin` from the queue (null once done): only
+  // such an unload leads to a reload; one the host does itself ends it.
+  void unloadingFromQueue(const TulmKel* plugin) { queuedUnload_ = plugin; }
   // Loads the files whose plug-ins the idle step has unloaded for a reload.
   void drain();
 
@@ -80,6 +83,7 @@ private:
   keltk::ObjectPtr<keltk::TFileWatch> watch_;
   int settleDelay_ = 300;
   bool draining_ = false;
+  const TulmKel* queuedUnload_ = nullptr;
 };
 
 } // namespace kelvarin

@@ -3,6 +3,7 @@
 // Offscreen only the menu bar can be checked; the rest needs an X server (and a
 // window manager), and skips without one.
 #include "LifecycleSupport.h"
+#include "WaitUntil.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,15 +60,7 @@ bool underWindowManager() {
 
 // Runs the event loop (idle steps included) until `done` holds or `ms` pass.
 bool waitUntil(const std::function<bool()>& done, int ms = 5000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QEventLoop loop;
-    QTimer::singleShot(5, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
+  return testsupport::waitUntil(done, ms);
 }
 
 void settle(int ms) {

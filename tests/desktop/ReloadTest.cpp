@@ -1,9 +1,8 @@
 // A plug-in rebuilt under the running host: its file replaced as a linker does
 // (written beside it, renamed over it), the manager reloads it at an idle step.
 #include "LifecycleSupport.h"
+#include "WaitUntil.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
@@ -16,15 +15,7 @@ namespace fs = std::filesystem;
 constexpr int kSettle = 100;
 
 bool runLoopUntil(const std::function<bool()>& done, int ms = 5000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QEventLoop loop;
-    QTimer::singleShot(5, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
+  return testsupport::waitUntil(done, ms);
 }
 
 bool mapsMention(const std::string& text) {
@@ -96,6 +87,18 @@ TEST_F(ReloadTest, AChangeWhileACommandRunsReloadsOnceTheCommandHasReturned) {
   ASSERT_TRUE(runLoopUntil([&] { return loadedBuild("B"); }));
   EXPECT_GT(at("Unloading Plugin", from), pumped);
   EXPECT_FALSE(mapsMention(file + " (deleted)"));
+}
+
+TEST_F(ReloadTest, APlugInTheHostUnloadsWhileItsReloadWaitsStaysUnloaded) {
+  const std::size_t from = lines().size();
+  replaceWith(readFile(fixture("ReloadableB")));
+  EXPECT_TRUE(
+      manager->ExecuteCommand(manager->Plugins(0), "Pump", {keltk::VarInt(kSettle * 4)}).Success);
+  ASSERT_GE(at(changed, from), 0);
+  EXPECT_TRUE(manager->UnloadPlugin(manager->Plugins(0)).Success);
+  runLoopUntil([] { return false; }, kSettle * 3);
+  EXPECT_EQ(manager->PluginCount(), 0);
+  EXPECT_EQ(at("Loading Plugin", from), -1);
 }
 
 TEST_F(ReloadTest, ABadBuildFailsAsAnyLoadAndTheNextGoodOneIsPickedUp) {

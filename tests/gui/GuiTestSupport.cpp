@@ -1,5 +1,7 @@
 #include "GuiTestSupport.h"
 
+#include "WaitUntil.h"
+
 #include <QAbstractEventDispatcher>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -181,16 +183,7 @@ void GuiTest::runWithTimeout(int ms) {
 }
 
 bool waitUntil(const std::function<bool()>& done, int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    // A loop that waits, so that idle steps come as in the application's own.
-    QEventLoop loop;
-    QTimer::singleShot(5, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
+  return kelvarin::testsupport::waitUntil(done, ms);
 }
 
 void whenModal(std::function<void(QWidget*)> action, int ms) {

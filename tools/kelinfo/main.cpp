@@ -73,7 +73,7 @@ std::optional<std::string> describe(const std::string& path, const Options& o) {
       return o.json ? kelinfo::FormatFolderJson(list) : kelinfo::FormatFolderText(list);
     } else {
       const auto summary = kelinfo::Summarize(kelinfo::ReadModuleMetadataFile(path));
-      return o.json ? FormatJson(summary, label) : FormatText(summary, label);
+      return o.json ? kelinfo::FormatJson(summary, label) : kelinfo::FormatText(summary, label);
     }
   } catch (const kelinfo::MetadataError& e) {
     why = e.what();
