@@ -1,7 +1,7 @@
 # Building plug-in modules and host programs.
 #
 #   kelvarin_add_plugin(<name> SOURCES <source>... [FORMS <file.kfm>...]
-#                       [OWN_FRAMEWORK_COPY] [NO_PLUGIN_INFO])
+#                       [OWN_FRAMEWORK_COPY] [NO_PLUGIN_INFO] [NO_FORM_CHECK])
 #
 # Makes the module <name>.kel (no "lib" prefix): linked with the shared framework
 # library ulmKELrp, built so that unloading really unmaps it, with hidden
@@ -15,6 +15,8 @@
 #                       the toolkit (ulmKELrp_static) instead of the shared ones.
 #   NO_PLUGIN_INFO      leaves GetPluginInfo out (for modules that bring their
 #                       own, or none).
+#   NO_FORM_CHECK       skips the check (a cross build, whose module cannot run
+#                       where it is built).
 #
 #   kelvarin_add_forms(<target> <file.kfm>...)
 #
@@ -73,10 +75,11 @@ function(_kelvarin_forms_source target options forms)
 endfunction()
 
 function(kelvarin_add_plugin name)
-  cmake_parse_arguments(PARSE_ARGV 1 PLUGIN "OWN_FRAMEWORK_COPY;NO_PLUGIN_INFO" ""
+  cmake_parse_arguments(PARSE_ARGV 1 PLUGIN "OWN_FRAMEWORK_COPY;NO_PLUGIN_INFO;NO_FORM_CHECK" ""
                         "SOURCES;FORMS")
   _kelvarin_check_call("kelvarin_add_plugin(${name})" "${PLUGIN_UNPARSED_ARGUMENTS}"
-                       "SOURCES, FORMS, OWN_FRAMEWORK_COPY or NO_PLUGIN_INFO" "${PLUGIN_FORMS}")
+                       "SOURCES, FORMS, OWN_FRAMEWORK_COPY, NO_PLUGIN_INFO or NO_FORM_CHECK"
+                       "${PLUGIN_FORMS}")
   if(NOT PLUGIN_SOURCES)
     message(FATAL_ERROR "kelvarin_add_plugin(${name}): no SOURCES; a plug-in module needs at "
                         "least the source that defines RegisterKelvarin")
@@ -106,6 +109,9 @@ function(kelvarin_add_plugin name)
   target_link_options(${name} PRIVATE "LINKER:--version-script=${KELVARIN_PLUGIN_EXPORTS}"
                       "LINKER:--no-undefined" "LINKER:-z,text")
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS "${KELVARIN_PLUGIN_EXPORTS}")
+  if(PLUGIN_NO_FORM_CHECK)
+    return()
+  endif()
   # A module whose forms do not read is not left behind for a host to load.
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND ${KELVARIN_FORMS_TOOL} check --remove-on-error $<TARGET_FILE:${name}> ${forms}

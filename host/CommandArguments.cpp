@@ -6,7 +6,9 @@
 #include <cmath>
 #include <fmt/format.h>
 #include <keltk/StrUtils.h>
+#include <keltk/Utf8.h>
 #include <limits>
+#include <optional>
 
 namespace tavlo {
 
@@ -56,45 +58,6 @@ bool readBoolean(const std::string& word, bool& value) {
     return true;
   }
   return false;
-}
-
-// UTF-8 to UTF-16; false for malformed input.
-bool toUtf16(const std::string& word, std::u16string& out) {
-  out.clear();
-  for (std::size_t i = 0; i < word.size();) {
-    const auto lead = static_cast<unsigned char>(word[i]);
-    int extra = 0;
-    char32_t code = 0;
-    if (lead < 0x80) {
-      code = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1;
-      code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2;
-      code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3;
-      code = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (i + static_cast<std::size_t>(extra) >= word.size()) return false;
-    for (int k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(word[i + static_cast<std::size_t>(k)]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (code >> 10));
-      out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
-  }
-  return true;
 }
 
 bool isNil(const std::string& word) {
@@ -147,10 +110,10 @@ TVarRec CommandArguments::convert(kelvarin::TParamType type, const std::string& 
     if (word.size() != 1) throw refuse("one character");
     return keltk::VarChar(word[0]);
   case kelvarin::ptWideChar: {
-    std::u16string wide;
-    if (!toUtf16(word, wide) || wide.size() != 1) throw refuse("one character");
+    const std::optional<std::u16string> wide = keltk::Utf16FromUtf8(word);
+    if (!wide || wide->size() != 1) throw refuse("one character");
     value.VType = keltk::vtWideChar;
-    value.VWideChar = wide[0];
+    value.VWideChar = (*wide)[0];
     return value;
   }
   case kelvarin::ptExtended: {
@@ -181,9 +144,9 @@ TVarRec CommandArguments::convert(kelvarin::TParamType type, const std::string& 
     return keltk::VarStr(texts_.emplace_back(word));
   case kelvarin::ptPWideChar:
   case kelvarin::ptWideString: {
-    std::u16string wide;
-    if (!toUtf16(word, wide)) throw refuse("UTF-8 text");
-    const std::u16string& kept = wideTexts_.emplace_back(std::move(wide));
+    std::optional<std::u16string> wide = keltk::Utf16FromUtf8(word);
+    if (!wide) throw refuse("UTF-8 text");
+    const std::u16string& kept = wideTexts_.emplace_back(std::move(*wide));
     if (type == kelvarin::ptWideString) return keltk::VarWideString(kept);
     value.VType = keltk::vtPWideChar;
     value.VPWideChar = kept.c_str();

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 #include <keltk/Backend.h>
 #include <keltk/Exception.h>
+#include <keltk/StrUtils.h>
 #include <kelvarin/plugin.h>
 #include <limits>
 #include <thread>
@@ -67,6 +68,9 @@ void ScriptRunner::Start() {
   previousOnIdle_ = app->OnIdle();
   app->SetOnIdle(ownOnIdle_);
   hooked_ = true;
+  // A failed load is the load's answer, printed like a command's; not a line
+  // that fails. (Set once: the form may be gone by the time the script stops.)
+  form_.LoadFailuresTo = stdout;
   // Through the window system, so boxes of the plug-ins' toolkit copies are answered too.
   if (keltk::TGuiBackend* backend = keltk::GuiBackend())
     backend->setMessageAnswerer([](const std::string& text) {
@@ -142,6 +146,9 @@ void ScriptRunner::run(const ScriptLine& line) {
     expectWords(words, 2, 2, "print PATH");
     std::printf("%s = %s\n", words[1].c_str(), ReadPropertyPath(words[1]).c_str());
     std::fflush(stdout);
+  } else if (command == "plugins") {
+    expectWords(words, 1, 1, "plugins");
+    plugins();
   } else if (command == "unload-all") {
     expectWords(words, 1, 1, "unload-all");
     (void)form_.ulmKelMan1->UnloadAllPlugins(false);
@@ -171,6 +178,18 @@ void ScriptRunner::load(const std::vector<std::string>& words) {
   expectWords(words, 2, 2, "load NAME");
   form_.Edit_PluginName->SetText(words[1]);
   form_.Button_LoadPlugin->Click();
+}
+
+void ScriptRunner::plugins() {
+  for (const kelvarin::TPluginFileInfo& info : form_.ulmKelMan1->DiscoverPlugins()) {
+    std::string line = fmt::format("Plugin: {}: {}", keltk::ExtractFileName(info.FileName),
+                                   kelvarin::PluginFileStateName(info.State));
+    if (!info.Plugin.deepName.empty())
+      line += fmt::format(" \"{}\" {}", info.Plugin.deepName, info.Plugin.version);
+    if (!info.Reason.empty()) line += fmt::format(" ({})", info.Reason);
+    std::printf("%s\n", line.c_str());
+  }
+  std::fflush(stdout);
 }
 
 void ScriptRunner::exec(const std::vector<std::string>& words) {

@@ -2,7 +2,10 @@
 // line per step, so that the event loop runs (and paints, and drains the
 // manager's unload queue) between lines as it would for a user.
 //
-//   load NAME                       type NAME into the edit and click the button
+//   load NAME                       type NAME into the edit and click the button;
+//                                   a failed load prints "load NAME: <error
+//                                   message>" and, indented below, the reason
+//                                   the module gave no plug-in, when known
 //   exec DEEPNAME COMMAND [ARG...]  run a command of a loaded plug-in; prints
 //                                   "COMMAND: OK" or "COMMAND: <error message>"
 //   wait MS                         let the event loop run for MS milliseconds
@@ -10,6 +13,9 @@
 //   close-window COMPONENT          close a shown window as its user would
 //   print PATH                      print "PATH = VALUE" for a published property
 //                                   of a window or its components (PropertyPath.h)
+//   plugins                         one line per module in the plug-in folder,
+//                                   read without loading it:
+//                                   "Plugin: FILE: STATE "DEEPNAME" VERSION (REASON)"
 //   unload-all                      unload every plug-in, without a message box
 //   close                           close the main form; the program ends with 0
 //
@@ -67,6 +73,7 @@ private:
 
   void load(const std::vector<std::string>& words);
   void exec(const std::vector<std::string>& words);
+  void plugins();
   void wait(const std::vector<std::string>& words);
   void screenshot(const std::vector<std::string>& words);
   void closeWindow(const std::vector<std::string>& words);

@@ -23,8 +23,15 @@ void TForm1::Loaded() {
 }
 
 void TForm1::Button_LoadPluginClick(keltk::TObject* /*Sender*/) {
-  // The text goes to the manager as typed; success and failure show in its log.
-  (void)ulmKelMan1->LoadPlugin(Edit_PluginName->Text());
+  // The text goes to the manager as typed; success and failure show in its log,
+  // and no box interrupts the user.
+  const std::string name = Edit_PluginName->Text();
+  const kelvarin::TKelMethodResult result = ulmKelMan1->LoadPlugin(name);
+  if (result.Success || LoadFailuresTo == nullptr) return;
+  std::fprintf(LoadFailuresTo, "load %s: %s\n", name.c_str(), result.ErrorMsg.c_str());
+  if (const std::string& reason = ulmKelMan1->LastModuleError(); !reason.empty())
+    std::fprintf(LoadFailuresTo, "  %s\n", reason.c_str());
+  std::fflush(LoadFailuresTo);
 }
 
 void TForm1::FormClose(keltk::TObject* /*Sender*/, keltk::TCloseAction& Action) {

@@ -2,6 +2,7 @@
 // a button that loads it. Closing the form unloads every plug-in.
 #pragma once
 
+#include <cstdio>
 #include <keltk/Forms.h>
 #include <keltk/StdCtrls.h>
 #include <kelvarin/manager.h>
@@ -17,6 +18,11 @@ public:
   kelvarin::TulmKelMan* ulmKelMan1 = nullptr;
   keltk::TButton* Button_LoadPlugin = nullptr;
   keltk::TEdit* Edit_PluginName = nullptr;
+
+  // Where a load the button asked for that failed is told, besides the log:
+  // "load NAME: MESSAGE" and, indented on the next line, the reason the loader
+  // or the plug-in's constructor gave (LastModuleError). Null tells nobody.
+  std::FILE* LoadFailuresTo = stderr;
 
   void Button_LoadPluginClick(keltk::TObject* Sender);
   void FormClose(keltk::TObject* Sender, keltk::TCloseAction& Action);

@@ -4,6 +4,8 @@
 //   tavlo --script FILE    also runs FILE's lines once the main form is shown
 //                          (see ScriptRunner.h); without a display offscreen,
 //                          closing the main form after the last line
+//   tavlo --reload-on-change
+//                          reloads a loaded plug-in whose file is replaced
 //   tavlo --help
 #include "Script.h"
 #include "ScriptRunner.h"
@@ -30,7 +32,7 @@ constexpr int kUsageError = 2;
 constexpr std::size_t kLargestScript = 1024 * 1024;
 
 void usage(std::FILE* to, const char* program) {
-  std::fprintf(to, "usage: %s [--script FILE]\n", program);
+  std::fprintf(to, "usage: %s [--script FILE] [--reload-on-change]\n", program);
 }
 
 bool hasArgument(int argc, char** argv, std::string_view wanted) {
@@ -72,8 +74,13 @@ int main(int argc, char** argv) {
   keltk::QtBackendScope qt(argc, argv); // takes Qt's own options out of argv
 
   std::optional<std::string> scriptPath;
+  bool reloadOnChange = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    if (arg == "--reload-on-change" && !reloadOnChange) {
+      reloadOnChange = true;
+      continue;
+    }
     if (arg == "--script" && i + 1 < argc && !scriptPath) {
       scriptPath = argv[++i];
       continue;
@@ -108,6 +115,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", argv[0], e.Message().c_str());
     return 1;
   }
+
+  if (reloadOnChange && !form->ulmKelMan1->SetReloadOnChange(true))
+    std::fprintf(stderr, "%s: cannot watch plug-in files here\n", argv[0]);
 
   std::unique_ptr<tavlo::ScriptRunner> runner;
   if (scriptPath) {

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev llvm
-  binutils file make
+  binutils file make python3
   xvfb openbox xdotool wmctrl x11-utils
 )
 

@@ -11,6 +11,7 @@
 #include <keltk/IniFiles.h>
 #include <keltk/StrUtils.h>
 #include <keltk/SysUtils.h>
+#include <keltk/Utf8.h>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -52,20 +53,6 @@ bool takeEntry(const Pairs& pairs, const std::string& file, const char* section,
   return true;
 }
 
-// Length of the well-formed UTF-8 character starting at `i`, or 0.
-std::size_t utf8Length(std::string_view s, std::size_t i) {
-  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  unsigned char lead = byte(i);
-  std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                       : lead >= 0xE0 && lead <= 0xEF ? 3
-                       : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                      : 0;
-  if (length == 0 || i + length > s.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k)
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-  return length;
-}
-
 constexpr std::size_t kLargestDictionary = 1024 * 1024;
 
 // The dictionary's text, read before main runs: a FIFO must not hang the start,
@@ -91,7 +78,7 @@ std::string ReplacePilcrows(std::string_view text) {
       out += text[i++];
       continue;
     }
-    std::size_t length = utf8Length(text, i);
+    std::size_t length = keltk::Utf8SequenceLength(text, i);
     if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) == 0xB6) {
       out += "\r\n";
     } else if (length > 0) {

@@ -62,6 +62,8 @@ TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, const std::string& 
       site.step = 22;
       logError(FormatError(dispatchError(), result, E020,
                            {keltk::VarInt(-1), keltk::VarStr(Plugin->ShortFileName())}));
+      // The catalogue's text has no place for the name asked for.
+      logError(fmt::format("Plugin \"{}\" has no command \"{}\".", Plugin->ShortFileName(), Name));
       return;
     }
     site.step = 31;

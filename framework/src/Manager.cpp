@@ -1,6 +1,7 @@
 #include "kelvarin/manager.h"
 
 #include "IdleHub.h"
+#include "PluginReloader.h"
 #include "PluginWatch.h"
 #include "TypeInfo.h"
 #include "kelvarin/Catalogue.h"
@@ -82,6 +83,7 @@ TulmKelMan::TulmKelMan(keltk::TComponent* owner) : TComponent(owner) {
     toolkitModuleHandle_ = nullptr;
     siteCreate.step = 3;
     log_.reset(keltk::CreateObject<TLog>());
+    reloader_.reset(keltk::CreateObject<PluginReloader>(*this));
     log_->SetManager(this);
     siteCreate.step = 4;
     plugins_.clear();
@@ -98,6 +100,7 @@ TulmKelMan::TulmKelMan(keltk::TComponent* owner) : TComponent(owner) {
 
 TulmKelMan::~TulmKelMan() {
   closing_ = true;
+  if (reloader_) reloader_->setWatching(false);
   unhookApplicationIdle();
   siteDestroy.step = 1;
   GuardedSwallow(this, siteDestroy, [&] {

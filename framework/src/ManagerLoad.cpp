@@ -2,6 +2,7 @@
 // failed half way. One function per phase; each keeps the step markers of the
 // steps it runs.
 #include "ModuleLoader.h"
+#include "PluginReloader.h"
 #include "PluginWatch.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
@@ -185,7 +186,15 @@ private:
     if (registerKelvarin == nullptr)
       return fail(E004, {keltk::VarStr(kRegisterKelvarinExport), keltk::VarStr(fileNamePart())});
     site_.step = 15;
-    TulmKel* plugin = registerKelvarin();
+    TulmKel* plugin = nullptr;
+    try {
+      plugin = registerKelvarin();
+    } catch (const keltk::Exception& e) {
+      // The plug-in's constructor (its stored form that does not read, say)
+      // says why there is no plug-in; the report line alone buries it.
+      m_.lastModuleError_ = e.Message();
+      throw;
+    }
     watch_.watch(plugin);
     if (loadedPlugin_ != nullptr) *loadedPlugin_ = plugin;
     site_.step = 16;
@@ -250,6 +259,7 @@ private:
     TulmKel* plugin = watch_.plugin();
     site_.step = 23;
     index_ = m_.AppendPlugin(plugin);
+    if (m_.reloader_) m_.reloader_->loaded(plugin, fileName_, params_);
 
     site_.step = 24;
     loadToolkitModule(plugin);

@@ -2,6 +2,7 @@
 // the idle-time queue.
 #include "IdleHub.h"
 #include "ModuleLoader.h"
+#include "PluginReloader.h"
 #include "PluginWatch.h"
 #include "RunningCode.h"
 #include "kelvarin/Catalogue.h"
@@ -282,6 +283,7 @@ void TulmKelMan::destroyPlugin(TulmKel* plugin) {
   for (PluginObserver* watch : std::vector<PluginObserver*>(watches_))
     watch->destroying(plugin);
   eraseAll(pendingUnloads_, plugin);
+  if (reloader_) reloader_->destroying(plugin);
   // Its derived parts are gone before the base destructor logs anything.
   const TulmKel* outer = std::exchange(dying_, plugin);
   keltk::FreeObject(plugin);
@@ -320,6 +322,8 @@ void TulmKelMan::drainPendingUnloads() {
       (void)UnloadPlugin(entry);
     }
   });
+  // The plug-ins unloaded for a reload come back from their new files.
+  if (reloader_) GuardedSwallow(this, siteOnAppIdle, [&] { reloader_->drain(); });
 }
 
 void TulmKelMan::HookApplicationIdle() {

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 #include <link.h>
 #include <optional>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -68,12 +69,17 @@ bool readAt(int fd, void* out, std::size_t size, std::uint64_t offset) {
 
 class Checker {
 public:
-  Checker(int fd, std::uint64_t fileSize) : fd_(fd), fileSize_(fileSize) {}
+  Checker(int fd, std::uint64_t fileSize, std::span<const std::uint8_t> head)
+      : fd_(fd), fileSize_(fileSize), head_(head) {}
+  bool foreign() const { return foreign_; }
 
   std::string run() {
     if (!readAt(fd_, &header_, sizeof header_, 0)) return {};
     if (std::memcmp(header_.e_ident, ELFMAG, SELFMAG) != 0) return {};
-    if (std::string why = identity(); !why.empty()) return why;
+    if (std::string why = identity(); !why.empty()) {
+      foreign_ = true;
+      return why;
+    }
     if (std::string why = segments(); !why.empty()) return why;
     return dynamicSection();
   }
@@ -236,8 +242,19 @@ private:
     return false;
   }
 
+  // From the bytes already read when they hold the range, else from the file.
+  bool readAt(int fd, void* out, std::size_t size, std::uint64_t offset) const {
+    if (offset <= head_.size() && size <= head_.size() - offset) {
+      std::memcpy(out, head_.data() + offset, size);
+      return true;
+    }
+    return kelvarin::readAt(fd, out, size, offset);
+  }
+
   int fd_;
   std::uint64_t fileSize_;
+  std::span<const std::uint8_t> head_;
+  bool foreign_ = false;
   Ehdr header_{};
   std::vector<Phdr> phdrs_;
   std::vector<std::pair<std::int64_t, std::uint64_t>> values_;
@@ -245,10 +262,19 @@ private:
 
 } // namespace
 
-std::string CheckModuleFile(int fd) {
+std::string CheckModuleFile(int fd, bool* foreign) {
+  if (foreign != nullptr) *foreign = false;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  return Checker(fd, static_cast<std::uint64_t>(info.st_size)).run();
+  return CheckModuleFile(fd, static_cast<std::uint64_t>(info.st_size), {}, foreign);
+}
+
+std::string CheckModuleFile(int fd, std::uint64_t fileSize, std::span<const std::uint8_t> head,
+                            bool* foreign) {
+  Checker checker(fd, fileSize, head);
+  std::string why = checker.run();
+  if (foreign != nullptr) *foreign = checker.foreign();
+  return why;
 }
 
 } // namespace kelvarin

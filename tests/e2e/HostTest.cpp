@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -76,6 +77,7 @@ TEST(HostTest, ScriptedSessionWritesTheExactLog) {
                                 "command \"Increment_Gauge\", plugin \"Splash.kel\": 2 (1 params "
                                 "required).",
                                 "Hide_Splash: OK",
+                                "load Missing: Error $E016:  Plugin not found: \"Missing.kel\"",
                             }));
   const std::string rule(145, '=');
   const std::string tilde(145, '~');
@@ -206,6 +208,43 @@ TEST(HostTest, DefaultTextWithoutThePlugInLogsNotFound) {
                 "MANAGER              E  Error $E016:  Plugin not found: \"DoNothing.kel\"",
                 "MANAGER              A  Canceling Loading Of Plugin: \"DoNothing.kel\".",
             }));
+}
+
+// A failed load prints its message and, when there is one, the reason the module
+// gave no plug-in: the loader's, or the reader's for a stored form that does not
+// read. An unknown command's line in the log is followed by one naming it.
+TEST(HostTest, FailedLoadsAndUnknownCommandsSayWhy) {
+  TavloSandbox box;
+  std::ofstream(box.path("Text.kel")) << "not a module\n";
+  std::filesystem::copy_file(KELVARIN_FIXTURE_DIR "/Unreadable.kel", box.path("Unreadable.kel"));
+  const TavloRun run = box.run("load Text\n"
+                               "load Unreadable\n"
+                               "load Missing\n"
+                               "load Splash\n"
+                               "exec " +
+                               kSplash +
+                               " Walk\n"
+                               "close\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, ""); // a failed load is the line's answer, not a failing line
+  ExpectLines(
+      run.out,
+      {
+          "load Text: Error $E001:  Plugin \"Text.kel\" could not be loaded by Windows.",
+          "  ./Text.kel: file too short",
+          "load Unreadable: Unexpected error.",
+          "  form of TkelMinimal: line 4, column 3: unknown property \"Colour\" of TkelMinimal",
+          "load Missing: Error $E016:  Plugin not found: \"Missing.kel\"",
+          "Walk: Error $E020:  Command object (index -1, plugin \"Splash.kel\") could not "
+          "be accessed.",
+      });
+  const auto log = LogEntries(run.log);
+  const auto e020 = std::find(log.begin(), log.end(),
+                              "MANAGER              E  Error $E020:  Command object (index -1, "
+                              "plugin \"Splash.kel\") could not be accessed.");
+  ASSERT_NE(e020, log.end()) << run.log;
+  ASSERT_NE(e020 + 1, log.end());
+  EXPECT_EQ(e020[1], "MANAGER              E  Plugin \"Splash.kel\" has no command \"Walk\".");
 }
 
 TEST(HostTest, EmptyOrBlankTextLogsBlankName) {

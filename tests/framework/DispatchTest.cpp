@@ -131,9 +131,16 @@ TEST_F(DispatchTest, FindingTheCommand) {
                 "Error $E01B:  No commands defined for plugin \"cmd.kel\".");
   addRun();
   plugin->Commands()->Add()->SetName("Idle");
-  expectFailure(
-      manager->ExecuteCommand(plugin, "Walk"),
-      "Error $E020:  Command object (index -1, plugin \"cmd.kel\") could not be accessed.");
+  // The catalogue's line, then one that names the command asked for.
+  const std::string noWalk =
+      "Error $E020:  Command object (index -1, plugin \"cmd.kel\") could not be accessed.";
+  EXPECT_EQ(manager->ExecuteCommand(plugin, "Walk").ErrorMsg, noWalk);
+  const std::vector<std::string> lines = log();
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+            (std::vector<std::string>{
+                entry("MANAGER", 'E', noWalk),
+                entry("MANAGER", 'E', "Plugin \"cmd.kel\" has no command \"Walk\"."),
+            }));
   expectFailure(manager->ExecuteCommand(plugin, 2),
                 "Error $E01E:  Invalid command index for plugin \"cmd.kel\": 2.");
   expectFailure(manager->ExecuteCommand(plugin, -1),
@@ -333,9 +340,10 @@ TEST_F(DispatchModuleTest, EveryRefusal) {
   };
   refused(manager->ExecuteCommand(minimal, "Echo"),
           "Error $E01B:  No commands defined for plugin \"Minimal.kel\".");
-  refused(manager->ExecuteCommand(commander, "Walk"),
-          "Error $E020:  Command object (index -1, plugin \"Commander.kel\") could not be "
-          "accessed.");
+  EXPECT_EQ(manager->ExecuteCommand(commander, "Walk").ErrorMsg,
+            "Error $E020:  Command object (index -1, plugin \"Commander.kel\") could not be "
+            "accessed.");
+  EXPECT_EQ(lines().back(), error("Plugin \"Commander.kel\" has no command \"Walk\"."));
   refused(manager->ExecuteCommand(commander, 6),
           "Error $E01E:  Invalid command index for plugin \"Commander.kel\": 6.");
   refused(manager->ExecuteCommand(commander, "Silent"),

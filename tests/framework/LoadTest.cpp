@@ -193,20 +193,32 @@ TEST_F(LoadTest, ModulesWithoutTheEntryPointsOrTheVersion) {
   EXPECT_EQ(manager->GetPluginCount(), 0);
 }
 
+// The exception with which RegisterKelvarin ends is reported, and its message is
+// the reason the host gets.
 TEST_F(LoadTest, AConstructorThatRaisesIsReported) {
-  TulmKel* plugin = reinterpret_cast<TulmKel*>(this);
-  const std::size_t before = logged();
-  const TKelMethodResult r = manager->LoadPlugin("CtorRaiser", &plugin);
-  EXPECT_EQ(r, smrUnexpectedError);
-  EXPECT_EQ(plugin, nullptr);
-  EXPECT_EQ(linesFrom(before),
-            (std::vector<std::string>{
-                action("Loading Plugin: \"" + fixture("CtorRaiser") + "\"..."),
-                error("EXCEPTION [ulmKELrp.bpl] ulmKELru.TulmKelMan.LoadPlugin.15: "
-                      "[EulmKelCreationError] Error $E019:  Plugin class TkelFormless not found."),
-                action("Canceling Loading Of Plugin: \"" + fixture("CtorRaiser") + "\"."),
-            }));
-  EXPECT_FALSE(isMapped(fixture("CtorRaiser")));
+  const struct {
+    std::string name, exceptionClass, message;
+  } cases[] = {
+      {"CtorRaiser", "EulmKelCreationError", "Error $E019:  Plugin class TkelFormless not found."},
+      {"Unreadable", "EReadError",
+       "form of TkelMinimal: line 4, column 3: unknown property \"Colour\" of TkelMinimal"},
+  };
+  for (const auto& c : cases) {
+    TulmKel* plugin = reinterpret_cast<TulmKel*>(this);
+    const std::size_t before = logged();
+    const TKelMethodResult r = manager->LoadPlugin(c.name, &plugin);
+    EXPECT_EQ(r, smrUnexpectedError);
+    EXPECT_EQ(plugin, nullptr);
+    EXPECT_EQ(linesFrom(before),
+              (std::vector<std::string>{
+                  action("Loading Plugin: \"" + fixture(c.name) + "\"..."),
+                  error("EXCEPTION [ulmKELrp.bpl] ulmKELru.TulmKelMan.LoadPlugin.15: [" +
+                        c.exceptionClass + "] " + c.message),
+                  action("Canceling Loading Of Plugin: \"" + fixture(c.name) + "\"."),
+              }));
+    EXPECT_EQ(manager->LastModuleError(), c.message);
+    EXPECT_FALSE(isMapped(fixture(c.name)));
+  }
 }
 
 TEST_F(LoadTest, InstanceLimits) {

@@ -213,6 +213,7 @@ TEST(KelInfoTest, FilesAreNeverReadWhole) {
   EXPECT_EQ(fileError("/"), "not a regular file");
   EXPECT_EQ(fileError("/dev/zero"), "not a regular file");
   EXPECT_EQ(fileError(KELVARIN_SPLASH_MODULE), "no error");
+  EXPECT_EQ(fileError("/nonexistent/file.kel"), "cannot open the file: No such file or directory");
 }
 
 TEST(KelInfoTest, MalformedMetadataRecords) {
@@ -241,12 +242,83 @@ TEST(KelInfoTest, FormsWithoutPluginSettingsAreNotThePluginForm) {
   meta.versionRecord = "ProdVersion=1.0.01.428\r\n";
   meta.forms = {"object Form1: TForm1\n  Caption = 'x'\nend\n"};
   EXPECT_THROW(Summarize(meta), MetadataError);
-  meta.forms.push_back("object kelX: TkelX\n  MaxInstances = 3\n  Description.Strings = (\n"
-                       "    'say \"hi\"' + ' twice')\nend\n");
+  meta.forms.push_back("object kelX: TkelX\n  MaxInstances = 3\n  Copyright = '(C) X'\n"
+                       "  Description.Strings = (\n    'say \"hi\"' + ' twice'\n    'again')\n"
+                       "  Commands = <\n    item\n      Name = 'Go'\n"
+                       "      CheckParamCount = False\n    end>\nend\n");
   const PluginSummary s = Summarize(meta);
   EXPECT_EQ(s.pluginClass, "TkelX");
   EXPECT_EQ(s.maxInstances, 3);
-  EXPECT_NE(FormatJson(s).find("\"Description\": [\"say \\\"hi\\\" twice\"]"), std::string::npos);
+  // Every line of the description under its label; the switches a command stores.
+  EXPECT_EQ(FormatText(s), "Framework version: 1.0.01.428\n"
+                           "Plug-in class:     TkelX\n"
+                           "DeepName:          \n"
+                           "Version:           \n"
+                           "Author:            \n"
+                           "Copyright:         (C) X\n"
+                           "Description:       say \"hi\" twice\n"
+                           "                   again\n"
+                           "MaxInstances:      3\n"
+                           "Menu merging:\n"
+                           "  Automatic:       False\n"
+                           "  MergeType:       mtCreateChildItem\n"
+                           "  TargetMenu:      tmPluginsTopLevelMenu\n"
+                           "  ValueToSearch:   \n"
+                           "  SourceMenu:      \n"
+                           "Commands: 1\n"
+                           "  Go()\n"
+                           "    Checks:  CheckParamType=True, CheckParamCount=False, "
+                           "AllowNullInAllParams=True\n");
+  EXPECT_EQ(FormatJson(s, "x.kel"),
+            "{\n"
+            "  \"file\": \"x.kel\",\n"
+            "  \"frameworkVersion\": \"1.0.01.428\",\n"
+            "  \"pluginClass\": \"TkelX\",\n"
+            "  \"deepName\": \"\",\n"
+            "  \"version\": \"\",\n"
+            "  \"author\": \"\",\n"
+            "  \"copyright\": \"(C) X\",\n"
+            "  \"description\": [\"say \\\"hi\\\" twice\", \"again\"],\n"
+            "  \"maxInstances\": 3,\n"
+            "  \"menuMerging\": {\"automatic\": false, \"mergeType\": \"mtCreateChildItem\", "
+            "\"targetMenu\": \"tmPluginsTopLevelMenu\", \"valueToSearch\": \"\", \"sourceMenu\": "
+            "\"\"},\n"
+            "  \"commands\": [\n"
+            "    {\"name\": \"Go\", \"caption\": \"\", \"hint\": \"\", \"params\": [], "
+            "\"checkParamType\": true, \"checkParamCount\": false, \"allowNullInAllParams\": "
+            "true}\n"
+            "  ]\n"
+            "}\n");
+}
+
+// A module's texts cannot drive the terminal: controls, C1 controls and stray
+// bytes are shown as escapes; text of other scripts stays as it is.
+TEST(KelInfoTest, ControlCharactersAreShownEscaped) {
+  const struct {
+    std::string_view text, shown, json;
+  } cases[] = {
+      {"\x1b[2Jgone", "\\x1b[2Jgone", "\"\\u001b[2Jgone\""},
+      {"a\tb\x7f", "a\\x09b\\x7f", "\"a\\tb\\u007f\""},
+      {"\xc2\x9b"
+       "31m",
+       "\\u009b31m", "\"\\u009b31m\""},
+      {"\x9b"
+       "31m\xff",
+       "\\x9b31m\\xff", "\"\\u009b31m\\u00ff\""},
+      {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac", "\"caf\xc3\xa9 \xe2\x82\xac\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ShownText(c.text), c.shown);
+    PluginSummary s;
+    s.deepName = c.text;
+    s.description = {"x", std::string(c.text)};
+    EXPECT_NE(FormatText(s).find("DeepName:          " + std::string(c.shown) + "\n"),
+              std::string::npos);
+    EXPECT_NE(FormatText(s).find("\n                   " + std::string(c.shown) + "\n"),
+              std::string::npos);
+    EXPECT_NE(FormatJson(s).find("\"deepName\": " + std::string(c.json) + ","), std::string::npos)
+        << FormatJson(s);
+  }
 }
 
 TEST(KelInfoTest, MalformedFormTextNamesLineAndColumn) {

@@ -71,7 +71,7 @@ while IFS='|' read -r call expected; do
   fi
   tr -s ' \n' ' ' <"$work/bad.log" | grep -Fq "$expected" || { cat "$work/bad.log"; fail "$call: no \"$expected\""; }
 done <<'CASES'
-kelvarin_add_plugin(Bad SOURCE Greeter.cpp)|kelvarin_add_plugin(Bad): unknown argument(s) SOURCE;Greeter.cpp; expected SOURCES, FORMS, OWN_FRAMEWORK_COPY or NO_PLUGIN_INFO
+kelvarin_add_plugin(Bad SOURCE Greeter.cpp)|kelvarin_add_plugin(Bad): unknown argument(s) SOURCE;Greeter.cpp; expected SOURCES, FORMS, OWN_FRAMEWORK_COPY, NO_PLUGIN_INFO or NO_FORM_CHECK
 kelvarin_add_plugin(Bad FORMS Greeter.kfm)|kelvarin_add_plugin(Bad): no SOURCES
 kelvarin_add_plugin(Bad SOURCES Greeter.cpp FORMS Gretter.kfm)|kelvarin_add_plugin(Bad): form file "Gretter.kfm" not found
 CASES
@@ -141,6 +141,7 @@ Plug-in class:     TkelSplash
 DeepName:          Splash Screen
 Version:           1.01
 Author:            Tamsin Ulmara
+Copyright:         Copyright (C) 2004 Ulmara Software
 Description:       Provides a Splash Screen for Applications.
 MaxInstances:      1
 Menu merging:
@@ -153,18 +154,35 @@ Commands: 3
   Startup_Gauge(Min: ptInteger, Max: ptInteger)
     Caption: Startup
     Hint:    Initializes the progress metter
+    Checks:  CheckParamType=True, CheckParamCount=True, AllowNullInAllParams=True
   Increment_Gauge(Message: ptAnsiString)
     Caption: Increment
     Hint:    Increases the progress metter
+    Checks:  CheckParamType=True, CheckParamCount=True, AllowNullInAllParams=True
   Hide_Splash()
     Caption: Hide
     Hint:    Hides the splash form
+    Checks:  CheckParamType=True, CheckParamCount=True, AllowNullInAllParams=True
 TXT
 diff -u "$work/splash.expected" "$work/splash.txt" || fail "kelinfo Splash.kel"
 "$kelinfo" --json "$module" >"$work/greeter.json"
-grep -Fq '"name": "Greet", "caption": "Greet", "hint": "Greets the one named", "params": [{"name": "Who", "type": "ptAnsiString"}]' \
+grep -Fq '"name": "Greet", "caption": "Greet", "hint": "Greets the one named", "params": [{"name": "Who", "type": "ptAnsiString"}], "checkParamType": true, "checkParamCount": true, "allowNullInAllParams": false' \
   "$work/greeter.json" || { cat "$work/greeter.json"; fail "kelinfo --json Greeter.kel"; }
-grep -Fq '"SourceMenu": "GreetMenu"' "$work/greeter.json" || fail "kelinfo --json: menu merging"
+grep -Fq '"sourceMenu": "GreetMenu"' "$work/greeter.json" || fail "kelinfo --json: menu merging"
+"$kelinfo" --help >"$work/help.txt" && grep -q '^usage: kelinfo' "$work/help.txt" ||
+  fail "kelinfo --help"
+[[ "$("$kelinfo" --version)" == "kelinfo 1.0.01.428" ]] || fail "kelinfo --version"
+status=0
+"$kelinfo" --frob >/dev/null 2>"$work/usage.err" || status=$?
+[[ $status -eq 2 ]] && grep -q '^usage: kelinfo' "$work/usage.err" || fail "kelinfo --frob: $status"
+# Several files: each listed under its name; one that fails is told and counted.
+status=0
+"$kelinfo" "$prefix/bin/Splash.kel" "$work/missing.kel" "$module" >"$work/several.txt" \
+  2>"$work/several.err" || status=$?
+[[ $status -eq 1 ]] || fail "kelinfo with a missing file: exit code $status"
+[[ "$(grep -c '^File:' "$work/several.txt")" -eq 2 ]] || fail "kelinfo: $(cat "$work/several.txt")"
+grep -Fqx "kelinfo: $work/missing.kel: cannot open the file: No such file or directory" \
+  "$work/several.err" || fail "kelinfo missing file: $(cat "$work/several.err")"
 
 # Not plug-in modules: a clear message and exit code 1, never a crash.
 printf 'just some text\n' >"$work/text.kel"

@@ -2,6 +2,7 @@
 
 #include "keltk/Exception.h"
 #include "keltk/PropInfo.h"
+#include "keltk/Utf8.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -194,4 +195,42 @@ TEST(StringList, PublishesItsLinesForStoredData) {
   EXPECT_TRUE(p->isStored(list));
   list.Clear();
   EXPECT_FALSE(p->isStored(list));
+}
+
+// One codec for every reader of UTF-8 (forms, the dictionary, tavlo's
+// arguments): malformed input is refused, never decoded to some code point.
+TEST(Utf8, MalformedSequencesAreRefusedEverywhere) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool valid;
+  };
+  const std::vector<Case> cases = {
+      {"ASCII", "abc", true},
+      {"two, three and four bytes", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", true},
+      {"the highest code point", "\xF4\x8F\xBF\xBF", true},
+      {"overlong NUL", std::string("\xC0\x80", 2), false},
+      {"overlong slash", "\xE0\x80\xAF", false},
+      {"overlong four bytes", "\xF0\x80\x80\xAF", false},
+      {"encoded high surrogate", "\xED\xA0\x80", false},
+      {"encoded low surrogate", "\xED\xB0\x80", false},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+      {"lead byte F5", "\xF5\x80\x80\x80", false},
+      {"lone continuation byte", "\x80", false},
+      {"cut sequence", "\xE2\x82", false},
+      {"lead byte FF", "\xFF", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(IsValidUtf8(c.bytes), c.valid);
+    EXPECT_EQ(Utf16FromUtf8(c.bytes).has_value(), c.valid);
+  }
+  EXPECT_EQ(Utf16FromUtf8("a\xF0\x9F\x98\x80"), std::u16string(u"a\U0001F600"));
+  EXPECT_EQ(Utf8FromUtf16(u"\U0001F600"), "\xF0\x9F\x98\x80");
+  // Unpaired surrogates cannot travel as UTF-8.
+  EXPECT_EQ(Utf8FromUtf16(std::u16string(1, char16_t{0xDC00})), "\xEF\xBF\xBD");
+  std::string out;
+  AppendUtf8(out, 0x110000);
+  AppendUtf8(out, 0xD800);
+  EXPECT_EQ(out, "\xEF\xBF\xBD\xEF\xBF\xBD");
 }

@@ -2,6 +2,7 @@
 
 #include "keltk/Exception.h"
 #include "keltk/StrUtils.h"
+#include "keltk/Utf8.h"
 
 #include <fmt/format.h>
 
@@ -42,33 +43,7 @@ bool isSymbolChar(char c) {
   }
 }
 
-constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;
-
 } // namespace
-
-std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
-  auto at = [&](std::size_t k) -> unsigned {
-    return k < s.size() ? static_cast<unsigned char>(s[k]) : 0u;
-  };
-  unsigned c = at(i);
-  auto cont = [&](std::size_t k, unsigned lo = 0x80, unsigned hi = 0xBF) {
-    unsigned b = at(k);
-    return k < s.size() && b >= lo && b <= hi;
-  };
-  if (c < 0x80) return i < s.size() ? 1 : 0;
-  if (c >= 0xC2 && c <= 0xDF) return cont(i + 1) ? 2 : 0;
-  if (c >= 0xE0 && c <= 0xEF) {
-    unsigned lo = c == 0xE0 ? 0xA0 : 0x80;
-    unsigned hi = c == 0xED ? 0x9F : 0xBF; // no surrogates
-    return cont(i + 1, lo, hi) && cont(i + 2) ? 3 : 0;
-  }
-  if (c >= 0xF0 && c <= 0xF4) {
-    unsigned lo = c == 0xF0 ? 0x90 : 0x80;
-    unsigned hi = c == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
-    return cont(i + 1, lo, hi) && cont(i + 2) && cont(i + 3) ? 4 : 0;
-  }
-  return 0;
-}
 
 std::string excerpt(std::string_view text, std::size_t limit) {
   std::string out;
@@ -83,7 +58,7 @@ std::string excerpt(std::string_view text, std::size_t limit) {
       ++i;
       continue;
     }
-    std::size_t n = utf8SequenceLength(text, i);
+    std::size_t n = Utf8SequenceLength(text, i);
     if (n == 0) {
       out += fmt::format("#${:02X}", c);
       ++i;
@@ -164,7 +139,7 @@ void FormLexer::next() {
     tok_.symbol = c;
     ++p_;
   } else {
-    std::size_t n = utf8SequenceLength(text_, p_);
+    std::size_t n = Utf8SequenceLength(text_, p_);
     std::string shown = n == 0 ? fmt::format("#${:02X}", static_cast<unsigned char>(c))
                                : excerpt(text_.substr(p_, n));
     failHere(fmt::format("unexpected character \"{}\"", shown));
@@ -258,7 +233,7 @@ void FormLexer::scanQuoted() {
       ++p_;
       continue;
     }
-    std::size_t n = utf8SequenceLength(text_, p_);
+    std::size_t n = Utf8SequenceLength(text_, p_);
     if (n == 0) failHere(fmt::format("string holds a byte that is not valid UTF-8 (#${:02X})", c));
     p_ += n;
   }
@@ -299,7 +274,7 @@ void FormLexer::scanBinary() {
     }
     int d = hexValue(c);
     if (d < 0) {
-      std::size_t n = utf8SequenceLength(text_, p_);
+      std::size_t n = Utf8SequenceLength(text_, p_);
       std::string shown = n == 0 ? fmt::format("#${:02X}", static_cast<unsigned char>(c))
                                  : excerpt(text_.substr(p_, n));
       failHere(fmt::format("invalid character \"{}\" in binary data", shown));

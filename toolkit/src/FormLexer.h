@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <keltk/Utf8.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,8 +86,5 @@ private:
 // Shortens `text` for an error message (whole UTF-8 characters, "..." when cut)
 // and shows control characters and bytes that are not UTF-8 as #nnn.
 std::string excerpt(std::string_view text, std::size_t limit = 40);
-
-// The length of the valid UTF-8 sequence starting at `s[i]`, or 0.
-std::size_t utf8SequenceLength(std::string_view s, std::size_t i);
 
 } // namespace keltk

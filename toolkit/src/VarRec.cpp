@@ -1,6 +1,7 @@
 #include "keltk/VarRec.h"
 
 #include "keltk/StrUtils.h"
+#include "keltk/Utf8.h"
 
 namespace keltk {
 

@@ -14,24 +14,6 @@ namespace {
 constexpr std::size_t kStringPiece = 64; // characters per line of a long string
 constexpr std::size_t kBinaryLine = 32;  // bytes per line of binary data
 
-// Decodes the UTF-8 sequence of `n` bytes at `s[i]` (already validated).
-std::uint32_t codePointAt(std::string_view s, std::size_t i, std::size_t n) {
-  auto b = [&](std::size_t k) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(s[k]));
-  };
-  switch (n) {
-  case 1:
-    return b(i);
-  case 2:
-    return (b(i) & 0x1F) << 6 | (b(i + 1) & 0x3F);
-  case 3:
-    return (b(i) & 0x0F) << 12 | (b(i + 1) & 0x3F) << 6 | (b(i + 2) & 0x3F);
-  default:
-    return (b(i) & 0x07) << 18 | (b(i + 1) & 0x3F) << 12 | (b(i + 2) & 0x3F) << 6 |
-           (b(i + 3) & 0x3F);
-  }
-}
-
 // RAII for the writing flag, so a failed write leaves no component marked.
 class WritingState {
 public:
@@ -223,12 +205,12 @@ struct TWriter::Impl {
         newLine(2);
         pieceChars = 0;
       }
-      std::size_t n = utf8SequenceLength(s, i);
+      std::size_t n = Utf8SequenceLength(s, i);
       if (n == 0)
         fail(obj, path,
              fmt::format("byte #${:02X} at offset {} is not UTF-8 text",
                          static_cast<unsigned char>(s[i]), i));
-      std::uint32_t cp = codePointAt(s, i, n);
+      std::uint32_t cp = DecodeUtf8(s, i, n);
       if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
         closeQuote();
         out += fmt::format("#{}", cp);

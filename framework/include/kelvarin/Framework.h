@@ -24,6 +24,10 @@ struct FrameworkStarter {
 
 } // namespace kelvarin
 
+// Code that only reads the version (a tool that describes module files) defines
+// KELVARIN_NO_FRAMEWORK_STARTER first and needs no framework.
+#ifndef KELVARIN_NO_FRAMEWORK_STARTER
 namespace {
 [[maybe_unused]] const kelvarin::detail::FrameworkStarter kelvarinFrameworkStarter;
 } // namespace
+#endif

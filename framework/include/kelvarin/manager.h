@@ -2,6 +2,7 @@
 // unload and watch plug-ins.
 #pragma once
 
+#include "kelvarin/Discovery.h"
 #include "kelvarin/EventTypes.h"
 #include "kelvarin/Framework.h"
 #include "kelvarin/Log.h"
@@ -30,6 +31,7 @@ class PluginObserver;
 class PluginLoad;
 class PluginUnload;
 class IdleHub;
+class PluginReloader;
 struct TMethodSite;
 
 using TEventOnAfterLoad = keltk::Event<void(TulmKel* Plugin)>;
@@ -115,8 +117,10 @@ public:
   // initialized, takes it out of the list, recounts the other instances, destroys
   // it and releases the module. `Plugin` (when not null) must be alive.
   TKelMethodResult CancelPlugin(TulmKel* Plugin, const std::string& FileName, void* Module);
-  // The operating system's reason why the last module load failed (E001), empty
-  // after a module was loaded.
+  // Why the last load found no plug-in: the operating system's reason for a
+  // module that could not be loaded (E001), or the message with which the
+  // module's RegisterKelvarin raised (a stored form that does not read names
+  // its line and column). Empty when the last load got as far as a plug-in.
   const std::string& LastModuleError() const { return lastModuleError_; }
 
   // Unloading: by index, by object, all (newest first), or later at idle time.
@@ -157,6 +161,27 @@ public:
   bool InIdle() const { return inIdle_; }
   bool UsesToolkitModule() const { return usesToolkitModule_; }
   void* ToolkitModuleHandle() const { return toolkitModuleHandle_; }
+
+  // The plug-in modules in `Folder` (PluginFolder by default; the current folder
+  // when that is empty or missing) whose names end in "." + PluginExtension,
+  // described from their files without loading them. Each is loadable, built for
+  // another framework version, not a plug-in module, damaged, or one that this
+  // manager has loaded (same file, compared by canonical path).
+  std::vector<TPluginFileInfo> DiscoverPlugins() const;
+  std::vector<TPluginFileInfo> DiscoverPlugins(const std::string& Folder) const;
+
+  // Reload on change. With it on, the files of the loaded plug-ins are watched
+  // through the application's event loop. When one is replaced or rewritten and
+  // then still for ReloadSettleDelay milliseconds, the action entry "Plugin File
+  // Changed: "<file>"." is logged, its plug-ins are queued for unloading at the
+  // next idle step (which waits while their code runs) and the file is loaded
+  // again with the arguments of its last load. A new file that fails to load is
+  // reported as any failed load and stays watched. False (and off) when no event
+  // loop that can watch files runs.
+  bool ReloadOnChange() const;
+  bool SetReloadOnChange(bool Watch);
+  int ReloadSettleDelay() const;
+  void SetReloadSettleDelay(int Milliseconds);
 
   // Copies `Source`, its properties, handlers and sub-items, into the host's main
   // menu at the target that TargetMenu and ValueToSearch find, placed as MergeType
@@ -220,6 +245,7 @@ private:
   friend class PluginLoad;
   friend class PluginUnload;
   friend class IdleHub;
+  friend class PluginReloader;
   // Destroys a plug-in object of this manager and forgets it everywhere: queued
   // unloads, and the watches of operations still holding its pointer.
   void destroyPlugin(TulmKel* plugin);
@@ -268,6 +294,10 @@ private:
   TEventOnBeforeUnload onBeforeUnload_;
   TEventOnLogChanged onLogChanged_;
   TEventOnPropertyModified onPropertyModified_;
+
+  // Load arguments and the file watch; last, so that the unloads of the
+  // destructor still reach it.
+  keltk::ObjectPtr<PluginReloader> reloader_;
 };
 
 } // namespace kelvarin

@@ -26,11 +26,6 @@ std::string ChangeFileExt(std::string_view path, std::string_view ext);
 std::string StringReplaceAll(std::string_view s, std::string_view from, std::string_view to,
                              bool ignoreCase = false);
 
-// UTF-8 of one code point (at most U+10FFFF).
-void AppendUtf8(std::string& out, char32_t codePoint);
-// UTF-8 of UTF-16 text; an unpaired surrogate becomes U+FFFD.
-std::string Utf8FromUtf16(std::u16string_view text);
-
 // At least `digits` upper-case hexadecimal digits.
 std::string IntToHex(std::uint64_t value, int digits);
 

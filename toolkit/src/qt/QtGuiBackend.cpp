@@ -6,6 +6,7 @@
 #include "keltk/Application.h"
 #include "keltk/Dialogs.h"
 #include "keltk/ExtCtrls.h"
+#include "keltk/FileWatch.h"
 #include "keltk/Forms.h"
 #include "keltk/Gauges.h"
 #include "keltk/Menus.h"
@@ -66,6 +67,8 @@ template <class T> struct Pushed {
 
 } // namespace
 
+std::unique_ptr<TFileWatchPeer> CreateFileWatchPeer(TFileWatch& watch); // QtFileWatch.cpp
+
 QtGuiBackend::QtGuiBackend(TApplication& app)
     : app_(&app),
       watch_(CreateObject<ApplicationWatch>(*this), [](ApplicationWatch* w) { FreeObject(w); }) {
@@ -74,6 +77,7 @@ QtGuiBackend::QtGuiBackend(TApplication& app)
     idleConnection_ =
         QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] { idle(); });
   app.SetGuiBackend(this);
+  SetFileWatchPeerFactory(&CreateFileWatchPeer);
 }
 
 QtGuiBackend::~QtGuiBackend() {
@@ -113,6 +117,7 @@ void QtGuiBackend::forgetApplicationObjects() {
 void QtGuiBackend::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
+  SetFileWatchPeerFactory(nullptr);
   // Peers only reach widgets through QPointers, so the order does not matter:
   // a child whose widget went with its parent's finds nothing left to delete.
   for (QtPeer* peer : allPeers())

@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 #include <keltk/StrUtils.h>
 
-namespace kelinfo {
+namespace kelvarin {
 
 namespace {
 
@@ -236,4 +236,4 @@ FormObject ParseFormTree(std::string_view text) {
   return TreeParser(text).form();
 }
 
-} // namespace kelinfo
+} // namespace kelvarin

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kelinfo {
+namespace kelvarin {
 
 struct FormProperty;
 
@@ -48,4 +48,4 @@ FormObject ParseFormTree(std::string_view text);
 // The property `name` of a collection item (case-insensitive), or null.
 const FormProperty* FindItemProperty(const FormItem& item, std::string_view name);
 
-} // namespace kelinfo
+} // namespace kelvarin

@@ -10,9 +10,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace kelinfo {
+namespace kelvarin {
 
 namespace {
+
+// The system's reason, read from errno right after the call that failed.
+MetadataError cannotOpen() {
+  return MetadataError(std::string("cannot open the file: ") + std::strerror(errno));
+}
 
 // Offsets within the ELF64 file header and section header.
 constexpr std::size_t kElfHeaderSize = 64;
@@ -85,12 +90,19 @@ struct MemorySource {
   }
 };
 
-// A file read piece by piece: only the parts asked for are ever held.
+// A file read piece by piece: only the parts asked for are ever held. The
+// parts inside the first bytes, read once, are served from them.
 struct FileSource {
   int fd;
   std::uint64_t fileSize;
+  std::span<const std::uint8_t> head;
   std::uint64_t size() const { return fileSize; }
   std::vector<std::uint8_t> read(std::uint64_t offset, std::uint64_t size) const {
+    if (offset <= head.size() && size <= head.size() - offset) {
+      const auto part =
+          head.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
+      return {part.begin(), part.end()};
+    }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     std::size_t got = 0;
     while (got < bytes.size()) {
@@ -103,6 +115,10 @@ struct FileSource {
     return bytes;
   }
 };
+
+// Read in one go: the headers, the dynamic section and the metadata of a small
+// module lie in it, and each read less is a system call less.
+constexpr std::uint64_t kHeadBytes = 32 << 10;
 
 struct SectionPlace {
   std::uint64_t offset;
@@ -125,10 +141,10 @@ template <class Source> SectionPlace locateSection(const Source& source, std::st
   const std::vector<std::uint8_t> header =
       source.read(0, std::min<std::uint64_t>(fileSize, kElfHeaderSize));
   if (header.size() < 4 || std::memcmp(header.data(), magic, 4) != 0)
-    throw MetadataError("not an ELF file");
+    throw NotAPluginError("not an ELF file");
   if (header.size() < kElfHeaderSize) throw MetadataError("truncated ELF header");
   if (header[4] != kElfClass64 || header[5] != kElfDataLittle)
-    throw MetadataError("not a 64-bit little-endian ELF file");
+    throw NotAPluginError("not a 64-bit little-endian ELF file");
 
   const auto tableOffset = readAt<std::uint64_t>(header, 0x28);
   const auto entrySize = readAt<std::uint16_t>(header, 0x3A);
@@ -157,7 +173,7 @@ template <class Source> SectionPlace locateSection(const Source& source, std::st
       throw MetadataError("section " + std::string(name) + " too large");
     return {header.offset, header.size};
   }
-  throw MetadataError("no " + std::string(name) + " section: not a Kelvarin plug-in module");
+  throw NotAPluginError("no " + std::string(name) + " section: not a Kelvarin plug-in module");
 }
 
 } // namespace
@@ -199,10 +215,10 @@ ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file) {
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) throw MetadataError("cannot open the file");
-  if (!S_ISREG(info.st_mode)) throw MetadataError("not a regular file");
+  if (::stat(path.c_str(), &info) != 0) throw cannotOpen();
+  if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw MetadataError("cannot open the file");
+  if (!in) throw cannotOpen();
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (in.gcount() != static_cast<std::streamsize>(bytes.size()))
@@ -210,25 +226,29 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
-} // namespace kelinfo
-
-namespace kelinfo {
-
 ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw MetadataError("cannot open the file");
+  if (fd < 0) throw cannotOpen();
   const struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat info {};
-  if (::fstat(fd, &info) != 0) throw MetadataError("cannot open the file");
-  if (!S_ISREG(info.st_mode)) throw MetadataError("not a regular file");
+  if (::fstat(fd, &info) != 0) throw cannotOpen();
+  if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
+  const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min(fileSize, kHeadBytes)));
+  const FileSource whole{fd, fileSize, {}};
+  if (!head.empty()) head = whole.read(0, head.size());
   // A module the manager would refuse is no module to describe either.
-  if (std::string why = kelvarin::CheckModuleFile(fd); !why.empty()) throw MetadataError(why);
-  const FileSource source{fd, static_cast<std::uint64_t>(info.st_size)};
+  bool foreign = false;
+  if (std::string why = CheckModuleFile(fd, fileSize, head, &foreign); !why.empty()) {
+    if (foreign) throw NotAPluginError(why);
+    throw MetadataError(why);
+  }
+  const FileSource source{fd, fileSize, head};
   const SectionPlace place = locateSection(source, kMetadataSection);
   return ParseMetadata(source.read(place.offset, place.size));
 }
 
-} // namespace kelinfo
+} // namespace kelvarin

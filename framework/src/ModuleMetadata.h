@@ -2,6 +2,8 @@
 // the file alone: no loading, no code of the module runs.
 #pragma once
 
+#include "kelvarin/Discovery.h"
+
 #include <cstdint>
 #include <span>
 #include <stdexcept>
@@ -9,12 +11,19 @@
 #include <string_view>
 #include <vector>
 
-namespace kelinfo {
+namespace kelvarin {
 
 // A file that is not a plug-in module with readable metadata; the message says why.
 class MetadataError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
+};
+
+// The file is sound but no plug-in module for this host (not ELF, no metadata
+// section, another machine); the base class alone means a damaged one.
+class NotAPluginError : public MetadataError {
+public:
+  using MetadataError::MetadataError;
 };
 
 inline constexpr std::string_view kMetadataSection = ".kelvarin.meta";
@@ -42,8 +51,13 @@ ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file);
 // for what ReadModuleMetadata refuses.
 ModuleMetadata ReadModuleMetadataFile(const std::string& path);
 
+// Finds the plug-in's form among the module's forms (the one whose root stores
+// plug-in settings) and reads it. Raises NotAPluginError when there is none and
+// keltk::EReadError for malformed form text.
+PluginSummary Summarize(const ModuleMetadata& meta);
+
 // The bytes of a regular file; raises MetadataError for a folder, a missing or
 // unreadable file.
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 
-} // namespace kelinfo
+} // namespace kelvarin

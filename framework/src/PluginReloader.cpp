@@ -1,0 +1,153 @@
+#include "PluginReloader.h"
+
+#include "kelvarin/manager.h"
+#include "kelvarin/plugin.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fmt/format.h>
+#include <utility>
+
+namespace kelvarin {
+
+OwnedVarRecs::OwnedVarRecs(keltk::TVarRecs args) {
+  recs_.reserve(args.size());
+  for (const keltk::TVarRec& given : args) {
+    keltk::TVarRec r = keltk::ResolveVariant(given);
+    if (!r.IsNull()) {
+      switch (r.VType) {
+      case keltk::vtAnsiString:
+        r.VAnsiString = &strings_.emplace_back(*r.VAnsiString);
+        break;
+      case keltk::vtPChar:
+        r.VPChar = strings_.emplace_back(r.VPChar).c_str();
+        break;
+      case keltk::vtString:
+        r.VString = shortStrings_.emplace_back(r.VString, r.VString + 1 + r.VString[0]).data();
+        break;
+      case keltk::vtWideString:
+        r.VWideString = &wides_.emplace_back(*r.VWideString);
+        break;
+      case keltk::vtPWideChar:
+        r.VPWideChar = wides_.emplace_back(r.VPWideChar).c_str();
+        break;
+      case keltk::vtExtended:
+        r.VExtended = &extendeds_.emplace_back(*r.VExtended);
+        break;
+      case keltk::vtInt64:
+        r.VInt64 = &integers_.emplace_back(*r.VInt64);
+        break;
+      case keltk::vtCurrency:
+        r.VCurrency = &integers_.emplace_back(*r.VCurrency);
+        break;
+      default:
+        break;
+      }
+    }
+    recs_.push_back(r);
+  }
+}
+
+const keltk::TClassInfo& PluginReloader::StaticClass() {
+  static keltk::TClassInfo info("TPluginReloader", &TObject::StaticClass());
+  return info;
+}
+
+PluginReloader::PluginReloader(TulmKelMan& manager) : m_(manager) {}
+
+PluginReloader::~PluginReloader() = default;
+
+void PluginReloader::loaded(TulmKel* plugin, const std::string& fileName, keltk::TVarRecs args) {
+  // A file watched after a failed load is now this plug-in's.
+  std::erase_if(entries_,
+                [&](const Entry& e) { return e.plugin == nullptr && e.fileName == fileName; });
+  entries_.push_back({plugin, fileName, OwnedVarRecs(args)});
+  if (watch_) watch_->AddFile(fileName);
+}
+
+void PluginReloader::destroying(const TulmKel* plugin) {
+  for (Reload& r : reloads_)
+    if (r.plugin == plugin) r.plugin = nullptr;
+  const auto it = std::find_if(entries_.begin(), entries_.end(),
+                               [&](const Entry& e) { return e.plugin == plugin; });
+  if (it == entries_.end()) return;
+  const std::string fileName = it->fileName;
+  entries_.erase(it);
+  if (watch_ && !fileWanted(fileName)) watch_->RemoveFile(fileName);
+}
+
+bool PluginReloader::fileWanted(const std::string& fileName) const {
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [&](const Entry& e) { return e.fileName == fileName; }) ||
+         std::any_of(reloads_.begin(), reloads_.end(),
+                     [&](const Reload& r) { return r.fileName == fileName; });
+}
+
+bool PluginReloader::setWatching(bool on) {
+  if (!on) {
+    watch_.reset();
+    reloads_.clear();
+    std::erase_if(entries_, [](const Entry& e) { return e.plugin == nullptr; });
+    return true;
+  }
+  if (watch_) return true;
+  watch_.reset(keltk::CreateObject<keltk::TFileWatch>());
+  watch_->SetSettleDelay(settleDelay_);
+  watch_->SetOnChange(keltk::TFileChangeEvent::bind<&PluginReloader::onFileChange>(this));
+  if (!keltk::TFileWatch::Available()) {
+    watch_.reset();
+    return false;
+  }
+  for (const Entry& e : entries_)
+    watch_->AddFile(e.fileName);
+  return true;
+}
+
+void PluginReloader::setSettleDelay(int ms) {
+  settleDelay_ = ms < 0 ? 0 : ms;
+  if (watch_) watch_->SetSettleDelay(settleDelay_);
+}
+
+void PluginReloader::onFileChange(keltk::TObject* /*Sender*/, const std::string& FileName) {
+  // Already queued: the unload has not happened yet, and the newest build loads then.
+  for (const Reload& r : reloads_)
+    if (r.fileName == FileName) return;
+  std::vector<Reload> due;
+  for (Entry& e : entries_)
+    if (e.fileName == FileName) due.push_back({e.plugin, e.fileName, OwnedVarRecs(e.args.view())});
+  if (due.empty()) return;
+  if (m_.isLogged(lkAction))
+    m_.LogIt(fmt::format("Plugin File Changed: \"{}\".", FileName), lkAction);
+  // A file that failed to load last time has no plug-in to unload: it loads at once
+  // at the next idle step.
+  std::erase_if(entries_,
+                [&](const Entry& e) { return e.plugin == nullptr && e.fileName == FileName; });
+  for (Reload& r : due) {
+    if (r.plugin != nullptr) m_.UnloadPluginLater(const_cast<TulmKel*>(r.plugin));
+    reloads_.push_back(std::move(r));
+  }
+}
+
+void PluginReloader::drain() {
+  if (draining_) return;
+  draining_ = true;
+  // Each due reload in the order the changes came; loading may queue more.
+  for (std::size_t i = 0; i < reloads_.size();) {
+    if (reloads_[i].plugin != nullptr) {
+      ++i;
+      continue;
+    }
+    Reload r = std::move(reloads_[i]);
+    reloads_.erase(reloads_.begin() + static_cast<std::ptrdiff_t>(i));
+    TulmKel* plugin = nullptr;
+    (void)m_.LoadPlugin(false, r.fileName, r.args.view(), &plugin);
+    if (plugin == nullptr || m_.indexOf(plugin) < 0) {
+      // Watched on: the next good build is loaded when it arrives.
+      entries_.push_back({nullptr, r.fileName, std::move(r.args)});
+      if (watch_) watch_->AddFile(r.fileName);
+    }
+  }
+  draining_ = false;
+}
+
+} // namespace kelvarin
