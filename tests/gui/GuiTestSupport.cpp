@@ -1,5 +1,6 @@
 #include "GuiTestSupport.h"
 
+#include "ProductForms.h"
 #include "WaitUntil.h"
 
 #include <QAbstractEventDispatcher>
@@ -11,8 +12,9 @@
 
 namespace guitest {
 
+// Registered under the product's class names, which their stored forms name.
 const TClassInfo& TGuiHostForm::StaticClass() {
-  static TClassInfo info("TGuiHostForm", &TForm::StaticClass(), [](TClassInfo& i) {
+  static TClassInfo info("TForm1", &TForm::StaticClass(), [](TClassInfo& i) {
     ClassBuilder<TGuiHostForm> b(i);
     b.method<&TGuiHostForm::FormClose>("FormClose");
     b.method<&TGuiHostForm::Button_LoadPluginClick>("Button_LoadPluginClick");
@@ -21,7 +23,7 @@ const TClassInfo& TGuiHostForm::StaticClass() {
 }
 
 const TClassInfo& TGuiSplashForm::StaticClass() {
-  static TClassInfo info("TGuiSplashForm", &TForm::StaticClass(), [](TClassInfo& i) {
+  static TClassInfo info("TSplashForm", &TForm::StaticClass(), [](TClassInfo& i) {
     ClassBuilder<TGuiSplashForm>(i).method<&TGuiSplashForm::OnFormClose>("OnFormClose");
   });
   return info;
@@ -29,117 +31,22 @@ const TClassInfo& TGuiSplashForm::StaticClass() {
 
 namespace {
 
-constexpr const char* kHostForm = R"(object Form1: TGuiHostForm
-  Left = 364
-  Top = 219
-  Width = 318
-  Height = 153
-  Caption = ' Sample 001 - Do Nothing'
-  Color = clBtnFace
-  DefaultMonitor = dmDesktop
-  Font.Charset = DEFAULT_CHARSET
-  Font.Color = clWindowText
-  Font.Height = -11
-  Font.Name = 'MS Sans Serif'
-  Font.Style = []
-  FormStyle = fsMDIForm
-  OldCreateOrder = False
-  Position = poScreenCenter
-  OnClose = FormClose
-  PixelsPerInch = 96
-  TextHeight = 13
-  object Button_LoadPlugin: TButton
-    Left = 74
-    Top = 58
-    Width = 162
-    Height = 25
-    Caption = 'Load Specified Plugin'
-    TabOrder = 0
-    OnClick = Button_LoadPluginClick
-  end
-  object Edit_PluginName: TEdit
-    Left = 73
-    Top = 27
-    Width = 161
-    Height = 23
-    Font.Charset = DEFAULT_CHARSET
-    Font.Color = clWindowText
-    Font.Height = -12
-    Font.Name = 'Courier New'
-    Font.Style = []
-    ParentFont = False
-    TabOrder = 1
-    Text = 'DoNothing.kel'
-  end
-end
-)";
-
-constexpr const char* kSplashForm = R"(object SplashForm: TGuiSplashForm
-  Left = 0
-  Top = 0
-  BorderStyle = bsNone
-  Caption = ' Splash'
-  ClientHeight = 60
-  ClientWidth = 304
-  Color = clBtnFace
-  Font.Charset = DEFAULT_CHARSET
-  Font.Color = clWindowText
-  Font.Height = -11
-  Font.Name = 'MS Sans Serif'
-  Font.Style = []
-  FormStyle = fsStayOnTop
-  OldCreateOrder = False
-  Position = poScreenCenter
-  OnClose = OnFormClose
-  PixelsPerInch = 96
-  TextHeight = 13
-  object Bevel_Border: TBevel
-    Left = 0
-    Top = 0
-    Width = 304
-    Height = 60
-    Style = bsRaised
-  end
-  object Label_Msg: TLabel
-    Left = 20
-    Top = 12
-    Width = 261
-    Height = 13
-    AutoSize = False
-    Caption = '?'
-    Font.Charset = DEFAULT_CHARSET
-    Font.Color = 5963867
-    Font.Height = -11
-    Font.Name = 'MS Sans Serif'
-    Font.Style = []
-    ParentFont = False
-    Transparent = True
-  end
-  object Gauge: TGauge
-    Left = 20
-    Top = 28
-    Width = 265
-    Height = 16
-    BackColor = clSilver
-    ForeColor = 5963867
-    Progress = 50
-  end
-end
-)";
+using kelvarin::test::HostFormWithoutManager;
+using kelvarin::test::SplashForm;
 
 // One QApplication for the whole run; the backend comes and goes with each test.
 class QtEnvironment : public ::testing::Environment {
 public:
   void SetUp() override {
-    RegisterFormResource(kHostForm, &TGuiHostForm::StaticClass());
-    RegisterFormResource(kSplashForm, &TGuiSplashForm::StaticClass());
+    RegisterFormResource(HostFormWithoutManager(), &TGuiHostForm::StaticClass());
+    RegisterFormResource(SplashForm(), &TGuiSplashForm::StaticClass());
     qt_ = new QApplication(argc_, argv_);
   }
   void TearDown() override {
     delete qt_;
     qt_ = nullptr;
-    UnregisterFormResource(kHostForm);
-    UnregisterFormResource(kSplashForm);
+    UnregisterFormResource(HostFormWithoutManager());
+    UnregisterFormResource(SplashForm());
   }
 
 private:

@@ -2,6 +2,7 @@
 // Splash plug-in are, and the close rules.
 #include "keltk/Forms.h"
 
+#include "ProductForms.h"
 #include "keltk/Application.h"
 #include "keltk/Exception.h"
 #include "keltk/ExtCtrls.h"
@@ -38,8 +39,9 @@ public:
   template <class T> T* part(const char* name) const { return ObjectAs<T>(FindComponent(name)); }
 };
 
+// Registered under the host's class name, which its stored form names.
 const TClassInfo& THostForm::StaticClass() {
-  static TClassInfo info("THostForm", &TForm::StaticClass(), [](TClassInfo& i) {
+  static TClassInfo info("TForm1", &TForm::StaticClass(), [](TClassInfo& i) {
     ClassBuilder<THostForm> b(i);
     b.method<&THostForm::FormClose>("FormClose");
     b.method<&THostForm::Button_LoadPluginClick>("Button_LoadPluginClick");
@@ -47,51 +49,7 @@ const TClassInfo& THostForm::StaticClass() {
   return info;
 }
 
-constexpr const char* kHostForm = R"(object Form1: THostForm
-  Left = 364
-  Top = 219
-  Width = 318
-  Height = 153
-  Caption = ' Sample 001 - Do Nothing'
-  Color = clBtnFace
-  DefaultMonitor = dmDesktop
-  Font.Charset = DEFAULT_CHARSET
-  Font.Color = clWindowText
-  Font.Height = -11
-  Font.Name = 'MS Sans Serif'
-  Font.Style = []
-  FormStyle = fsMDIForm
-  OldCreateOrder = False
-  Position = poScreenCenter
-  OnClose = FormClose
-  PixelsPerInch = 96
-  TextHeight = 13
-  object Button_LoadPlugin: TButton
-    Left = 74
-    Top = 58
-    Width = 162
-    Height = 25
-    Caption = 'Load Specified Plugin'
-    TabOrder = 0
-    OnClick = Button_LoadPluginClick
-  end
-  object Edit_PluginName: TEdit
-    Left = 73
-    Top = 27
-    Width = 161
-    Height = 23
-    Font.Charset = DEFAULT_CHARSET
-    Font.Color = clWindowText
-    Font.Height = -12
-    Font.Name = 'Courier New'
-    Font.Style = []
-    ParentFont = False
-    TabOrder = 1
-    Text = 'DoNothing.kel'
-  end
-end
-)";
-
+// Registered as the Splash plug-in's form class.
 class TSplashWindow : public TForm {
 public:
   using TForm::TForm;
@@ -102,73 +60,23 @@ public:
 };
 
 const TClassInfo& TSplashWindow::StaticClass() {
-  static TClassInfo info("TSplashWindow", &TForm::StaticClass(), [](TClassInfo& i) {
+  static TClassInfo info("TSplashForm", &TForm::StaticClass(), [](TClassInfo& i) {
     ClassBuilder<TSplashWindow>(i).method<&TSplashWindow::OnFormClose>("OnFormClose");
   });
   return info;
 }
 
-constexpr const char* kSplashForm = R"(object SplashForm: TSplashWindow
-  Left = 0
-  Top = 0
-  BorderStyle = bsNone
-  Caption = ' Splash'
-  ClientHeight = 60
-  ClientWidth = 304
-  Color = clBtnFace
-  Font.Charset = DEFAULT_CHARSET
-  Font.Color = clWindowText
-  Font.Height = -11
-  Font.Name = 'MS Sans Serif'
-  Font.Style = []
-  FormStyle = fsStayOnTop
-  OldCreateOrder = False
-  Position = poScreenCenter
-  OnClose = OnFormClose
-  PixelsPerInch = 96
-  TextHeight = 13
-  object Bevel_Border: TBevel
-    Left = 0
-    Top = 0
-    Width = 304
-    Height = 60
-    Style = bsRaised
-  end
-  object Label_Msg: TLabel
-    Left = 20
-    Top = 12
-    Width = 261
-    Height = 13
-    AutoSize = False
-    Caption = '?'
-    Font.Charset = DEFAULT_CHARSET
-    Font.Color = 5963867
-    Font.Height = -11
-    Font.Name = 'MS Sans Serif'
-    Font.Style = []
-    ParentFont = False
-    Transparent = True
-  end
-  object Gauge: TGauge
-    Left = 20
-    Top = 28
-    Width = 265
-    Height = 16
-    BackColor = clSilver
-    ForeColor = 5963867
-    Progress = 50
-  end
-end
-)";
+using kelvarin::test::HostFormWithoutManager;
+using kelvarin::test::SplashForm;
 
 struct FormResources {
   FormResources() {
-    RegisterFormResource(kHostForm, &THostForm::StaticClass());
-    RegisterFormResource(kSplashForm, &TSplashWindow::StaticClass());
+    RegisterFormResource(HostFormWithoutManager(), &THostForm::StaticClass());
+    RegisterFormResource(SplashForm(), &TSplashWindow::StaticClass());
   }
   ~FormResources() {
-    UnregisterFormResource(kHostForm);
-    UnregisterFormResource(kSplashForm);
+    UnregisterFormResource(HostFormWithoutManager());
+    UnregisterFormResource(SplashForm());
   }
 };
 
@@ -247,7 +155,8 @@ TEST_F(FormTest, SplashFormComesFromItsStoredData) {
   EXPECT_EQ(gauge->Kind(), gkHorizontalBar);
   EXPECT_EQ(gauge->BackColor(), clSilver);
   EXPECT_EQ(gauge->ForeColor(), RGB(91, 0, 91));
-  EXPECT_EQ(gauge->Font()->Height(), -11); // from the form
+  EXPECT_FALSE(gauge->ParentFont());
+  EXPECT_EQ(gauge->Font()->Height(), -11);
 
   form->Show();
   EXPECT_EQ(form->Left(), (Screen()->Width() - 304) / 2); // centred on the first show
@@ -263,16 +172,23 @@ TEST_F(FormTest, StoredDataWrittenBackReadsTheSame) {
   EXPECT_NE(text.find("Style = bsRaised"), std::string::npos) << text;
   EXPECT_NE(text.find("Progress = 50"), std::string::npos) << text;
   EXPECT_NE(text.find("OnClose = OnFormClose"), std::string::npos) << text;
-  // The gauge follows the form's font: no font of its own is written.
+  // A control with a font of its own writes it; one that follows the form's writes none.
   const std::size_t gauge = text.find("object Gauge: TGauge");
   ASSERT_NE(gauge, std::string::npos);
-  EXPECT_EQ(text.find("Font.Name", gauge), std::string::npos) << text;
+  EXPECT_NE(text.find("ParentFont = False", gauge), std::string::npos) << text;
+  EXPECT_NE(text.find("Font.Name = 'MS Sans Serif'", gauge), std::string::npos) << text;
+  ObjectPtr<THostForm> host(CreateObject<THostForm>(nullptr));
+  const std::string hostText = WriteComponentToText(host.get());
+  const std::size_t button = hostText.find("object Button_LoadPlugin: TButton");
+  const std::size_t edit = hostText.find("object Edit_PluginName: TEdit");
+  ASSERT_LT(button, edit) << hostText;
+  EXPECT_EQ(hostText.substr(button, edit - button).find("Font."), std::string::npos) << hostText;
 
-  UnregisterFormResource(kSplashForm);
+  UnregisterFormResource(SplashForm());
   RegisterFormResource(text, &TSplashWindow::StaticClass());
   ObjectPtr<TSplashWindow> again(CreateObject<TSplashWindow>(nullptr));
   UnregisterFormResource(text);
-  RegisterFormResource(kSplashForm, &TSplashWindow::StaticClass());
+  RegisterFormResource(SplashForm(), &TSplashWindow::StaticClass());
   EXPECT_EQ(WriteComponentToText(again.get()), text);
 }
 

@@ -1,6 +1,6 @@
 #include "keltk/Reader.h"
 
-#include "ReaderTestClasses.h"
+#include "FormModel.h"
 #include "keltk/Exception.h"
 
 #include <cctype>

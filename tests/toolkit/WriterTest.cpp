@@ -1,6 +1,6 @@
 #include "keltk/Writer.h"
 
-#include "ReaderTestClasses.h"
+#include "FormModel.h"
 #include "keltk/Exception.h"
 #include "keltk/Reader.h"
 

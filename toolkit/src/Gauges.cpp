@@ -86,11 +86,6 @@ void TGauge::SetProgress(int value) {
   Changed(TControlChange::Appearance);
 }
 
-void TGauge::AddProgress(int delta) {
-  const long long target = static_cast<long long>(progress_) + delta;
-  SetProgress(static_cast<int>(std::clamp<long long>(target, INT_MIN, INT_MAX)));
-}
-
 int TGauge::PercentDone() const {
   const long long range = static_cast<long long>(maxValue_) - minValue_;
   if (range == 0) return 100; // the progress is at its one value: done

@@ -6,37 +6,28 @@ namespace keltk {
 
 namespace {
 
-// Folds ASCII letters and the two-byte UTF-8 forms of Latin-1 letters
-// (U+00E0..U+00FE except U+00F7 pair with U+00C0..U+00DE).
-template <bool ToUpper> std::string foldCase(std::string_view s) {
-  std::string out(s);
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    auto c = static_cast<unsigned char>(out[i]);
-    if (c < 0x80) {
-      if (ToUpper && c >= 'a' && c <= 'z') out[i] = static_cast<char>(c - 32);
-      if (!ToUpper && c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c + 32);
-      continue;
-    }
-    if (c != 0xC3 || i + 1 >= out.size()) continue;
-    auto d = static_cast<unsigned char>(out[i + 1]);
-    if (ToUpper && d >= 0xA0 && d <= 0xBE && d != 0xB7) out[i + 1] = static_cast<char>(d - 0x20);
-    if (!ToUpper && d >= 0x80 && d <= 0x9E && d != 0x97) out[i + 1] = static_cast<char>(d + 0x20);
-    ++i;
-  }
-  return out;
-}
-
 bool isBlank(char c) {
   return static_cast<unsigned char>(c) <= ' ';
 }
 
 } // namespace
 
+// Folds ASCII letters and the two-byte UTF-8 forms of Latin-1 letters
+// (U+00E0..U+00FE except U+00F7 to U+00C0..U+00DE).
 std::string UpperCase(std::string_view s) {
-  return foldCase<true>(s);
-}
-std::string LowerCase(std::string_view s) {
-  return foldCase<false>(s);
+  std::string out(s);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    auto c = static_cast<unsigned char>(out[i]);
+    if (c < 0x80) {
+      if (c >= 'a' && c <= 'z') out[i] = static_cast<char>(c - 32);
+      continue;
+    }
+    if (c != 0xC3 || i + 1 >= out.size()) continue;
+    auto d = static_cast<unsigned char>(out[i + 1]);
+    if (d >= 0xA0 && d <= 0xBE && d != 0xB7) out[i + 1] = static_cast<char>(d - 0x20);
+    ++i;
+  }
+  return out;
 }
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -74,17 +65,6 @@ std::string ExtractFileName(std::string_view path) {
   return std::string(pos == std::string_view::npos ? path : path.substr(pos + 1));
 }
 
-std::string ExtractFilePath(std::string_view path) {
-  auto pos = path.rfind('/');
-  return pos == std::string_view::npos ? std::string() : std::string(path.substr(0, pos + 1));
-}
-
-std::string ExtractFileExt(std::string_view path) {
-  auto name = ExtractFileName(path);
-  auto dot = name.rfind('.');
-  return dot == std::string::npos ? std::string() : name.substr(dot);
-}
-
 std::string ChangeFileExt(std::string_view path, std::string_view ext) {
   auto slash = path.rfind('/');
   auto dot = path.rfind('.');
@@ -110,10 +90,6 @@ std::string StringReplaceAll(std::string_view s, std::string_view from, std::str
   }
   out.append(s.substr(pos));
   return out;
-}
-
-std::string IntToStr(std::int64_t value) {
-  return fmt::format("{}", value);
 }
 
 std::string IntToHex(std::uint64_t value, int digits) {

@@ -119,16 +119,6 @@ void TStrings::SetText(std::string_view text) {
   EndUpdate();
 }
 
-std::string TStrings::Join(std::string_view separator) const {
-  std::string out;
-  const int n = Count();
-  for (int i = 0; i < n; ++i) {
-    if (i > 0) out += separator;
-    out += Strings(i);
-  }
-  return out;
-}
-
 int TStrings::IndexOfName(std::string_view name) const {
   const int n = Count();
   for (int i = 0; i < n; ++i) {
@@ -354,10 +344,6 @@ int TStringList::IndexOf(std::string_view line) const {
   for (std::size_t i = 0; i < items_.size(); ++i)
     if (SameText(TextStore::view(items_[i].text), line)) return static_cast<int>(i);
   return -1;
-}
-
-void TStringList::Reserve(int count) {
-  if (count > 0) items_.reserve(static_cast<std::size_t>(count));
 }
 
 std::size_t TStringList::MemoryUsed() const {

@@ -31,7 +31,6 @@ public:
   // Kept within [MinValue, MaxValue].
   int Progress() const { return progress_; }
   void SetProgress(int value);
-  void AddProgress(int delta);
   // Whole percent done; 0 for an empty range.
   int PercentDone() const;
 

@@ -9,7 +9,6 @@
 namespace keltk {
 
 std::string UpperCase(std::string_view s);
-std::string LowerCase(std::string_view s);
 // Equal without regard to letter case.
 bool SameText(std::string_view a, std::string_view b);
 
@@ -20,10 +19,6 @@ std::string TrimRight(std::string_view s);
 
 // Everything after the last '/' (the file-name part of a path).
 std::string ExtractFileName(std::string_view path);
-// Everything up to and including the last '/'.
-std::string ExtractFilePath(std::string_view path);
-// The extension with its dot ("" when the file-name part has none).
-std::string ExtractFileExt(std::string_view path);
 // Replaces the extension of the file-name part (`ext` includes the dot, or is empty).
 std::string ChangeFileExt(std::string_view path, std::string_view ext);
 
@@ -31,7 +26,6 @@ std::string ChangeFileExt(std::string_view path, std::string_view ext);
 std::string StringReplaceAll(std::string_view s, std::string_view from, std::string_view to,
                              bool ignoreCase = false);
 
-std::string IntToStr(std::int64_t value);
 // At least `digits` upper-case hexadecimal digits.
 std::string IntToHex(std::uint64_t value, int digits);
 

@@ -54,8 +54,6 @@ public:
   std::string Text() const;
   // Splits on CR LF, LF or CR; a final line break does not start another line.
   void SetText(std::string_view text);
-  // Lines joined by a single separator, without a final one.
-  std::string Join(std::string_view separator) const;
 
   // name=value lines: names compare without regard to case; the first line whose
   // part before the first '=' matches is the one meant.
@@ -120,8 +118,6 @@ public:
   // The line without a copy; valid until the list is next modified.
   std::string_view Line(int index) const;
 
-  // Room for `count` lines without growing the index.
-  void Reserve(int count);
   // Bytes held by the list (index, text storage and its bookkeeping).
   std::size_t MemoryUsed() const;
 

@@ -1,6 +1,7 @@
-// Classes that exercise every kind of stored value, shared by the reader and
-// writer tests. Names start with TFm so they do not meet other suites' classes
-// in the class registry.
+// Classes that exercise every kind of stored value: the model of the reader and
+// writer tests, the form-reader fuzzer and the reader benchmark. Only the component
+// model (no GUI classes, no Qt), so that the fuzzer builds it with the model alone.
+// Names start with TFm so they do not meet other suites' classes in the class registry.
 #pragma once
 
 #include "keltk/Collection.h"

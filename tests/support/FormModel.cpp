@@ -1,4 +1,4 @@
-#include "ReaderTestClasses.h"
+#include "FormModel.h"
 
 #include <algorithm>
 
@@ -115,6 +115,8 @@ void TFmWidget::SetCaption(const std::string& v) {
 void TFmWidget::SetParentComponent(TComponent* p) {
   auto* w = ObjectAs<TFmWidget>(p);
   if (w == parent) return;
+  for (TFmWidget* up = w; up != nullptr; up = up->parent)
+    if (up == this) return; // never below itself
   if (parent != nullptr) std::erase(parent->children, this);
   parent = w;
   if (w != nullptr) w->children.push_back(this);
