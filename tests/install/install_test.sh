@@ -189,7 +189,7 @@ printf 'just some text\n' >"$work/text.kel"
 head -c 100 "$prefix/bin/Splash.kel" >"$work/truncated.kel"
 : >"$work/empty.kel"
 for bad in "$work/text.kel" "$work/truncated.kel" "$work/empty.kel" "$prefix/lib/libkeltk.so" \
-           "$work" "$work/missing.kel"; do
+           "$work/missing.kel"; do
   status=0
   "$kelinfo" "$bad" >"$work/bad.out" 2>"$work/bad.err" || status=$?
   [[ $status -eq 1 ]] || fail "kelinfo $bad: exit code $status"
