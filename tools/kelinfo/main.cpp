@@ -1,10 +1,14 @@
 // kelinfo: what plug-in modules are, read from their files without loading them;
 // a FOLDER lists every module in it (*.kel) with its state.
+
+// The framework's version alone: kelinfo links no framework to start.
+#define KELVARIN_NO_FRAMEWORK_STARTER
 #include "ModuleMetadata.h"
 #include "PluginSummary.h"
 
 #include <cstdio>
 #include <keltk/Exception.h>
+#include <kelvarin/Framework.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -98,7 +102,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options->version) {
-    std::printf("kelinfo %s\n", KELINFO_FRAMEWORK_VERSION);
+    std::printf("kelinfo %s\n", kelvarin::kFrameworkVersion);
     return 0;
   }
   // Several listings: text ones apart by a blank line, JSON ones in an array.
