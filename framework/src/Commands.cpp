@@ -1,8 +1,8 @@
 #include "kelvarin/Commands.h"
 
+#include "ExceptionReport.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
-#include "kelvarin/ExceptionReport.h"
 #include "kelvarin/plugin.h"
 
 #include <array>

@@ -1,10 +1,10 @@
 // Driving loaded plug-ins from the host: running their commands with checked
 // arguments, sending messages to them or to the host, asking them for setup.
+#include "ExceptionReport.h"
+#include "PluginCallScope.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Commands.h"
 #include "kelvarin/Errors.h"
-#include "kelvarin/ExceptionReport.h"
-#include "kelvarin/PluginCallScope.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 

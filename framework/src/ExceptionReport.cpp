@@ -1,4 +1,4 @@
-#include "kelvarin/ExceptionReport.h"
+#include "ExceptionReport.h"
 
 #include "kelvarin/Commands.h"
 #include "kelvarin/Log.h"

@@ -2,11 +2,12 @@
 
 #include "CrashRecord.h"
 #include "DumpFile.h"
+#include "ExceptionReport.h"
+#include "LogLines.h"
+#include "Origin.h"
+#include "PluginCallScope.h"
 #include "PluginWatch.h"
 #include "TypeInfo.h"
-#include "kelvarin/ExceptionReport.h"
-#include "kelvarin/Origin.h"
-#include "kelvarin/PluginCallScope.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 
@@ -35,6 +36,20 @@ TMethodSite siteCreate{"TLog.Create"};
 TMethodSite siteLogIt{"TLog.LogIt"};
 TMethodSite siteSetItemsToLog{"TLog.SetItemsToLog"};
 TMethodSite siteDumpLog{"TLog.DumpLog"};
+
+// The live origin at `address`, as seen from the log of `manager`.
+LiveOrigin findOrigin(TulmKelMan* manager, const void* address) {
+  LiveOrigin who = FindLiveOrigin(address);
+  if (who.kind != OriginKind::None || address == nullptr || manager == nullptr) return who;
+  // Objects made by another copy of the framework (a plug-in module's, or the
+  // host's) are in that copy's registry; this log still knows its own manager and
+  // the plug-ins in its list. Only addresses are compared.
+  if (address == static_cast<const void*>(manager)) return {manager, OriginKind::Manager};
+  for (int i = manager->GetPluginCount() - 1; i >= 0; --i)
+    if (TulmKel* plugin = manager->GetPlugins(i); address == static_cast<const void*>(plugin))
+      return {plugin, OriginKind::Plugin};
+  return {};
+}
 
 constexpr char kKindLetters[] = {'\0', 'A', 'E', 'C', 'M', 'U'};
 constexpr std::size_t kOriginWidth = 20;
@@ -219,14 +234,14 @@ void TLog::WriteCrashRecord(std::string_view message) noexcept {
     file = OpenDumpFile(p->fallbackFile.c_str());
   }
   if (file.fd < 0) return;
-  const std::size_t count = entries_.Count();
+  const std::size_t count = lines().Count();
   std::size_t first = FirstUndumped();
-  if (file.created || (count > 0 && !entries_.Dumped(0))) {
+  if (file.created || (count > 0 && !lines().Dumped(0))) {
     WriteAll(file.fd, p->header.data(), p->header.size());
     first = 0;
   }
   for (std::size_t i = first; i < count; ++i) {
-    const std::string_view line = entries_[i];
+    const std::string_view line = lines()[i];
     WriteAll(file.fd, line.data(), line.size());
     WriteAll(file.fd, kLineEnd, 2);
   }
@@ -358,7 +373,7 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
   siteLogIt.step = 1;
   GuardedSwallow(this, siteLogIt, [&] {
     siteLogIt.step = 2;
-    const LiveOrigin who = findOrigin(UnsealOrigin(origin));
+    const LiveOrigin who = findOrigin(manager_, UnsealOrigin(origin));
     if (who.kind == OriginKind::None) return;
     siteLogIt.step = 3;
     if (itemsToLog_.empty() || kind > lkUser) return;
@@ -375,7 +390,7 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
     if (kind != lkTotal) ++counts_[kind];
     siteLogIt.step = 7;
     try {
-      entries_.Add(line_);
+      lines().Add(line_);
     } catch (const std::exception&) {
       // No room for the line: it is counted and announced all the same.
     }
@@ -402,19 +417,6 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
     siteLogIt.step = 11;
     result = smrOk;
   });
-}
-
-LiveOrigin TLog::findOrigin(const void* address) const {
-  LiveOrigin who = FindLiveOrigin(address);
-  if (who.kind != OriginKind::None || address == nullptr || manager_ == nullptr) return who;
-  // Objects made by another copy of the framework (a plug-in module's, or the
-  // host's) are in that copy's registry; this log still knows its own manager and
-  // the plug-ins in its list. Only addresses are compared.
-  if (address == static_cast<const void*>(manager_)) return {manager_, OriginKind::Manager};
-  for (int i = manager_->GetPluginCount() - 1; i >= 0; --i)
-    if (TulmKel* plugin = manager_->GetPlugins(i); address == static_cast<const void*>(plugin))
-      return {plugin, OriginKind::Plugin};
-  return {};
 }
 
 void TLog::LogIt(std::string_view msg, TLogKind kind, TKelMethodResult& result) {
@@ -496,9 +498,9 @@ void TLog::writeHeader(int fd) {
   std::string header = HeaderText();
   header.resize(header.size() - 2); // the writer ends the last line itself
   out.line(header);
-  if (!entries_.Empty()) {
-    for (std::size_t i = 0; i < entries_.Count(); ++i)
-      out.line(entries_[i]);
+  if (!lines().Empty()) {
+    for (std::size_t i = 0; i < lines().Count(); ++i)
+      out.line(lines()[i]);
     out.line("");
   }
   out.flush();
@@ -508,7 +510,7 @@ void TLog::writeHeader(int fd) {
 std::size_t TLog::FirstUndumped() const {
   // Entries are written in the order they were recorded, so the dumped ones are
   // always the first ones.
-  while (dumpedCount_ < entries_.Count() && entries_.Dumped(dumpedCount_))
+  while (dumpedCount_ < lines().Count() && lines().Dumped(dumpedCount_))
     ++dumpedCount_;
   return dumpedCount_;
 }
@@ -532,7 +534,7 @@ std::string TLog::dumpTo(const std::string& name, const std::string& statistics)
       allWritten = true;
     } else {
       site.step = 51;
-      if (!entries_.Empty() && !entries_.Dumped(0)) {
+      if (!lines().Empty() && !lines().Dumped(0)) {
         site.step = 52;
         writeHeader(file.get());
         allWritten = true;
@@ -545,8 +547,8 @@ std::string TLog::dumpTo(const std::string& name, const std::string& statistics)
     if (!allWritten) {
       site.step = statistics.empty() ? 251 : 201;
       // A per-entry dump that failed earlier left entries waiting: they go first.
-      for (std::size_t i = first; i < entries_.Count(); ++i)
-        out.line(entries_[i]);
+      for (std::size_t i = first; i < lines().Count(); ++i)
+        out.line(lines()[i]);
     }
     if (!statistics.empty() && dumpStats_) {
       site.step = 231;
@@ -559,8 +561,8 @@ std::string TLog::dumpTo(const std::string& name, const std::string& statistics)
     if (::close(file.release()) != 0) raiseIoError("Cannot close log file", name, errno);
 
     // Marked only once the lines are safely in the file.
-    for (std::size_t i = allWritten ? 0 : first; i < entries_.Count(); ++i)
-      entries_.MarkDumped(i);
+    for (std::size_t i = allWritten ? 0 : first; i < lines().Count(); ++i)
+      lines().MarkDumped(i);
     return {};
   } catch (const keltk::Exception& e) {
     const bool outer = !reportingDumpFailure_;

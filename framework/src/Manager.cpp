@@ -1,14 +1,15 @@
 #include "kelvarin/manager.h"
 
+#include "ExceptionReport.h"
 #include "IdleHub.h"
+#include "Origin.h"
+#include "PluginCallScope.h"
 #include "PluginReloader.h"
 #include "PluginWatch.h"
 #include "TypeInfo.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
-#include "kelvarin/ExceptionReport.h"
 #include "kelvarin/Files.h"
-#include "kelvarin/PluginCallScope.h"
 #include "kelvarin/plugin.h"
 
 #include <keltk/Menus.h>
@@ -69,6 +70,14 @@ const keltk::TClassInfo& TulmKelMan::StaticClass() {
                 &TulmKelMan::SetOnPropertyModified);
       });
   return info;
+}
+
+TulmKelMan::OriginRegistration::OriginRegistration(TulmKelMan* manager) : manager_(manager) {
+  RegisterOrigin(manager, OriginKind::Manager);
+}
+
+TulmKelMan::OriginRegistration::~OriginRegistration() {
+  UnregisterOrigin(manager_);
 }
 
 TulmKelMan::TulmKelMan(keltk::TComponent* owner) : TComponent(owner) {

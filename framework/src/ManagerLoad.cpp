@@ -1,15 +1,16 @@
 // Turning a file name into a loaded, initialized plug-in, and undoing a load that
 // failed half way. One function per phase; each keeps the step markers of the
 // steps it runs.
+#include "ExceptionReport.h"
+#include "FrameworkAccess.h"
 #include "ModuleLoader.h"
+#include "PluginCallScope.h"
 #include "PluginReloader.h"
 #include "PluginWatch.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
-#include "kelvarin/ExceptionReport.h"
 #include "kelvarin/Files.h"
 #include "kelvarin/Framework.h"
-#include "kelvarin/PluginCallScope.h"
 #include "kelvarin/PluginModule.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
@@ -201,13 +202,13 @@ private:
     if (plugin == nullptr) return fail(E005, {keltk::VarStr(fileNamePart())});
 
     site_.step = 17;
-    plugin->SetManager(&m_);
-    plugin->SetModuleHandle(module_);
-    plugin->SetFileName(fileName_);
-    plugin->SetShortFileName(fileNamePart());
-    plugin->SetFileSize(size_);
-    plugin->SetHostApplication(keltk::Application());
-    plugin->SetHostScreen(keltk::Screen());
+    FrameworkAccess::setManager(*plugin, &m_);
+    FrameworkAccess::setModuleHandle(*plugin, module_);
+    FrameworkAccess::setFileName(*plugin, fileName_);
+    FrameworkAccess::setShortFileName(*plugin, fileNamePart());
+    FrameworkAccess::setFileSize(*plugin, size_);
+    FrameworkAccess::setHostApplication(*plugin, keltk::Application());
+    FrameworkAccess::setHostScreen(*plugin, keltk::Screen());
     shortName_ = plugin->ShortFileName();
     return true;
   }
@@ -227,7 +228,7 @@ private:
       return fail(E007, {keltk::VarStr(shortName_), keltk::VarInt(plugin->MaxInstances())});
     site_.step = 20;
     ++count;
-    plugin->SetInstanceCount(static_cast<std::int16_t>(count));
+    FrameworkAccess::setInstanceCount(*plugin, static_cast<std::int16_t>(count));
     if (count > 1) m_.shareInstanceCount(deepName, count, site_);
     return true;
   }
@@ -362,7 +363,8 @@ TKelMethodResult TulmKelMan::LoadPlugin(bool ShowErrorMessage, const std::string
 
 void TulmKelMan::shareInstanceCount(const std::string& deepName, int count, TMethodSite& site) {
   ForEachPlugin(*this, site, [&](TulmKel* other) {
-    if (other->DeepName() == deepName) other->SetInstanceCount(static_cast<std::int16_t>(count));
+    if (other->DeepName() == deepName)
+      FrameworkAccess::setInstanceCount(*other, static_cast<std::int16_t>(count));
   });
 }
 

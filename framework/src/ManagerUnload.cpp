@@ -1,14 +1,15 @@
 // Taking plug-ins out of a running host: one by one, all at once, or later from
 // the idle-time queue.
+#include "ExceptionReport.h"
+#include "FrameworkAccess.h"
 #include "IdleHub.h"
 #include "ModuleLoader.h"
+#include "PluginCallScope.h"
 #include "PluginReloader.h"
 #include "PluginWatch.h"
 #include "RunningCode.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
-#include "kelvarin/ExceptionReport.h"
-#include "kelvarin/PluginCallScope.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 
@@ -130,7 +131,7 @@ private:
     site_.step = 14;
     const auto remaining = static_cast<std::int16_t>(instanceCount_ - 1);
     ForEachPlugin(m_, site_, [&](TulmKel* other) {
-      if (other->DeepName() == deepName_) other->SetInstanceCount(remaining);
+      if (other->DeepName() == deepName_) FrameworkAccess::setInstanceCount(*other, remaining);
     });
   }
 

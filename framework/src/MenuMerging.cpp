@@ -2,10 +2,10 @@
 // the host's main menu, and the plug-in's merge and unmerge.
 #include "kelvarin/MenuMerging.h"
 
+#include "ExceptionReport.h"
+#include "PluginCallScope.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
-#include "kelvarin/ExceptionReport.h"
-#include "kelvarin/PluginCallScope.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 

@@ -1,4 +1,4 @@
-#include "kelvarin/Origin.h"
+#include "Origin.h"
 
 #include <cstdint>
 #include <unordered_map>

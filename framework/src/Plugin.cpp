@@ -1,12 +1,12 @@
 #include "kelvarin/plugin.h"
 
+#include "ExceptionReport.h"
+#include "Origin.h"
 #include "TypeInfo.h"
 #include "UnattachedLog.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
-#include "kelvarin/ExceptionReport.h"
 #include "kelvarin/Framework.h"
-#include "kelvarin/Origin.h"
 #include "kelvarin/manager.h"
 
 #include <algorithm>

@@ -2,8 +2,8 @@
 // copy of the process. Each copy carries an ELF note ("Kelvarin", see Origin.cpp)
 // leading to its registry's query; the loaded objects' notes are read through
 // dl_iterate_phdr, so no copy needs to export anything for it.
+#include "Origin.h"
 #include "kelvarin/Framework.h"
-#include "kelvarin/Origin.h"
 #include "kelvarin/PluginModule.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 // has been made at the same address meanwhile.
 #pragma once
 
-#include "kelvarin/ExceptionReport.h"
+#include "ExceptionReport.h"
 #include "kelvarin/manager.h"
 
 #include <algorithm>

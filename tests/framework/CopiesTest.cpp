@@ -1,6 +1,7 @@
 // Each copy of the framework starts on its own and keeps its own state: the one
 // this program carries inside, and the shared library that plug-in modules use.
 #include "FrameworkTestSupport.h"
+#include "Origin.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

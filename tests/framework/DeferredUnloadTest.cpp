@@ -1,9 +1,9 @@
 // Unloads that must wait: a plug-in whose own code is running, a plug-in whose
 // unload is already under way, and the queue the idle handler drains.
 #include "FrameworkTestSupport.h"
+#include "PluginCallScope.h"
 
 #include <gtest/gtest.h>
-#include <kelvarin/PluginCallScope.h>
 
 namespace kelvarin::test {
 namespace {
@@ -168,8 +168,8 @@ TEST_F(DeferredUnloadTest, CancellingWithNothingToCancel) {
 TEST_F(DeferredUnloadTest, CancellingAPluginInTheListDestroysItAndRecounts) {
   TestPlugin* a = addPlugin(*manager, "Same", "/p/one.kel");
   TestPlugin* b = addPlugin(*manager, "Same", "/p/two.kel");
-  a->SetInstanceCount(2);
-  b->SetInstanceCount(2);
+  FrameworkAccess::setInstanceCount(*a, 2);
+  FrameworkAccess::setInstanceCount(*b, 2);
   EXPECT_EQ(manager->CancelPlugin(b, "/p/two.kel", nullptr), smrOk);
   ASSERT_EQ(manager->GetPluginCount(), 1);
   EXPECT_EQ(a->InstanceCount(), 1); // the one left carries the true count

@@ -69,16 +69,16 @@ protected:
     manager->Log()->SetDumpOn(doNever);
     plugin = keltk::CreateObject<CommandPlugin>(nullptr);
     plugin->SetDeepName("Cmd Plugin");
-    plugin->SetFileName("/plugins/cmd.kel");
-    plugin->SetShortFileName("cmd.kel");
-    plugin->SetManager(manager.get());
-    plugin->MarkInitialized();
+    FrameworkAccess::setFileName(*plugin, "/plugins/cmd.kel");
+    FrameworkAccess::setShortFileName(*plugin, "cmd.kel");
+    FrameworkAccess::setManager(*plugin, manager.get());
+    FrameworkAccess::setInitialized(*plugin, true);
   }
   ~DispatchTest() override {
     if (!loaded) keltk::FreeObject(plugin);
   }
   void load() {
-    manager->AppendPlugin(plugin);
+    FrameworkAccess::appendPlugin(*manager, plugin);
     loaded = true;
   }
 

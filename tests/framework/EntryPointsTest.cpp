@@ -2,6 +2,7 @@
 // TulmKelMan of any framework copy in the process and to nothing else, without
 // ever reading memory behind a token that is no such manager.
 #include "LifecycleSupport.h"
+#include "Origin.h"
 
 #include <dlfcn.h>
 #include <elf.h>

@@ -1,4 +1,6 @@
 // Method guards, report lines and where reports end up.
+#include "ExceptionReport.h"
+
 #include "FrameworkTestSupport.h"
 
 #include <gtest/gtest.h>

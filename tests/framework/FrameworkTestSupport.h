@@ -2,6 +2,8 @@
 // file contents, and a manager and plug-in that tests can fill by hand.
 #pragma once
 
+#include "FrameworkAccess.h"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -62,31 +64,23 @@ private:
   keltk::MessageBoxHandler previous_;
 };
 
-// A manager whose plug-in list tests may fill without loading modules.
-class TestManager : public TulmKelMan {
-public:
-  using TulmKelMan::AppendPlugin;
-  using TulmKelMan::TulmKelMan;
-};
-
-class TestPlugin : public TulmKel {
-public:
-  using TulmKel::TulmKel;
-  void MarkInitialized() { initialized_ = true; }
-};
+// A manager whose plug-in list tests fill without loading modules
+// (FrameworkAccess::appendPlugin).
+using TestManager = TulmKelMan;
+using TestPlugin = TulmKel;
 
 // A plug-in as a loaded one looks to the manager.
 inline TestPlugin* addPlugin(TestManager& manager, const std::string& deepName,
                              const std::string& fileName) {
   auto* plugin = keltk::CreateObject<TestPlugin>(nullptr);
   plugin->SetDeepName(deepName);
-  plugin->SetFileName(fileName);
-  plugin->SetShortFileName(std::filesystem::path(fileName).filename().string());
-  plugin->SetManager(&manager);
-  plugin->SetHostApplication(plugin->OwnApplication());
-  plugin->SetHostScreen(plugin->OwnScreen());
-  plugin->MarkInitialized();
-  manager.AppendPlugin(plugin);
+  FrameworkAccess::setFileName(*plugin, fileName);
+  FrameworkAccess::setShortFileName(*plugin, std::filesystem::path(fileName).filename().string());
+  FrameworkAccess::setManager(*plugin, &manager);
+  FrameworkAccess::setHostApplication(*plugin, plugin->OwnApplication());
+  FrameworkAccess::setHostScreen(*plugin, plugin->OwnScreen());
+  FrameworkAccess::setInitialized(*plugin, true);
+  FrameworkAccess::appendPlugin(manager, plugin);
   return plugin;
 }
 

@@ -1,5 +1,7 @@
 // Log lines, filtering, counters and the OnLogChanged / OnPropertyModified broadcasts.
 #include "FrameworkTestSupport.h"
+#include "LogLines.h"
+#include "Origin.h"
 
 #include <gtest/gtest.h>
 #include <keltk/SysUtils.h>
@@ -299,7 +301,7 @@ TEST_F(LogTest, ExceptionsOutsideTheToolkitFamilyAreRecordedOnce) {
 }
 
 TEST(LogEntries, StoresLinesCompactly) {
-  TLogEntries entries;
+  LogLines entries;
   const std::string line(110, 'x');
   for (int i = 0; i < 10000; ++i)
     entries.Add(line);

@@ -114,14 +114,14 @@ TEST_F(ManagerTest, GuardsFillTheCallersResultAndLog) {
 TEST_F(ManagerTest, PluginGuards) {
   const TErrorClass finalization = &EulmKelFinalizationError::StaticClass();
   auto* fresh = keltk::CreateObject<TestPlugin>(nullptr);
-  fresh->SetFileName("/some/folder/Fresh.kel");
+  FrameworkAccess::setFileName(*fresh, "/some/folder/Fresh.kel");
   TKelMethodResult r = smrUnexpectedError;
   EXPECT_FALSE(manager->CheckIf_PluginNotInitializedYet(r, finalization, fresh));
   EXPECT_EQ(r.ErrorMsg, "Error $E008:  Plugin \"Fresh.kel\" not initialized yet.");
   EXPECT_EQ(r.ErrorClass, finalization);
   EXPECT_FALSE(manager->CheckIf_PluginNotInitializedYet(r, finalization, nullptr));
   EXPECT_EQ(r.ErrorCode, 0xE008);
-  fresh->MarkInitialized();
+  FrameworkAccess::setInitialized(*fresh, true);
   TKelMethodResult untouched = smrUnexpectedError;
   EXPECT_TRUE(manager->CheckIf_PluginNotInitializedYet(untouched, finalization, fresh));
 
@@ -180,7 +180,7 @@ TEST_F(ManagerTest, UnloadRecountsInstancesAndTellsEveryone) {
   TestPlugin* b = addPlugin(*manager, "Same", "/p/two.kel");
   TestPlugin* c = addPlugin(*manager, "Same", "/p/three.kel");
   for (TestPlugin* p : {a, b, c})
-    p->SetInstanceCount(3);
+    FrameworkAccess::setInstanceCount(*p, 3);
   manager->SetOnBeforeUnload(TEventOnBeforeUnload::bind<&Recorder::BeforeUnload>(&recorder));
   manager->SetOnAfterUnload(TEventOnAfterUnload::bind<&Recorder::AfterUnload>(&recorder));
   b->SetOnAnyPluginBeforeUnload(

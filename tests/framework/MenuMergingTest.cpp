@@ -67,11 +67,11 @@ protected:
     manager->Log()->SetDumpOn(doNever);
     plugin = keltk::CreateObject<MenuPlugin>(nullptr);
     plugin->SetDeepName("Menus");
-    plugin->SetFileName("/plugins/menus.kel");
-    plugin->SetShortFileName("menus.kel");
-    plugin->SetManager(manager.get());
-    plugin->MarkInitialized();
-    manager->AppendPlugin(plugin);
+    FrameworkAccess::setFileName(*plugin, "/plugins/menus.kel");
+    FrameworkAccess::setShortFileName(*plugin, "menus.kel");
+    FrameworkAccess::setManager(*plugin, manager.get());
+    FrameworkAccess::setInitialized(*plugin, true);
+    FrameworkAccess::appendPlugin(*manager, plugin);
 
     tools = pluginItem("&Tools");
     run = pluginItem("&Run");

@@ -80,15 +80,15 @@ TEST(PluginObject, FinalizesOnceAfterInitialize) {
   auto manager = makeManager(dir);
   manager->Log()->SetDumpOn(doNever);
   keltk::ObjectPtr<TestPlugin> plugin(keltk::CreateObject<TestPlugin>(nullptr));
-  plugin->SetManager(manager.get());
-  plugin->SetFileName("/p/late.kel");
-  plugin->SetShortFileName("late.kel");
+  FrameworkAccess::setManager(*plugin, manager.get());
+  FrameworkAccess::setFileName(*plugin, "/p/late.kel");
+  FrameworkAccess::setShortFileName(*plugin, "late.kel");
   plugin->SetDeepName("Late");
 
   TKelMethodResult r = plugin->Finalize();
   EXPECT_EQ(r.ErrorMsg, "Error $E008:  Plugin \"late.kel\" not initialized yet.");
   EXPECT_STREQ(r.ErrorClass->name, "EulmKelFinalizationError");
-  plugin->MarkInitialized();
+  FrameworkAccess::setInitialized(*plugin, true);
   EXPECT_EQ(plugin->Finalize(), smrOk);
   EXPECT_TRUE(plugin->Finalized());
   r = plugin->Finalize();
@@ -130,11 +130,11 @@ protected:
     manager = makeManager(dir);
     manager->Log()->SetDumpOn(doNever);
     plugin.reset(keltk::CreateObject<TestPlugin>(nullptr));
-    plugin->SetManager(manager.get());
-    plugin->SetShortFileName("init.kel");
+    FrameworkAccess::setManager(*plugin, manager.get());
+    FrameworkAccess::setShortFileName(*plugin, "init.kel");
     plugin->SetDeepName("Init");
-    plugin->SetHostApplication(keltk::Application());
-    plugin->SetHostScreen(keltk::Screen());
+    FrameworkAccess::setHostApplication(*plugin, keltk::Application());
+    FrameworkAccess::setHostScreen(*plugin, keltk::Screen());
     plugin->SetOnInitialize(TEventOnInitialize::bind<&InitHandler::Initialize>(&handler));
   }
   std::vector<std::string> lines() const { return linesAfterStamp(*manager->Log()); }
@@ -192,7 +192,7 @@ TEST_F(PluginInitializeTest, ARaisingHandler) {
 
 TEST_F(PluginInitializeTest, TakesTheHostsObjectsOverWhenTheyDiffer) {
   keltk::ObjectPtr<keltk::TApplication> host(keltk::CreateObject<keltk::TApplication>(nullptr));
-  plugin->SetHostApplication(host.get());
+  FrameworkAccess::setHostApplication(*plugin, host.get());
   EXPECT_EQ(plugin->Initialize({}), smrOk);
   EXPECT_EQ(keltk::Application(), host.get());
   EXPECT_EQ(keltk::Screen(), plugin->OwnScreen());

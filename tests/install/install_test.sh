@@ -29,6 +29,20 @@ for lib in libulmKELrp libkeltk; do
   [[ "$(soname "$prefix/lib/$lib.so")" == "$lib.so.1" ]] || fail "$lib.so: SONAME $(soname "$prefix/lib/$lib.so")"
 done
 
+# --- the installed headers are the public surface: the framework's internal
+# headers stay behind, and each public one compiles on its own, warning-free.
+while read -r internal; do
+  for dir in kelvarin keltk; do
+    [[ ! -e "$prefix/include/$dir/$(basename "$internal")" ]] ||
+      fail "internal header installed: include/$dir/$(basename "$internal")"
+  done
+done < <(find "$source/framework/src" "$source/toolkit/src" -name '*.h')
+(cd "$prefix/include" && find kelvarin keltk -name '*.h' -print0) |
+  xargs -0 -P 2 -I{} sh -c 'printf "#include <%s>\n" "$1" |
+    c++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I"$2/include" -x c++ - ||
+    { echo "FAIL: $1 does not compile on its own" >&2; exit 255; }' sh {} "$prefix" ||
+  fail "installed headers"
+
 # --- the tutorial quotes the example's files as they are
 tutorial="$source/docs/tutorial.md"
 quoted=0

@@ -2,9 +2,7 @@
 // event, counters by kind, the OnLogChanged broadcast, and the dump file.
 #pragma once
 
-#include "kelvarin/LogEntries.h"
 #include "kelvarin/MethodResult.h"
-#include "kelvarin/Origin.h"
 #include "kelvarin/Types.h"
 
 #include <array>
@@ -13,6 +11,7 @@
 #include <cstdio>
 #include <keltk/Component.h>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +20,30 @@
 namespace kelvarin {
 
 class TulmKelMan;
+class LogLines;
+
+// The recorded lines of a log, oldest first, each with its dumped mark. Only
+// the log adds lines and marks them.
+class TLogEntries {
+public:
+  ~TLogEntries();
+  TLogEntries(const TLogEntries&) = delete;
+  TLogEntries& operator=(const TLogEntries&) = delete;
+
+  std::size_t Count() const;
+  bool Empty() const { return Count() == 0; }
+  // The line at `index` (below Count()), time stamp and origin included.
+  std::string_view operator[](std::size_t index) const;
+  // The newest line; the log must not be empty.
+  std::string_view Last() const;
+  // Whether the line has been written to the dump file.
+  bool Dumped(std::size_t index) const;
+
+private:
+  friend class TLog;
+  TLogEntries();
+  std::unique_ptr<LogLines> lines_;
+};
 
 // lkTotal is no kind of entry but the index of the counter of all entries.
 enum TLogKind : std::uint8_t { lkTotal, lkAction, lkError, lkCommand, lkMessage, lkUser };
@@ -84,7 +107,8 @@ public:
   void WriteCrashRecord(std::string_view message) noexcept;
 
 private:
-  LiveOrigin findOrigin(const void* address) const;
+  LogLines& lines() { return *entries_.lines_; }
+  const LogLines& lines() const { return *entries_.lines_; }
   void formatEntry(std::string_view originText, TLogKind kind, std::string_view msg);
   std::string_view stampNow();
   void tellLogChanged(keltk::TComponent* origin, std::string_view line);

@@ -1,12 +1,10 @@
 // Diagnostics: result records and their shared values, the message catalogue and
-// FormatError, the exception family, the activity log and exception reports.
+// FormatError, the exception family and the activity log.
 #pragma once
 
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
-#include "kelvarin/ExceptionReport.h"
 #include "kelvarin/Framework.h"
 #include "kelvarin/Log.h"
 #include "kelvarin/MethodResult.h"
-#include "kelvarin/Origin.h"
 #include "kelvarin/Types.h"

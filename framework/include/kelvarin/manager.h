@@ -8,7 +8,6 @@
 #include "kelvarin/Log.h"
 #include "kelvarin/MenuMerging.h"
 #include "kelvarin/MethodResult.h"
-#include "kelvarin/Origin.h"
 #include "kelvarin/Types.h"
 
 #include <cstdint>
@@ -228,19 +227,9 @@ public:
 
 protected:
   void Notification(keltk::TComponent* component, keltk::TOperation operation) override;
-  // Appends a plug-in that has been loaded and initialized; returns its index.
-  int AppendPlugin(TulmKel* plugin);
-
-  std::vector<TulmKel*> plugins_;
-  std::vector<TulmKel*> pendingUnloads_;
-  keltk::TIdleEvent savedOnIdle_;
-  keltk::TIdleEvent ownIdleHandler_;
-  bool inIdle_ = false;
-  bool usesToolkitModule_ = false;
-  void* toolkitModuleHandle_ = nullptr;
-  keltk::TApplication* hookedApplication_ = nullptr; // whose idle event leads here
 
 private:
+  friend class FrameworkAccess;
   friend class PluginObserver;
   friend class PluginLoad;
   friend class PluginUnload;
@@ -256,6 +245,18 @@ private:
   // Gives every listed instance named `deepName` the instance count `count`; one
   // that raises does not keep the others from it.
   void shareInstanceCount(const std::string& deepName, int count, TMethodSite& site);
+
+  // Appends a plug-in that has been loaded and initialized; returns its index.
+  int AppendPlugin(TulmKel* plugin);
+
+  std::vector<TulmKel*> plugins_;
+  std::vector<TulmKel*> pendingUnloads_;
+  keltk::TIdleEvent savedOnIdle_;
+  keltk::TIdleEvent ownIdleHandler_;
+  bool inIdle_ = false;
+  bool usesToolkitModule_ = false;
+  void* toolkitModuleHandle_ = nullptr;
+  keltk::TApplication* hookedApplication_ = nullptr; // whose idle event leads here
 
   // Operations in progress that hold plug-in pointers across handler calls.
   std::vector<PluginObserver*> watches_;
@@ -277,8 +278,19 @@ private:
   bool checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin);
   TKelMethodResult runCommand(TulmKel* plugin, TCommand* command, keltk::TVarRecs params);
 
-  // Declared first so that the manager stays a valid log origin until its log is gone.
-  OriginRegistration registration_{this, OriginKind::Manager};
+  // Keeps the manager a live log origin while it exists. Declared before the log
+  // and the reloader, so that it outlasts both.
+  class OriginRegistration {
+  public:
+    explicit OriginRegistration(TulmKelMan* manager);
+    ~OriginRegistration();
+    OriginRegistration(const OriginRegistration&) = delete;
+    OriginRegistration& operator=(const OriginRegistration&) = delete;
+
+  private:
+    TulmKelMan* manager_;
+  };
+  OriginRegistration registration_{this};
   std::string about_;
   TLoadOptionsSet loadOptions_;
   keltk::ObjectPtr<TLog> log_;

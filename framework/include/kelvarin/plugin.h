@@ -93,33 +93,22 @@ public:
 
   // Run-time fields, written by the manager that loads the plug-in.
   TulmKelMan* Manager() const { return manager_; }
-  void SetManager(TulmKelMan* manager) { manager_ = manager; }
   const std::string& FileName() const { return fileName_; }
-  void SetFileName(const std::string& name) { fileName_ = name; }
   const std::string& ShortFileName() const { return shortFileName_; }
-  void SetShortFileName(const std::string& name) { shortFileName_ = name; }
   std::int64_t FileSize() const { return fileSize_; }
-  void SetFileSize(std::int64_t size) { fileSize_ = size; }
   void* ModuleHandle() const { return moduleHandle_; }
-  void SetModuleHandle(void* handle) { moduleHandle_ = handle; }
   keltk::TApplication* HostApplication() const { return hostApplication_; }
-  void SetHostApplication(keltk::TApplication* app) { hostApplication_ = app; }
   keltk::TScreen* HostScreen() const { return hostScreen_; }
-  void SetHostScreen(keltk::TScreen* screen) { hostScreen_ = screen; }
   keltk::TApplication* OwnApplication() const { return ownApplication_; }
   keltk::TScreen* OwnScreen() const { return ownScreen_; }
   std::int16_t InstanceCount() const { return instanceCount_; }
-  void SetInstanceCount(std::int16_t count) { instanceCount_ = count; }
   bool Initialized() const { return initialized_; }
   bool Finalized() const { return finalized_; }
   bool UsesToolkitModule() const { return usesToolkitModule_; }
 
-  // How many calls into this plug-in's code are on the stack (PluginCallScope).
-  // Inline, so every framework copy reads the same field of the object.
+  // How many calls into this plug-in's code are on the stack.
   int CodeDepth() const { return codeDepth_; }
   bool CodeRunning() const { return codeDepth_ > 0; }
-  void EnterCode() { ++codeDepth_; }
-  void LeaveCode() { --codeDepth_; }
 
   // Initializes the plug-in once, after the manager's hand-over: makes the host's
   // application and screen objects current in this code's toolkit copy, asks
@@ -149,10 +138,23 @@ protected:
   // one cannot be created (E019).
   void ReadStoredForm() override;
 
+private:
+  // The manager's hand-over and the framework's bookkeeping. Written inline, so
+  // that every framework copy in the process writes the same fields.
+  friend class FrameworkAccess;
+  void SetManager(TulmKelMan* manager) { manager_ = manager; }
+  void SetFileName(const std::string& name) { fileName_ = name; }
+  void SetShortFileName(const std::string& name) { shortFileName_ = name; }
+  void SetFileSize(std::int64_t size) { fileSize_ = size; }
+  void SetModuleHandle(void* handle) { moduleHandle_ = handle; }
+  void SetHostApplication(keltk::TApplication* app) { hostApplication_ = app; }
+  void SetHostScreen(keltk::TScreen* screen) { hostScreen_ = screen; }
+  void SetInstanceCount(std::int16_t count) { instanceCount_ = count; }
+  void EnterCode() { ++codeDepth_; }
+  void LeaveCode() { --codeDepth_; }
+
   bool initialized_ = false;
   bool finalized_ = false;
-
-private:
   std::string about_;
   std::string author_;
   keltk::ObjectPtr<TCommands> commands_;

@@ -4,7 +4,8 @@
 // the idle-time queue instead of releasing the module under the running code.
 #pragma once
 
-#include "kelvarin/ExceptionReport.h"
+#include "ExceptionReport.h"
+#include "FrameworkAccess.h"
 #include "kelvarin/plugin.h"
 
 #include <optional>
@@ -19,10 +20,10 @@ namespace kelvarin {
 class PluginCallScope {
 public:
   explicit PluginCallScope(TulmKel* plugin) noexcept : plugin_(plugin) {
-    if (plugin_ != nullptr) plugin_->EnterCode();
+    if (plugin_ != nullptr) FrameworkAccess::enterCode(*plugin_);
   }
   ~PluginCallScope() {
-    if (plugin_ != nullptr) plugin_->LeaveCode();
+    if (plugin_ != nullptr) FrameworkAccess::leaveCode(*plugin_);
   }
   PluginCallScope(const PluginCallScope&) = delete;
   PluginCallScope& operator=(const PluginCallScope&) = delete;

@@ -1,8 +1,9 @@
-// The recorded lines of a log. Lines are stored back to back in large blocks, so
-// a line costs its characters plus one small slot and no allocation of its own;
-// a line never moves once stored.
+// The storage behind a log's entries. Lines are stored back to back in large
+// blocks, so a line costs its characters plus one small slot and no allocation of
+// its own; a line never moves once stored.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,11 +12,11 @@
 
 namespace kelvarin {
 
-class TLogEntries {
+class LogLines {
 public:
-  TLogEntries() = default;
-  TLogEntries(const TLogEntries&) = delete;
-  TLogEntries& operator=(const TLogEntries&) = delete;
+  LogLines() = default;
+  LogLines(const LogLines&) = delete;
+  LogLines& operator=(const LogLines&) = delete;
 
   std::size_t Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
@@ -23,7 +24,10 @@ public:
     const Slot& s = slot(index);
     return {s.text, s.size};
   }
-  std::string_view Last() const { return (*this)[count_ - 1]; }
+  std::string_view Last() const {
+    assert(count_ > 0 && "Last() of an empty log");
+    return (*this)[count_ - 1];
+  }
 
   // Whether the line has been written to the dump file.
   bool Dumped(std::size_t index) const { return slot(index).dumped; }
@@ -46,6 +50,7 @@ private:
   static constexpr std::size_t kSlotChunkBits = 12;
   static constexpr std::size_t kSlotChunk = std::size_t{1} << kSlotChunkBits;
   Slot& slot(std::size_t index) const {
+    assert(index < count_ && "log line index out of range");
     return slotChunks_[index >> kSlotChunkBits][index & (kSlotChunk - 1)];
   }
   char* reserve(std::size_t size);
