@@ -21,6 +21,10 @@ class TControl;
 class TFont;
 class TMenuItem;
 
+// The screen a program is told it has when no window system, or no screen, can say.
+constexpr int kFallbackScreenWidth = 1024;
+constexpr int kFallbackScreenHeight = 768;
+
 // What changed on a control, so that its peer refreshes only that.
 enum class TControlChange {
   Bounds, // Left, Top, Width, Height

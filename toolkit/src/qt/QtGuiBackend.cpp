@@ -357,12 +357,12 @@ QWidget* QtGuiBackend::widgetOf(const TControl* control) const {
 
 int QtGuiBackend::screenWidth() const {
   const QScreen* screen = QGuiApplication::primaryScreen();
-  return screen != nullptr ? screen->geometry().width() : 1024;
+  return screen != nullptr ? screen->geometry().width() : kFallbackScreenWidth;
 }
 
 int QtGuiBackend::screenHeight() const {
   const QScreen* screen = QGuiApplication::primaryScreen();
-  return screen != nullptr ? screen->geometry().height() : 768;
+  return screen != nullptr ? screen->geometry().height() : kFallbackScreenHeight;
 }
 
 bool QtGuiBackend::measureText(const TFont& font, const std::string& text, int& width,

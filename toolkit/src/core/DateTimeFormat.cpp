@@ -1,99 +1,14 @@
 #include "keltk/SysUtils.h"
 
-#include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <fmt/format.h>
-#include <langinfo.h>
-#include <limits>
-#include <locale.h>
 #include <mutex>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 #include <vector>
 
 namespace keltk {
-
-namespace {
-
-bool isPlainLocale(std::string_view name) {
-  return name.empty() || name == "C" || name == "POSIX";
-}
-
-const char* environmentLocale() {
-  for (const char* var : {"LC_ALL", "LC_NUMERIC", "LANG"}) {
-    const char* value = std::getenv(var);
-    if (value != nullptr && *value != '\0') return value;
-  }
-  return nullptr;
-}
-
-// A one-byte separator from the locale, or nothing (multi-byte and empty ones
-// cannot be represented and leave the default in place).
-bool singleByte(const char* text, char& out) {
-  if (text == nullptr || std::strlen(text) != 1) return false;
-  out = text[0];
-  return true;
-}
-
-} // namespace
-
-TFormatSettings LocaleFormatSettings() {
-  TFormatSettings fs;
-  const char* name = environmentLocale();
-  if (name == nullptr || isPlainLocale(name)) return fs;
-  locale_t loc = newlocale(LC_NUMERIC_MASK, name, static_cast<locale_t>(nullptr));
-  if (loc == static_cast<locale_t>(nullptr)) return fs;
-  char decimal = fs.DecimalSeparator;
-  char thousands = fs.ThousandSeparator;
-  bool haveDecimal = singleByte(nl_langinfo_l(RADIXCHAR, loc), decimal);
-  bool haveThousands = singleByte(nl_langinfo_l(THOUSEP, loc), thousands);
-  freelocale(loc);
-  if (haveDecimal) fs.DecimalSeparator = decimal;
-  if (haveThousands) fs.ThousandSeparator = thousands;
-  // Two equal separators would make numbers unreadable: keep the defaults then.
-  if (fs.DecimalSeparator == fs.ThousandSeparator) {
-    TFormatSettings defaults;
-    fs.DecimalSeparator = defaults.DecimalSeparator;
-    fs.ThousandSeparator = defaults.ThousandSeparator;
-  }
-  return fs;
-}
-
-TFormatSettings& FormatSettings() {
-  static TFormatSettings settings = LocaleFormatSettings();
-  return settings;
-}
-
-std::string FormatNumber(double value, int decimals, const TFormatSettings& fs) {
-  if (!std::isfinite(value)) return fmt::format("{}", value);
-  decimals = std::clamp(decimals, 0, 18);
-  const std::string digits = fmt::format("{:.{}f}", std::fabs(value), decimals);
-  const std::size_t point = digits.find('.');
-  const std::string_view whole = std::string_view(digits).substr(0, point);
-  // A value that rounds to zero prints without a sign.
-  const bool negative =
-      std::signbit(value) && digits.find_first_of("123456789") != std::string::npos;
-
-  std::string out;
-  out.reserve(digits.size() + whole.size() / 3 + 2);
-  if (negative) out.push_back('-');
-  for (std::size_t i = 0; i < whole.size(); ++i) {
-    if (i > 0 && (whole.size() - i) % 3 == 0 && fs.ThousandSeparator != '\0')
-      out.push_back(fs.ThousandSeparator);
-    out.push_back(whole[i]);
-  }
-  if (point != std::string::npos) {
-    out.push_back(fs.DecimalSeparator);
-    out.append(digits, point + 1);
-  }
-  return out;
-}
 
 namespace {
 
@@ -532,64 +447,6 @@ std::string FormatDateTime(std::string_view pattern, std::chrono::system_clock::
   LocalTime t = state.clock.at(secs);
   t.millisecond = static_cast<int>(ms - secs * 1000);
   return render(state.compiled(pattern, fs), t, fs);
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool DirectoryExists(const std::string& path) {
-  struct stat st {};
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-namespace {
-
-std::string sizeInWords(std::size_t bytes) {
-  constexpr std::size_t kMebibyte = 1024 * 1024;
-  return bytes % kMebibyte == 0 ? fmt::format("{} MiB", bytes / kMebibyte)
-                                : fmt::format("{} bytes", bytes);
-}
-
-} // namespace
-
-std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit,
-                                           std::string& why) {
-  why.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno != ENOENT && errno != ENOTDIR) why = std::strerror(errno);
-    return std::nullopt;
-  }
-  const struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    why = "not a regular file";
-    return std::nullopt;
-  }
-  // One byte past the limit tells a file that grew past it while being read.
-  std::string text(std::min(static_cast<std::size_t>(info.st_size), limit) + 1, '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      why = std::strerror(errno);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  if (got > limit) {
-    why = "larger than " + sizeInWords(limit);
-    return std::nullopt;
-  }
-  text.resize(got);
-  return text;
 }
 
 } // namespace keltk

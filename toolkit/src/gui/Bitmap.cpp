@@ -19,6 +19,38 @@ constexpr std::int64_t kMaxPixels = std::int64_t{1} << 26;
 
 enum : std::uint32_t { BI_RGB = 0, BI_BITFIELDS = 3, BI_ALPHABITFIELDS = 6 };
 
+// The BMP layout: a 14-byte file header, then an info header whose first field is
+// its own size. Field offsets count from the start of the file.
+constexpr std::uint64_t kFileHeaderSize = 14;
+constexpr std::uint64_t kPixelDataOffsetAt = 10; // in the file header: where the pixels start
+constexpr std::uint64_t kInfoHeaderAt = kFileHeaderSize;
+// The info header sizes: the short core header, the common one, and the two
+// versions that carry the colour masks (RGB, then with alpha) in the header.
+constexpr std::uint32_t kCoreHeaderSize = 12;
+constexpr std::uint32_t kInfoHeaderSize = 40;
+constexpr std::uint32_t kRgbMasksHeaderSize = 52;
+constexpr std::uint32_t kRgbaMasksHeaderSize = 56;
+// Longer headers whose further fields (colour spaces, profiles) are not read.
+constexpr std::uint32_t kOs2HeaderSize = 64;
+constexpr std::uint32_t kV4HeaderSize = 108;
+constexpr std::uint32_t kV5HeaderSize = 124;
+// Fields of the core header (16-bit sizes).
+constexpr std::uint64_t kCoreWidthAt = 18;
+constexpr std::uint64_t kCoreHeightAt = 20;
+constexpr std::uint64_t kCorePlanesAt = 22;
+constexpr std::uint64_t kCoreBitsPerPixelAt = 24;
+// Fields of the common header and its later versions.
+constexpr std::uint64_t kWidthAt = 18;
+constexpr std::uint64_t kHeightAt = 22;
+constexpr std::uint64_t kPlanesAt = 26;
+constexpr std::uint64_t kBitsPerPixelAt = 28;
+constexpr std::uint64_t kCompressionAt = 30;
+constexpr std::uint64_t kXPelsPerMeterAt = 38;
+constexpr std::uint64_t kYPelsPerMeterAt = 42;
+constexpr std::uint64_t kColorsUsedAt = 46;
+// The masks right after the common header's fields (red, green, blue, alpha).
+constexpr std::uint64_t kMasksAt = kInfoHeaderAt + kInfoHeaderSize;
+
 [[noreturn]] void invalid(const char* why) {
   throw EInvalidGraphic(fmt::format("Bitmap image is not valid: {}", why));
 }
@@ -277,25 +309,25 @@ TColor TBitmap::TransparentColor() const {
 
 void TBitmap::LoadFromBMP(std::span<const std::uint8_t> data) {
   const ByteView in(data);
-  if (!in.fits(0, 14 + 12)) invalid("truncated data");
+  if (!in.fits(0, kFileHeaderSize + kCoreHeaderSize)) invalid("truncated data");
   if (in.u8(0) != 'B' || in.u8(1) != 'M') invalid("missing BM signature");
-  const std::uint32_t offBits = in.u32(10);
-  const std::uint32_t headerSize = in.u32(14);
+  const std::uint32_t offBits = in.u32(kPixelDataOffsetAt);
+  const std::uint32_t headerSize = in.u32(kInfoHeaderAt);
   switch (headerSize) {
-  case 12:
-  case 40:
-  case 52:
-  case 56:
-  case 64:
-  case 108:
-  case 124:
+  case kCoreHeaderSize:
+  case kInfoHeaderSize:
+  case kRgbMasksHeaderSize:
+  case kRgbaMasksHeaderSize:
+  case kOs2HeaderSize:
+  case kV4HeaderSize:
+  case kV5HeaderSize:
     break;
   default:
     invalid("unknown header");
   }
-  if (!in.fits(14, headerSize)) invalid("truncated header");
+  if (!in.fits(kInfoHeaderAt, headerSize)) invalid("truncated header");
 
-  const bool core = headerSize == 12;
+  const bool core = headerSize == kCoreHeaderSize;
   std::int64_t width = 0;
   std::int64_t height = 0;
   std::uint32_t planes = 0;
@@ -305,19 +337,19 @@ void TBitmap::LoadFromBMP(std::span<const std::uint8_t> data) {
   std::int32_t xPels = 0;
   std::int32_t yPels = 0;
   if (core) {
-    width = in.u16(18);
-    height = in.u16(20);
-    planes = in.u16(22);
-    bpp = in.u16(24);
+    width = in.u16(kCoreWidthAt);
+    height = in.u16(kCoreHeightAt);
+    planes = in.u16(kCorePlanesAt);
+    bpp = in.u16(kCoreBitsPerPixelAt);
   } else {
-    width = in.i32(18);
-    height = in.i32(22);
-    planes = in.u16(26);
-    bpp = in.u16(28);
-    compression = in.u32(30);
-    xPels = in.i32(38);
-    yPels = in.i32(42);
-    colorsUsed = in.u32(46);
+    width = in.i32(kWidthAt);
+    height = in.i32(kHeightAt);
+    planes = in.u16(kPlanesAt);
+    bpp = in.u16(kBitsPerPixelAt);
+    compression = in.u32(kCompressionAt);
+    xPels = in.i32(kXPelsPerMeterAt);
+    yPels = in.i32(kYPelsPerMeterAt);
+    colorsUsed = in.u32(kColorsUsedAt);
   }
   if (planes != 1) invalid("plane count is not 1");
   const bool topDown = height < 0;
@@ -327,17 +359,17 @@ void TBitmap::LoadFromBMP(std::span<const std::uint8_t> data) {
     invalid("image too large");
 
   // Where the palette (or the bit-field masks of a short header) starts.
-  std::uint64_t tableOffset = 14 + std::uint64_t{headerSize};
+  std::uint64_t tableOffset = kInfoHeaderAt + headerSize;
   std::uint32_t masks[4] = {0, 0, 0, 0};
   bool bitFields = false;
   if (compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS) {
     if (bpp != 16 && bpp != 32) invalid("bit fields need 16 or 32 bits per pixel");
     bitFields = true;
-    if (headerSize >= 52) {
+    if (headerSize >= kRgbMasksHeaderSize) {
       // Version 2 and later headers carry the masks themselves.
       for (int i = 0; i < 3; ++i)
-        masks[i] = in.u32(14 + 40 + 4 * static_cast<std::uint64_t>(i));
-      if (headerSize >= 56) masks[3] = in.u32(14 + 52);
+        masks[i] = in.u32(kMasksAt + 4 * static_cast<std::uint64_t>(i));
+      if (headerSize >= kRgbaMasksHeaderSize) masks[3] = in.u32(kMasksAt + 4 * 3);
     } else {
       const int count = compression == BI_ALPHABITFIELDS ? 4 : 3;
       for (int i = 0; i < count; ++i)
@@ -393,7 +425,7 @@ void TBitmap::LoadFromBMP(std::span<const std::uint8_t> data) {
   if (bpp == 16) format = (masks[1] == 0x07E0) ? pf16bit : pf15bit;
 
   const std::uint64_t rowBytes = ((static_cast<std::uint64_t>(width) * bpp + 31) / 32) * 4;
-  if (offBits < 14 + std::uint64_t{headerSize}) invalid("pixel data overlaps the header");
+  if (offBits < kInfoHeaderAt + headerSize) invalid("pixel data overlaps the header");
   if (!in.fits(offBits, rowBytes * static_cast<std::uint64_t>(height)))
     invalid("truncated pixel data");
 
@@ -463,7 +495,8 @@ std::vector<std::uint8_t> TBitmap::SaveToBMP() const {
                                                                         : 24);
   const auto paletteCount = static_cast<std::uint32_t>(withPalette ? palette_.size() : 0);
   const std::uint64_t rowBytes = ((static_cast<std::uint64_t>(width_) * bpp + 31) / 32) * 4;
-  const std::uint32_t offBits = 14 + 40 + 4 * paletteCount;
+  const auto offBits =
+      static_cast<std::uint32_t>(kInfoHeaderAt + kInfoHeaderSize + 4 * paletteCount);
   const std::uint64_t imageSize = rowBytes * static_cast<std::uint64_t>(height_);
 
   std::vector<std::uint8_t> out;
@@ -473,7 +506,7 @@ std::vector<std::uint8_t> TBitmap::SaveToBMP() const {
   put32(out, static_cast<std::uint32_t>(offBits + imageSize));
   put32(out, 0);
   put32(out, offBits);
-  put32(out, 40);
+  put32(out, kInfoHeaderSize);
   put32(out, static_cast<std::uint32_t>(width_));
   put32(out, static_cast<std::uint32_t>(height_));
   put16(out, 1);

@@ -1,14 +1,10 @@
 #include "keltk/Forms.h"
 
+#include "DesignedLifecycle.h"
 #include "keltk/Application.h"
 #include "keltk/Backend.h"
-#include "keltk/Exception.h"
 #include "keltk/Menus.h"
 #include "keltk/PropInfo.h"
-#include "keltk/Resources.h"
-
-#include <fmt/format.h>
-#include <mutex>
 
 namespace keltk {
 
@@ -109,14 +105,9 @@ const TClassInfo& TForm::StaticClass() {
 }
 
 void TForm::AfterConstruction() {
-  {
-    std::lock_guard<std::recursive_mutex> lock(GlobalNameSpace());
-    if (!createNew_ && ClassName() != "TForm" && !HasState(csDesigning)) {
-      ReadStoredForm();
-      if (oldCreateOrder_) DoCreate();
-    }
-  }
-  if (!oldCreateOrder_) DoCreate();
+  constructDesigned(
+      *this, StaticClass(), createNew_, oldCreateOrder_, [this] { ReadStoredForm(); },
+      [this] { DoCreate(); });
 }
 
 void TForm::BeforeDestruction() {
@@ -124,26 +115,15 @@ void TForm::BeforeDestruction() {
 }
 
 void TForm::ReadStoredForm() {
-  if (!InitInheritedComponent(this, TForm::StaticClass()))
-    throw EResNotFound(fmt::format("Resource {} not found", ClassName()));
+  readStoredFormsBelow(*this, StaticClass());
 }
 
 void TForm::DoCreate() {
-  if (!onCreate_) return;
-  try {
-    onCreate_(this);
-  } catch (const Exception& e) {
-    Application()->HandleException(e);
-  }
+  raiseDesignedEvent(onCreate_, this);
 }
 
 void TForm::DoDestroy() {
-  if (!onDestroy_) return;
-  try {
-    onDestroy_(this);
-  } catch (const Exception& e) {
-    Application()->HandleException(e);
-  }
+  raiseDesignedEvent(onDestroy_, this);
 }
 
 void TForm::DoShow() {

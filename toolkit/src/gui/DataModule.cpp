@@ -1,12 +1,7 @@
 #include "keltk/DataModule.h"
 
-#include "keltk/Application.h"
-#include "keltk/Exception.h"
+#include "DesignedLifecycle.h"
 #include "keltk/PropInfo.h"
-#include "keltk/Resources.h"
-
-#include <fmt/format.h>
-#include <mutex>
 
 namespace keltk {
 
@@ -31,14 +26,9 @@ const TClassInfo& TDataModule::StaticClass() {
 }
 
 void TDataModule::AfterConstruction() {
-  {
-    std::lock_guard<std::recursive_mutex> lock(GlobalNameSpace());
-    if (!createNew_ && ClassName() != "TDataModule" && !HasState(csDesigning)) {
-      ReadStoredForm();
-      if (oldCreateOrder_) DoCreate();
-    }
-  }
-  if (!oldCreateOrder_) DoCreate();
+  constructDesigned(
+      *this, StaticClass(), createNew_, oldCreateOrder_, [this] { ReadStoredForm(); },
+      [this] { DoCreate(); });
 }
 
 void TDataModule::BeforeDestruction() {
@@ -46,26 +36,15 @@ void TDataModule::BeforeDestruction() {
 }
 
 void TDataModule::ReadStoredForm() {
-  if (!InitInheritedComponent(this, TDataModule::StaticClass()))
-    throw EResNotFound(fmt::format("Resource {} not found", ClassName()));
+  readStoredFormsBelow(*this, StaticClass());
 }
 
 void TDataModule::DoCreate() {
-  if (!onCreate_) return;
-  try {
-    onCreate_(this);
-  } catch (const Exception& e) {
-    Application()->HandleException(e);
-  }
+  raiseDesignedEvent(onCreate_, this);
 }
 
 void TDataModule::DoDestroy() {
-  if (!onDestroy_) return;
-  try {
-    onDestroy_(this);
-  } catch (const Exception& e) {
-    Application()->HandleException(e);
-  }
+  raiseDesignedEvent(onDestroy_, this);
 }
 
 } // namespace keltk

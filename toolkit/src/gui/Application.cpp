@@ -146,12 +146,12 @@ const TClassInfo& TScreen::StaticClass() {
 
 int TScreen::Width() const {
   const TGuiBackend* gui = GuiBackend();
-  return gui != nullptr ? gui->screenWidth() : 1024;
+  return gui != nullptr ? gui->screenWidth() : kFallbackScreenWidth;
 }
 
 int TScreen::Height() const {
   const TGuiBackend* gui = GuiBackend();
-  return gui != nullptr ? gui->screenHeight() : 768;
+  return gui != nullptr ? gui->screenHeight() : kFallbackScreenHeight;
 }
 
 TForm* TScreen::Forms(int index) const {
