@@ -39,6 +39,8 @@ TMethodSite siteDumpLog{"TLog.DumpLog"};
 constexpr char kKindLetters[] = {'\0', 'A', 'E', 'C', 'M', 'U'};
 constexpr std::size_t kOriginWidth = 20;
 constexpr const char* kLineEnd = "\r\n";
+// The width of the rules that frame the header and the statistics block.
+constexpr std::size_t kRuleWidth = 145;
 
 bool isContinuationByte(char c) {
   return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -87,6 +89,10 @@ void appendWithoutLineBreaks(std::string& out, std::string_view msg) {
 
 std::string repeated(char c, std::size_t n) {
   return std::string(n, c);
+}
+
+std::string rule(char c) {
+  return repeated(c, kRuleWidth);
 }
 
 // Writes with one large buffer of our own; a write error is remembered and
@@ -477,14 +483,14 @@ std::string TLog::DumpFileName() const {
 std::string TLog::HeaderText() {
   std::string text;
   for (const std::string& line :
-       {std::string(), repeated('=', 145),
+       {std::string(), rule('='),
         fmt::format(" Kelvarin Log File  -  {}   HOST: {}",
                     keltk::FormatDateTime("c", std::chrono::system_clock::now()),
                     RunningProgramPath()),
-        repeated('-', 145),
+        rule('-'),
         std::string(" yyyy/mm/dd hh:nn:ss.zzz  Origin Of Entry     Knd: [A=Action E=Error "
                     "C=Command M=Message U=User]"),
-        repeated('=', 145), std::string()}) {
+        rule('='), std::string()}) {
     text += line;
     text += kLineEnd;
   }
@@ -610,7 +616,7 @@ std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& co
   for (const std::int32_t count : counts)
     width = std::max(width, keltk::Trim(keltk::FormatNumber(count, 0)).size());
   std::string block = kLineEnd;
-  block += repeated('~', 145) + kLineEnd;
+  block += rule('~') + kLineEnd;
   block += std::string(" STATISTICS: ") + kLineEnd;
   for (const auto& [kind, label] : rows) {
     const double percent = counts[kind] * 100.0 / total;
@@ -628,7 +634,7 @@ std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& co
   block += repeated(' ', 9);
   block += repeated('o', 50);
   block += kLineEnd;
-  block += repeated('~', 145) + kLineEnd;
+  block += rule('~') + kLineEnd;
   return block;
 }
 
