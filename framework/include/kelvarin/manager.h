@@ -12,6 +12,7 @@
 #include "kelvarin/Types.h"
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <keltk/Application.h>
 #include <keltk/Component.h>
@@ -27,6 +28,7 @@ namespace kelvarin {
 
 class TulmKel;
 class TCommand;
+class TCommands;
 class PluginObserver;
 class PluginLoad;
 class PluginUnload;
@@ -275,6 +277,11 @@ private:
   const TulmKel* dying_ = nullptr;
   // E01A / E01F unless `plugin` is in the list.
   bool checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin);
+  // Both ExecuteCommand overloads: the plug-in's checks, then `pick` finds the
+  // command or fills the result with why there is none.
+  using CommandPicker = std::function<TCommand*(TCommands& commands, TKelMethodResult& result)>;
+  TKelMethodResult executeCommand(TulmKel* plugin, keltk::TVarRecs params,
+                                  const CommandPicker& pick);
   TKelMethodResult runCommand(TulmKel* plugin, TCommand* command, keltk::TVarRecs params);
 
   // Declared first so that the manager stays a valid log origin until its log is gone.
