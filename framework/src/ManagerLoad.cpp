@@ -120,7 +120,7 @@ private:
     site_.step = 6;
     if (m_.isLogged(lkAction))
       GuardedSwallow(&m_, site_, [&] {
-        m_.LogIt(fmt::format("Loading Plugin: \"{}\"...", fileName_), lkAction);
+        (void)m_.LogIt(fmt::format("Loading Plugin: \"{}\"...", fileName_), lkAction);
       });
     return true;
   }
@@ -314,8 +314,9 @@ private:
     site_.step = 28;
     if (m_.isLogged(lkAction))
       GuardedSwallow(&m_, site_, [&] {
-        m_.LogIt(fmt::format("Plugin Loaded: \"{}\" (\"{}\").", plugin->Name(), plugin->FileName()),
-                 lkAction);
+        (void)m_.LogIt(
+            fmt::format("Plugin Loaded: \"{}\" (\"{}\").", plugin->Name(), plugin->FileName()),
+            lkAction);
       });
     site_.step = 29;
     result_ = smrOk;
@@ -375,7 +376,7 @@ TKelMethodResult TulmKelMan::CancelPlugin(TulmKel* Plugin, const std::string& Fi
     TKelMethodResult finalizeResult = smrOk;
     site.step = 2;
     if (isLogged(lkAction))
-      LogIt(fmt::format("Canceling Loading Of Plugin: \"{}\".", FileName), lkAction);
+      (void)LogIt(fmt::format("Canceling Loading Of Plugin: \"{}\".", FileName), lkAction);
 
     site.step = 3;
     if (Plugin != nullptr && Plugin->Initialized())
