@@ -9,6 +9,7 @@
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
+#include <cassert>
 #include <fmt/format.h>
 #include <keltk/Application.h>
 #include <keltk/StrUtils.h>
@@ -50,6 +51,7 @@ TKelMethodResult TulmKelMan::executeCommand(TulmKel* plugin, keltk::TVarRecs par
     if (!checkLoadedPlugin(result, plugin)) return;
     site.step = 11;
     TCommands* commands = plugin->Commands();
+    assert(commands != nullptr); // a plug-in has its collection from its creation on
     if (commands->Count() == 0) {
       site.step = 12;
       logError(

@@ -11,6 +11,7 @@
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -352,6 +353,7 @@ void TLog::formatEntry(std::string_view originText, TLogKind kind, std::string_v
   appendFitted(line_, withoutControls(originText, scratch), kOriginWidth);
   line_ += ' ';
   if (kind != lkTotal) {
+    assert(kind <= lkUser); // LogIt turns away any other
     line_ += kKindLetters[kind];
     line_.append("  ");
   }

@@ -15,6 +15,7 @@
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
+#include <cassert>
 #include <dlfcn.h>
 #include <fmt/format.h>
 #include <keltk/Dialogs.h>
@@ -259,6 +260,7 @@ private:
     TulmKel* plugin = watch_.plugin();
     site_.step = 23;
     index_ = m_.AppendPlugin(plugin);
+    assert(m_.GetPlugins(index_) == plugin);
     if (m_.reloader_) m_.reloader_->loaded(plugin, fileName_, params_);
 
     site_.step = 24;
