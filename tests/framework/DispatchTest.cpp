@@ -174,7 +174,7 @@ TEST_F(DispatchTest, EachCallIsLoggedAndAnswersWithTheHandlersResult) {
   EXPECT_EQ(plugin->CodeDepth(), 0);
 
   manager->Log()->SetItemsToLog({lkError});
-  EXPECT_TRUE(manager->ExecuteCommand(plugin, "Run", args).Success);
+  EXPECT_EQ(manager->ExecuteCommand(plugin, "Run", args).ErrorCode, 0x1234);
   EXPECT_EQ(manager->Log()->GetCount(lkCommand), 1);
   EXPECT_EQ(plugin->calls.size(), 2u);
 }

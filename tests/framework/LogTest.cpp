@@ -218,7 +218,7 @@ TEST_F(LogTest, LogChangedGoesToHostThenPluginsNewestFirst) {
   TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
   a->SetOnLogChanged(older.logChanged());
   b->SetOnLogChanged(newer.logChanged());
-  a->LogIt("hello", lkCommand);
+  (void)a->LogIt("hello", lkCommand);
   const std::string line = entry(1);
   EXPECT_EQ(calls, (std::vector<std::string>{"host|TulmKel|" + line, "newer|TulmKel|" + line,
                                              "older|TulmKel|" + line}));
