@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <functional>
 #include <gtest/gtest.h>
-#include <memory>
 #include <string>
 #include <utility>
 
@@ -20,12 +19,13 @@ public:
 
   void SetUp() override {
     argv_[0] = program_.data();
-    qt_ = std::make_unique<QApplication>(argc_, argv_);
+    qt_ = new QApplication(argc_, argv_);
     if (ready_) ready_();
   }
   void TearDown() override {
     if (done_) done_();
-    qt_.reset();
+    delete qt_;
+    qt_ = nullptr;
   }
 
 private:
@@ -34,7 +34,9 @@ private:
   std::function<void()> done_;
   int argc_ = 1;
   char* argv_[2] = {nullptr, nullptr};
-  std::unique_ptr<QApplication> qt_;
+  // Deleted in TearDown only, never by a destructor at exit: a test may delete
+  // the application itself (a program's life in a death test's child) and exit.
+  QApplication* qt_ = nullptr;
 };
 
 } // namespace kelvarin::testsupport
