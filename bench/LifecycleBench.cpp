@@ -72,12 +72,12 @@ void rawCycle(const std::string& path) {
   ::dlclose(module);
 }
 
-// One cycle through the manager; false when the load failed.
+// One cycle through the manager; false when the load or the unload failed.
 bool managedCycle(TulmKelMan& manager, const std::string& path) {
   TulmKel* plugin = nullptr;
   const bool loaded = manager.LoadPlugin(path, &plugin).Success;
-  manager.UnloadPlugin(plugin);
-  return loaded;
+  const bool unloaded = manager.UnloadPlugin(plugin).Success;
+  return loaded && unloaded;
 }
 
 // Nanoseconds per call of `body`, timed by hand, so that the ratios have a base

@@ -53,7 +53,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cycle %d: %s\n", i, r.ErrorMsg.c_str());
       return 1;
     }
-    manager->UnloadPlugin(plugin);
+    if (const TKelMethodResult u = manager->UnloadPlugin(plugin); !u.Success) {
+      std::fprintf(stderr, "cycle %d: %s\n", i, u.ErrorMsg.c_str());
+      return 1;
+    }
     if (i == 100) {
       rss100 = residentKiB();
       fds100 = openDescriptors();

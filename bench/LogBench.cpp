@@ -66,7 +66,7 @@ BENCHMARK(BM_LogLineFloor)->Iterations(1'000'000);
 keltk::ObjectPtr<TulmKelMan> filledManager() {
   auto manager = quietManager();
   for (int i = 1; i < kDumpEntries; ++i)
-    manager->LogIt(kMessage, kelvarin::lkAction);
+    (void)manager->LogIt(kMessage, kelvarin::lkAction);
   return manager;
 }
 
@@ -132,7 +132,7 @@ void BM_LogMemory1M(benchmark::State& state) {
     ::malloc_trim(0);
     const std::size_t before = heapInUse();
     for (int i = 1; i < kDumpEntries; ++i)
-      manager->LogIt(kMessage, kelvarin::lkAction);
+      (void)manager->LogIt(kMessage, kelvarin::lkAction);
     const std::size_t after = heapInUse();
     const kelvarin::TLogEntries& entries = manager->Log()->Entries();
     const double perEntry = static_cast<double>(after - before) / (kDumpEntries - 1);

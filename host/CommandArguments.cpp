@@ -39,8 +39,9 @@ bool readExtended(const std::string& word, long double& value) {
 bool readCurrency(const std::string& word, std::int64_t& value) {
   long double number = 0;
   if (!readExtended(word, number)) return false;
-  const long double scaled = std::round(number * 10000.0L);
-  if (std::fabs(scaled - number * 10000.0L) > 1e-6L) return false;
+  const long double units = number * keltk::CurrencyScale;
+  const long double scaled = std::round(units);
+  if (std::fabs(scaled - units) > 1e-6L) return false;
   if (scaled > static_cast<long double>(std::numeric_limits<std::int64_t>::max()) ||
       scaled < static_cast<long double>(std::numeric_limits<std::int64_t>::min()))
     return false;

@@ -9,6 +9,7 @@
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
+#include <cassert>
 #include <fmt/format.h>
 #include <keltk/Application.h>
 #include <keltk/StrUtils.h>
@@ -41,70 +42,63 @@ bool TulmKelMan::checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin) {
   return CheckIf_PluginCouldNotBeAccessed(result, dispatchError(), -1, none);
 }
 
-TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, const std::string& Name,
-                                            keltk::TVarRecs Params) {
+TKelMethodResult TulmKelMan::executeCommand(TulmKel* plugin, keltk::TVarRecs params,
+                                            const CommandPicker& pick) {
   TMethodSite& site = siteExecuteCommand;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {
-    if (!checkLoadedPlugin(result, Plugin)) return;
+    if (!checkLoadedPlugin(result, plugin)) return;
     site.step = 11;
-    TCommands* commands = Plugin->Commands();
+    TCommands* commands = plugin->Commands();
+    assert(commands != nullptr); // a plug-in has its collection from its creation on
     if (commands->Count() == 0) {
       site.step = 12;
       logError(
-          FormatError(dispatchError(), result, E01B, {keltk::VarStr(Plugin->ShortFileName())}));
+          FormatError(dispatchError(), result, E01B, {keltk::VarStr(plugin->ShortFileName())}));
       return;
     }
     site.step = 21;
-    TCommand* command = commands->Find(Name);
-    if (command == nullptr) {
-      site.step = 22;
-      logError(FormatError(dispatchError(), result, E020,
-                           {keltk::VarInt(-1), keltk::VarStr(Plugin->ShortFileName())}));
-      // The catalogue's text has no place for the name asked for.
-      logError(fmt::format("Plugin \"{}\" has no command \"{}\".", Plugin->ShortFileName(), Name));
-      return;
-    }
-    site.step = 31;
-    result = runCommand(Plugin, command, Params);
+    TCommand* command = pick(*commands, result);
+    if (command == nullptr) return;
+    site.step = 41;
+    result = runCommand(plugin, command, params);
   });
   return result;
 }
 
+TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, const std::string& Name,
+                                            keltk::TVarRecs Params) {
+  return executeCommand(Plugin, Params, [&](TCommands& commands, TKelMethodResult& result) {
+    TCommand* command = commands.Find(Name);
+    if (command != nullptr) return command;
+    siteExecuteCommand.step = 22;
+    logError(FormatError(dispatchError(), result, E020,
+                         {keltk::VarInt(-1), keltk::VarStr(Plugin->ShortFileName())}));
+    // The catalogue's text has no place for the name asked for.
+    logError(fmt::format("Plugin \"{}\" has no command \"{}\".", Plugin->ShortFileName(), Name));
+    return command;
+  });
+}
+
 TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, int Index, keltk::TVarRecs Params) {
-  TMethodSite& site = siteExecuteCommand;
-  TKelMethodResult result = smrUnexpectedError;
-  site.step = 1;
-  GuardedSwallow(this, site, [&] {
-    if (!checkLoadedPlugin(result, Plugin)) return;
-    site.step = 11;
-    TCommands* commands = Plugin->Commands();
-    if (commands->Count() == 0) {
-      site.step = 12;
-      logError(
-          FormatError(dispatchError(), result, E01B, {keltk::VarStr(Plugin->ShortFileName())}));
-      return;
-    }
-    site.step = 21;
-    if (Index < 0 || Index >= commands->Count()) {
-      site.step = 22;
+  return executeCommand(Plugin, Params, [&](TCommands& commands, TKelMethodResult& result) {
+    TCommand* command = nullptr;
+    if (Index < 0 || Index >= commands.Count()) {
+      siteExecuteCommand.step = 22;
       logError(FormatError(dispatchError(), result, E01E,
                            {keltk::VarStr(Plugin->ShortFileName()), keltk::VarInt(Index)}));
-      return;
+      return command;
     }
-    site.step = 31;
-    TCommand* command = commands->Items(Index);
+    siteExecuteCommand.step = 31;
+    command = commands.Items(Index);
     if (command == nullptr) {
-      site.step = 32;
+      siteExecuteCommand.step = 32;
       logError(FormatError(dispatchError(), result, E020,
                            {keltk::VarInt(Index), keltk::VarStr(Plugin->ShortFileName())}));
-      return;
     }
-    site.step = 41;
-    result = runCommand(Plugin, command, Params);
+    return command;
   });
-  return result;
 }
 
 TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, const std::string& Name,
@@ -160,9 +154,9 @@ TKelMethodResult TulmKelMan::runCommand(TulmKel* plugin, TCommand* command,
   }
 
   site.step = 81;
-  LogIt(fmt::format("Executing command \"{}\" of plugin \"{}\" with {}...", name, file,
-                    arguments(params.size())),
-        lkCommand);
+  (void)LogIt(fmt::format("Executing command \"{}\" of plugin \"{}\" with {}...", name, file,
+                          arguments(params.size())),
+              lkCommand);
   site.step = 82;
   if (auto error = CallPluginHandler(this, site, plugin, [&] { result = handler(params); }))
     logError(PluginEventFailure(fmt::format("OnCommand(\"{}\")", name), file, *error));
@@ -187,8 +181,9 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
         return;
       }
       site.step = 13;
-      LogIt(fmt::format("Sending message {} to host with {}...", MsgID, arguments(Params.size())),
-            lkMessage);
+      (void)LogIt(
+          fmt::format("Sending message {} to host with {}...", MsgID, arguments(Params.size())),
+          lkMessage);
       site.step = 14;
       if (auto error = CallHandler(this, site, [&] { result = handler(MsgID, Params); }))
         logError(HostEventFailure("OnMessage()", *error));
@@ -205,9 +200,9 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
       return;
     }
     site.step = 23;
-    LogIt(fmt::format("Sending message {} to plugin \"{}\" with {}...", MsgID, file,
-                      arguments(Params.size())),
-          lkMessage);
+    (void)LogIt(fmt::format("Sending message {} to plugin \"{}\" with {}...", MsgID, file,
+                            arguments(Params.size())),
+                lkMessage);
     site.step = 24;
     if (auto error =
             CallPluginHandler(this, site, Plugin, [&] { result = handler(MsgID, Params); }))
@@ -237,7 +232,7 @@ TKelMethodResult TulmKelMan::SetupPlugin(TulmKel* Plugin) {
       return;
     }
     site.step = 21;
-    if (isLogged(lkAction)) LogIt(fmt::format("Setting up plugin \"{}\"...", file), lkAction);
+    if (isLogged(lkAction)) (void)LogIt(fmt::format("Setting up plugin \"{}\"...", file), lkAction);
     site.step = 22;
     if (auto error = CallPluginHandler(this, site, Plugin, [&] { result = handler(); }))
       logError(PluginEventFailure("OnSetup()", file, *error));

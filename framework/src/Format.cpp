@@ -41,7 +41,7 @@ std::optional<long double> asFloat(const TVarRec& arg) {
     return *a.VExtended;
   case keltk::vtCurrency:
     if (a.VCurrency == nullptr) return std::nullopt;
-    return static_cast<long double>(*a.VCurrency) / 10000.0L;
+    return static_cast<long double>(*a.VCurrency) / keltk::CurrencyScale;
   default:
     return std::nullopt;
   }

@@ -12,6 +12,7 @@
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -54,6 +55,8 @@ LiveOrigin findOrigin(TulmKelMan* manager, const void* address) {
 constexpr char kKindLetters[] = {'\0', 'A', 'E', 'C', 'M', 'U'};
 constexpr std::size_t kOriginWidth = 20;
 constexpr const char* kLineEnd = "\r\n";
+// The width of the rules that frame the header and the statistics block.
+constexpr std::size_t kRuleWidth = 145;
 
 bool isContinuationByte(char c) {
   return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -102,6 +105,10 @@ void appendWithoutLineBreaks(std::string& out, std::string_view msg) {
 
 std::string repeated(char c, std::size_t n) {
   return std::string(n, c);
+}
+
+std::string rule(char c) {
+  return repeated(c, kRuleWidth);
 }
 
 // Writes with one large buffer of our own; a write error is remembered and
@@ -361,6 +368,7 @@ void TLog::formatEntry(std::string_view originText, TLogKind kind, std::string_v
   appendFitted(line_, withoutControls(originText, scratch), kOriginWidth);
   line_ += ' ';
   if (kind != lkTotal) {
+    assert(kind <= lkUser); // LogIt turns away any other
     line_ += kKindLetters[kind];
     line_.append("  ");
   }
@@ -479,14 +487,14 @@ std::string TLog::DumpFileName() const {
 std::string TLog::HeaderText() {
   std::string text;
   for (const std::string& line :
-       {std::string(), repeated('=', 145),
+       {std::string(), rule('='),
         fmt::format(" Kelvarin Log File  -  {}   HOST: {}",
                     keltk::FormatDateTime("c", std::chrono::system_clock::now()),
                     RunningProgramPath()),
-        repeated('-', 145),
+        rule('-'),
         std::string(" yyyy/mm/dd hh:nn:ss.zzz  Origin Of Entry     Knd: [A=Action E=Error "
                     "C=Command M=Message U=User]"),
-        repeated('=', 145), std::string()}) {
+        rule('='), std::string()}) {
     text += line;
     text += kLineEnd;
   }
@@ -612,7 +620,7 @@ std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& co
   for (const std::int32_t count : counts)
     width = std::max(width, keltk::Trim(keltk::FormatNumber(count, 0)).size());
   std::string block = kLineEnd;
-  block += repeated('~', 145) + kLineEnd;
+  block += rule('~') + kLineEnd;
   block += std::string(" STATISTICS: ") + kLineEnd;
   for (const auto& [kind, label] : rows) {
     const double percent = counts[kind] * 100.0 / total;
@@ -630,7 +638,7 @@ std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& co
   block += repeated(' ', 9);
   block += repeated('o', 50);
   block += kLineEnd;
-  block += repeated('~', 145) + kLineEnd;
+  block += rule('~') + kLineEnd;
   return block;
 }
 

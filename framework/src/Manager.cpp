@@ -103,7 +103,7 @@ TulmKelMan::TulmKelMan(keltk::TComponent* owner) : TComponent(owner) {
     siteCreate.step = 6;
     usesToolkitModule_ = toolkitInAnotherModule();
     siteCreate.step = 7;
-    if (isLogged(lkAction)) LogIt("Manager Ready.", lkAction);
+    if (isLogged(lkAction)) (void)LogIt("Manager Ready.", lkAction);
   });
 }
 
@@ -113,13 +113,14 @@ TulmKelMan::~TulmKelMan() {
   unhookApplicationIdle();
   siteDestroy.step = 1;
   GuardedSwallow(this, siteDestroy, [&] {
-    if (!plugins_.empty()) UnloadAllPlugins(false);
+    // Each plug-in that stays has its reason in the log already.
+    if (!plugins_.empty()) (void)UnloadAllPlugins(false);
     siteDestroy.step = 2;
     plugins_.clear();
     plugins_.shrink_to_fit();
     siteDestroy.step = 3;
     if (!HasState(keltk::csDesigning) && isLogged(lkAction))
-      LogIt("Manager Closed Normally.", lkAction);
+      (void)LogIt("Manager Closed Normally.", lkAction);
     siteDestroy.step = 4;
     DumpStats();
     siteDestroy.step = 5;

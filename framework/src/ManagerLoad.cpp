@@ -16,6 +16,7 @@
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
+#include <cassert>
 #include <dlfcn.h>
 #include <fmt/format.h>
 #include <keltk/Dialogs.h>
@@ -121,7 +122,7 @@ private:
     site_.step = 6;
     if (m_.isLogged(lkAction))
       GuardedSwallow(&m_, site_, [&] {
-        m_.LogIt(fmt::format("Loading Plugin: \"{}\"...", fileName_), lkAction);
+        (void)m_.LogIt(fmt::format("Loading Plugin: \"{}\"...", fileName_), lkAction);
       });
     return true;
   }
@@ -260,6 +261,7 @@ private:
     TulmKel* plugin = watch_.plugin();
     site_.step = 23;
     index_ = m_.AppendPlugin(plugin);
+    assert(m_.GetPlugins(index_) == plugin);
     if (m_.reloader_) m_.reloader_->loaded(plugin, fileName_, params_);
 
     site_.step = 24;
@@ -315,8 +317,9 @@ private:
     site_.step = 28;
     if (m_.isLogged(lkAction))
       GuardedSwallow(&m_, site_, [&] {
-        m_.LogIt(fmt::format("Plugin Loaded: \"{}\" (\"{}\").", plugin->Name(), plugin->FileName()),
-                 lkAction);
+        (void)m_.LogIt(
+            fmt::format("Plugin Loaded: \"{}\" (\"{}\").", plugin->Name(), plugin->FileName()),
+            lkAction);
       });
     site_.step = 29;
     result_ = smrOk;
@@ -377,7 +380,7 @@ TKelMethodResult TulmKelMan::CancelPlugin(TulmKel* Plugin, const std::string& Fi
     TKelMethodResult finalizeResult = smrOk;
     site.step = 2;
     if (isLogged(lkAction))
-      LogIt(fmt::format("Canceling Loading Of Plugin: \"{}\".", FileName), lkAction);
+      (void)LogIt(fmt::format("Canceling Loading Of Plugin: \"{}\".", FileName), lkAction);
 
     site.step = 3;
     if (Plugin != nullptr && Plugin->Initialized())

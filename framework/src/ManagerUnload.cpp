@@ -63,16 +63,17 @@ public:
     tellAfterUnload();
     site_.step = 16;
     if (m_.isLogged(lkAction))
-      m_.LogIt(fmt::format("Plugin Unloaded: \"{}\" (\"{}\").", deepName_, fileName_), lkAction);
+      (void)m_.LogIt(fmt::format("Plugin Unloaded: \"{}\" (\"{}\").", deepName_, fileName_),
+                     lkAction);
   }
 
 private:
   void announce() {
     site_.step = 3;
     if (m_.isLogged(lkAction))
-      m_.LogIt(fmt::format("Unloading Plugin: \"{}\" (\"{}\")...", plugin_->DeepName(),
-                           plugin_->FileName()),
-               lkAction);
+      (void)m_.LogIt(fmt::format("Unloading Plugin: \"{}\" (\"{}\")...", plugin_->DeepName(),
+                                 plugin_->FileName()),
+                     lkAction);
   }
 
   // Steps 4 and 5, the plug-in's own handler included. False when a handler has
@@ -186,9 +187,9 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
     // unloads it once that code has returned.
     if (codeRunning(plugin)) {
       if (!UnloadPending(plugin) && isLogged(lkAction))
-        LogIt(fmt::format("Plugin Unload Queued: \"{}\" (\"{}\").", plugin->DeepName(),
-                          plugin->FileName()),
-              lkAction);
+        (void)LogIt(fmt::format("Plugin Unload Queued: \"{}\" (\"{}\").", plugin->DeepName(),
+                                plugin->FileName()),
+                    lkAction);
       UnloadPluginLater(plugin);
       result = smrOk;
       return;
@@ -245,7 +246,7 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
   site.step = 1;
   GuardedSwallow(this, site, [&] {
     site.step = 2;
-    if (isLogged(lkAction)) LogIt("Unloading Plugins...", lkAction);
+    if (isLogged(lkAction)) (void)LogIt("Unloading Plugins...", lkAction);
     site.step = 3;
     if (!CheckIf_NoPluginsLoaded(result, unloadError())) return;
     site.step = 4;

@@ -465,8 +465,9 @@ TKelMethodResult TulmKel::MergeMenu() {
     site.step = 2;
     if (manager == nullptr) return;
     // A second merge would leave the first copy behind, still wired to this
-    // plug-in's code after it is gone: take the first one out.
-    if (settings->MergedItem() != nullptr) UnmergeMenu();
+    // plug-in's code after it is gone: take the first one out. The unmerge lets go
+    // of it before freeing it, so even a failed one (reported) leaves no link.
+    if (settings->MergedItem() != nullptr) (void)UnmergeMenu();
     keltk::TMenuItem* merged = nullptr;
     result = manager->MergeMenu(settings->SourceMenu(), settings->TargetMenu(),
                                 settings->ValueToSearch(), settings->MergeType(), merged);
@@ -477,9 +478,9 @@ TKelMethodResult TulmKel::MergeMenu() {
     site.step = 4;
     if (result.Success && manager->Log() != nullptr &&
         manager->Log()->ItemsToLog().contains(lkAction))
-      LogIt(fmt::format("Menu \"{}\" of plugin \"{}\" mergged.", settings->SourceMenu()->Caption(),
-                        ShortFileName()),
-            lkAction);
+      (void)LogIt(fmt::format("Menu \"{}\" of plugin \"{}\" mergged.",
+                              settings->SourceMenu()->Caption(), ShortFileName()),
+                  lkAction);
   });
   return result;
 }
@@ -493,7 +494,7 @@ TKelMethodResult TulmKel::UnmergeMenu() {
     site.step = 11;
     if (settings->MergedItem() == nullptr) {
       site.step = 12;
-      LogIt(FormatError(&EulmKelUnloadError::StaticClass(), result, E028), lkError);
+      (void)LogIt(FormatError(&EulmKelUnloadError::StaticClass(), result, E028), lkError);
       return;
     }
     site.step = 31;
@@ -508,8 +509,8 @@ TKelMethodResult TulmKel::UnmergeMenu() {
     TulmKelMan* manager = Manager();
     if (manager != nullptr && manager->Log() != nullptr &&
         manager->Log()->ItemsToLog().contains(lkAction))
-      LogIt(fmt::format("Menu \"{}\" of plugin \"{}\" unmergged.", caption, ShortFileName()),
-            lkAction);
+      (void)LogIt(fmt::format("Menu \"{}\" of plugin \"{}\" unmergged.", caption, ShortFileName()),
+                  lkAction);
     site.step = 51;
     result = smrOk;
   });

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -211,19 +210,6 @@ ModuleMetadata ParseMetadata(std::span<const std::uint8_t> section) {
 
 ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file) {
   return ParseMetadata(FindElfSection(file, kMetadataSection));
-}
-
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) throw cannotOpen();
-  if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw cannotOpen();
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.gcount() != static_cast<std::streamsize>(bytes.size()))
-    throw MetadataError("cannot read the file");
-  return bytes;
 }
 
 ModuleMetadata ReadModuleMetadataFile(const std::string& path) {

@@ -56,8 +56,4 @@ ModuleMetadata ReadModuleMetadataFile(const std::string& path);
 // keltk::EReadError for malformed form text.
 PluginSummary Summarize(const ModuleMetadata& meta);
 
-// The bytes of a regular file; raises MetadataError for a folder, a missing or
-// unreadable file.
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
-
 } // namespace kelvarin

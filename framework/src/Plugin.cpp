@@ -163,7 +163,7 @@ void TulmKel::ReadStoredForm() {
     if (keltk::InitInheritedComponent(this, TulmKel::StaticClass())) return;
     TKelMethodResult result = smrUnexpectedError;
     const std::string className = ClassName();
-    LogIt(
+    (void)LogIt(
         FormatError(&EulmKelCreationError::StaticClass(), result, E019, {keltk::VarStr(className)}),
         lkError);
     RaiseResult(result);
@@ -177,8 +177,8 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
     const TErrorClass initializationError = &EulmKelInitializationError::StaticClass();
     siteInitialize.step = 12;
     if (initialized_) {
-      LogIt(FormatError(initializationError, result, E009, {keltk::VarStr(shortFileName_)}),
-            lkError);
+      (void)LogIt(FormatError(initializationError, result, E009, {keltk::VarStr(shortFileName_)}),
+                  lkError);
       return;
     }
 
@@ -194,7 +194,7 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
     if (keltk::Application() != hostApplication_ || keltk::Screen() != hostScreen_) {
       keltk::SetApplication(hostApplication_);
       keltk::SetScreen(hostScreen_);
-      LogIt("Context assumed from host application (was distinct).", lkAction);
+      (void)LogIt("Context assumed from host application (was distinct).", lkAction);
     }
 
     siteInitialize.step = 14;
@@ -207,17 +207,18 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
       raised = CallHandler(this, siteInitialize, [&] {
         [[maybe_unused]] TKelMethodResult ignored = onInitialize_(Params, canLoad);
       });
-      if (raised) LogIt(PluginEventFailure("OnInitialize()", shortFileName_, *raised), lkError);
+      if (raised)
+        (void)LogIt(PluginEventFailure("OnInitialize()", shortFileName_, *raised), lkError);
     }
     initialized_ = true;
     if (raised) {
-      LogIt(FormatError(initializationError, result, E006, {keltk::VarStr(shortFileName_)}),
-            lkError);
+      (void)LogIt(FormatError(initializationError, result, E006, {keltk::VarStr(shortFileName_)}),
+                  lkError);
       return;
     }
     if (!canLoad) {
-      LogIt(FormatError(initializationError, result, E003, {keltk::VarStr(shortFileName_)}),
-            lkError);
+      (void)LogIt(FormatError(initializationError, result, E003, {keltk::VarStr(shortFileName_)}),
+                  lkError);
       return;
     }
     siteInitialize.step = 16;
@@ -246,13 +247,14 @@ TKelMethodResult TulmKel::Finalize() {
     }
     siteFinalize.step = 3;
     if (finalized_) {
-      LogIt(FormatError(finalizationError, result, E00A, {keltk::VarStr(shortFileName_)}), lkError);
+      (void)LogIt(FormatError(finalizationError, result, E00A, {keltk::VarStr(shortFileName_)}),
+                  lkError);
       return;
     }
     siteFinalize.step = 4;
     if (onFinalize_)
       if (auto error = CallHandler(this, siteFinalize, [&] { (void)onFinalize_(); }))
-        LogIt(PluginEventFailure("OnFinalize()", shortFileName_, *error), lkError);
+        (void)LogIt(PluginEventFailure("OnFinalize()", shortFileName_, *error), lkError);
     siteFinalize.step = 5;
     if (menuMerging_->MergedItem() != nullptr) {
       GuardedSwallow(this, siteFinalize, [&] { (void)UnmergeMenu(); });

@@ -121,7 +121,7 @@ void PluginReloader::onFileChange(keltk::TObject* /*Sender*/, const std::string&
     if (e.fileName == FileName) due.push_back({e.plugin, e.fileName, OwnedVarRecs(e.args.view())});
   if (due.empty()) return;
   if (m_.isLogged(lkAction))
-    m_.LogIt(fmt::format("Plugin File Changed: \"{}\".", FileName), lkAction);
+    (void)m_.LogIt(fmt::format("Plugin File Changed: \"{}\".", FileName), lkAction);
   // A file that failed to load last time has no plug-in to unload: it loads at once
   // at the next idle step.
   std::erase_if(entries_,

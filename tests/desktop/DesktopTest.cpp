@@ -3,6 +3,7 @@
 // Offscreen only the menu bar can be checked; the rest needs an X server (and a
 // window manager), and skips without one.
 #include "LifecycleSupport.h"
+#include "QtEnvironment.h"
 #include "WaitUntil.h"
 
 #include <QAction>
@@ -28,27 +29,14 @@
 namespace kelvarin::test {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    qt_ = new QApplication(argc_, argv_);
-    int argc = 0;
-    keltk::InstallQtBackend(argc, nullptr);
-  }
-  void TearDown() override {
-    keltk::UninstallQtBackend();
-    delete qt_;
-  }
-
-private:
-  int argc_ = 1;
-  char name_[14] = "desktop_tests";
-  char* argv_[2] = {name_, nullptr};
-  QApplication* qt_ = nullptr;
-};
-
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new testsupport::QtEnvironment(
+        "desktop_tests",
+        [] {
+          int argc = 0;
+          keltk::InstallQtBackend(argc, nullptr);
+        },
+        [] { keltk::UninstallQtBackend(); }));
 
 bool onX11() {
   return QGuiApplication::platformName() == "xcb";

@@ -174,7 +174,7 @@ TEST_F(DispatchTest, EachCallIsLoggedAndAnswersWithTheHandlersResult) {
   EXPECT_EQ(plugin->CodeDepth(), 0);
 
   manager->Log()->SetItemsToLog({lkError});
-  manager->ExecuteCommand(plugin, "Run", args);
+  EXPECT_EQ(manager->ExecuteCommand(plugin, "Run", args).ErrorCode, 0x1234);
   EXPECT_EQ(manager->Log()->GetCount(lkCommand), 1);
   EXPECT_EQ(plugin->calls.size(), 2u);
 }
@@ -323,7 +323,7 @@ struct HostIdle : keltk::TObject {
     if (target == nullptr) return;
     TulmKel* plugin = target;
     target = nullptr;
-    manager->UnloadPlugin(plugin);
+    (void)manager->UnloadPlugin(plugin);
   }
 };
 

@@ -54,8 +54,8 @@ protected:
 TEST_F(DumpTest, WorkedExampleOfThreeActionsAndOneError) {
   {
     auto manager = makeManager(dir);
-    manager->LogIt("Second action", lkAction);
-    manager->LogIt("The error", lkError);
+    (void)manager->LogIt("Second action", lkAction);
+    (void)manager->LogIt("The error", lkError);
   } // the third action is "Manager Closed Normally."
   const std::vector<std::string> lines = crlfLines(readFile(name));
   expectHeader(lines, 0);
@@ -108,7 +108,7 @@ TEST_F(DumpTest, StatisticsUseTheLocaleNumberFormat) {
 TEST_F(DumpTest, TwoRunsLeaveTwoHeaders) {
   for (const char* text : {"first run", "second run"}) {
     auto manager = makeManager(dir);
-    manager->LogIt(text, lkUser);
+    (void)manager->LogIt(text, lkUser);
   }
   const std::vector<std::string> lines = crlfLines(readFile(name));
   const std::size_t runLength = 7 + 3 + 1 + 11; // header, entries, blank, statistics
@@ -124,14 +124,14 @@ TEST_F(DumpTest, EachNewItemIsInTheFileWhenLogItReturns) {
   {
     auto manager = makeManager(dir);
     manager->Log()->SetDumpOn(doEachNewItem);
-    manager->LogIt("one", lkUser);
+    (void)manager->LogIt("one", lkUser);
     std::vector<std::string> lines = crlfLines(readFile(name));
     expectHeader(lines, 0);
     ASSERT_EQ(lines.size(), 10u);
     EXPECT_EQ(body(lines[7]), "  MANAGER              A  Manager Ready.");
     EXPECT_EQ(body(lines[8]), "  MANAGER              U  one");
     EXPECT_EQ(lines[9], "");
-    manager->LogIt("two", lkUser);
+    (void)manager->LogIt("two", lkUser);
     lines = crlfLines(readFile(name));
     ASSERT_EQ(lines.size(), 11u);
     EXPECT_EQ(body(lines[10]), "  MANAGER              U  two");
@@ -151,7 +151,7 @@ TEST_F(DumpTest, WithoutStatisticsTheEntriesAreStillWritten) {
   {
     auto manager = makeManager(dir);
     manager->Log()->SetDumpStats(false);
-    manager->LogIt("entry", lkCommand);
+    (void)manager->LogIt("entry", lkCommand);
   }
   const std::vector<std::string> lines = crlfLines(readFile(name));
   ASSERT_EQ(lines.size(), 1u + 7 + 3 + 1);
@@ -172,7 +172,7 @@ TEST_F(DumpTest, NothingCountedMeansNoFile) {
   {
     auto manager = makeManager(dir);
     manager->Log()->SetDumpOn(doNever);
-    manager->LogIt("never written", lkUser);
+    (void)manager->LogIt("never written", lkUser);
   }
   EXPECT_FALSE(keltk::FileExists(name));
 }
@@ -204,7 +204,7 @@ TEST_F(DumpTest, DefaultPatternNamesAFileNextToTheProgram) {
 TEST_F(DumpTest, FailingAppendNeverDestroysTheExistingFile) {
   ASSERT_EQ(::mkdir(name.c_str(), 0755), 0); // a folder where the file should be
   auto manager = makeManager(dir);
-  manager->LogIt("entry", lkUser);
+  (void)manager->LogIt("entry", lkUser);
   testing::internal::CaptureStderr();
   manager->Log()->DumpLog("statistics");
   testing::internal::GetCapturedStderr();
@@ -226,7 +226,7 @@ TEST_F(DumpTest, ReadOnlyFileKeepsItsContents) {
   ::chmod(name.c_str(), 0444);
   {
     auto manager = makeManager(dir);
-    manager->LogIt("entry", lkUser);
+    (void)manager->LogIt("entry", lkUser);
   }
   EXPECT_EQ(readFile(name), "precious\r\n");
 }
@@ -235,8 +235,8 @@ TEST_F(DumpTest, FailedDumpGoesToTheFallbackFileInRecordedOrder) {
   auto manager = makeManager(dir, "missing-folder/run.kel.log");
   manager->Log()->SetDumpOn(doEachNewItem);
   testing::internal::CaptureStderr();
-  manager->LogIt("a", lkUser);
-  manager->LogIt("b", lkUser);
+  (void)manager->LogIt("a", lkUser);
+  (void)manager->LogIt("b", lkUser);
   const std::string told = testing::internal::GetCapturedStderr();
   const std::string reason = "Cannot create log file \"" + dir.file("missing-folder/run.kel.log") +
                              "\": No such file or directory";
@@ -261,16 +261,16 @@ TEST_F(DumpTest, EntriesWaitingAfterAFailedDumpGoFirst) {
   ::setenv("XDG_STATE_HOME", "relative", 1);
   auto manager = makeManager(dir);
   manager->Log()->SetDumpOn(doEachNewItem);
-  manager->LogIt("one", lkUser);
+  (void)manager->LogIt("one", lkUser);
   ::unlink(name.c_str());
   ASSERT_EQ(::mkfifo(name.c_str(), 0644), 0); // refused, not waited on
   testing::internal::CaptureStderr();
-  manager->LogIt("waits", lkUser);
+  (void)manager->LogIt("waits", lkUser);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "framework_tests: Cannot open log file \"" + name + "\": not a regular file\n");
   ::unlink(name.c_str());
   writeFile(name, "");
-  manager->LogIt("newer", lkUser);
+  (void)manager->LogIt("newer", lkUser);
   ::setenv("HOME", home.c_str(), 1);
   const std::vector<std::string> lines = crlfLines(readFile(name));
   ASSERT_EQ(lines.size(), 3u);

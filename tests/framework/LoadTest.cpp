@@ -23,10 +23,8 @@ struct Host : keltk::TObject {
   }
   void AfterLoad(TulmKel* plugin) {
     calls.push_back("after load " + plugin->DeepName());
-    if (unloadIndex < 0)
-      manager->UnloadPlugin(plugin);
-    else
-      manager->UnloadPlugin(false, unloadIndex);
+    (void)(unloadIndex < 0 ? manager->UnloadPlugin(plugin)
+                           : manager->UnloadPlugin(false, unloadIndex));
     if (raise) throw keltk::Exception("host after load failed");
   }
 };
@@ -76,7 +74,7 @@ TEST_F(LoadTest, NamesAreResolvedAgainstFolderAndExtension) {
   TulmKel* plugin = load("  Minimal ");
   ASSERT_NE(plugin, nullptr);
   EXPECT_EQ(plugin->FileName(), fixture("Minimal"));
-  manager->UnloadPlugin(plugin);
+  EXPECT_EQ(manager->UnloadPlugin(plugin), smrOk);
 
   // A dot anywhere (here in a folder) means no extension; a folder part means no join.
   TKelMethodResult r = manager->LoadPlugin("no.such/Minimal");
@@ -94,7 +92,7 @@ TEST_F(LoadTest, NamesAreResolvedAgainstFolderAndExtension) {
   std::filesystem::current_path(previous);
   ASSERT_TRUE(r.Success) << r.ErrorMsg << " " << manager->LastModuleError();
   EXPECT_EQ(local->FileName(), "Minimal.kel");
-  manager->UnloadPlugin(local);
+  EXPECT_EQ(manager->UnloadPlugin(local), smrOk);
 
   manager->SetPluginExtension("so");
   manager->SetPluginFolder(fixtureDir());
@@ -485,7 +483,7 @@ TEST_F(LoadTest, ABeforeUnloadHandlerThatLoadsAnotherPlugin) {
 }
 
 TEST_F(LoadTest, FailuresAreShownOnlyWhenAsked) {
-  manager->LoadPlugin("NoSuchPlugin");
+  EXPECT_FALSE(manager->LoadPlugin("NoSuchPlugin").Success);
   EXPECT_TRUE(boxes.shown.empty());
   const TKelMethodResult r = manager->LoadPlugin(true, "NoSuchPlugin", {});
   EXPECT_EQ(boxes.shown, std::vector<std::string>{r.ErrorMsg});

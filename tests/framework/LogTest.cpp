@@ -76,7 +76,7 @@ TEST_F(LogTest, ManagerReadyLineLayout) {
 TEST_F(LogTest, StampIsTheLocalTimeOfRecording) {
   const auto before =
       keltk::FormatDateTime("yyyy/mm/dd hh:nn:ss.zzz", std::chrono::system_clock::now());
-  manager->LogIt("now", lkUser);
+  (void)manager->LogIt("now", lkUser);
   const auto after =
       keltk::FormatDateTime("yyyy/mm/dd hh:nn:ss.zzz", std::chrono::system_clock::now());
   const std::string stamp = entry(1).substr(1, 23);
@@ -87,7 +87,7 @@ TEST_F(LogTest, StampIsTheLocalTimeOfRecording) {
 TEST_F(LogTest, StampUsesTheLocaleSeparators) {
   keltk::FormatSettings().DateSeparator = '-';
   keltk::FormatSettings().TimeSeparator = '.';
-  manager->LogIt("x", lkUser);
+  (void)manager->LogIt("x", lkUser);
   keltk::FormatSettings().DateSeparator = '/';
   keltk::FormatSettings().TimeSeparator = ':';
   EXPECT_TRUE(std::regex_match(entry(1).substr(1, 23),
@@ -110,7 +110,7 @@ TEST_F(LogTest, KindLettersAndTotal) {
 }
 
 TEST_F(LogTest, LineBreaksAreRemovedNotReplaced) {
-  manager->LogIt("first\r\nsecond\nthird\rfourth", lkUser);
+  (void)manager->LogIt("first\r\nsecond\nthird\rfourth", lkUser);
   EXPECT_EQ(entry(1).substr(50), "firstsecondthirdfourth");
 }
 
@@ -119,9 +119,9 @@ TEST_F(LogTest, PluginOriginShowsItsDeepNameCutOrPadded) {
   TestPlugin* noName = addPlugin(*manager, "", "/p/none.kel");
   TestPlugin* utf8 =
       addPlugin(*manager, "\xC3\x89tude \xC3\xA0 vingt caract\xC3\xA8res!", "/p/utf8.kel");
-  longName->LogIt("long", lkAction);
-  noName->LogIt("none", lkAction);
-  utf8->LogIt("utf8", lkAction);
+  (void)longName->LogIt("long", lkAction);
+  (void)noName->LogIt("none", lkAction);
+  (void)utf8->LogIt("utf8", lkAction);
   EXPECT_EQ(entry(1).substr(24), "  ABCDEFGHIJKLMNOPQRST A  long");
   EXPECT_EQ(entry(2).substr(24), "                       A  none");
   // Twenty characters, not bytes, and never half a character.
@@ -130,7 +130,7 @@ TEST_F(LogTest, PluginOriginShowsItsDeepNameCutOrPadded) {
 
 TEST_F(LogTest, OriginLosesLineBreaksAndControlCharactersLikeTheMessage) {
   TestPlugin* odd = addPlugin(*manager, std::string("Bad\r\nName\x1B[2J\0!", 16), "/p/odd.kel");
-  odd->LogIt("m", lkAction);
+  (void)odd->LogIt("m", lkAction);
   EXPECT_EQ(entry(1).substr(24), "  BadName[2J!          A  m");
 }
 
@@ -191,7 +191,7 @@ TEST_F(LogTest, AcceptsItsManagerAndPluginsFromAnotherCopy) {
   TKelMethodResult r;
   manager->LogIt("from the manager", lkUser, r);
   EXPECT_EQ(r, smrOk);
-  plugin->LogIt("from the plug-in", lkUser);
+  EXPECT_EQ(plugin->LogIt("from the plug-in", lkUser), smrOk);
   auto stray = keltk::CreateObject<TestPlugin>(nullptr); // neither registered here nor listed
   UnregisterOrigin(stray);
   log().LogIt(SealOrigin(stray), "stray", lkUser, r);
@@ -220,7 +220,7 @@ TEST_F(LogTest, LogChangedGoesToHostThenPluginsNewestFirst) {
   TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
   a->SetOnLogChanged(older.logChanged());
   b->SetOnLogChanged(newer.logChanged());
-  a->LogIt("hello", lkCommand);
+  (void)a->LogIt("hello", lkCommand);
   const std::string line = entry(1);
   EXPECT_EQ(calls, (std::vector<std::string>{"host|TulmKel|" + line, "newer|TulmKel|" + line,
                                              "older|TulmKel|" + line}));

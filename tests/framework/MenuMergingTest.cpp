@@ -168,7 +168,7 @@ TEST_F(MenuMergingTest, AboveTheTarget) {
   EXPECT_EQ(plugin->MergeMenu(), smrOk);
   EXPECT_EQ(captions(bar), (Captions{"&File", "&Tools", "&Edit", "&Help"}));
   EXPECT_EQ(captions(bar->Items(1)), (Captions{"&Run", "&Stop"}));
-  plugin->UnmergeMenu();
+  EXPECT_EQ(plugin->UnmergeMenu(), smrOk);
   EXPECT_EQ(captions(bar), (Captions{"&File", "&Edit", "&Help"}));
 }
 
@@ -179,7 +179,7 @@ TEST_F(MenuMergingTest, AsTheLastEntryOfTheTargetsDropDown) {
   EXPECT_EQ(captions(edit), (Captions{"&Undo", "&Copy", "&Tools"}));
   EXPECT_EQ(merged(), edit->Items(2));
   EXPECT_EQ(captions(edit->Items(2)), (Captions{"&Run", "&Stop"}));
-  plugin->UnmergeMenu();
+  EXPECT_EQ(plugin->UnmergeMenu(), smrOk);
   EXPECT_EQ(captions(edit), (Captions{"&Undo", "&Copy"}));
 }
 

@@ -1,6 +1,7 @@
 #include "GuiTestSupport.h"
 
 #include "ProductForms.h"
+#include "QtEnvironment.h"
 #include "WaitUntil.h"
 
 #include <QAbstractEventDispatcher>
@@ -34,30 +35,18 @@ namespace {
 using kelvarin::test::HostFormWithoutManager;
 using kelvarin::test::SplashForm;
 
-// One QApplication for the whole run; the backend comes and goes with each test.
-class QtEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    RegisterFormResource(HostFormWithoutManager(), &TGuiHostForm::StaticClass());
-    RegisterFormResource(SplashForm(), &TGuiSplashForm::StaticClass());
-    qt_ = new QApplication(argc_, argv_);
-  }
-  void TearDown() override {
-    delete qt_;
-    qt_ = nullptr;
-    UnregisterFormResource(HostFormWithoutManager());
-    UnregisterFormResource(SplashForm());
-  }
-
-private:
-  int argc_ = 1;
-  char name_[10] = "gui_tests";
-  char* argv_[2] = {name_, nullptr};
-  QApplication* qt_ = nullptr;
-};
-
+// The backend comes and goes with each test.
 [[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new kelvarin::testsupport::QtEnvironment(
+        "gui_tests",
+        [] {
+          RegisterFormResource(HostFormWithoutManager(), &TGuiHostForm::StaticClass());
+          RegisterFormResource(SplashForm(), &TGuiSplashForm::StaticClass());
+        },
+        [] {
+          UnregisterFormResource(HostFormWithoutManager());
+          UnregisterFormResource(SplashForm());
+        }));
 
 } // namespace
 

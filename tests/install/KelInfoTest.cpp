@@ -9,6 +9,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <keltk/Exception.h>
+#include <keltk/SysUtils.h>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -23,6 +24,14 @@ Bytes bytesOf(std::string_view text) {
   return Bytes(text.begin(), text.end());
 }
 
+// The whole of a file of this build; one that cannot be read fails the test.
+Bytes fileBytes(const std::string& path) {
+  std::string why;
+  const std::optional<std::string> text = keltk::ReadRegularFile(path, std::size_t{1} << 30, why);
+  if (!text) throw std::runtime_error(path + ": " + (why.empty() ? "no such file" : why));
+  return bytesOf(*text);
+}
+
 std::string errorOf(std::span<const std::uint8_t> file) {
   try {
     Summarize(ReadModuleMetadata(file));
@@ -35,7 +44,7 @@ std::string errorOf(std::span<const std::uint8_t> file) {
 }
 
 TEST(KelInfoTest, ReadsSplashWithoutLoadingIt) {
-  const ModuleMetadata meta = ReadModuleMetadata(ReadFileBytes(KELVARIN_SPLASH_MODULE));
+  const ModuleMetadata meta = ReadModuleMetadata(fileBytes(KELVARIN_SPLASH_MODULE));
   EXPECT_EQ(meta.versionRecord, "ProdVersion=1.0.01.428\r\n");
   ASSERT_EQ(meta.forms.size(), 2u); // the plug-in's and the splash window's
   const PluginSummary s = Summarize(meta);
@@ -59,7 +68,7 @@ TEST(KelInfoTest, ReadsSplashWithoutLoadingIt) {
 }
 
 TEST(KelInfoTest, DefaultsForWhatAFormDoesNotStore) {
-  const PluginSummary s = Summarize(ReadModuleMetadata(ReadFileBytes(KELVARIN_DONOTHING_MODULE)));
+  const PluginSummary s = Summarize(ReadModuleMetadata(fileBytes(KELVARIN_DONOTHING_MODULE)));
   EXPECT_EQ(s.pluginClass, "TkelDoNothing");
   EXPECT_EQ(s.maxInstances, 1);
   EXPECT_EQ(s.menuMerging.mergeType, "mtCreateChildItem");
@@ -69,7 +78,7 @@ TEST(KelInfoTest, DefaultsForWhatAFormDoesNotStore) {
 }
 
 TEST(KelInfoTest, ALibraryWithoutTheSectionIsNotAModule) {
-  EXPECT_EQ(errorOf(ReadFileBytes(KELVARIN_TOOLKIT_LIBRARY)),
+  EXPECT_EQ(errorOf(fileBytes(KELVARIN_TOOLKIT_LIBRARY)),
             "no .kelvarin.meta section: not a Kelvarin plug-in module");
 }
 
@@ -87,12 +96,10 @@ TEST(KelInfoTest, FilesThatAreNotElf) {
   header[4] = 1; // 32-bit
   header[5] = 1;
   EXPECT_EQ(errorOf(header), "not a 64-bit little-endian ELF file");
-  EXPECT_THROW(ReadFileBytes("/"), MetadataError);
-  EXPECT_THROW(ReadFileBytes("/nonexistent/file.kel"), MetadataError);
 }
 
 TEST(KelInfoTest, EveryTruncationOfAModuleFailsCleanly) {
-  const Bytes whole = ReadFileBytes(KELVARIN_SPLASH_MODULE);
+  const Bytes whole = fileBytes(KELVARIN_SPLASH_MODULE);
   // Cuts at the front, then spread over the file (the section table is at the end).
   std::vector<std::size_t> cuts = {0, 1, 4, 16, 63, 64, 65};
   for (std::size_t i = 1; i < 200; ++i)
@@ -106,7 +113,7 @@ TEST(KelInfoTest, EveryTruncationOfAModuleFailsCleanly) {
 }
 
 TEST(KelInfoTest, HeaderFieldsPointingOutsideTheFile) {
-  Bytes file = ReadFileBytes(KELVARIN_SPLASH_MODULE);
+  Bytes file = fileBytes(KELVARIN_SPLASH_MODULE);
   Bytes badTable = file;
   for (int i = 0; i < 8; ++i)
     badTable[0x28 + i] = 0xFF; // section table offset
@@ -155,7 +162,7 @@ std::string fileError(const std::string& path) {
 // are refused with the reason the manager gives too.
 TEST(KelInfoTest, ModulesTheLoaderMustNotSeeAreRefused) {
   const std::string path = ::testing::TempDir() + "kelinfo-damaged.kel";
-  const Bytes whole = ReadFileBytes(KELVARIN_SPLASH_MODULE);
+  const Bytes whole = fileBytes(KELVARIN_SPLASH_MODULE);
   Bytes probe = whole;
   const std::uint64_t strtab = dynamicEntry(probe, 5); // DT_STRTAB
   const std::uint64_t strsz = dynamicEntry(probe, 10); // DT_STRSZ

@@ -27,7 +27,6 @@ using kelvarin::ModuleMetadata;
 using kelvarin::ParseFormTree;
 using kelvarin::ParseMetadata;
 using kelvarin::PluginSummary;
-using kelvarin::ReadFileBytes;
 using kelvarin::ReadModuleMetadata;
 using kelvarin::ReadModuleMetadataFile;
 using kelvarin::Summarize;

@@ -6,6 +6,7 @@
 #include "kelvarin/Types.h"
 
 #include <array>
+#include <cassert>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -64,8 +65,14 @@ public:
   TulmKelMan* Manager() const { return manager_; }
   void SetManager(TulmKelMan* manager) { manager_ = manager; }
 
-  std::int32_t GetCount(TLogKind kind) const { return counts_[kind]; }
-  void SetCount(TLogKind kind, std::int32_t value) { counts_[kind] = value; }
+  std::int32_t GetCount(TLogKind kind) const {
+    assert(kind <= lkUser);
+    return counts_[kind];
+  }
+  void SetCount(TLogKind kind, std::int32_t value) {
+    assert(kind <= lkUser);
+    counts_[kind] = value;
+  }
 
   // Published settings.
   const std::string& DumpFile() const { return dumpFile_; }

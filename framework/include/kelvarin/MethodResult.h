@@ -21,7 +21,7 @@ struct TErrorClassInfo {
 };
 using TErrorClass = const TErrorClassInfo*;
 
-struct TKelMethodResult {
+struct [[nodiscard]] TKelMethodResult {
   bool Success = false;
   TErrorClass ErrorClass = nullptr;
   std::int32_t ErrorCode = 0;

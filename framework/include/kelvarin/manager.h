@@ -11,6 +11,7 @@
 #include "kelvarin/Types.h"
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <keltk/Application.h>
 #include <keltk/Component.h>
@@ -26,6 +27,7 @@ namespace kelvarin {
 
 class TulmKel;
 class TCommand;
+class TCommands;
 class PluginObserver;
 class PluginLoad;
 class PluginUnload;
@@ -276,6 +278,11 @@ private:
   const TulmKel* dying_ = nullptr;
   // E01A / E01F unless `plugin` is in the list.
   bool checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin);
+  // Both ExecuteCommand overloads: the plug-in's checks, then `pick` finds the
+  // command or fills the result with why there is none.
+  using CommandPicker = std::function<TCommand*(TCommands& commands, TKelMethodResult& result)>;
+  TKelMethodResult executeCommand(TulmKel* plugin, keltk::TVarRecs params,
+                                  const CommandPicker& pick);
   TKelMethodResult runCommand(TulmKel* plugin, TCommand* command, keltk::TVarRecs params);
 
   // Keeps the manager a live log origin while it exists. Declared before the log

@@ -32,6 +32,9 @@ enum TVarType : std::uint8_t {
   vtInt64 = 16,      // VInt64 -> 64-bit integer
 };
 
+// A currency value counts this many units to one: four fixed decimals.
+inline constexpr std::int64_t CurrencyScale = 10000;
+
 struct TVarRec {
   TVarType VType = vtPointer;
   union {

@@ -101,7 +101,8 @@ private:
     p.setBrush(back);
     p.drawPie(dial.adjusted(0, 0, -1, -1), 0, 180 * 16);
     // From the left (empty) round to the right (full).
-    const double angle = M_PI * (1.0 - filled(g, 10000) / 10000.0);
+    constexpr int kNeedleSteps = 10000; // fine enough that the needle moves smoothly
+    const double angle = M_PI * (1.0 - filled(g, kNeedleSteps) / double(kNeedleSteps));
     const QPointF centre(dial.center().x(), area.bottom());
     const double radius = std::min(area.width() / 2.0, static_cast<double>(area.height()));
     p.setPen(QPen(fore, 2 * scale));
