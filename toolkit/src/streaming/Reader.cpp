@@ -212,6 +212,24 @@ FormHeader parseHeader(FormLexer& lex, bool advance) {
   return h;
 }
 
+// Runs `body` as one load session rooted at `root`, published in `current` while
+// it runs: fixups are resolved and Loaded called after it; a failure abandons
+// what was read and passes on.
+template <class Body> void runLoadSession(TComponent* root, LoadSession*& current, Body body) {
+  LoadSession session(root);
+  current = &session;
+  try {
+    body(session);
+    session.resolveFixups();
+  } catch (...) {
+    session.abandon();
+    current = nullptr;
+    throw;
+  }
+  current = nullptr;
+  session.callLoaded();
+}
+
 } // namespace
 
 // The property assignment under way on this thread (see CurrentReadPosition).
@@ -621,18 +639,7 @@ TComponent* TReader::Root() const {
 
 void TReader::ReadRootComponent(TComponent* root) {
   std::lock_guard lock(GlobalNameSpace());
-  LoadSession session(root);
-  impl_->session = &session;
-  try {
-    impl_->readForm(root);
-    session.resolveFixups();
-  } catch (...) {
-    session.abandon();
-    impl_->session = nullptr;
-    throw;
-  }
-  impl_->session = nullptr;
-  session.callLoaded();
+  runLoadSession(root, impl_->session, [&](LoadSession&) { impl_->readForm(root); });
 }
 
 void TReader::ReadData(TComponent* component) {
@@ -641,19 +648,10 @@ void TReader::ReadData(TComponent* component) {
     return;
   }
   // Called on its own: the component is the root of what follows.
-  LoadSession session(component);
-  impl_->session = &session;
-  try {
+  runLoadSession(component, impl_->session, [&](LoadSession& session) {
     session.noteLoading(component);
     impl_->readBody(component);
-    session.resolveFixups();
-  } catch (...) {
-    session.abandon();
-    impl_->session = nullptr;
-    throw;
-  }
-  impl_->session = nullptr;
-  session.callLoaded();
+  });
 }
 
 void ReadComponentFromText(std::string_view text, TComponent* root, std::string sourceName) {
