@@ -445,7 +445,10 @@ void TLog::tellLogChanged(keltk::TComponent* origin, std::string_view line) {
     failures.push_back(std::move(line));
   };
   if (manager->OnLogChanged()) {
-    if (auto failure = TryHandler([&] { manager->OnLogChanged()(origin, fullMsg); }))
+    if (auto failure = TryHandler([&] {
+          HandlerFrame frame(*manager, *manager, "OnLogChanged");
+          manager->OnLogChanged()(origin, fullMsg);
+        }))
       note(*failure, HostEventFailure("OnLogChanged()", failure->message));
   }
   siteLogIt.step = 10;
@@ -453,7 +456,10 @@ void TLog::tellLogChanged(keltk::TComponent* origin, std::string_view line) {
     const TEventOnLogChanged handler = plugin->OnLogChanged();
     if (!handler) return;
     const std::string name = plugin->ShortFileName();
-    if (auto failure = TryPluginHandler(plugin, [&] { handler(origin, fullMsg); }))
+    if (auto failure = TryPluginHandler(plugin, [&] {
+          HandlerFrame frame(*manager, *plugin, "OnLogChanged");
+          handler(origin, fullMsg);
+        }))
       note(*failure, PluginEventFailure("OnLogChanged()", name, failure->message));
   });
   recordHandlerFailures(failures);

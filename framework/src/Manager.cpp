@@ -115,6 +115,8 @@ TulmKelMan::~TulmKelMan() {
   GuardedSwallow(this, siteDestroy, [&] {
     // Each plug-in that stays has its reason in the log already.
     if (!plugins_.empty()) (void)UnloadAllPlugins(false);
+    // Nothing outlives its manager, not even a plug-in whose code is running.
+    if (!plugins_.empty()) unloadRunningPlugins();
     siteDestroy.step = 2;
     plugins_.clear();
     plugins_.shrink_to_fit();

@@ -169,8 +169,12 @@ private:
     if (getPluginInfo == nullptr)
       return fail(E004, {keltk::VarStr(kGetPluginInfoExport), keltk::VarStr(fileNamePart())});
     site_.step = 11;
+    std::string info;
+    if (!callEntryPoint(kGetPluginInfoExport,
+                        [&] { info = askPluginInfo(getPluginInfo, SealOrigin(&m_)); }))
+      return false;
     keltk::TStringList record;
-    record.SetText(askPluginInfo(getPluginInfo, SealOrigin(&m_)));
+    record.SetText(info);
     const std::string version = record.Values("ProdVersion");
     site_.step = 12;
     if (version.empty()) return fail(E010, {keltk::VarStr(fileNamePart())});
@@ -178,6 +182,27 @@ private:
     if (version != kFrameworkVersion)
       return fail(E027, {keltk::VarStr(kFrameworkVersion), keltk::VarStr(version)});
     return true;
+  }
+
+  // An entry point that raises ends the load as an unexpected error. Its report
+  // is followed by a line naming the plug-in, and the reason (a stored form that
+  // does not read, say) is kept for the host.
+  template <class Call> bool callEntryPoint(const char* entry, Call&& call) {
+    std::string message;
+    try {
+      call();
+      return true;
+    } catch (const keltk::Exception& e) {
+      ReportException(&m_, site_, e);
+      message = e.Message();
+    } catch (...) {
+      const keltk::EForeignException e = keltk::ForeignException();
+      ReportException(&m_, site_, e);
+      message = e.Message();
+    }
+    m_.lastModuleError_ = message;
+    m_.logError(PluginMethodFailure(entry, fileNamePart(), message));
+    return false;
   }
 
   // Steps 14 to 17: the module makes the plug-in; the manager hands it over.
@@ -189,14 +214,8 @@ private:
       return fail(E004, {keltk::VarStr(kRegisterKelvarinExport), keltk::VarStr(fileNamePart())});
     site_.step = 15;
     TulmKel* plugin = nullptr;
-    try {
-      plugin = registerKelvarin();
-    } catch (const keltk::Exception& e) {
-      // The plug-in's constructor (its stored form that does not read, say)
-      // says why there is no plug-in; the report line alone buries it.
-      m_.lastModuleError_ = e.Message();
-      throw;
-    }
+    if (!callEntryPoint(kRegisterKelvarinExport, [&] { plugin = registerKelvarin(); }))
+      return false;
     watch_.watch(plugin);
     if (loadedPlugin_ != nullptr) *loadedPlugin_ = plugin;
     site_.step = 16;
@@ -241,16 +260,22 @@ private:
     TulmKel* plugin = watch_.plugin();
     site_.step = 21;
     TKelMethodResult answer = smrUnexpectedError;
-    if (auto error =
-            CallPluginHandler(&m_, site_, plugin, [&] { answer = plugin->Initialize(params_); })) {
+    if (auto error = CallPluginHandler(&m_, site_, plugin, [&] {
+          HandlerFrame frame(m_, *plugin, "OnInitialize");
+          answer = plugin->Initialize(params_);
+        })) {
       m_.logError(PluginMethodFailure("Initialize()", shortName_, *error));
       return fail(E006, {keltk::VarStr(shortName_)});
     }
     site_.step = 22;
-    if (answer.Success) return true;
-    // Made by the plug-in's framework copy, which may go with the module.
-    result_ = AdoptResult(answer);
-    return false;
+    if (!answer.Success) {
+      // Made by the plug-in's framework copy, which may go with the module.
+      result_ = AdoptResult(answer);
+      return false;
+    }
+    // Its own initialize handler may have asked for it to go.
+    if (!stillLoaded()) return failUnloaded(plugin->Name() + ".OnInitialize");
+    return true;
   }
 
   // Steps 23 to 26: listed, then told about. A handler that unloads the new
@@ -269,9 +294,12 @@ private:
 
     site_.step = 25;
     if (m_.onAfterLoad_) {
-      if (auto error = CallHandler(&m_, site_, [&] { m_.onAfterLoad_(plugin); }))
+      if (auto error = CallHandler(&m_, site_, [&] {
+            HandlerFrame frame(m_, m_, "OnAfterLoad");
+            m_.onAfterLoad_(plugin);
+          }))
         m_.logError(HostEventFailure("OnAfterLoad()", *error));
-      if (!stillLoaded()) return fail(E00E, {keltk::VarStr(m_.Name() + ".OnAfterLoad")});
+      if (!stillLoaded()) return failUnloaded(m_.Name() + ".OnAfterLoad");
     }
 
     site_.step = 26;
@@ -280,11 +308,14 @@ private:
       const TEventOnAnyPluginAfterLoad handler = other->OnAnyPluginAfterLoad();
       if (!handler) return true;
       const std::string handlerOwner = other->Name();
-      if (auto error = CallPluginHandler(&m_, site_, other, [&] { handler(plugin); }))
+      if (auto error = CallPluginHandler(&m_, site_, other, [&] {
+            HandlerFrame frame(m_, *other, "OnAnyPluginAfterLoad");
+            handler(plugin);
+          }))
         m_.logError(PluginEventFailure("OnAnyPluginAfterLoad()", shortName_, *error));
       if (stillLoaded()) return true;
       loaded = false;
-      fail(E00E, {keltk::VarStr(handlerOwner + ".OnAnyPluginAfterLoad")});
+      failUnloaded(handlerOwner + ".OnAnyPluginAfterLoad");
       return false;
     });
     return loaded;
@@ -302,14 +333,25 @@ private:
     });
   }
 
+  // Whether no handler has destroyed the plug-in, queued its unload or (once it
+  // is listed) taken it out of its place.
   bool stillLoaded() const {
     const TulmKel* plugin = watch_.plugin();
     if (plugin == nullptr || m_.UnloadPending(plugin)) return false;
+    if (index_ < 0) return true;
     const TulmKel* entry = m_.GetPlugins(index_);
     return entry == plugin && entry->ModuleHandle() == plugin->ModuleHandle();
   }
 
-  // Steps 27 to 29.
+  // E00E naming the handler that took the plug-in away, or `stepHandler`, the
+  // handler of the step that found it gone.
+  bool failUnloaded(const std::string& stepHandler) {
+    const std::string& culprit = watch_.culprit();
+    return fail(E00E, {keltk::VarStr(culprit.empty() ? stepHandler : culprit)});
+  }
+
+  // Steps 27 to 29. A handler of the loaded line may still take the plug-in
+  // away: success always names a live plug-in.
   void finish() {
     TulmKel* plugin = watch_.plugin();
     site_.step = 27;
@@ -321,6 +363,10 @@ private:
             fmt::format("Plugin Loaded: \"{}\" (\"{}\").", plugin->Name(), plugin->FileName()),
             lkAction);
       });
+    if (!stillLoaded()) {
+      failUnloaded(m_.Name() + ".OnLogChanged");
+      return;
+    }
     site_.step = 29;
     result_ = smrOk;
   }

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <fmt/format.h>
+#include <keltk/Application.h>
 #include <keltk/Dialogs.h>
 #include <keltk/StrUtils.h>
 #include <utility>
@@ -44,14 +45,47 @@ bool codeRunning(const TulmKel* plugin) {
   return plugin->CodeRunning() || ModuleCodeOnStack(plugin->ModuleHandle());
 }
 
+// A queued plug-in that is still running, or whose own unload is under way,
+// keeps its place in the queue; any other can go at once.
+bool unloadableNow(const TulmKelMan& manager, const TulmKel* plugin) {
+  return !manager.UnloadPending(plugin) ||
+         (!codeRunning(plugin) && !PluginWatch::unloadUnderWay(manager, plugin));
+}
+
+// A plug-in whose code was still running when its manager went. The
+// application's release queue frees it, then its module, at an idle step once
+// that code has returned.
+class ReleaseWhenReturned final : public keltk::TComponent {
+public:
+  ReleaseWhenReturned(TulmKel* plugin, void* module)
+      : TComponent(nullptr), plugin_(plugin), module_(module) {}
+  ~ReleaseWhenReturned() override {
+    if (codeRunning(plugin_)) {
+      queue(plugin_, module_);
+      return;
+    }
+    keltk::FreeObject(plugin_);
+    CloseModule(module_);
+  }
+  static void queue(TulmKel* plugin, void* module) {
+    keltk::Application()->ReleaseLater(keltk::CreateObject<ReleaseWhenReturned>(plugin, module));
+  }
+
+private:
+  TulmKel* plugin_;
+  void* module_;
+};
+
 } // namespace
 
 // One call of UnloadPlugin for a plug-in in the list, from the notifications
 // before to the ones after.
 class PluginUnload {
 public:
-  PluginUnload(TulmKelMan& manager, TulmKel* plugin)
-      : m_(manager), plugin_(plugin), watch_(manager, plugin, true) {}
+  // `whenReturned`: the plug-in's code is running and its manager is going, so
+  // the object and its module are freed once that code has returned.
+  PluginUnload(TulmKelMan& manager, TulmKel* plugin, bool whenReturned = false)
+      : m_(manager), plugin_(plugin), watch_(manager, plugin, true), whenReturned_(whenReturned) {}
 
   // Steps 3 to 16.
   void run() {
@@ -120,12 +154,18 @@ private:
     site_.step = 10;
     void* module = plugin_->ModuleHandle();
     site_.step = 11;
-    m_.destroyPlugin(plugin_);
+    if (whenReturned_) {
+      m_.forgetPlugin(plugin_);
+      FrameworkAccess::setManager(*plugin_, nullptr);
+      ReleaseWhenReturned::queue(plugin_, module);
+    } else {
+      m_.destroyPlugin(plugin_);
+    }
     site_.step = 12;
     // The destroyed plug-in's own entry, wherever handlers have moved it.
     eraseAll(m_.plugins_, plugin_);
     site_.step = 13;
-    CloseModule(module);
+    if (!whenReturned_) CloseModule(module);
   }
 
   void recount() {
@@ -158,6 +198,7 @@ private:
   std::string fileName_;
   std::string deepName_;
   std::int16_t instanceCount_ = 0;
+  bool whenReturned_;
 };
 
 int TulmKelMan::AppendPlugin(TulmKel* plugin) {
@@ -239,7 +280,8 @@ int TulmKelMan::indexOf(const TulmKel* plugin) const {
 }
 
 // Newest first, in passes until nothing is left that can go now: handlers may
-// load plug-ins meanwhile. A plug-in whose code is running stays queued.
+// load plug-ins meanwhile. A queued plug-in goes as well, unless its code is
+// running: then it stays queued.
 TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
   TMethodSite& site = siteUnloadAllPlugins;
   TKelMethodResult result = smrUnexpectedError;
@@ -252,11 +294,13 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
     site.step = 4;
     for (int round = 1;; ++round) {
       ForEachPlugin(*this, site, [&](TulmKel* plugin) {
-        if (const int index = indexOf(plugin); index >= 0 && !UnloadPending(plugin))
-          (void)UnloadPlugin(ShowErrorMessage, index);
+        const int index = indexOf(plugin);
+        if (index < 0 || !unloadableNow(*this, plugin)) return;
+        eraseAll(pendingUnloads_, plugin);
+        (void)UnloadPlugin(ShowErrorMessage, index);
       });
       const auto left = std::count_if(plugins_.begin(), plugins_.end(), [&](const TulmKel* p) {
-        return p != nullptr && !UnloadPending(p);
+        return p != nullptr && unloadableNow(*this, p);
       });
       if (left == 0) break;
       if (round == kMostUnloadRounds) {
@@ -272,20 +316,33 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
   return result;
 }
 
+void TulmKelMan::unloadRunningPlugins() {
+  for (TulmKel* plugin : std::vector<TulmKel*>(plugins_.rbegin(), plugins_.rend()))
+    if (indexOf(plugin) >= 0)
+      GuardedSwallow(this, siteUnloadAllPlugins, [&] { PluginUnload(*this, plugin, true).run(); });
+}
+
 void TulmKelMan::UnloadPluginLater(TulmKel* plugin) {
-  if (plugin != nullptr && !UnloadPending(plugin)) pendingUnloads_.push_back(plugin);
+  if (plugin == nullptr || UnloadPending(plugin)) return;
+  pendingUnloads_.push_back(plugin);
+  for (PluginObserver* watch : std::vector<PluginObserver*>(watches_))
+    watch->queued(plugin);
 }
 
 bool TulmKelMan::UnloadPending(const TulmKel* plugin) const {
   return std::find(pendingUnloads_.begin(), pendingUnloads_.end(), plugin) != pendingUnloads_.end();
 }
 
-void TulmKelMan::destroyPlugin(TulmKel* plugin) {
-  // Marked first: code run by the destructor must already see it as gone.
+void TulmKelMan::forgetPlugin(TulmKel* plugin) {
   for (PluginObserver* watch : std::vector<PluginObserver*>(watches_))
     watch->destroying(plugin);
   eraseAll(pendingUnloads_, plugin);
   if (reloader_) reloader_->destroying(plugin);
+}
+
+void TulmKelMan::destroyPlugin(TulmKel* plugin) {
+  // Marked first: code run by the destructor must already see it as gone.
+  forgetPlugin(plugin);
   // Its derived parts are gone before the base destructor logs anything.
   const TulmKel* outer = std::exchange(dying_, plugin);
   keltk::FreeObject(plugin);

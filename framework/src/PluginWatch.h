@@ -8,6 +8,8 @@
 #include "kelvarin/manager.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -27,8 +29,9 @@ public:
   PluginObserver(const PluginObserver&) = delete;
   PluginObserver& operator=(const PluginObserver&) = delete;
 
-  // Called by the manager as it destroys `plugin`.
+  // Called by the manager as it destroys `plugin`, and as it queues its unload.
   virtual void destroying(const TulmKel* plugin) = 0;
+  virtual void queued(const TulmKel* /*plugin*/) {}
   // Whether this belongs to an unload of `plugin` that is under way.
   virtual bool unloading(const TulmKel* /*plugin*/) const { return false; }
   // The one plug-in an operation holds (being loaded or unloaded), if any.
@@ -45,6 +48,30 @@ private:
   TulmKelMan& manager_;
 };
 
+// The host's or a plug-in's handler that the manager is calling, innermost
+// first: what an operation names when a handler has taken its plug-in away.
+class HandlerFrame {
+public:
+  HandlerFrame(TulmKelMan& manager, const keltk::TComponent& owner, std::string_view event)
+      : manager_(manager), outer_(std::exchange(manager.runningHandler_, this)), owner_(owner),
+        event_(event) {}
+  ~HandlerFrame() { manager_.runningHandler_ = outer_; }
+  HandlerFrame(const HandlerFrame&) = delete;
+  HandlerFrame& operator=(const HandlerFrame&) = delete;
+
+  // The handler as E00E names it: "ulmKelMan1.OnAfterLoad".
+  std::string name() const { return owner_.Name() + "." + std::string(event_); }
+  static const HandlerFrame* innermost(const TulmKelMan& manager) {
+    return manager.runningHandler_;
+  }
+
+private:
+  TulmKelMan& manager_;
+  const HandlerFrame* outer_;
+  const keltk::TComponent& owner_;
+  std::string_view event_;
+};
+
 // One plug-in, watched.
 class PluginWatch final : public PluginObserver {
 public:
@@ -58,7 +85,10 @@ public:
   void watch(TulmKel* plugin) {
     plugin_ = plugin;
     destroyed_ = false;
+    culprit_.clear();
   }
+  // The handler that destroyed the plug-in or queued its unload first, or "".
+  const std::string& culprit() const { return culprit_; }
   // Whether an unload of `plugin` by `manager` is under way.
   static bool unloadUnderWay(const TulmKelMan& manager, const TulmKel* plugin) {
     const auto& all = observersOf(manager);
@@ -71,13 +101,24 @@ public:
   TulmKel* held() const override { return plugin(); }
 
   void destroying(const TulmKel* plugin) override {
-    if (plugin_ == plugin && plugin != nullptr) destroyed_ = true;
+    if (plugin_ != plugin || plugin == nullptr) return;
+    noteCulprit();
+    destroyed_ = true;
+  }
+  void queued(const TulmKel* plugin) override {
+    if (plugin_ == plugin && plugin != nullptr && !destroyed_) noteCulprit();
   }
 
 private:
+  void noteCulprit() {
+    if (!culprit_.empty()) return;
+    if (const HandlerFrame* frame = HandlerFrame::innermost(manager())) culprit_ = frame->name();
+  }
+
   TulmKel* plugin_;
   bool unloading_;
   bool destroyed_ = false;
+  std::string culprit_;
 };
 
 // The manager's plug-ins as they were when the roster was taken, newest first,

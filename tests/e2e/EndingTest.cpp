@@ -39,6 +39,21 @@ TEST(EndingTest, TerminationSignalsCloseTheHostNormally) {
   }
 }
 
+// The form's close handler finds the plug-in's code running and can only queue
+// it; the form and its manager go at the next idle step, and the plug-in with them.
+TEST(EndingTest, APluginCommandThatClosesTheHostIsUnloadedWithIt) {
+  TavloSandbox box;
+  std::filesystem::copy_file(KELVARIN_FIXTURE_DIR "/Commander.kel", box.path("Commander.kel"));
+  const TavloRun run = box.run("load Commander\n"
+                               "exec Commander CloseHost\n");
+  EXPECT_EQ(run.signal, 0);
+  const std::vector<std::string> entries = LogEntries(run.log);
+  ASSERT_GE(entries.size(), 3u) << run.log;
+  EXPECT_EQ(entries[entries.size() - 2],
+            "MANAGER              A  Plugin Unloaded: \"Commander\" (\"Commander.kel\").");
+  EXPECT_EQ(entries.back(), "MANAGER              A  Manager Closed Normally.");
+}
+
 TEST(EndingTest, CrashInAPluginCommandIsTheLogsLastEntry) {
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);

@@ -212,6 +212,8 @@ TEST_F(LoadTest, AConstructorThatRaisesIsReported) {
                   action("Loading Plugin: \"" + fixture(c.name) + "\"..."),
                   error("EXCEPTION [ulmKELrp.bpl] ulmKELru.TulmKelMan.LoadPlugin.15: [" +
                         c.exceptionClass + "] " + c.message),
+                  error("Method RegisterKelvarin on plugin \"" + c.name +
+                        ".kel\" raised an exception:  " + c.message),
                   action("Canceling Loading Of Plugin: \"" + fixture(c.name) + "\"."),
               }));
     EXPECT_EQ(manager->LastModuleError(), c.message);

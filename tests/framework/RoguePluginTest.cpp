@@ -4,6 +4,7 @@
 // broadcasts, and plug-ins that keep loading while everything is unloaded. None
 // of it may bring the host down or leave a module mapped.
 #include "LifecycleSupport.h"
+#include "PluginCallScope.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -91,20 +92,95 @@ TEST_F(RogueTest, ForeignExceptionsFromHandlersAreReportedAndTheOperationGoesOn)
 }
 
 TEST_F(RogueTest, ForeignExceptionsFromEntryPointsFailTheLoad) {
-  for (const auto& [name, report] : {
-           std::pair<std::string, std::string>{"ForeignInfo", ".11: [std::runtime_error] no info "
-                                                              "today"},
-           {"ForeignRegister", ".15: [std::bad_alloc] std::bad_alloc"},
+  struct Case {
+    std::string name, report, entry, message;
+  };
+  for (const auto& [name, report, entry, message] : {
+           Case{"ForeignInfo", ".11: [std::runtime_error] no info today", "GetPluginInfo",
+                "no info today"},
+           Case{"ForeignRegister", ".15: [std::bad_alloc] std::bad_alloc", "RegisterKelvarin",
+                "std::bad_alloc"},
        }) {
     const std::size_t before = logged();
     const TKelMethodResult r = manager->LoadPlugin(name);
     EXPECT_EQ(r, smrUnexpectedError) << name;
     const std::vector<std::string> log = linesFrom(before);
-    ASSERT_EQ(log.size(), 3u) << name;
+    ASSERT_EQ(log.size(), 4u) << name;
     EXPECT_EQ(log[1], error("EXCEPTION [ulmKELrp.bpl] ulmKELru.TulmKelMan.LoadPlugin" + report));
-    EXPECT_EQ(log[2], action("Canceling Loading Of Plugin: \"" + fixture(name) + "\"."));
+    EXPECT_EQ(log[2], error("Method " + entry + " on plugin \"" + name +
+                            ".kel\" raised an exception:  " + message));
+    EXPECT_EQ(log[3], action("Canceling Loading Of Plugin: \"" + fixture(name) + "\"."));
     EXPECT_FALSE(isMapped(fixture(name))) << name;
   }
+}
+
+// Success always names a live plug-in: a handler that takes the new plug-in
+// away, at whatever step, makes the load fail with E00E naming that handler.
+TEST_F(RogueTest, ALoadThatAHandlerTakesBackFailsNamingThatHandler) {
+  struct Host : keltk::TObject {
+    TulmKelMan* manager = nullptr;
+    void AfterLoad(TulmKel*) {}
+    void LogChanged(keltk::TComponent*, const std::string& line) {
+      if (line.find("Plugin Loaded") != std::string::npos)
+        (void)manager->UnloadPlugin(false, manager->GetPluginCount() - 1);
+    }
+  } host;
+  host.manager = manager.get();
+  const struct {
+    std::string word;
+    bool hostUnloadsWhenLoaded, idleAfterLoadHandler;
+    std::string culprit;
+  } cases[] = {
+      {"unload-in-init", false, false, "kelRogue.OnInitialize"},
+      {"unload-in-init", false, true, "kelRogue.OnInitialize"},
+      {"unload-when-loaded", false, false, "kelRogue.OnLogChanged"},
+      {"", true, false, "ulmKelMan1.OnLogChanged"},
+  };
+  for (const auto& c : cases) {
+    manager->SetOnLogChanged(c.hostUnloadsWhenLoaded
+                                 ? TEventOnLogChanged::bind<&Host::LogChanged>(&host)
+                                 : TEventOnLogChanged());
+    manager->SetOnAfterLoad(c.idleAfterLoadHandler
+                                ? TEventOnAfterLoad::bind<&Host::AfterLoad>(&host)
+                                : TEventOnAfterLoad());
+    EXPECT_EQ(loadRogue({"A", c.word}), nullptr) << c.culprit;
+    EXPECT_EQ(last.ErrorMsg,
+              "Error $E00E:  Plugin has been unloaded by \"" + c.culprit + "\" event handler.");
+    EXPECT_EQ(manager->PluginCount(), 0);
+    EXPECT_EQ(manager->PendingUnloadCount(), 0);
+    EXPECT_FALSE(isMapped(fixture("Rogue"))) << c.culprit;
+  }
+}
+
+// Closing leaves nothing mapped: a queued plug-in goes with the others, and one
+// whose code is running when its manager goes is freed once that code returns.
+TEST_F(RogueTest, NothingStaysMappedAfterTheManagerCloses) {
+  struct Listener : keltk::TObject {
+    std::vector<std::string> texts;
+    void LogChanged(keltk::TComponent*, const std::string& line) {
+      texts.push_back(line.substr(24));
+    }
+  } listener;
+  const std::string unloaded = action("Plugin Unloaded: \"Rogue\" (\"" + fixture("Rogue") + "\").");
+
+  manager->UnloadPluginLater(loadRogue({"A"}));
+  EXPECT_EQ(manager->UnloadAllPlugins(false), smrOk);
+  EXPECT_EQ(count(unloaded), 1u);
+  EXPECT_EQ(manager->PendingUnloadCount(), 0);
+  EXPECT_FALSE(isMapped(fixture("Rogue")));
+
+  manager->SetOnLogChanged(TEventOnLogChanged::bind<&Listener::LogChanged>(&listener));
+  manager->UnloadPluginLater(loadRogue({"B"}));
+  TulmKel* running = loadRogue({"C"});
+  {
+    PluginCallScope scope(running);
+    manager.reset();
+    EXPECT_TRUE(isMapped(fixture("Rogue"))); // C's code is still on its way back
+  }
+  EXPECT_EQ(std::count(listener.texts.begin(), listener.texts.end(), unloaded), 2);
+  EXPECT_EQ(listener.texts.back(), action("Manager Closed Normally."));
+  keltk::Application()->Idle();
+  EXPECT_FALSE(isMapped(fixture("Rogue")));
 }
 
 // One property change reaches each plug-in once, newest first, even when a

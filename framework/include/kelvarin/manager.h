@@ -33,6 +33,7 @@ class PluginLoad;
 class PluginUnload;
 class IdleHub;
 class PluginReloader;
+class HandlerFrame;
 struct TMethodSite;
 
 using TEventOnAfterLoad = keltk::Event<void(TulmKel* Plugin)>;
@@ -237,9 +238,14 @@ private:
   friend class PluginUnload;
   friend class IdleHub;
   friend class PluginReloader;
+  friend class HandlerFrame;
   // Destroys a plug-in object of this manager and forgets it everywhere: queued
   // unloads, and the watches of operations still holding its pointer.
   void destroyPlugin(TulmKel* plugin);
+  void forgetPlugin(TulmKel* plugin); // tells every observer it is gone, drops it from the queue
+  // At destruction: unloads the plug-ins whose code is still running, freeing
+  // them and their modules once that code has returned.
+  void unloadRunningPlugins();
   // Tells the manager's, then each plug-in's OnPropertyModified (newest first),
   // each when its PropsToMonitor names `property`.
   void broadcastPropertyChange(TPropToMonitor property, const void* oldValue, const void* newValue,
@@ -276,6 +282,7 @@ private:
   bool closing_ = false; // being destroyed: loads nothing more
   // The plug-in whose destructor runs: what it logs reaches no handler of its own.
   const TulmKel* dying_ = nullptr;
+  const HandlerFrame* runningHandler_ = nullptr; // innermost handler being called
   // E01A / E01F unless `plugin` is in the list.
   bool checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin);
   // Both ExecuteCommand overloads: the plug-in's checks, then `pick` finds the

@@ -72,7 +72,8 @@ public:
   // Frees `component` at the next idle step (or when Run returns), outside the code
   // that asked (a form that closes itself from its own event handler).
   void ReleaseLater(TComponent* component);
-  // Frees every queued component now.
+  // Frees every component queued so far, now; those queued meanwhile wait for
+  // the next call.
   void FreeReleased();
 
   // Reports an exception that an event handler let escape where nobody can take

@@ -24,8 +24,11 @@ bool TGuiBackend::measureText(const TFont&, const std::string&, int&, int&) {
 TApplication::TApplication(TComponent* owner) : TComponent(owner) {}
 
 TApplication::~TApplication() {
-  // Queued components are freed like the owned ones; the queue must not outlive us.
-  FreeReleased();
+  // Queued components are freed like the owned ones; the queue must not outlive
+  // us. What their destructors queue in turn gets a few more rounds.
+  constexpr int kMostRounds = 8;
+  for (int round = 0; round < kMostRounds && !releaseQueue_.empty(); ++round)
+    FreeReleased();
 }
 
 const TClassInfo& TApplication::StaticClass() {
@@ -112,7 +115,10 @@ void TApplication::ReleaseLater(TComponent* component) {
 }
 
 void TApplication::FreeReleased() {
-  while (!releaseQueue_.empty()) {
+  // What is queued meanwhile waits for the next call: a component that queues
+  // another in its destructor (to free something once running code returns)
+  // cannot keep this loop going.
+  for (std::size_t due = releaseQueue_.size(); due > 0 && !releaseQueue_.empty(); --due) {
     TComponent* next = releaseQueue_.front();
     releaseQueue_.erase(releaseQueue_.begin());
     FreeObject(next); // its Notification cannot find it in the queue any more
