@@ -2,6 +2,7 @@
 // arguments, sending messages to them or to the host, asking them for setup.
 #include "ExceptionReport.h"
 #include "PluginCallScope.h"
+#include "ThreadCheck.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Commands.h"
 #include "kelvarin/Errors.h"
@@ -44,6 +45,8 @@ bool TulmKelMan::checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin) {
 
 TKelMethodResult TulmKelMan::executeCommand(TulmKel* plugin, keltk::TVarRecs params,
                                             const CommandPicker& pick) {
+  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.ExecuteCommand", &refused))
+    return refused;
   TMethodSite& site = siteExecuteCommand;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
@@ -166,6 +169,8 @@ TKelMethodResult TulmKelMan::runCommand(TulmKel* plugin, TCommand* command,
 
 TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
                                          keltk::TVarRecs Params) {
+  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.SendMessage", &refused))
+    return refused;
   TMethodSite& site = siteSendMessage;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
@@ -218,6 +223,8 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
 }
 
 TKelMethodResult TulmKelMan::SetupPlugin(TulmKel* Plugin) {
+  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.SetupPlugin", &refused))
+    return refused;
   TMethodSite& site = siteSetupPlugin;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;

@@ -32,6 +32,11 @@ TulmKelMan* IdleHub::anyManagerBut(const TulmKelMan* manager) const {
   return nullptr;
 }
 
+bool IdleHub::has(const TulmKelMan* manager) const {
+  return managers_ != nullptr &&
+         std::find(managers_->begin(), managers_->end(), manager) != managers_->end();
+}
+
 void IdleHub::onIdle(keltk::TObject* Sender, bool& Done) {
   if (running_) return;
   running_ = true;

@@ -21,6 +21,8 @@ public:
   void remove(TulmKelMan* manager);
   // A live manager other than `manager`, or null.
   TulmKelMan* anyManagerBut(const TulmKelMan* manager) const;
+  // Whether `manager` is alive (of this framework copy).
+  bool has(const TulmKelMan* manager) const;
 
   // Drains every live manager's queue; the manager that holds the hook then
   // chains to the handler it found (TulmKelMan::OnAppIdle). An idle step raised

@@ -7,6 +7,7 @@
 #include "Origin.h"
 #include "PluginCallScope.h"
 #include "PluginWatch.h"
+#include "ThreadCheck.h"
 #include "TypeInfo.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
@@ -377,6 +378,7 @@ void TLog::formatEntry(std::string_view originText, TLogKind kind, std::string_v
 
 void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
                  TKelMethodResult& result) {
+  if (manager_ != nullptr && !OnManagerThread(*manager_, "TLog.LogIt", &result)) return;
   result = smrUnexpectedError;
   siteLogIt.step = 1;
   GuardedSwallow(this, siteLogIt, [&] {

@@ -6,6 +6,7 @@
 #include "PluginCallScope.h"
 #include "PluginReloader.h"
 #include "PluginWatch.h"
+#include "ThreadCheck.h"
 #include "TypeInfo.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
@@ -179,6 +180,7 @@ void TulmKelMan::broadcastPropertyChange(TPropToMonitor property, const void* ol
 }
 
 void TulmKelMan::SetLoadOptions(TLoadOptionsSet options) {
+  if (!OnManagerThread(*this, "TulmKelMan.SetLoadOptions")) return;
   TMethodSite& site = siteSetLoadOptions;
   site.step = 1;
   GuardedSwallow(this, site, [&] {
@@ -192,6 +194,7 @@ void TulmKelMan::SetLoadOptions(TLoadOptionsSet options) {
 }
 
 void TulmKelMan::SetPluginFolder(const std::string& folder) {
+  if (!OnManagerThread(*this, "TulmKelMan.SetPluginFolder")) return;
   TMethodSite& site = siteSetPluginFolder;
   GuardedSetter(this, site, [&] {
     site.step = 1;
@@ -218,6 +221,7 @@ void TulmKelMan::SetPluginFolder(const std::string& folder) {
 }
 
 void TulmKelMan::SetPluginExtension(const std::string& extension) {
+  if (!OnManagerThread(*this, "TulmKelMan.SetPluginExtension")) return;
   TMethodSite& site = siteSetPluginExtension;
   GuardedSetter(this, site, [&] {
     site.step = 1;
@@ -323,6 +327,7 @@ bool TulmKelMan::CheckIf_PluginCouldNotBeAccessed(TKelMethodResult& result, TErr
 }
 
 void TulmKelMan::LogIt(std::string_view msg, TLogKind kind, TKelMethodResult& result) {
+  if (!OnManagerThread(*this, "TulmKelMan.LogIt", &result)) return;
   if (HasState(keltk::csDesigning)) {
     result = smrOk;
     return;
@@ -342,6 +347,7 @@ TKelMethodResult TulmKelMan::LogIt(std::string_view msg, TLogKind kind) {
 }
 
 void TulmKelMan::DumpStats() {
+  if (!OnManagerThread(*this, "TulmKelMan.DumpStats")) return;
   siteDumpStats.step = 1;
   GuardedSwallow(this, siteDumpStats, [&] {
     if (log_ == nullptr || log_->DumpOn() == doNever) return;

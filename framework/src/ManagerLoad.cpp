@@ -7,6 +7,7 @@
 #include "PluginCallScope.h"
 #include "PluginReloader.h"
 #include "PluginWatch.h"
+#include "ThreadCheck.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
 #include "kelvarin/Files.h"
@@ -407,6 +408,8 @@ TKelMethodResult TulmKelMan::LoadPlugin(const std::string& FileName, TulmKel** L
 
 TKelMethodResult TulmKelMan::LoadPlugin(bool ShowErrorMessage, const std::string& FileName,
                                         keltk::TVarRecs Params, TulmKel** LoadedPlugin) {
+  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.LoadPlugin", &refused))
+    return refused;
   return PluginLoad(*this, FileName, Params, LoadedPlugin).run(ShowErrorMessage);
 }
 

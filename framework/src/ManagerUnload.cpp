@@ -8,6 +8,7 @@
 #include "PluginReloader.h"
 #include "PluginWatch.h"
 #include "RunningCode.h"
+#include "ThreadCheck.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
 #include "kelvarin/manager.h"
@@ -207,6 +208,8 @@ int TulmKelMan::AppendPlugin(TulmKel* plugin) {
 }
 
 TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
+  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadPlugin", &refused))
+    return refused;
   TMethodSite& site = siteUnloadPlugin;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
@@ -244,6 +247,8 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
 }
 
 TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, TulmKel* Plugin) {
+  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadPlugin", &refused))
+    return refused;
   TMethodSite& site = siteUnloadPlugin;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
@@ -283,6 +288,8 @@ int TulmKelMan::indexOf(const TulmKel* plugin) const {
 // load plug-ins meanwhile. A queued plug-in goes as well, unless its code is
 // running: then it stays queued.
 TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
+  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadAllPlugins", &refused))
+    return refused;
   TMethodSite& site = siteUnloadAllPlugins;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
@@ -323,6 +330,7 @@ void TulmKelMan::unloadRunningPlugins() {
 }
 
 void TulmKelMan::UnloadPluginLater(TulmKel* plugin) {
+  if (!OnManagerThread(*this, "TulmKelMan.UnloadPluginLater")) return;
   if (plugin == nullptr || UnloadPending(plugin)) return;
   pendingUnloads_.push_back(plugin);
   for (PluginObserver* watch : std::vector<PluginObserver*>(watches_))

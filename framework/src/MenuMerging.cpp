@@ -4,6 +4,7 @@
 
 #include "ExceptionReport.h"
 #include "PluginCallScope.h"
+#include "ThreadCheck.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
 #include "kelvarin/manager.h"
@@ -316,6 +317,8 @@ void undoMerge(keltk::TMenuItem* receiver, bool created, bool copying,
 TKelMethodResult TulmKelMan::MergeMenu(keltk::TMenuItem* Source, TTargetMenu TargetMenu,
                                        const std::string& ValueToSearch, TMenuMergeType MergeType,
                                        keltk::TMenuItem*& MergedItem) {
+  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.MergeMenu", &refused))
+    return refused;
   TMethodSite& site = siteMergeMenu;
   TKelMethodResult result = smrUnexpectedError;
   MergedItem = nullptr;

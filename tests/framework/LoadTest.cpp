@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <keltk/Application.h>
+#include <thread>
 #include <unistd.h>
 
 namespace kelvarin::test {
@@ -514,6 +515,48 @@ TEST_F(LoadTest, PluginsSharingAToolkitKeepTheHostContextUntilTheLastGoes) {
   EXPECT_EQ(manager->UnloadPlugin(minimal), smrOk);
   EXPECT_EQ(lines()[lines().size() - 2],
             line("ContextProbe", 'U', "host application current: yes"));
+}
+
+// A manager answers only its own thread: a call from another is refused at once,
+// touching nothing, and the log hears of it on the manager's thread. A worker
+// hands its work over instead.
+TEST_F(LoadTest, CallsFromAnotherThreadAreRefused) {
+  TulmKel* plugin = load("Minimal");
+  const std::size_t before = logged();
+  std::vector<TKelMethodResult> answers;
+  std::thread([&] {
+    answers.push_back(manager->LoadPlugin("Minimal"));
+    answers.push_back(manager->UnloadPlugin(plugin));
+    answers.push_back(manager->UnloadAllPlugins(false));
+    answers.push_back(manager->ExecuteCommand(plugin, "Any"));
+    answers.push_back(manager->LogIt("from a worker", lkUser));
+    manager->SetPluginFolder("/");
+  }).join();
+  EXPECT_EQ(logged(), before);
+  EXPECT_EQ(manager->GetPlugins(0), plugin);
+  EXPECT_EQ(manager->PluginFolder(), fixtureDir());
+  const std::vector<std::string> refused = {
+      "TulmKelMan.LoadPlugin", "TulmKelMan.UnloadPlugin", "TulmKelMan.UnloadAllPlugins",
+      "TulmKelMan.ExecuteCommand", "TulmKelMan.LogIt", "TulmKelMan.SetPluginFolder"};
+  auto text = [](const std::string& operation) {
+    return operation + " was called from another thread; a manager answers only the thread "
+                       "that created it.";
+  };
+  ASSERT_EQ(answers.size(), 5u);
+  for (std::size_t i = 0; i < answers.size(); ++i)
+    EXPECT_EQ(answers[i].ErrorMsg, "Error $E018:  " + text(refused[i]));
+
+  keltk::Application()->ProcessMessages();
+  std::vector<std::string> expected;
+  for (const std::string& operation : refused)
+    expected.push_back(error(text(operation)));
+  EXPECT_EQ(linesFrom(before), expected);
+
+  std::thread([&] {
+    keltk::RunOnMainThread([&] { EXPECT_EQ(manager->UnloadPlugin(plugin), smrOk); });
+  }).join();
+  keltk::Application()->ProcessMessages();
+  EXPECT_EQ(manager->GetPluginCount(), 0);
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <keltk/Component.h>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace keltk {
@@ -82,6 +83,12 @@ public:
 
   // The loaded plug-ins, oldest first. GetPlugins answers null for any index
   // outside the list.
+  // A manager belongs to the thread that created it (the GUI thread). Its
+  // operations refuse a call from any other thread at once, touching nothing:
+  // the result says so, and an error entry is posted to the manager's thread.
+  // Worker threads hand their work over with keltk::RunOnMainThread.
+  bool CalledFromOwnThread() const { return std::this_thread::get_id() == ownThread_; }
+
   int GetPluginCount() const;
   TulmKel* GetPlugins(int index) const;
   int PluginCount() const { return GetPluginCount(); }
@@ -283,6 +290,7 @@ private:
   // The plug-in whose destructor runs: what it logs reaches no handler of its own.
   const TulmKel* dying_ = nullptr;
   const HandlerFrame* runningHandler_ = nullptr; // innermost handler being called
+  std::thread::id ownThread_ = std::this_thread::get_id();
   // E01A / E01F unless `plugin` is in the list.
   bool checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin);
   // Both ExecuteCommand overloads: the plug-in's checks, then `pick` finds the

@@ -8,6 +8,8 @@
 #include "keltk/Event.h"
 #include "keltk/NotifyEvent.h"
 
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,11 @@ public:
   void Terminate();
   bool Terminated() const { return terminated_; }
 
+  // Runs `call` on the thread that runs this application's event loop: through
+  // the window system when one runs, else at the next idle step or
+  // ProcessMessages. May be called from any thread.
+  void Post(std::function<void()> call);
+
   // Frees `component` at the next idle step (or when Run returns), outside the code
   // that asked (a form that closes itself from its own event handler).
   void ReleaseLater(TComponent* component);
@@ -101,7 +108,11 @@ private:
   TForm* mainForm_ = nullptr;
   std::string title_;
   bool terminated_ = false;
+  void runPosted();
+
   std::vector<TComponent*> releaseQueue_;
+  std::mutex postedMutex_; // guards posted_, which other threads append to
+  std::vector<std::function<void()>> posted_;
   TGuiBackend* backend_ = nullptr;
 };
 
@@ -138,6 +149,10 @@ void SetApplication(TApplication* application);
 void SetScreen(TScreen* screen);
 // This copy's own objects, whichever are current.
 TApplication* OwnApplicationObject();
+
+// Runs `call` on the GUI thread (the current application's Post). Worker
+// threads hand their work to the GUI thread this way.
+void RunOnMainThread(std::function<void()> call);
 TScreen* OwnScreenObject();
 
 } // namespace keltk

@@ -72,7 +72,7 @@ public:
   virtual void quit() = 0;
   // Runs `call` on the event loop's thread once the loop gets to it; may be called
   // from any thread. False when this backend cannot.
-  virtual bool post(void (*call)()) {
+  virtual bool post(std::function<void()> call) {
     (void)call;
     return false;
   }

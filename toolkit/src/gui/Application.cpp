@@ -43,6 +43,7 @@ void TApplication::SetMainForm(TForm* form) {
 }
 
 bool TApplication::Idle() {
+  runPosted();
   FreeReleased();
   bool done = true;
   if (onIdle_) onIdle_(this, done);
@@ -58,6 +59,36 @@ std::string TApplication::ExeName() {
 
 void TApplication::ProcessMessages() {
   if (backend_ != nullptr) backend_->processMessages();
+  runPosted();
+}
+
+void TApplication::Post(std::function<void()> call) {
+  if (!call) return;
+  if (backend_ != nullptr && backend_->post(call)) return;
+  const std::lock_guard lock(postedMutex_);
+  posted_.push_back(std::move(call));
+}
+
+void TApplication::runPosted() {
+  std::vector<std::function<void()>> due;
+  {
+    const std::lock_guard lock(postedMutex_);
+    due.swap(posted_);
+  }
+  // A failing call is reported like any handler's; the others still run.
+  for (const auto& call : due) {
+    try {
+      call();
+    } catch (const Exception& e) {
+      reportSafely(e);
+    } catch (...) {
+      reportSafely(ForeignException());
+    }
+  }
+}
+
+void RunOnMainThread(std::function<void()> call) {
+  Application()->Post(std::move(call));
 }
 
 void TApplication::Run() {

@@ -149,10 +149,10 @@ void QtGuiBackend::processMessages() {
   rethrowKept();
 }
 
-bool QtGuiBackend::post(void (*call)()) {
+bool QtGuiBackend::post(std::function<void()> call) {
   QCoreApplication* qtApp = QCoreApplication::instance();
   // The backend may be gone by the time the call runs: it is looked up then.
-  auto run = [call] {
+  auto run = [call = std::move(call)] {
     if (auto* backend = dynamic_cast<QtGuiBackend*>(GuiBackend())) backend->dispatch(call);
   };
   return qtApp != nullptr && QMetaObject::invokeMethod(qtApp, run, Qt::QueuedConnection);

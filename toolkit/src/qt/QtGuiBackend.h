@@ -36,7 +36,7 @@ public:
   void runEventLoop(TApplication& app) override;
   void processMessages() override;
   void quit() override;
-  bool post(void (*call)()) override;
+  bool post(std::function<void()> call) override;
   void showMessage(const std::string& text) override;
   std::unique_ptr<TControlPeer> createPeer(TControl& control) override;
   int screenWidth() const override;
