@@ -132,30 +132,18 @@ private:
   // A manager that is closing takes no new plug-ins: they would outlive it.
   bool askVetoes() {
     site_.step = 7;
-    if (m_.closing_) return fail(E002, {keltk::VarStr(fileNamePart())});
-    bool allowLoad = true;
-    if (m_.onBeforeLoad_) {
-      if (auto error = CallHandler(&m_, site_, [&] { m_.onBeforeLoad_(fileName_, allowLoad); }))
-        m_.logError(HostEventFailure("OnBeforeLoad()", *error));
-      if (!allowLoad) return fail(E002, {keltk::VarStr(fileNamePart())});
-    }
-    site_.step = 8;
-    ForEachPlugin(m_, site_, [&](TulmKel* other) {
-      const TEventOnAnyPluginBeforeLoad handler = other->OnAnyPluginBeforeLoad();
-      if (!handler) return true;
-      allowLoad = true;
-      if (auto error = CallPluginHandler(&m_, site_, other, [&] { handler(fileName_, allowLoad); }))
-        m_.logError(PluginEventFailure("OnAnyPluginBeforeLoad()", other->ShortFileName(), *error));
-      return allowLoad;
-    });
-    if (!allowLoad) return fail(E002, {keltk::VarStr(fileNamePart())});
+    if (m_.closing_ || !m_.loadAllowed(fileName_, site_))
+      return fail(E002, {keltk::VarStr(fileNamePart())});
     return true;
   }
 
   // Step 9. The loader's reason follows the catalogue's line.
   bool mapModule() {
     site_.step = 9;
-    module_ = OpenModule(fileName_, m_.lastModuleError_);
+    // Watched files are rebuilt in place: the module runs from a copy of its own.
+    module_ = m_.reloader_ && m_.reloader_->watching()
+                  ? OpenModuleCopy(fileName_, m_.lastModuleError_)
+                  : OpenModule(fileName_, m_.lastModuleError_);
     if (module_ != nullptr) return true;
     fail(E001, {keltk::VarStr(fileName_)});
     if (!m_.lastModuleError_.empty()) m_.logError(m_.lastModuleError_);
@@ -401,6 +389,26 @@ private:
   std::string shortName_;
   int index_ = -1;
 };
+
+bool TulmKelMan::loadAllowed(const std::string& fileName, TMethodSite& site) {
+  site.step = 7;
+  bool allowLoad = true;
+  if (onBeforeLoad_) {
+    if (auto error = CallHandler(this, site, [&] { onBeforeLoad_(fileName, allowLoad); }))
+      logError(HostEventFailure("OnBeforeLoad()", *error));
+    if (!allowLoad) return false;
+  }
+  site.step = 8;
+  ForEachPlugin(*this, site, [&](TulmKel* other) {
+    const TEventOnAnyPluginBeforeLoad handler = other->OnAnyPluginBeforeLoad();
+    if (!handler) return true;
+    allowLoad = true;
+    if (auto error = CallPluginHandler(this, site, other, [&] { handler(fileName, allowLoad); }))
+      logError(PluginEventFailure("OnAnyPluginBeforeLoad()", other->ShortFileName(), *error));
+    return allowLoad;
+  });
+  return allowLoad;
+}
 
 TKelMethodResult TulmKelMan::LoadPlugin(const std::string& FileName, TulmKel** LoadedPlugin) {
   return LoadPlugin(false, FileName, {}, LoadedPlugin);

@@ -2,9 +2,12 @@
 
 #include "ModuleCheck.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvarin {
@@ -24,12 +27,61 @@ std::string checkBeforeLoading(const std::string& path) {
   return why.empty() ? why : fmt::format("{}: {}", path, why);
 }
 
+// Without a '/' the loader would search the library path instead.
+std::string loaderName(const std::string& path) {
+  return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
+// Copies the regular file `from` into the open file `to`; false on any failure.
+bool copyInto(const std::string& from, int to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (in < 0) return false;
+  const struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{in};
+  struct stat info {};
+  if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got == 0) return true;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(to, buffer + done, static_cast<std::size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return false;
+      done += put;
+    }
+  }
+}
+
 } // namespace
+
+void* OpenModuleCopy(const std::string& path, std::string& error) {
+  const std::string name = loaderName(path);
+  const std::size_t slash = name.rfind('/');
+  std::string copy = name.substr(0, slash + 1) + "." + name.substr(slash + 1) + ".XXXXXX";
+  const int out = ::mkostemp(copy.data(), O_CLOEXEC);
+  if (out < 0) return OpenModule(path, error);
+  const bool copied = copyInto(name, out);
+  ::close(out);
+  void* module = copied ? OpenModule(copy, error) : nullptr;
+  ::unlink(copy.c_str());
+  if (!copied) return OpenModule(path, error);
+  // The reasons speak of the file the host asked for.
+  for (std::size_t at = error.find(copy); at != std::string::npos;
+       at = error.find(copy, at + name.size()))
+    error.replace(at, copy.size(), name);
+  return module;
+}
 
 void* OpenModule(const std::string& path, std::string& error) {
   error.clear();
-  // Without a '/' the loader would search the library path instead.
-  const std::string name = path.find('/') == std::string::npos ? "./" + path : path;
+  const std::string name = loaderName(path);
   error = checkBeforeLoading(name);
   if (!error.empty()) return nullptr;
   void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);

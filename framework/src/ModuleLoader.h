@@ -12,6 +12,11 @@ namespace kelvarin {
 // short, damaged or built for another machine, which would fault or mislead the
 // loader).
 void* OpenModule(const std::string& path, std::string& error);
+// OpenModule on a private copy of `path`, made beside it (so that the module's
+// $ORIGIN still finds its libraries) and unlinked once mapped: the file itself
+// may then be overwritten in place without touching the pages that run. Where
+// no copy can be made there, `path` itself is loaded.
+void* OpenModuleCopy(const std::string& path, std::string& error);
 void CloseModule(void* module);
 
 // The module file that holds `address` (empty when none does).

@@ -1,14 +1,23 @@
 #include "PluginReloader.h"
 
+#include "ExceptionReport.h"
+#include "kelvarin/Catalogue.h"
+#include "kelvarin/Errors.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fmt/format.h>
+#include <keltk/StrUtils.h>
 #include <utility>
 
 namespace kelvarin {
+
+namespace {
+TMethodSite siteReload{"TulmKelMan.Reload"};
+} // namespace
 
 OwnedVarRecs::OwnedVarRecs(keltk::TVarRecs args) {
   recs_.reserve(args.size());
@@ -57,7 +66,12 @@ PluginReloader::PluginReloader(TulmKelMan& manager) : m_(manager) {}
 
 PluginReloader::~PluginReloader() = default;
 
-void PluginReloader::loaded(TulmKel* plugin, const std::string& fileName, keltk::TVarRecs args) {
+void PluginReloader::loaded(TulmKel* plugin, const std::string& loadedName, keltk::TVarRecs args) {
+  // The file as it was found now: a plug-in that changes the working folder
+  // must not bring another file in at its reload.
+  std::error_code error;
+  const std::filesystem::path canonical = std::filesystem::canonical(loadedName, error);
+  const std::string fileName = error ? loadedName : canonical.string();
   // A file watched after a failed load is now this plug-in's.
   std::erase_if(entries_,
                 [&](const Entry& e) { return e.plugin == nullptr && e.fileName == fileName; });
@@ -122,6 +136,21 @@ void PluginReloader::onFileChange(keltk::TObject* /*Sender*/, const std::string&
   if (due.empty()) return;
   if (m_.isLogged(lkAction))
     (void)m_.LogIt(fmt::format("Plugin File Changed: \"{}\".", FileName), lkAction);
+  // The new build is asked about before the old one goes: refused, the loaded
+  // build stays.
+  if (std::any_of(due.begin(), due.end(), [](const Reload& r) { return r.plugin != nullptr; }) &&
+      !m_.loadAllowed(FileName, siteReload)) {
+    TKelMethodResult refused = smrUnexpectedError;
+    m_.logError(FormatError(&EulmKelLoadError::StaticClass(), refused, E002,
+                            {keltk::VarStr(keltk::ExtractFileName(FileName))}));
+    for (const Reload& r : due)
+      if (r.plugin != nullptr && m_.isLogged(lkAction))
+        (void)m_.LogIt(fmt::format("Plugin Reload Refused: \"{}\" (\"{}\"): the loaded build "
+                                   "stays.",
+                                   r.plugin->DeepName(), FileName),
+                       lkAction);
+    return;
+  }
   // A file that failed to load last time has no plug-in to unload: it loads at once
   // at the next idle step.
   std::erase_if(entries_,

@@ -5,6 +5,7 @@
 
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 namespace kelvarin::test {
@@ -69,7 +70,48 @@ TEST_F(ReloadTest, ANewBuildIsLoadedWithTheSameArgumentsAndTheOldOneUnmapped) {
             action("Unloading Plugin: \"Reloadable\" (\"" + file + "\")..."));
   EXPECT_GT(at(action("Loading Plugin: \"" + file + "\"..."), from), change);
   EXPECT_FALSE(mapsMention(file + " (deleted)"));
-  EXPECT_TRUE(isMapped(file));
+  // Run from a private copy beside the file, itself gone from the folder.
+  EXPECT_TRUE(mapsMention(folder.file(".Reloadable.kel.")));
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+}
+
+// What build tools and people do: the new build copied over the loaded file,
+// written into the same file in place, and a host that refuses the new build.
+TEST_F(ReloadTest, ACopyInPlaceReloadsAndARefusedBuildLeavesTheLoadedOne) {
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << readFile(fixture("ReloadableB"));
+  ASSERT_TRUE(runLoopUntil([&] { return loadedBuild("B"); })) << ::testing::PrintToString(lines());
+
+  struct Host : keltk::TObject {
+    void BeforeLoad(const std::string&, bool& AllowLoad) { AllowLoad = false; }
+  } host;
+  manager->SetOnBeforeLoad(TEventOnBeforeLoad::bind<&Host::BeforeLoad>(&host));
+  const std::size_t from = lines().size();
+  replaceWith(readFile(fixture("ReloadableA")));
+  const std::string kept =
+      action("Plugin Reload Refused: \"Reloadable\" (\"" + file + "\"): the loaded build stays.");
+  ASSERT_TRUE(runLoopUntil([&] { return at(kept, from) >= 0; }));
+  EXPECT_EQ(lines()[static_cast<std::size_t>(at(kept, from)) - 1],
+            error("Error $E002:  Plugin \"Reloadable.kel\" not allowed to be loaded."));
+  EXPECT_TRUE(manager->ExecuteCommand(manager->Plugins(0), "Answer").Success);
+  EXPECT_GE(at("answer B", from), 0);
+}
+
+// A plug-in loaded by a name relative to the working folder is reloaded from the
+// file it was loaded from, wherever the working folder has gone since.
+TEST_F(ReloadTest, AReloadReadsTheFileFoundAtTheFirstLoad) {
+  ASSERT_TRUE(manager->UnloadAllPlugins(false).Success);
+  const fs::path before = fs::current_path();
+  fs::current_path(folder.path());
+  manager->SetPluginFolder("");
+  ASSERT_TRUE(manager->LoadPlugin("Reloadable").Success);
+  fs::create_directory("other");
+  fs::copy_file(fixture("ReloadableA"), "other/Reloadable.kel");
+  fs::current_path("other");
+  replaceWith(readFile(fixture("ReloadableB")));
+  const bool reloaded = runLoopUntil([&] { return at("build B loaded") >= 0; });
+  fs::current_path(before);
+  ASSERT_TRUE(reloaded) << ::testing::PrintToString(lines());
+  EXPECT_EQ(manager->Plugins(0)->FileName(), file);
 }
 
 TEST_F(ReloadTest, AChangeWhileACommandRunsReloadsOnceTheCommandHasReturned) {

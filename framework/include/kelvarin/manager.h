@@ -260,6 +260,8 @@ private:
   // Gives every listed instance named `deepName` the instance count `count`; one
   // that raises does not keep the others from it.
   void shareInstanceCount(const std::string& deepName, int count, TMethodSite& site);
+  // Whether the host and every loaded plug-in let `fileName` be loaded.
+  bool loadAllowed(const std::string& fileName, TMethodSite& site);
 
   // Appends a plug-in that has been loaded and initialized; returns its index.
   int AppendPlugin(TulmKel* plugin);
