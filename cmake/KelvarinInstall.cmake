@@ -40,7 +40,7 @@ install(TARGETS keltk ulmKELrp keltk_static ulmKELrp_static
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
 # The plug-ins it ships go next to tavlo; it finds a bare name in its current
 # folder, so it is started from there to load them.
-install(TARGETS tavlo kelforms RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(TARGETS tavlo kelforms kelvarin-trial-load RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(TARGETS Splash DoNothing LIBRARY DESTINATION "${CMAKE_INSTALL_BINDIR}")
 if(TARGET kelinfo)
   install(TARGETS kelinfo RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")

@@ -2,6 +2,8 @@
 // kelinfo and behind a host's look at its plug-in folder before it loads anything.
 #include "kelvarin/Discovery.h"
 
+#include "TrialLoad.h"
+
 // The version alone: describing files needs no started framework (kelinfo has none).
 #define KELVARIN_NO_FRAMEWORK_STARTER
 #include "FormTree.h"
@@ -164,6 +166,12 @@ TPluginFileInfo DescribePluginFile(const std::string& path) {
     info.State = TPluginFileState::Damaged;
     info.Reason = e.what();
   }
+  // The metadata may read well while the loader cannot map the file.
+  if (info.State == TPluginFileState::Loadable)
+    if (std::string failed = TrialLoadFailure(path); !failed.empty()) {
+      info.State = TPluginFileState::Damaged;
+      info.Reason = std::move(failed);
+    }
   if (info.State != TPluginFileState::Loadable &&
       info.State != TPluginFileState::OtherFrameworkVersion)
     info.Plugin = PluginSummary();

@@ -1,6 +1,7 @@
 #include "ModuleLoader.h"
 
 #include "ModuleCheck.h"
+#include "TrialLoad.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -59,7 +60,32 @@ bool copyInto(const std::string& from, int to) {
   }
 }
 
+// The checks before the loader: the file's structure, then (unless `tried`
+// already) a trial load in a process of its own.
+std::string refusalOf(const std::string& name, bool tried) {
+  std::string why = checkBeforeLoading(name);
+  if (!why.empty() || tried) return why;
+  why = TrialLoad(name);
+  return why.empty() ? why : fmt::format("{}: {}", name, why);
+}
+
+void* openModule(const std::string& path, std::string& error, bool tried) {
+  const std::string name = loaderName(path);
+  error = refusalOf(name, tried);
+  if (!error.empty()) return nullptr;
+  void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    const char* reason = ::dlerror();
+    error = reason != nullptr ? reason : "the module could not be loaded";
+  }
+  return module;
+}
+
 } // namespace
+
+void* OpenModule(const std::string& path, std::string& error) {
+  return openModule(path, error, false);
+}
 
 void* OpenModuleCopy(const std::string& path, std::string& error) {
   const std::string name = loaderName(path);
@@ -67,28 +93,21 @@ void* OpenModuleCopy(const std::string& path, std::string& error) {
   std::string copy = name.substr(0, slash + 1) + "." + name.substr(slash + 1) + ".XXXXXX";
   const int out = ::mkostemp(copy.data(), O_CLOEXEC);
   if (out < 0) return OpenModule(path, error);
+  // The file is tried, not its copy (a new file each time).
+  if (error = refusalOf(name, false); !error.empty()) {
+    ::close(out);
+    ::unlink(copy.c_str());
+    return nullptr;
+  }
   const bool copied = copyInto(name, out);
   ::close(out);
-  void* module = copied ? OpenModule(copy, error) : nullptr;
+  void* module = copied ? openModule(copy, error, true) : nullptr;
   ::unlink(copy.c_str());
   if (!copied) return OpenModule(path, error);
   // The reasons speak of the file the host asked for.
   for (std::size_t at = error.find(copy); at != std::string::npos;
        at = error.find(copy, at + name.size()))
     error.replace(at, copy.size(), name);
-  return module;
-}
-
-void* OpenModule(const std::string& path, std::string& error) {
-  error.clear();
-  const std::string name = loaderName(path);
-  error = checkBeforeLoading(name);
-  if (!error.empty()) return nullptr;
-  void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) {
-    const char* reason = ::dlerror();
-    error = reason != nullptr ? reason : "the module could not be loaded";
-  }
   return module;
 }
 

@@ -2,8 +2,12 @@
 // hand-over, instance limits, initialization and the after-load notifications.
 #include "LifecycleSupport.h"
 
+#include <cstring>
+#include <elf.h>
 #include <filesystem>
 #include <keltk/Application.h>
+#include <kelvarin/Discovery.h>
+#include <map>
 #include <thread>
 #include <unistd.h>
 
@@ -159,6 +163,67 @@ TEST_F(LoadTest, FilesThatAreNoModules) {
 
   load("Minimal");
   EXPECT_TRUE(manager->LastModuleError().empty());
+}
+
+// One-field mutants of a real module that the structural check passes but the
+// system loader faults or aborts on. The first load of a file is tried in a
+// process of its own: the load fails with the reason, the host lives on, and
+// discovery tells the file is damaged.
+TEST_F(LoadTest, AModuleTheLoaderCrashesOnIsRefusedAfterATrialLoad) {
+  const std::string real = readFile(fixture("Minimal"));
+  auto at = [&](std::size_t offset, auto value) {
+    std::memcpy(value, real.data() + offset, sizeof *value);
+  };
+  Elf64_Ehdr header;
+  at(0, &header);
+  std::vector<Elf64_Phdr> segments(header.e_phnum);
+  for (std::size_t i = 0; i < segments.size(); ++i)
+    at(header.e_phoff + i * sizeof(Elf64_Phdr), &segments[i]);
+  auto fileOffset = [&](Elf64_Addr address) -> std::size_t {
+    for (const Elf64_Phdr& p : segments)
+      if (p.p_type == PT_LOAD && address >= p.p_vaddr && address < p.p_vaddr + p.p_filesz)
+        return p.p_offset + (address - p.p_vaddr);
+    return 0;
+  };
+  std::map<Elf64_Sxword, std::size_t> dynamic; // tag -> file offset of the entry
+  for (const Elf64_Phdr& p : segments)
+    if (p.p_type == PT_DYNAMIC)
+      for (std::size_t off = p.p_offset; off + sizeof(Elf64_Dyn) <= p.p_offset + p.p_filesz;
+           off += sizeof(Elf64_Dyn)) {
+        Elf64_Dyn entry;
+        at(off, &entry);
+        if (entry.d_tag == DT_NULL) break;
+        dynamic.emplace(entry.d_tag, off);
+      }
+  ASSERT_TRUE(dynamic.count(DT_PLTREL) && dynamic.count(DT_GNU_HASH) && dynamic.count(DT_SYMTAB));
+  auto valueOf = [&](Elf64_Sxword tag) {
+    Elf64_Dyn entry;
+    at(dynamic[tag], &entry);
+    return entry.d_un.d_val;
+  };
+  auto mutant = [&](std::size_t offset, std::uint32_t value) {
+    std::string bytes = real;
+    std::memcpy(bytes.data() + offset, &value, sizeof value);
+    return bytes;
+  };
+  const std::pair<std::string, std::string> mutants[] = {
+      {"pltrel", mutant(dynamic[DT_PLTREL] + offsetof(Elf64_Dyn, d_un), 99)},
+      {"bloom", mutant(fileOffset(valueOf(DT_GNU_HASH)) + 8, 3)},
+      {"symname", mutant(fileOffset(valueOf(DT_SYMTAB)) + sizeof(Elf64_Sym), 0x7ffffff0)},
+  };
+  TempDir odd;
+  for (const auto& [name, bytes] : mutants) {
+    const std::string file = odd.file(name + ".kel");
+    writeFile(file, bytes);
+    const TKelMethodResult r = manager->LoadPlugin(file);
+    EXPECT_EQ(r.ErrorCode, 0xE001) << name << ": " << r.ErrorMsg;
+    const std::string reason = manager->LastModuleError();
+    EXPECT_EQ(reason.rfind(file + ": the system loader ", 0), 0u) << reason;
+    EXPECT_NE(reason.find("in a trial load"), std::string::npos) << reason;
+    EXPECT_EQ(DescribePluginFile(file).State, TPluginFileState::Damaged) << name;
+  }
+  EXPECT_EQ(manager->GetPluginCount(), 0);
+  load("Minimal"); // a sound file still loads, and needs no trial the second time
 }
 
 TEST_F(LoadTest, ModulesWithoutTheEntryPointsOrTheVersion) {
@@ -536,8 +601,8 @@ TEST_F(LoadTest, CallsFromAnotherThreadAreRefused) {
   EXPECT_EQ(manager->GetPlugins(0), plugin);
   EXPECT_EQ(manager->PluginFolder(), fixtureDir());
   const std::vector<std::string> refused = {
-      "TulmKelMan.LoadPlugin", "TulmKelMan.UnloadPlugin", "TulmKelMan.UnloadAllPlugins",
-      "TulmKelMan.ExecuteCommand", "TulmKelMan.LogIt", "TulmKelMan.SetPluginFolder"};
+      "TulmKelMan.LoadPlugin",     "TulmKelMan.UnloadPlugin", "TulmKelMan.UnloadAllPlugins",
+      "TulmKelMan.ExecuteCommand", "TulmKelMan.LogIt",        "TulmKelMan.SetPluginFolder"};
   auto text = [](const std::string& operation) {
     return operation + " was called from another thread; a manager answers only the thread "
                        "that created it.";

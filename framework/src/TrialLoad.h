@@ -1,0 +1,22 @@
+// The first load of a module file is tried in a short-lived process of its own
+// (the program kelvarin-trial-load): the system loader crashes or aborts on some
+// damaged files, and the host must not be the process it does that in. Files
+// that passed are remembered by device, inode, size and modification time, so
+// loading one again costs one stat.
+#pragma once
+
+#include <string>
+
+namespace kelvarin {
+
+// Empty when `path` may be mapped in this process: it passed a trial load now or
+// before, or no trial could be made (no trial program, a file the loader refuses
+// cleanly, which then says why itself). Otherwise why it must not be mapped, e.g.
+// "the system loader crashed on this file (SIGSEGV) in a trial load".
+std::string TrialLoad(const std::string& path);
+
+// Why an earlier trial load of `path`, as the file is now, failed; empty when
+// none did.
+std::string TrialLoadFailure(const std::string& path);
+
+} // namespace kelvarin
