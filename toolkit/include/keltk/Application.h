@@ -86,6 +86,11 @@ public:
   TGuiBackend* GuiBackend() const { return backend_; }
   void SetGuiBackend(TGuiBackend* backend) { backend_ = backend; }
 
+  // The message box of the toolkit copy that made this object: its handler, or
+  // its window system. A module whose copy adopted the host's application shows
+  // its boxes through here, so that the host's handler sees them.
+  virtual void ShowMessageBox(const std::string& text);
+
 protected:
   void Notification(TComponent* component, TOperation operation) override;
 
@@ -137,6 +142,9 @@ void SetApplication(TApplication* application);
 void SetScreen(TScreen* screen);
 // This copy's own objects, whichever are current.
 TApplication* OwnApplicationObject();
+// The current application when it is not this copy's own (a module's copy that
+// took over the host's), or null. Constructs nothing.
+TApplication* AdoptedApplication();
 TScreen* OwnScreenObject();
 
 } // namespace keltk
