@@ -88,8 +88,8 @@ public:
   void SetRadioItem(bool value);
   TShortCut ShortCut() const { return shortCut_; }
   void SetShortCut(TShortCut value);
-  // When the item got its shortcut, counted in this toolkit copy: of two items
-  // with one key, the lower count had it first (0 without a shortcut).
+  // When the item got its shortcut, on the process's monotonic clock: of two items
+  // with one key, the lower value had it first (0 without a shortcut).
   std::uint64_t ShortCutSince() const { return shortCutSince_; }
   // An image list component; the reference is dropped when it is freed.
   TComponent* SubMenuImages() const { return subMenuImages_; }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fmt/format.h>
 
 namespace keltk {
@@ -44,6 +45,23 @@ bool AnsiSameCaption(std::string_view a, std::string_view b) {
 }
 
 namespace {
+
+// The monotonic clock in nanoseconds, one tick further than its last answer: the
+// clock is the same for every toolkit copy, so items whose keys different copies
+// set (the host's, a plug-in's code) compare correctly too.
+std::uint64_t shortCutClock() {
+  static std::atomic<std::uint64_t> last{0};
+  const auto now =
+      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+  std::uint64_t previous = last.load();
+  std::uint64_t next = 0;
+  do
+    next = std::max(now, previous + 1);
+  while (!last.compare_exchange_weak(previous, next));
+  return next;
+}
 
 std::string keyName(int vk) {
   if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) return std::string(1, char(vk));
@@ -304,9 +322,8 @@ void TMenuItem::SetRadioItem(bool value) {
 
 void TMenuItem::SetShortCut(TShortCut value) {
   if (value == shortCut_) return;
-  static std::atomic<std::uint64_t> assigned{0};
   shortCut_ = value;
-  shortCutSince_ = value != 0 ? ++assigned : 0;
+  shortCutSince_ = value != 0 ? shortCutClock() : 0;
   changed(false);
 }
 
