@@ -142,9 +142,9 @@ void SetApplication(TApplication* application);
 void SetScreen(TScreen* screen);
 // This copy's own objects, whichever are current.
 TApplication* OwnApplicationObject();
+TScreen* OwnScreenObject();
 // The current application when it is not this copy's own (a module's copy that
 // took over the host's), or null. Constructs nothing.
 TApplication* AdoptedApplication();
-TScreen* OwnScreenObject();
 
 } // namespace keltk

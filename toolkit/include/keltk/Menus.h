@@ -239,7 +239,8 @@ bool AnsiSameCaption(std::string_view a, std::string_view b);
 std::string ShortCutToText(TShortCut shortCut);
 // Of the items in `item`'s menu tree (the item's topmost parent and everything
 // below it) with `item`'s shortcut, the one that had it first: that one takes the
-// key, the others only show it. Null when `item` has no shortcut.
+// key, the others only show it. Null when `item` has no shortcut, or one without
+// a name, which no menu takes.
 const TMenuItem* ShortCutHolder(const TMenuItem& item);
 
 } // namespace keltk

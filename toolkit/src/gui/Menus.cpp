@@ -127,7 +127,7 @@ std::string ShortCutToText(TShortCut shortCut) {
 }
 
 const TMenuItem* ShortCutHolder(const TMenuItem& item) {
-  if (item.ShortCut() == 0 || item.IsLine()) return nullptr;
+  if (item.IsLine() || ShortCutToText(item.ShortCut()).empty()) return nullptr;
   const TMenuItem* root = &item;
   while (root->Parent() != nullptr)
     root = root->Parent();
