@@ -1,12 +1,15 @@
 // The optional dictionary file that rewords the framework's texts without a rebuild.
 #include "CatalogueStore.h"
+#include "ModuleLoader.h"
 #include "kelvarin/Catalogue.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fmt/format.h>
+#include <keltk/Component.h>
 #include <keltk/Dialogs.h>
 #include <keltk/IniFiles.h>
 #include <keltk/StrUtils.h>
@@ -30,13 +33,25 @@ const std::string* findValue(const Pairs& pairs, const std::string& key) {
   return nullptr;
 }
 
+constexpr std::string_view kMissingEntryShown = "kelvarin.dictionary.missing-entry";
+
+// The toolkit copy remembers that the box was shown. When it is a module of its
+// own (beside the shared framework library, which goes with the last plug-in and
+// comes back with the next), it stays mapped from now on, so that the library
+// mapped again does not show the box again.
+void keepToolkitCopy() {
+  const std::string toolkit = ModuleFileOf(&keltk::TComponent::StaticClass());
+  if (toolkit.empty() || toolkit == ModuleFileOf(&kMissingEntryShown)) return;
+  (void)::dlopen(toolkit.c_str(), RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
 void showMissingEntry(const std::string& file, const char* section, const std::string& key) {
   std::string text;
   std::string sectionName = section;
   const keltk::TVarRec args[] = {keltk::VarStr(file), keltk::VarStr(sectionName),
                                  keltk::VarStr(key)};
   if (!FormatText(DictionaryText(2), args, text)) text = DictionaryText(2);
-  keltk::ShowMessage(text);
+  if (keltk::ShowMessageOnce(kMissingEntryShown, text)) keepToolkitCopy();
 }
 
 // Takes the value of `key` into `store`; false (after telling the user) when the
@@ -112,6 +127,7 @@ bool DictionaryLoaded() {
 void RestoreBuiltInTexts() {
   detail::restoreCatalogue();
   dictionaryLoaded = false;
+  keltk::ForgetShownMessage(kMissingEntryShown);
 }
 
 void LoadDictionary() {

@@ -458,6 +458,24 @@ TKelMethodResult TulmKelMan::MergeMenu(keltk::TMenuItem* Source, TTargetMenu Tar
 
 // ---- the plug-in's merge and unmerge
 
+namespace {
+
+// A merged entry whose shortcut an entry already had shows the key but does not
+// take it: one line each says where the key stays.
+void logKeysKeptElsewhere(TulmKel* plugin, const keltk::TMenuItem& item) {
+  const keltk::TMenuItem* holder = keltk::ShortCutHolder(item);
+  if (holder != nullptr && holder != &item)
+    (void)plugin->LogIt(fmt::format("Shortcut \"{}\" of \"{}\" stays with \"{}\".",
+                                    keltk::ShortCutToText(item.ShortCut()),
+                                    keltk::StripHotkey(item.Caption()),
+                                    keltk::StripHotkey(holder->Caption())),
+                        lkAction);
+  for (keltk::TMenuItem* child : subItems(&item))
+    logKeysKeptElsewhere(plugin, *child);
+}
+
+} // namespace
+
 TKelMethodResult TulmKel::MergeMenu() {
   TMethodSite& site = sitePluginMerge;
   TKelMethodResult result = smrUnexpectedError;
@@ -480,10 +498,12 @@ TKelMethodResult TulmKel::MergeMenu() {
                                                 : std::vector<TMenuMerging::SiblingState>{};
     site.step = 4;
     if (result.Success && manager->Log() != nullptr &&
-        manager->Log()->ItemsToLog().contains(lkAction))
+        manager->Log()->ItemsToLog().contains(lkAction)) {
       (void)LogIt(fmt::format("Menu \"{}\" of plugin \"{}\" mergged.",
                               settings->SourceMenu()->Caption(), ShortFileName()),
                   lkAction);
+      logKeysKeptElsewhere(this, *merged);
+    }
   });
   return result;
 }

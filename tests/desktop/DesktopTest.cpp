@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -176,6 +177,43 @@ TEST_F(DesktopHost, KeysChooseMergedEntries) {
   ASSERT_EQ(std::system("xdotool key s"), 0);
   EXPECT_TRUE(waitUntil([&] { return manager->PluginCount() == 0; }));
   EXPECT_EQ(texts(bar()), (std::vector<std::string>{"&File", "&Edit", "&Help"}));
+}
+
+// Two entries with one key: Qt would take it from both. The host's own File > Exit
+// had it first and keeps it while the plug-in's Run, given the key too, is merged;
+// Run takes it once Exit is gone. Keys are pressed through Qt's shortcut map.
+TEST_F(DesktopHost, AKeyStaysWithTheEntryThatHadItFirst) {
+  constexpr keltk::TShortCut ctrlQ = 0x4000 | 'Q';
+  static int exits = 0;
+  exits = 0;
+  auto* exit = keltk::CreateObject<keltk::TMenuItem>(form.get());
+  exit->SetCaption("E&xit");
+  exit->SetShortCut(ctrlQ);
+  exit->SetOnClick(
+      keltk::TNotifyEvent(form.get(), [](keltk::TObject*, keltk::TObject*) { ++exits; }));
+  form->Menu()->Items()->Items(0)->Add(exit);
+  TulmKel* plugin = load("Menus");
+  ASSERT_NE(plugin, nullptr);
+  keltk::ObjectAs<keltk::TMenuItem>(plugin->FindComponent("Run1"))->SetShortCut(ctrlQ);
+  ASSERT_EQ(plugin->MergeMenu(), smrOk);
+  EXPECT_EQ(lines().back(),
+            line("Menus", 'A', "Shortcut \"Ctrl+Q\" of \"Run\" stays with \"Exit\"."));
+  QAction* run = bar()->actions().at(2)->menu()->actions().at(0);
+  EXPECT_EQ(run->text().toStdString(), "&Run\tCtrl+Q");
+  EXPECT_TRUE(run->shortcut().isEmpty());
+
+  window->activateWindow();
+  ASSERT_TRUE(waitUntil([&] { return window->isActiveWindow(); }));
+  const std::string runChosen = line("Menus", 'U', "Run chosen in the host");
+  QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_TRUE(waitUntil([&] { return exits == 1; }));
+  EXPECT_FALSE(logged(runChosen));
+
+  keltk::FreeObject(exit);
+  EXPECT_EQ(run->text().toStdString(), "&Run");
+  QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_TRUE(waitUntil([&] { return logged(runChosen); }));
+  EXPECT_EQ(exits, 1);
 }
 
 class DesktopSplash : public DesktopHost {

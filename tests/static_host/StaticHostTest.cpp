@@ -77,5 +77,41 @@ TEST_F(StaticHostTest, TheTwoCopiesKeepTheirOwnState) {
   EXPECT_EQ(manager->UnloadPlugin(plugin), smrOk);
 }
 
+// The library's copy adopted this program's application at Initialize: its boxes
+// reach this program's handler (the fixture's capture), not standard error.
+TEST_F(StaticHostTest, APlugInsMessageBoxReachesTheHostsHandler) {
+  TulmKel* commander = load("Commander");
+  ASSERT_NE(commander, nullptr);
+  const std::string text = "Told by the plug-in";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(manager->ExecuteCommand(commander, "Tell", {keltk::VarStr(text)}), smrOk);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(boxes.shown, std::vector<std::string>{text});
+}
+
+// The library goes with the last plug-in and comes back with the next one: still
+// the same framework copy to the user, who is told about the dictionary once.
+TEST_F(StaticHostTest, TheLibrarysDictionaryBoxIsShownOnceAcrossMappings) {
+  TempDir config;
+  writeFile(config.file("ulmKELrp.ini"), "[Dictionary]\n0001=Unknown\n");
+  ::setenv("KELVARIN_CONFIG_DIR", config.path().c_str(), 1);
+  std::string library;
+  std::size_t shown = 0;
+  for (int round = 0; round < 3; ++round) {
+    testing::internal::CaptureStderr();
+    ASSERT_NE(load("Minimal"), nullptr) << round;
+    const std::string told = testing::internal::GetCapturedStderr();
+    for (std::size_t at = told.find("ENTRY  0002"); at != std::string::npos;
+         at = told.find("ENTRY  0002", at + 1))
+      ++shown;
+    if (round == 0) library = loadedModuleFile("libulmKELrp.so");
+    EXPECT_EQ(manager->UnloadAllPlugins(false), smrOk);
+    EXPECT_FALSE(isMapped(library)) << round;
+  }
+  ::unsetenv("KELVARIN_CONFIG_DIR");
+  EXPECT_FALSE(library.empty());
+  EXPECT_EQ(shown, 1u);
+}
+
 } // namespace
 } // namespace kelvarin::test

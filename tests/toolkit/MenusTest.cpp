@@ -282,3 +282,34 @@ TEST(AnsiSameCaption, IgnoresAcceleratorsAndCase) {
   EXPECT_TRUE(AnsiSameCaption("&Ação", "AÇÃO"));
   EXPECT_EQ(StripHotkey("&Save && Exit&"), "Save & Exit");
 }
+
+// A key belongs to the item of the tree that got it first, wherever it sits; a
+// key given again counts from then on.
+TEST_F(MenuTest, AShortCutIsHeldByTheItemThatGotItFirst) {
+  for (const auto& [shortCut, text] :
+       std::vector<std::pair<TShortCut, std::string>>{{0x4000 | 'Q', "Ctrl+Q"},
+                                                      {0x6000 | 0x74, "Ctrl+Shift+F5"},
+                                                      {0x8000 | 0x2E, "Alt+Del"},
+                                                      {0xE000 | '7', "Ctrl+Alt+Shift+7"},
+                                                      {0, ""},
+                                                      {0x4000 | 0xBA, ""}})
+    EXPECT_EQ(ShortCutToText(shortCut), text) << shortCut;
+
+  ObjectPtr<TMenuItem> root(item("root"));
+  TMenuItem* file = item("&File");
+  TMenuItem* tools = item("&Tools");
+  root->Add(tools);
+  root->Add(file);
+  TMenuItem* exit = item("E&xit");
+  TMenuItem* run = item("&Run");
+  exit->SetShortCut(0x4000 | 'Q');
+  run->SetShortCut(0x4000 | 'Q');
+  tools->Add(run); // before Exit in the tree, later with the key
+  file->Add(exit);
+  EXPECT_EQ(ShortCutHolder(*run), exit);
+  EXPECT_EQ(ShortCutHolder(*exit), exit);
+  EXPECT_EQ(ShortCutHolder(*file), nullptr);
+  exit->SetShortCut(0);
+  exit->SetShortCut(0x4000 | 'Q');
+  EXPECT_EQ(ShortCutHolder(*exit), run);
+}

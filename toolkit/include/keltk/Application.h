@@ -94,6 +94,11 @@ public:
   TGuiBackend* GuiBackend() const { return backend_; }
   void SetGuiBackend(TGuiBackend* backend) { backend_ = backend; }
 
+  // The message box of the toolkit copy that made this object: its handler, or
+  // its window system. A module whose copy adopted the host's application shows
+  // its boxes through here, so that the host's handler sees them.
+  virtual void ShowMessageBox(const std::string& text);
+
 protected:
   void Notification(TComponent* component, TOperation operation) override;
 
@@ -154,5 +159,8 @@ TApplication* OwnApplicationObject();
 // threads hand their work to the GUI thread this way.
 void RunOnMainThread(std::function<void()> call);
 TScreen* OwnScreenObject();
+// The current application when it is not this copy's own (a module's copy that
+// took over the host's), or null. Constructs nothing.
+TApplication* AdoptedApplication();
 
 } // namespace keltk

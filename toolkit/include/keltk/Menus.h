@@ -88,6 +88,9 @@ public:
   void SetRadioItem(bool value);
   TShortCut ShortCut() const { return shortCut_; }
   void SetShortCut(TShortCut value);
+  // When the item got its shortcut, on the process's monotonic clock: of two items
+  // with one key, the lower value had it first (0 without a shortcut).
+  std::uint64_t ShortCutSince() const { return shortCutSince_; }
   // An image list component; the reference is dropped when it is freed.
   TComponent* SubMenuImages() const { return subMenuImages_; }
   void SetSubMenuImages(TComponent* images);
@@ -168,6 +171,7 @@ private:
   int imageIndex_ = -1;
   bool radioItem_ = false;
   TShortCut shortCut_ = 0;
+  std::uint64_t shortCutSince_ = 0;
   TComponent* subMenuImages_ = nullptr;
   bool visible_ = true;
   TNotifyEvent onClick_;
@@ -229,5 +233,14 @@ public:
 std::string StripHotkey(std::string_view caption);
 // Captions equal without regard to case once accelerator markers are removed.
 bool AnsiSameCaption(std::string_view a, std::string_view b);
+
+// The shortcut as the menus show it ("Ctrl+Q", "Ctrl+Shift+F5"); "" for none or a
+// key without a name.
+std::string ShortCutToText(TShortCut shortCut);
+// Of the items in `item`'s menu tree (the item's topmost parent and everything
+// below it) with `item`'s shortcut, the one that had it first: that one takes the
+// key, the others only show it. Null when `item` has no shortcut, or one without
+// a name, which no menu takes.
+const TMenuItem* ShortCutHolder(const TMenuItem& item);
 
 } // namespace keltk

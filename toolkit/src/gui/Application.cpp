@@ -252,6 +252,10 @@ OwnObjects& ownObjects() {
 
 } // namespace
 
+TApplication* AdoptedApplication() {
+  return currentApplication != ownApplication ? currentApplication : nullptr;
+}
+
 TApplication* OwnApplicationObject() {
   if (ownApplication == nullptr) {
     OwnObjects& own = ownObjects();

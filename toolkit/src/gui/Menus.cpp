@@ -6,6 +6,8 @@
 #include "keltk/StrUtils.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <fmt/format.h>
 
 namespace keltk {
@@ -40,6 +42,98 @@ std::string StripHotkey(std::string_view caption) {
 
 bool AnsiSameCaption(std::string_view a, std::string_view b) {
   return SameText(StripHotkey(a), StripHotkey(b));
+}
+
+namespace {
+
+// The monotonic clock in nanoseconds, one tick further than its last answer: the
+// clock is the same for every toolkit copy, so items whose keys different copies
+// set (the host's, a plug-in's code) compare correctly too.
+std::uint64_t shortCutClock() {
+  static std::atomic<std::uint64_t> last{0};
+  const auto now =
+      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+  std::uint64_t previous = last.load();
+  std::uint64_t next = 0;
+  do
+    next = std::max(now, previous + 1);
+  while (!last.compare_exchange_weak(previous, next));
+  return next;
+}
+
+std::string keyName(int vk) {
+  if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) return std::string(1, char(vk));
+  if (vk >= 0x70 && vk <= 0x87) return fmt::format("F{}", vk - 0x6F);
+  if (vk >= 0x60 && vk <= 0x69) return std::string(1, char('0' + vk - 0x60));
+  switch (vk) {
+  case 0x08:
+    return "Backspace";
+  case 0x09:
+    return "Tab";
+  case 0x0D:
+    return "Return";
+  case 0x1B:
+    return "Esc";
+  case 0x20:
+    return "Space";
+  case 0x21:
+    return "PgUp";
+  case 0x22:
+    return "PgDown";
+  case 0x23:
+    return "End";
+  case 0x24:
+    return "Home";
+  case 0x25:
+    return "Left";
+  case 0x26:
+    return "Up";
+  case 0x27:
+    return "Right";
+  case 0x28:
+    return "Down";
+  case 0x2D:
+    return "Ins";
+  case 0x2E:
+    return "Del";
+  default:
+    return {};
+  }
+}
+
+void collectHolder(const TMenuItem& from, const TMenuItem& item, const TMenuItem*& holder) {
+  for (int i = 0; i < from.Count(); ++i) {
+    const TMenuItem* child = from.Items(i);
+    if (child->ShortCut() == item.ShortCut() && !child->IsLine() &&
+        child->ShortCutSince() < holder->ShortCutSince())
+      holder = child;
+    collectHolder(*child, item, holder);
+  }
+}
+
+} // namespace
+
+std::string ShortCutToText(TShortCut shortCut) {
+  std::string key = keyName(shortCut & 0xFF);
+  if (key.empty()) return key;
+  // Qt's order, so that the text matches the menus' own.
+  std::string text;
+  if (shortCut & 0x4000) text += "Ctrl+";
+  if (shortCut & 0x8000) text += "Alt+";
+  if (shortCut & 0x2000) text += "Shift+";
+  return text + key;
+}
+
+const TMenuItem* ShortCutHolder(const TMenuItem& item) {
+  if (item.IsLine() || ShortCutToText(item.ShortCut()).empty()) return nullptr;
+  const TMenuItem* root = &item;
+  while (root->Parent() != nullptr)
+    root = root->Parent();
+  const TMenuItem* holder = &item;
+  collectHolder(*root, item, holder);
+  return holder;
 }
 
 TMenuPeer::~TMenuPeer() = default;
@@ -229,6 +323,7 @@ void TMenuItem::SetRadioItem(bool value) {
 void TMenuItem::SetShortCut(TShortCut value) {
   if (value == shortCut_) return;
   shortCut_ = value;
+  shortCutSince_ = value != 0 ? shortCutClock() : 0;
   changed(false);
 }
 

@@ -16,6 +16,8 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
+#include <algorithm>
+#include <utility>
 
 namespace keltk::qt {
 
@@ -142,8 +144,11 @@ void MenuBarPeer::rebuild() {
   nodes_.clear();
   groups_.clear();
   items_.clear();
+  keyed_.clear();
+  unsettled_.clear();
   nodes_[menu_.Items()];
   syncChildren(*menu_.Items());
+  settleKeys();
 }
 
 void MenuBarPeer::itemChanged(TMenuItem* source, bool rebuild) {
@@ -156,6 +161,7 @@ void MenuBarPeer::itemChanged(TMenuItem* source, bool rebuild) {
   // itself changed (its caption, say).
   const bool childrenChanged = rebuild && syncChildren(*source);
   if (source != menu_.Items() && !childrenChanged) apply(*source);
+  settleKeys();
 }
 
 QWidget* MenuBarPeer::containerOf(const TMenuItem& item) {
@@ -223,7 +229,10 @@ void MenuBarPeer::triggered(const std::shared_ptr<bool>& alive, QAction* action)
   // Through the item's own Click, so plug-in code runs as every other event does.
   backend_->dispatch([item] { item->Click(); });
   // Qt toggled a checkable action by itself; the model says what it shows.
-  if (*alive && nodes_.find(key) != nodes_.end()) apply(*item);
+  if (*alive && nodes_.find(key) != nodes_.end()) {
+    apply(*item);
+    settleKeys();
+  }
 }
 
 void MenuBarPeer::drop(const TMenuItem* key) {
@@ -235,6 +244,7 @@ void MenuBarPeer::drop(const TMenuItem* key) {
     forget(child);
   groups_.erase(key);
   items_.erase(node.action);
+  unlistKey(key, node.key);
   // The entries below go with the drop-down, whose children they are.
   removeDropDown(node);
   if (node.action != nullptr) disposeOf(node.action);
@@ -249,6 +259,7 @@ void MenuBarPeer::forget(const TMenuItem* key) {
     forget(child);
   groups_.erase(key);
   items_.erase(node.action);
+  unlistKey(key, node.key);
 }
 
 void MenuBarPeer::removeDropDown(Node& node) {
@@ -280,13 +291,61 @@ QActionGroup* MenuBarPeer::groupOf(const TMenuItem& item) {
   return group;
 }
 
+void MenuBarPeer::listKey(const TMenuItem& item, Node& node) {
+  const TShortCut key =
+      item.IsLine() || toKeySequence(item.ShortCut()).isEmpty() ? 0 : item.ShortCut();
+  if (key != node.key) {
+    unlistKey(&item, node.key);
+    node.key = key;
+    if (key != 0) keyed_[key].push_back(&item);
+  }
+  // Its text or the time it got the key may have changed.
+  if (key != 0) unsettled_.insert(key);
+}
+
+void MenuBarPeer::unlistKey(const TMenuItem* key, TShortCut shortCut) {
+  auto list = keyed_.find(shortCut);
+  if (list == keyed_.end()) return;
+  std::erase(list->second, key);
+  if (list->second.empty())
+    keyed_.erase(list);
+  else
+    unsettled_.insert(shortCut);
+}
+
+void MenuBarPeer::settleKeys() {
+  for (const TShortCut shortCut : std::exchange(unsettled_, {})) {
+    auto list = keyed_.find(shortCut);
+    if (list == keyed_.end()) continue;
+    const TMenuItem* holder = *std::min_element(list->second.begin(), list->second.end(),
+                                                [](const TMenuItem* a, const TMenuItem* b) {
+                                                  return a->ShortCutSince() < b->ShortCutSince();
+                                                });
+    for (const TMenuItem* item : list->second) {
+      QAction* action = nodes_.at(item).action;
+      if (item == holder) {
+        action->setText(toQString(item->Caption()));
+        action->setShortcut(toKeySequence(shortCut));
+      } else {
+        action->setShortcut({});
+        action->setText(toQString(item->Caption() + "\t" + ShortCutToText(shortCut)));
+      }
+    }
+  }
+}
+
 void MenuBarPeer::apply(const TMenuItem& item) {
-  QAction* action = nodes_[&item].action;
+  Node& node = nodes_[&item];
+  QAction* action = node.action;
   if (action == nullptr) return;
   action->setSeparator(item.IsLine());
-  // Some styles draw a separator's text.
-  action->setText(item.IsLine() ? QString() : toQString(item.Caption()));
-  action->setShortcut(toKeySequence(item.ShortCut()));
+  // Some styles draw a separator's text. An entry with a shortcut gets its text
+  // and key when the keys are settled.
+  listKey(item, node);
+  if (node.key == 0) {
+    action->setText(item.IsLine() ? QString() : toQString(item.Caption()));
+    action->setShortcut({});
+  }
   action->setEnabled(item.Enabled());
   action->setVisible(item.Visible());
   action->setStatusTip(toQString(item.Hint()));

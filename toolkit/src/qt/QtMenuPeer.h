@@ -6,8 +6,10 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QString>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -20,6 +22,7 @@ class QWidget;
 namespace keltk {
 class TMenu;
 class TMenuItem;
+using TShortCut = std::uint16_t;
 } // namespace keltk
 
 namespace keltk::qt {
@@ -47,6 +50,7 @@ private:
     QMenu* menu = nullptr;     // the drop-down, while the item has sub-items
     std::vector<const TMenuItem*> children;
     unsigned seen = 0; // marks the items still in their parent's new list
+    TShortCut key = 0; // the shortcut the item is listed under in keyed_
   };
 
   void rebuild();
@@ -61,6 +65,12 @@ private:
   void removeDropDown(Node& node);
   void disposeOf(QObject* object);
   void apply(const TMenuItem& item);
+  // Lists the item under its shortcut, out of the list of the one it had before.
+  void listKey(const TMenuItem& item, Node& node);
+  void unlistKey(const TMenuItem* key, TShortCut shortCut);
+  // Gives each changed shortcut to the entry that had it first; the others show
+  // it in their text only, since Qt disables every action of an ambiguous key.
+  void settleKeys();
   QWidget* containerOf(const TMenuItem& item);
   QActionGroup* groupOf(const TMenuItem& item);
   void triggered(const std::shared_ptr<bool>& alive, QAction* action);
@@ -74,6 +84,9 @@ private:
   std::unordered_map<const TMenuItem*, Node> nodes_;
   std::unordered_map<const QAction*, const TMenuItem*> items_;
   unsigned stamp_ = 0;
+  // The entries with each shortcut, and the shortcuts whose holder may have changed.
+  std::map<TShortCut, std::vector<const TMenuItem*>> keyed_;
+  std::set<TShortCut> unsettled_;
   // Radio items' exclusive groups, per parent item and group index.
   std::unordered_map<const TMenuItem*, std::map<int, QActionGroup*>> groups_;
 };
