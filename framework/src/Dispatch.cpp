@@ -1,6 +1,7 @@
 // Driving loaded plug-ins from the host: running their commands with checked
 // arguments, sending messages to them or to the host, asking them for setup.
 #include "ExceptionReport.h"
+#include "ManagerOperation.h"
 #include "PluginCallScope.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Commands.h"
@@ -44,6 +45,7 @@ bool TulmKelMan::checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin) {
 
 TKelMethodResult TulmKelMan::executeCommand(TulmKel* plugin, keltk::TVarRecs params,
                                             const CommandPicker& pick) {
+  const ManagerOperation operation;
   TMethodSite& site = siteExecuteCommand;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
@@ -166,6 +168,7 @@ TKelMethodResult TulmKelMan::runCommand(TulmKel* plugin, TCommand* command,
 
 TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
                                          keltk::TVarRecs Params) {
+  const ManagerOperation operation;
   TMethodSite& site = siteSendMessage;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;

@@ -3,6 +3,7 @@
 // steps it runs.
 #include "ExceptionReport.h"
 #include "FrameworkAccess.h"
+#include "ManagerOperation.h"
 #include "ModuleLoader.h"
 #include "PluginCallScope.h"
 #include "PluginReloader.h"
@@ -361,6 +362,7 @@ TKelMethodResult TulmKelMan::LoadPlugin(const std::string& FileName, TulmKel** L
 
 TKelMethodResult TulmKelMan::LoadPlugin(bool ShowErrorMessage, const std::string& FileName,
                                         keltk::TVarRecs Params, TulmKel** LoadedPlugin) {
+  const ManagerOperation operation;
   return PluginLoad(*this, FileName, Params, LoadedPlugin).run(ShowErrorMessage);
 }
 

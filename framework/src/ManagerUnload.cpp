@@ -3,6 +3,7 @@
 #include "ExceptionReport.h"
 #include "FrameworkAccess.h"
 #include "IdleHub.h"
+#include "ManagerOperation.h"
 #include "ModuleLoader.h"
 #include "PluginCallScope.h"
 #include "PluginReloader.h"
@@ -166,6 +167,7 @@ int TulmKelMan::AppendPlugin(TulmKel* plugin) {
 }
 
 TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
+  const ManagerOperation operation;
   TMethodSite& site = siteUnloadPlugin;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
@@ -241,6 +243,7 @@ int TulmKelMan::indexOf(const TulmKel* plugin) const {
 // Newest first, in passes until nothing is left that can go now: handlers may
 // load plug-ins meanwhile. A plug-in whose code is running stays queued.
 TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
+  const ManagerOperation operation;
   TMethodSite& site = siteUnloadAllPlugins;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
