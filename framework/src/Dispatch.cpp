@@ -1,6 +1,7 @@
 // Driving loaded plug-ins from the host: running their commands with checked
 // arguments, sending messages to them or to the host, asking them for setup.
 #include "ExceptionReport.h"
+#include "ManagerOperation.h"
 #include "PluginCallScope.h"
 #include "ThreadCheck.h"
 #include "kelvarin/Catalogue.h"
@@ -47,6 +48,7 @@ TKelMethodResult TulmKelMan::executeCommand(TulmKel* plugin, keltk::TVarRecs par
                                             const CommandPicker& pick) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.ExecuteCommand", &refused))
     return refused;
+  const ManagerOperation operation;
   TMethodSite& site = siteExecuteCommand;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
@@ -171,6 +173,7 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
                                          keltk::TVarRecs Params) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.SendMessage", &refused))
     return refused;
+  const ManagerOperation operation;
   TMethodSite& site = siteSendMessage;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;

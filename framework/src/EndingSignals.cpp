@@ -1,6 +1,7 @@
 #include "kelvarin/EndingSignals.h"
 
 #include "CrashRecord.h"
+#include "ManagerOperation.h"
 #include "kelvarin/Log.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
@@ -186,40 +187,75 @@ void onCrash(int sig, siginfo_t*, void* context) {
   ::raise(sig);
 }
 
+// Set by the first termination signal, in its handler.
+std::atomic<bool> closeAsked{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
+bool closeStarted = false;
+std::atomic<int> operations{0};
+
+// The second signal does not wait for anything: the default action, now. The
+// signal is blocked while its handler runs, so it is unblocked first.
+void endNow(int sig) {
+  ::signal(sig, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, sig);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(sig);
+}
+
 void onTermination(int sig) {
+  if (closeAsked.exchange(true)) endNow(sig);
   const int saved = errno;
   const auto byte = static_cast<unsigned char>(sig);
   [[maybe_unused]] const ssize_t n = ::write(wakePipe[1], &byte, 1);
   errno = saved;
 }
 
-void endNow(int sig) {
-  ::signal(sig, SIG_DFL);
-  ::raise(sig);
-}
-
-// Closes the main form as its user would; the application ends with it.
-void closeHost() {
+// Closes the main form as its user would once nothing waits on the stack that the
+// close would free: no manager operation and no modal loop. Until then each idle
+// step tries again; the application ends with the form.
+void closeWhenFree() {
+  if (closeStarted || !closeAsked.load()) return;
+  if (ManagerOperation::Active()) return;
+  if (const keltk::TGuiBackend* backend = keltk::GuiBackend(); backend && backend->inModalLoop())
+    return;
+  closeStarted = true;
   keltk::TApplication* app = keltk::Application();
   if (keltk::TForm* form = app->MainForm()) form->Close();
   app->Terminate();
 }
 
+// Carries the close out at idle steps: also without a window system, where nothing
+// can be posted, and after whatever held it up has returned.
+class IdleClose : public keltk::TObject {
+public:
+  void install() {
+    keltk::TApplication* app = keltk::Application();
+    chained_ = app->OnIdle();
+    app->SetOnIdle(keltk::TIdleEvent::bind<&IdleClose::onIdle>(this));
+  }
+
+private:
+  void onIdle(keltk::TObject* Sender, bool& Done) {
+    closeWhenFree();
+    if (chained_) chained_(Sender, Done);
+  }
+  keltk::TIdleEvent chained_;
+};
+
 // Waits for termination signals outside the handler, where the event loop can be
-// asked to close the host.
+// woken to close the host. Without a window system the idle steps find the request.
 void watchTerminations() {
   sigset_t all;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, nullptr);
-  bool closing = false;
   for (;;) {
     unsigned char sig = 0;
     const ssize_t n = ::read(wakePipe[0], &sig, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
-    keltk::TGuiBackend* backend = keltk::GuiBackend();
-    if (closing || backend == nullptr || !backend->post(closeHost)) endNow(sig);
-    closing = true;
+    if (keltk::TGuiBackend* backend = keltk::GuiBackend()) (void)backend->post(closeWhenFree);
   }
 }
 
@@ -243,6 +279,18 @@ void install(const int* signals, std::size_t count, struct sigaction& action) {
 }
 
 } // namespace
+
+ManagerOperation::ManagerOperation() noexcept {
+  operations.fetch_add(1, std::memory_order_relaxed);
+}
+
+ManagerOperation::~ManagerOperation() {
+  operations.fetch_sub(1, std::memory_order_relaxed);
+}
+
+bool ManagerOperation::Active() noexcept {
+  return operations.load(std::memory_order_relaxed) > 0;
+}
 
 const CrashPreparation* PreparedForCrash() {
   return prepared.load(std::memory_order_acquire) ? &preparation : nullptr;
@@ -322,6 +370,8 @@ void HandleEndingSignals() {
   install(kCrashes, std::size(kCrashes), crash);
 
   if (::pipe2(wakePipe, O_CLOEXEC) != 0) return;
+  static IdleClose idleClose;
+  idleClose.install();
   std::thread(watchTerminations).detach();
   struct sigaction termination {};
   termination.sa_handler = onTermination;

@@ -3,6 +3,7 @@
 // steps it runs.
 #include "ExceptionReport.h"
 #include "FrameworkAccess.h"
+#include "ManagerOperation.h"
 #include "ModuleLoader.h"
 #include "PluginCallScope.h"
 #include "PluginReloader.h"
@@ -418,6 +419,7 @@ TKelMethodResult TulmKelMan::LoadPlugin(bool ShowErrorMessage, const std::string
                                         keltk::TVarRecs Params, TulmKel** LoadedPlugin) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.LoadPlugin", &refused))
     return refused;
+  const ManagerOperation operation;
   return PluginLoad(*this, FileName, Params, LoadedPlugin).run(ShowErrorMessage);
 }
 

@@ -3,6 +3,7 @@
 #include "ExceptionReport.h"
 #include "FrameworkAccess.h"
 #include "IdleHub.h"
+#include "ManagerOperation.h"
 #include "ModuleLoader.h"
 #include "PluginCallScope.h"
 #include "PluginReloader.h"
@@ -210,6 +211,7 @@ int TulmKelMan::AppendPlugin(TulmKel* plugin) {
 TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadPlugin", &refused))
     return refused;
+  const ManagerOperation operation;
   TMethodSite& site = siteUnloadPlugin;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
@@ -290,6 +292,7 @@ int TulmKelMan::indexOf(const TulmKel* plugin) const {
 TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadAllPlugins", &refused))
     return refused;
+  const ManagerOperation operation;
   TMethodSite& site = siteUnloadAllPlugins;
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;

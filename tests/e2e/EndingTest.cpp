@@ -54,6 +54,69 @@ TEST(EndingTest, APluginCommandThatClosesTheHostIsUnloadedWithIt) {
   EXPECT_EQ(entries.back(), "MANAGER              A  Manager Closed Normally.");
 }
 
+std::size_t occurrences(std::string_view text, std::string_view part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1))
+    ++n;
+  return n;
+}
+
+// The host of docs/gui-host.md, asked to end by signals at awkward moments.
+struct SignalCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::vector<SignalStep> steps;
+  int signal;                       // the signal that ended it, 0: it ended on its own
+  const char* out;                  // all it printed
+  std::vector<std::string> entries; // the whole log; empty: none written
+};
+
+TEST(EndingTest, SignalsWaitForTheManagerAndASecondOneEndsAtOnce) {
+  const std::vector<SignalCase> cases = {
+      {"the load's message box is up: the close waits for it",
+       {"--dismiss-box-after", "300", "Missing"},
+       {{"box shown", SIGTERM}},
+       0,
+       "box shown\nform alive after the loads\n",
+       {"MANAGER              A  Manager Ready.",
+        "MANAGER              E  Error $E016:  Plugin not found: \"Missing.kel\"",
+        "MANAGER              A  Canceling Loading Of Plugin: \"Missing.kel\".",
+        "MANAGER              A  Unloading Plugins...",
+        "MANAGER              E  Error $E01A:  No plugins loaded yet.",
+        "MANAGER              A  Manager Closed Normally."}},
+      {"no window system: the first signal closes at the next idle step",
+       {"--no-window", "DoNothing"},
+       {{"running", SIGTERM}},
+       0,
+       "form alive after the loads\nrunning\n",
+       {"MANAGER              A  Manager Ready.",
+        "MANAGER              A  Loading Plugin: \"DoNothing.kel\"...",
+        "MANAGER              A  Plugin Loaded: \"kelDoNothing\" (\"DoNothing.kel\").",
+        "MANAGER              A  Unloading Plugins...",
+        "MANAGER              A  Unloading Plugin: \"Do Nothing\" (\"DoNothing.kel\")...",
+        "MANAGER              A  Plugin Unloaded: \"Do Nothing\" (\"DoNothing.kel\").",
+        "MANAGER              A  Manager Closed Normally."}},
+      {"a second signal while the close waits: killed by it",
+       {"Missing"},
+       {{"box shown", SIGTERM}, {"box shown", SIGINT}},
+       SIGINT,
+       "box shown\n",
+       {}},
+  };
+  TavloSandbox box;
+  box.replaceProgram(KELVARIN_SIGNAL_HOST);
+  for (const SignalCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TavloRun run = box.runWith(c.args, 20000, c.steps);
+    EXPECT_EQ(run.signal, c.signal);
+    EXPECT_EQ(run.exitCode, c.signal == 0 ? 0 : -1);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(LogEntries(run.log), c.entries) << run.log;
+    if (c.entries.empty()) continue;
+    EXPECT_EQ(occurrences(run.log, " STATISTICS: "), 1u) << "the log is written once";
+  }
+}
+
 TEST(EndingTest, CrashInAPluginCommandIsTheLogsLastEntry) {
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);

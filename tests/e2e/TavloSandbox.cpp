@@ -44,6 +44,15 @@ std::string maskLog(std::string log, const std::string& dir) {
   return replaceAll(std::move(log), dir, "<DIR>");
 }
 
+// Whether `signal` was sent to the process and has not been taken yet.
+bool signalPending(pid_t pid, int signal) {
+  std::istringstream status(readFile("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("ShdPnd:"))
+      return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
+  return false;
+}
+
 } // namespace
 
 TavloSandbox::TavloSandbox(Link link) {
@@ -74,6 +83,10 @@ void TavloSandbox::removeFile(std::string_view name) const {
   fs::remove(path(name));
 }
 
+void TavloSandbox::replaceProgram(const std::string& program) const {
+  fs::copy_file(program, path("tavlo"), fs::copy_options::overwrite_existing);
+}
+
 TavloRun TavloSandbox::run(std::string_view script, int timeoutMs) const {
   const std::string file = path("test.tavlo");
   std::ofstream(file, std::ios::binary) << script;
@@ -82,6 +95,13 @@ TavloRun TavloSandbox::run(std::string_view script, int timeoutMs) const {
 
 TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeoutMs, int signal,
                                std::string_view whenOut) const {
+  std::vector<SignalStep> steps;
+  if (signal != 0) steps.push_back({std::string(whenOut), signal});
+  return runWith(args, timeoutMs, std::move(steps));
+}
+
+TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeoutMs,
+                               std::vector<SignalStep> steps) const {
   const std::string outFile = path("stdout.txt");
   const std::string errFile = path("stderr.txt");
   const std::string logFile = path("tavlo.kel.log");
@@ -134,6 +154,7 @@ TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeout
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int status = 0;
   bool killed = false;
+  std::size_t next = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
@@ -141,10 +162,10 @@ TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeout
       killed = true;
       break;
     }
-    if (signal != 0 && readFile(outFile).find(whenOut) != std::string::npos) {
-      kill(pid, signal);
-      signal = 0;
-    }
+    const bool previousTaken = next == 0 || !signalPending(pid, steps[next - 1].signal);
+    if (next < steps.size() && previousTaken &&
+        readFile(outFile).find(steps[next].whenOut) != std::string::npos)
+      kill(pid, steps[next++].signal);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (!killed && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);

@@ -23,6 +23,13 @@ struct TavloRun {
 // the framework inside, or on the shared framework library the plug-ins use.
 enum class Link { AsBuilt, Static, Shared };
 
+// A signal sent to the program once its standard output holds `whenOut`, after the
+// signal of the step before has been taken (two of a kind never merge into one).
+struct SignalStep {
+  std::string whenOut;
+  int signal = 0;
+};
+
 class TavloSandbox {
 public:
   // A fresh folder with tavlo, Splash.kel and DoNothing.kel.
@@ -34,6 +41,8 @@ public:
   const std::string& dir() const { return dir_; }
   std::string path(std::string_view name) const { return dir_ + "/" + std::string(name); }
   void removeFile(std::string_view name) const;
+  // Puts another host program in tavlo's place (its log is then tavlo.kel.log too).
+  void replaceProgram(const std::string& program) const;
 
   // Writes `script` to a file and runs `tavlo --script FILE` in the folder.
   TavloRun run(std::string_view script, int timeoutMs = 60000) const;
@@ -46,6 +55,8 @@ public:
   // standard output holds `whenOut` (when a signal is given).
   TavloRun runWith(const std::vector<std::string>& args, int timeoutMs = 60000, int signal = 0,
                    std::string_view whenOut = {}) const;
+  TavloRun runWith(const std::vector<std::string>& args, int timeoutMs,
+                   std::vector<SignalStep> steps) const;
 
 private:
   std::string root_;

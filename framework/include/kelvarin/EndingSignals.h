@@ -8,7 +8,13 @@ namespace kelvarin {
 // From this call on:
 // - SIGTERM, SIGINT and SIGHUP close the application's main form on the event
 //   loop's thread, as its user would (plug-ins unloaded, "Manager Closed
-//   Normally.", statistics). A second one ends the process at once.
+//   Normally.", statistics), and end the application. The close waits until no
+//   manager operation (a load, an unload, a command) and no modal loop (a message
+//   box) is running, and is carried out at an idle step: also without a window
+//   system, where the application's idle steps are its loop. The idle handler
+//   installed here chains to the one it finds; a host that sets its own later
+//   calls the one it found. A second such signal ends the process at once,
+//   killed by that signal.
 // - SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT write, into every live log's dump
 //   file, the entries not yet written and a last error entry naming the signal and
 //   the module (and plug-in) the faulting code belongs to; the process then dies

@@ -78,6 +78,9 @@ public:
   }
   // A modal box with `text` and an OK button; returns when it is dismissed.
   virtual void showMessage(const std::string& text) = 0;
+  // True while a modal loop runs (a message box, a modal dialog, an event loop run
+  // inside another): the code that waits for it is still on the stack.
+  virtual bool inModalLoop() const { return false; }
   // A peer for `control` (and, for a form, for the controls inside it), or null
   // when the window system cannot make one.
   virtual std::unique_ptr<TControlPeer> createPeer(TControl& control) = 0;

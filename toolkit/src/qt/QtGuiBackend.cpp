@@ -256,6 +256,12 @@ void QtGuiBackend::showMessage(const std::string& text) {
   rethrowKept();
 }
 
+bool QtGuiBackend::inModalLoop() const {
+  // A dialog of anyone's (a plug-in's own, one run from an idle step) counts too.
+  if (!boxes_.empty() || runLoops_.size() > 1) return true;
+  return QCoreApplication::instance() != nullptr && QApplication::activeModalWidget() != nullptr;
+}
+
 // ---- Peers ------------------------------------------------------------------------------
 
 std::unique_ptr<TControlPeer> QtGuiBackend::createPeer(TControl& control) {

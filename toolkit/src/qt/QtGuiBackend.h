@@ -38,6 +38,7 @@ public:
   void quit() override;
   bool post(std::function<void()> call) override;
   void showMessage(const std::string& text) override;
+  bool inModalLoop() const override;
   std::unique_ptr<TControlPeer> createPeer(TControl& control) override;
   int screenWidth() const override;
   int screenHeight() const override;
