@@ -281,7 +281,7 @@ CheckReport CheckModuleApart(const std::string& modulePath, const std::vector<So
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   if (!ended)
-    return failed(fmt::format("the module's code did not return within {} s; the check was "
+    return failed(fmt::format("the module's code did not return within {:g} s; the check was "
                               "stopped (KELFORMS_CHECK_TIMEOUT sets the limit in seconds)",
                               std::chrono::duration<double>(limit).count()));
   if (WIFSIGNALED(status))

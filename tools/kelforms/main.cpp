@@ -23,7 +23,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: kelforms source [--no-entry | --forms-only] -o OUTPUT.cpp [FORM.kfm...]\n"
     "       kelforms check [--remove-on-error] MODULE.kel [FORM.kfm...]\n"
-    "       kelforms --help | --version\n";
+    "       kelforms --help | --version\n"
+    "The check runs the module in a process of its own; KELFORMS_CHECK_TIMEOUT\n"
+    "(seconds, 30 by default) limits how long its code may take.\n";
 
 int misuse(std::string_view why) {
   std::fprintf(stderr, "kelforms: %.*s\n%s", static_cast<int>(why.size()), why.data(), kUsage);
