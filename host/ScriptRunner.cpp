@@ -11,6 +11,7 @@
 #include <keltk/Backend.h>
 #include <keltk/Exception.h>
 #include <keltk/StrUtils.h>
+#include <keltk/Utf8.h>
 #include <kelvarin/plugin.h>
 #include <limits>
 #include <thread>
@@ -182,11 +183,15 @@ void ScriptRunner::load(const std::vector<std::string>& words) {
 
 void ScriptRunner::plugins() {
   for (const kelvarin::TPluginFileInfo& info : form_.ulmKelMan1->DiscoverPlugins()) {
-    std::string line = fmt::format("Plugin: {}: {}", keltk::ExtractFileName(info.FileName),
-                                   kelvarin::PluginFileStateName(info.State));
+    // Every text here comes from a file in the folder: none may drive the terminal.
+    using keltk::ShownText;
+    std::string line =
+        fmt::format("Plugin: {}: {}", ShownText(keltk::ExtractFileName(info.FileName)),
+                    kelvarin::PluginFileStateName(info.State));
     if (!info.Plugin.deepName.empty())
-      line += fmt::format(" \"{}\" {}", info.Plugin.deepName, info.Plugin.version);
-    if (!info.Reason.empty()) line += fmt::format(" ({})", info.Reason);
+      line += fmt::format(" \"{}\" {}", ShownText(info.Plugin.deepName),
+                          ShownText(info.Plugin.version));
+    if (!info.Reason.empty()) line += fmt::format(" ({})", ShownText(info.Reason));
     std::printf("%s\n", line.c_str());
   }
   std::fflush(stdout);

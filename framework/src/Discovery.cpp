@@ -11,6 +11,8 @@
 #include "kelvarin/Framework.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fmt/format.h>
 #include <keltk/Exception.h>
@@ -95,8 +97,9 @@ std::string versionOf(const std::string& record) {
 PluginSummary Summarize(const ModuleMetadata& meta) {
   PluginSummary s;
   s.frameworkVersion = versionOf(meta.versionRecord);
+  std::size_t entriesLeft = kMaxFormEntries;
   for (const std::string& text : meta.forms) {
-    FormObject root = ParseFormTree(text);
+    FormObject root = ParseFormTree(text, entriesLeft);
     if (!isPluginForm(root)) continue;
     s.pluginClass = root.className;
     s.deepName = textOf(root.find("DeepName"));
@@ -178,24 +181,37 @@ TPluginFileInfo DescribePluginFile(const std::string& path) {
   return info;
 }
 
-std::vector<TPluginFileInfo> DescribePluginFolder(const std::string& folder,
-                                                  const std::string& extension) {
-  std::vector<std::string> names;
+std::vector<TPluginFileInfo> ReadPluginFolder(const std::string& folder,
+                                              const std::string& extension) {
   const std::string prefix = folder.empty() || folder.ends_with('/') ? folder : folder + "/";
-  if (DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str())) {
-    const std::string suffix = "." + extension;
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string_view name = entry->d_name;
-      if (name.size() <= suffix.size() || !name.ends_with(suffix)) continue;
-      // Folders named like modules are no modules; the entry's type mostly says.
-      if (entry->d_type == DT_DIR) continue;
-      if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-        struct stat st {};
-        if (::stat((prefix + std::string(name)).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-      }
-      names.emplace_back(name);
+  const auto cannotRead = [] {
+    return MetadataError(std::string("cannot read the folder: ") + std::strerror(errno));
+  };
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) throw cannotRead();
+  const struct Closer {
+    DIR* dir;
+    ~Closer() { ::closedir(dir); }
+  } closer{dir};
+  std::vector<std::string> names;
+  const std::string suffix = "." + extension;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      if (errno != 0) throw cannotRead();
+      break;
     }
-    ::closedir(dir);
+    const std::string_view name = entry->d_name;
+    if (name.size() <= suffix.size() || !name.ends_with(suffix)) continue;
+    // Folders named like modules are no modules; the entry's type mostly says.
+    // A link that leads nowhere stays: its description says so.
+    if (entry->d_type == DT_DIR) continue;
+    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+      struct stat st {};
+      if (::stat((prefix + std::string(name)).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+    }
+    names.emplace_back(name);
   }
   std::sort(names.begin(), names.end());
   std::vector<TPluginFileInfo> list;
@@ -203,6 +219,15 @@ std::vector<TPluginFileInfo> DescribePluginFolder(const std::string& folder,
   for (const std::string& name : names)
     list.push_back(DescribePluginFile(prefix + name));
   return list;
+}
+
+std::vector<TPluginFileInfo> DescribePluginFolder(const std::string& folder,
+                                                  const std::string& extension) {
+  try {
+    return ReadPluginFolder(folder, extension);
+  } catch (const MetadataError&) {
+    return {};
+  }
 }
 
 } // namespace kelvarin

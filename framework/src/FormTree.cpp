@@ -1,6 +1,7 @@
 #include "FormTree.h"
 
 #include "FormLexer.h"
+#include "ModuleMetadata.h"
 
 #include <fmt/format.h>
 #include <keltk/StrUtils.h>
@@ -17,7 +18,8 @@ constexpr int kMaxNesting = 64;
 
 class TreeParser {
 public:
-  explicit TreeParser(std::string_view text) : lex_(text, std::string()) {}
+  TreeParser(std::string_view text, std::size_t& entriesLeft)
+      : lex_(text, std::string()), entriesLeft_(entriesLeft) {}
 
   FormObject form() {
     FormObject root = object();
@@ -28,6 +30,14 @@ public:
   }
 
 private:
+  // Called before each entry is stored: the count is spent before the memory.
+  void count() {
+    if (entriesLeft_ == 0)
+      throw MetadataError(fmt::format(
+          "its forms hold more than {} values; no plug-in needs that many", kMaxFormEntries));
+    --entriesLeft_;
+  }
+
   void enter() {
     if (++depth_ > kMaxNesting)
       lex_.fail(lex_.token().pos, fmt::format("nesting deeper than {} levels", kMaxNesting));
@@ -47,6 +57,7 @@ private:
       lex_.fail(lex_.token().pos,
                 fmt::format("\"object\" expected, found {}", lex_.describe(lex_.token())));
     enter();
+    count();
     FormObject obj;
     obj.inherited = lex_.atKeyword("inherited");
     lex_.next();
@@ -94,6 +105,7 @@ private:
     prop.name = std::string(t.text);
     lex_.next();
     expect('=');
+    count();
     prop.value = value();
     return prop;
   }
@@ -156,6 +168,7 @@ private:
         if (e.kind == TokenKind::EndOfText) lex_.fail(e.pos, "unexpected end of text in a set");
         lex_.fail(e.pos, fmt::format("a set member expected, found {}", lex_.describe(e)));
       }
+      count();
       v.list.emplace_back(e.text);
       lex_.next();
       if (lex_.atSymbol(',')) {
@@ -179,6 +192,7 @@ private:
       if (t.kind == TokenKind::EndOfText) lex_.fail(t.pos, "unexpected end of text in a list");
       if (t.kind != TokenKind::String)
         lex_.fail(t.pos, fmt::format("a string or \")\" expected, found {}", lex_.describe(t)));
+      count();
       v.list.push_back(joinedString());
     }
     lex_.next();
@@ -198,6 +212,7 @@ private:
         lex_.fail(t.pos, fmt::format("\"item\" or \">\" expected, found {}", lex_.describe(t)));
       }
       lex_.next();
+      count();
       FormItem item;
       while (!lex_.atKeyword("end")) {
         if (lex_.token().kind == TokenKind::EndOfText)
@@ -213,6 +228,7 @@ private:
   }
 
   FormLexer lex_;
+  std::size_t& entriesLeft_;
   int depth_ = 0;
 };
 
@@ -232,8 +248,13 @@ const FormProperty* FindItemProperty(const FormItem& item, std::string_view name
   return findIn(item, name);
 }
 
+FormObject ParseFormTree(std::string_view text, std::size_t& entriesLeft) {
+  return TreeParser(text, entriesLeft).form();
+}
+
 FormObject ParseFormTree(std::string_view text) {
-  return TreeParser(text).form();
+  std::size_t entriesLeft = kMaxFormEntries;
+  return ParseFormTree(text, entriesLeft);
 }
 
 } // namespace kelvarin

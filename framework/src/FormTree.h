@@ -2,6 +2,7 @@
 // class behind them. Enough to inspect any form without the code that reads it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,8 +42,18 @@ struct FormObject {
   const FormProperty* find(std::string_view name) const;
 };
 
+// What the forms of one module may hold at most, counted over all of them:
+// objects, property values, list lines, set members and collection items. Real
+// modules hold hundreds; the bound keeps a damaged or hostile one from costing
+// the reader gigabytes (each entry costs far more memory than its text).
+inline constexpr std::size_t kMaxFormEntries = 250000;
+
 // Reads one stored form. Raises keltk::EReadError naming line and column for
-// malformed text, also for nesting deeper than the reader accepts.
+// malformed text, also for nesting deeper than the reader accepts, and
+// MetadataError when the form holds more than `entriesLeft` entries; lowers
+// `entriesLeft` by what the form holds, so that one count bounds several forms.
+FormObject ParseFormTree(std::string_view text, std::size_t& entriesLeft);
+// One form alone, within kMaxFormEntries.
 FormObject ParseFormTree(std::string_view text);
 
 // The property `name` of a collection item (case-insensitive), or null.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,23 @@ namespace {
 // The system's reason, read from errno right after the call that failed.
 MetadataError cannotOpen() {
   return MetadataError(std::string("cannot open the file: ") + std::strerror(errno));
+}
+
+// Why `path` cannot be reached, right after stat failed on it: a link that leads
+// nowhere says so rather than "no such file".
+MetadataError cannotReach(const std::string& path) {
+  const int error = errno;
+  struct stat link {};
+  if ((error == ENOENT || error == ELOOP) && ::lstat(path.c_str(), &link) == 0 &&
+      S_ISLNK(link.st_mode)) {
+    if (error == ELOOP) return MetadataError("a looping link: following it never ends at a file");
+    std::string target(4096, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    target.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return MetadataError(fmt::format("a dangling link: \"{}\" does not exist", target));
+  }
+  errno = error;
+  return cannotOpen();
 }
 
 // Offsets within the ELF64 file header and section header.
@@ -128,6 +146,8 @@ struct SectionPlace {
 // keeps a damaged or hostile file from costing memory.
 constexpr std::uint64_t kLargestNameTable = 16 << 20;
 constexpr std::uint64_t kLargestMetadata = 64 << 20;
+// Each form costs a copy of its text and a parse; a module has a handful.
+constexpr std::size_t kMaxForms = 1000;
 
 bool fitsIn(std::uint64_t fileSize, std::uint64_t offset, std::uint64_t size) {
   return offset <= fileSize && size <= fileSize - offset;
@@ -200,6 +220,8 @@ ModuleMetadata ParseMetadata(std::span<const std::uint8_t> section) {
       meta.versionRecord = body;
       haveVersion = true;
     } else if (word == "form") {
+      if (meta.forms.size() == kMaxForms)
+        throw MetadataError(fmt::format("more than {} forms in the metadata", kMaxForms));
       meta.forms.emplace_back(body);
     }
     // Records of other kinds come from newer builds; they are skipped.
@@ -213,13 +235,18 @@ ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file) {
 }
 
 ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // Opening a device can act on it (a tape rewinds, a terminal becomes the
+  // controlling one): only a regular file is opened, and never as a terminal.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) throw cannotReach(path);
+  if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) throw cannotOpen();
   const struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  struct stat info {};
+  // The name may have been given to another file since.
   if (::fstat(fd, &info) != 0) throw cannotOpen();
   if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
   const auto fileSize = static_cast<std::uint64_t>(info.st_size);

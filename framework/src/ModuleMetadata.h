@@ -51,6 +51,11 @@ ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file);
 // for what ReadModuleMetadata refuses.
 ModuleMetadata ReadModuleMetadataFile(const std::string& path);
 
+// Describes the files of `folder` as DescribePluginFolder does; raises
+// MetadataError with the system's reason when the folder cannot be read.
+std::vector<TPluginFileInfo> ReadPluginFolder(const std::string& folder,
+                                              const std::string& extension);
+
 // Finds the plug-in's form among the module's forms (the one whose root stores
 // plug-in settings) and reads it. Raises NotAPluginError when there is none and
 // keltk::EReadError for malformed form text.

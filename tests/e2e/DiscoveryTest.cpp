@@ -2,6 +2,7 @@
 // of what it loaded.
 #include "TavloSandbox.h"
 
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -11,6 +12,14 @@ namespace {
 TEST(TavloPlugins, AScriptListsTheFolderWithEachModulesState) {
   TavloSandbox sandbox;
   std::ofstream(sandbox.path("Notes.kel")) << "not a module\n";
+  // DoNothing with texts that would retitle and reset the terminal, of the same
+  // lengths, so the module stays sound.
+  std::ifstream in(KELVARIN_DONOTHING, std::ios::binary);
+  std::string hostile{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  for (auto [from, to] : {std::pair{"'Do Nothing'", "#27']0;pw'#7"}, {"'1.00'", "#27#99"}})
+    for (std::size_t at = hostile.find(from); at != std::string::npos; at = hostile.find(from, at))
+      hostile.replace(at, std::strlen(from), to);
+  std::ofstream(sandbox.path("Hostile.kel"), std::ios::binary) << hostile;
   std::ofstream(sandbox.path("list.tavlo")) << "load DoNothing\nplugins\nclose\n";
   const TavloRun run = sandbox.runWith({"--reload-on-change", "--script", "list.tavlo"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -24,6 +33,8 @@ TEST(TavloPlugins, AScriptListsTheFolderWithEachModulesState) {
   EXPECT_TRUE(has("Plugin: DoNothing.kel: loaded \"")) << run.out;
   EXPECT_TRUE(has("Plugin: Splash.kel: loadable \"Splash Screen\" 1.01")) << run.out;
   EXPECT_TRUE(has("Plugin: Notes.kel: not-a-plugin (not an ELF file)")) << run.out;
+  EXPECT_TRUE(has("Plugin: Hostile.kel: loadable \"\\x1b]0;pw\\x07\" \\x1bc")) << run.out;
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
 }
 
 } // namespace

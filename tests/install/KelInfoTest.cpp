@@ -4,7 +4,9 @@
 #include "ModuleMetadata.h"
 #include "PluginSummary.h"
 
+#include <climits>
 #include <cstring>
+#include <filesystem>
 #include <fmt/format.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -12,7 +14,9 @@
 #include <keltk/SysUtils.h>
 #include <optional>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kelinfo {
@@ -213,14 +217,118 @@ TEST(KelInfoTest, FilesAreNeverReadWhole) {
   ASSERT_EQ(::truncate(sparse.c_str(), 100LL << 30), 0);
   EXPECT_EQ(fileError(sparse), "not an ELF file");
   std::remove(sparse.c_str());
+  // Nor is it opened: opening a device may act on it.
   const std::string fifo = ::testing::TempDir() + "kelinfo-fifo.kel";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(::inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
   EXPECT_EQ(fileError(fifo), "not a regular file");
+  char event[sizeof(inotify_event) + NAME_MAX + 1];
+  EXPECT_EQ(::read(watch, event, sizeof event), -1) << "the fifo was opened";
+  ::close(watch);
   std::remove(fifo.c_str());
   EXPECT_EQ(fileError("/"), "not a regular file");
   EXPECT_EQ(fileError("/dev/zero"), "not a regular file");
   EXPECT_EQ(fileError(KELVARIN_SPLASH_MODULE), "no error");
   EXPECT_EQ(fileError("/nonexistent/file.kel"), "cannot open the file: No such file or directory");
+}
+
+// A copy of `file` whose metadata section is `meta`, laid after the file's end.
+Bytes withMetadata(Bytes file, std::string_view meta) {
+  const std::span<const std::uint8_t> old = FindElfSection(file, kMetadataSection);
+  const auto oldOffset = static_cast<std::uint64_t>(old.data() - file.data());
+  const std::uint64_t offset = file.size();
+  const std::uint64_t size = meta.size();
+  std::uint64_t table = 0;
+  std::uint16_t count = 0;
+  std::memcpy(&table, file.data() + 0x28, 8);
+  std::memcpy(&count, file.data() + 0x3C, 2);
+  for (std::size_t at = table; at < table + count * std::size_t{64}; at += 64) {
+    if (std::memcmp(file.data() + at + 24, &oldOffset, 8) != 0) continue;
+    std::memcpy(file.data() + at + 24, &offset, 8);
+    std::memcpy(file.data() + at + 32, &size, 8);
+  }
+  file.insert(file.end(), meta.begin(), meta.end());
+  return file;
+}
+
+// What one module's metadata may cost is bounded in counts, not only in bytes:
+// a module past a bound is damaged and read no further.
+TEST(KelInfoTest, MetadataPastItsBoundsIsDamaged) {
+  auto record = [](std::string_view word, std::string_view body) {
+    return fmt::format("{} {}\n{}\n", word, body.size(), body);
+  };
+  const std::string head = "KELVARIN-META 1\n" + record("version", "ProdVersion=1.0.01.428\r\n");
+  std::string emptyLines;
+  for (std::size_t i = 0; i <= kelvarin::kMaxFormEntries; ++i)
+    emptyLines += "'' ";
+  std::string manyForms = head;
+  for (int i = 0; i <= 1000; ++i)
+    manyForms += record("form", "");
+  const struct {
+    std::string meta;
+    std::string reason;
+  } cases[] = {
+      {head + record("form",
+                     "object kelX: TkelX\n  Description.Strings = (" + emptyLines + ")\nend\n"),
+       "its forms hold more than 250000 values; no plug-in needs that many"},
+      {manyForms, "more than 1000 forms in the metadata"},
+  };
+  const std::string path = ::testing::TempDir() + "kelinfo-costly.kel";
+  for (const auto& c : cases) {
+    const Bytes file = withMetadata(fileBytes(KELVARIN_DONOTHING_MODULE), c.meta);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
+    const kelvarin::TPluginFileInfo info = kelvarin::DescribePluginFile(path);
+    EXPECT_EQ(info.State, kelvarin::TPluginFileState::Damaged);
+    EXPECT_EQ(info.Reason, c.reason);
+  }
+  std::remove(path.c_str());
+}
+
+// kelinfo itself on folders: one it cannot read fails with the reason; links
+// that lead nowhere are listed as what they are. Root reads any folder, so the
+// program runs as nobody then.
+TEST(KelInfoTest, FoldersItCannotReadFailAndBrokenLinksAreListed) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(::testing::TempDir()) / "kelinfo-folders";
+  fs::remove_all(dir);
+  fs::create_directories(dir / "links");
+  fs::create_directory(dir / "locked");
+  fs::permissions(dir, fs::perms::all);
+  fs::permissions(dir / "locked", fs::perms::none);
+  fs::create_symlink("missing.kel", dir / "links" / "Dangling.kel");
+  fs::create_symlink("Loop.kel", dir / "links" / "Loop.kel");
+  // A copy the other user can run wherever the build lies.
+  fs::copy_file(KELVARIN_KELINFO, dir / "kelinfo");
+  std::string as;
+  if (::geteuid() == 0) {
+    if (::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "no setpriv to drop root with";
+    as = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  }
+  auto kelinfo = [&](const fs::path& folder) {
+    FILE* pipe =
+        ::popen((as + (dir / "kelinfo").string() + " " + folder.string() + " 2>&1").c_str(), "r");
+    std::string out;
+    for (int c; (c = std::fgetc(pipe)) != EOF;)
+      out += static_cast<char>(c);
+    const int status = ::pclose(pipe);
+    return std::pair{WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+  };
+  EXPECT_EQ(kelinfo(dir / "locked"),
+            std::pair(1, "kelinfo: " + (dir / "locked").string() +
+                             ": cannot read the folder: Permission denied\n"));
+  EXPECT_EQ(kelinfo(dir / "links"),
+            std::pair(0, std::string("Dangling.kel: damaged\n"
+                                     "  Reason:            a dangling link: \"missing.kel\" does "
+                                     "not exist\n"
+                                     "\n"
+                                     "Loop.kel: damaged\n"
+                                     "  Reason:            a looping link: following it never "
+                                     "ends at a file\n")));
+  fs::permissions(dir / "locked", fs::perms::owner_all);
+  fs::remove_all(dir);
 }
 
 TEST(KelInfoTest, MalformedMetadataRecords) {

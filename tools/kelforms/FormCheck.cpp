@@ -2,7 +2,14 @@
 
 #include "UnattachedLog.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <keltk/Exception.h>
 #include <keltk/Reader.h>
@@ -10,7 +17,9 @@
 #include <kelvarin/PluginModule.h>
 #include <kelvarin/plugin.h>
 #include <optional>
-#include <regex>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace kelforms {
 
@@ -40,17 +49,45 @@ std::string diagnostic(const std::optional<Located>& at, const std::string& modu
   return fmt::format("{}:{}:{}: {}: {}", at->file, at->line, at->column, severity, text);
 }
 
-// A reader message is "<source>: line L, column C: text"; anything else is not
-// about a form.
-std::optional<std::pair<Located, std::string>> readerMessage(const std::string& message,
+// Reads the decimal number at `pos` into `value`; false when there is none or it
+// does not fit.
+bool numberAt(std::string_view text, std::size_t& pos, int& value) {
+  if (pos >= text.size() || text[pos] < '0' || text[pos] > '9') return false;
+  const char* first = text.data() + pos;
+  const auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
+  if (ec != std::errc() || end == first) return false;
+  pos += static_cast<std::size_t>(end - first);
+  return true;
+}
+
+bool skip(std::string_view text, std::size_t& pos, std::string_view word) {
+  if (text.substr(pos, word.size()) != word) return false;
+  pos += word.size();
+  return true;
+}
+
+// A reader message is "<source>: line L, column C: text", its source the
+// shortest that fits and on the first line; anything else is not about a form.
+// Read by hand: a module's message may be of any length.
+std::optional<std::pair<Located, std::string>> readerMessage(std::string_view message,
                                                              const std::vector<SourceForm>& forms,
                                                              const std::string& module) {
-  static const std::regex pattern(R"(^(.*?): line (\d+), column (\d+): ([\s\S]*)$)");
-  std::smatch m;
-  if (!std::regex_match(message, m, pattern)) return std::nullopt;
-  Located at{formFile(m.str(1), forms).value_or(module), std::stoi(m.str(2)), std::stoi(m.str(3))};
-  if (at.file == module && !m.str(1).starts_with(kFormOfPrefix)) return std::nullopt;
-  return std::pair{at, m.str(4)};
+  static constexpr std::string_view marker = ": line ";
+  const std::size_t firstLineEnd = std::min(message.find_first_of("\r\n"), message.size());
+  for (std::size_t at = message.find(marker); at < firstLineEnd;
+       at = message.find(marker, at + 1)) {
+    std::size_t pos = at + marker.size();
+    int line = 0;
+    int column = 0;
+    if (!numberAt(message, pos, line) || !skip(message, pos, ", column ") ||
+        !numberAt(message, pos, column) || !skip(message, pos, ": "))
+      continue;
+    const std::string_view source = message.substr(0, at);
+    const Located where{formFile(source, forms).value_or(module), line, column};
+    if (where.file == module && !source.starts_with(kFormOfPrefix)) return std::nullopt;
+    return std::pair{where, std::string(message.substr(pos))};
+  }
+  return std::nullopt;
 }
 
 struct Listener {
@@ -131,6 +168,131 @@ CheckReport CheckModule(const std::string& modulePath, const std::vector<SourceF
         "{}: warning: creating the plug-in failed outside a host: {}", modulePath, failure));
   }
   return report;
+}
+
+namespace {
+
+// The report travels from the child as "<E|W><length>:<text>" entries and a "."
+// that says it is whole: a child that ends without it did not finish.
+std::string encode(const CheckReport& report) {
+  std::string out;
+  for (const auto& [kind, lines] : {std::pair{'E', &report.errors}, {'W', &report.warnings}})
+    for (const std::string& line : *lines)
+      out += fmt::format("{}{}:{}", kind, line.size(), line);
+  return out + '.';
+}
+
+std::optional<CheckReport> decode(std::string_view text) {
+  CheckReport report;
+  std::size_t pos = 0;
+  while (pos < text.size() && text[pos] != '.') {
+    const char kind = text[pos++];
+    std::size_t size = 0;
+    const auto [end, ec] = std::from_chars(text.data() + pos, text.data() + text.size(), size);
+    pos = static_cast<std::size_t>(end - text.data());
+    if (ec != std::errc() || !skip(text, pos, ":") || size > text.size() - pos) return std::nullopt;
+    (kind == 'E' ? report.errors : report.warnings).emplace_back(text.substr(pos, size));
+    pos += size;
+  }
+  if (pos + 1 != text.size()) return std::nullopt;
+  return report;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// In the child: the check and its report, then an end that runs none of the
+// module's exit code (it ran when the module was closed).
+[[noreturn]] void checkInChild(int out, const std::string& modulePath,
+                               const std::vector<SourceForm>& forms) {
+  // Its own process group, so that whatever the module started goes with it.
+  ::setpgid(0, 0);
+  CheckReport report;
+  try {
+    report = CheckModule(modulePath, forms);
+  } catch (const std::exception& e) {
+    report.errors.push_back(fmt::format("{}: error: the check failed: {}", modulePath, e.what()));
+  }
+  ::_exit(writeAll(out, encode(report)) ? 0 : 1);
+}
+
+// Reads `fd` to its end or to `deadline`; false when the deadline came first.
+bool readUntil(int fd, std::string& text, std::chrono::steady_clock::time_point deadline) {
+  char buffer[65536];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+    if (ready < 0 && errno != EINTR) return true;
+    if (ready <= 0) continue;
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return true;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+std::string signalName(int signal) {
+  const char* abbrev = ::sigabbrev_np(signal);
+  return abbrev != nullptr ? fmt::format("SIG{}", abbrev) : fmt::format("signal {}", signal);
+}
+
+} // namespace
+
+CheckReport CheckModuleApart(const std::string& modulePath, const std::vector<SourceForm>& forms,
+                             std::chrono::milliseconds limit) {
+  const auto failed = [&](const std::string& why) {
+    CheckReport report;
+    report.errors.push_back(fmt::format("{}: error: {}", modulePath, why));
+    return report;
+  };
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0)
+    return failed(fmt::format("no pipe to a check process: {}", std::strerror(errno)));
+  std::fflush(nullptr); // what is buffered is written once, not by both processes
+  const pid_t child = ::fork();
+  if (child < 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return failed(fmt::format("no check process: {}", std::strerror(errno)));
+  }
+  if (child == 0) {
+    ::close(fds[0]);
+    checkInChild(fds[1], modulePath, forms);
+  }
+  ::close(fds[1]);
+  std::string text;
+  const bool ended = readUntil(fds[0], text, std::chrono::steady_clock::now() + limit);
+  ::close(fds[0]);
+  if (!ended) {
+    ::kill(-child, SIGKILL);
+    ::kill(child, SIGKILL);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!ended)
+    return failed(fmt::format("the module's code did not return within {:g} s; the check was "
+                              "stopped (KELFORMS_CHECK_TIMEOUT sets the limit in seconds)",
+                              std::chrono::duration<double>(limit).count()));
+  if (WIFSIGNALED(status))
+    return failed(
+        fmt::format("the module's code crashed the check ({})", signalName(WTERMSIG(status))));
+  std::optional<CheckReport> report = decode(text);
+  if (!report || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return failed(fmt::format("the module's code ended the check (exit status {}) before it was "
+                              "done",
+                              WIFEXITED(status) ? WEXITSTATUS(status) : -1));
+  return *report;
 }
 
 } // namespace kelforms

@@ -7,6 +7,7 @@
 
 #include "FormSource.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,11 @@ struct CheckReport {
 
 // `forms` are the module's .kfm files, to name positions in them.
 CheckReport CheckModule(const std::string& modulePath, const std::vector<SourceForm>& forms);
+
+// CheckModule in a child process, so that the module's code cannot take the
+// check with it: its exit, its crash and a check that runs past `limit` (the
+// child is killed then) are errors of the report.
+CheckReport CheckModuleApart(const std::string& modulePath, const std::vector<SourceForm>& forms,
+                             std::chrono::milliseconds limit);
 
 } // namespace kelforms

@@ -3,13 +3,17 @@
 //   kelforms check [--remove-on-error] MODULE.kel [FORM.kfm...]
 // `source` writes the C++ source that carries the forms, the metadata section
 // and GetPluginInfo (a host program's: the forms only); `check` reads the forms of a built module
-// against its own classes. Diagnostics go to standard error; status 1 on an error, 2 on misuse.
+// against its own classes, in a process of its own that may take KELFORMS_CHECK_TIMEOUT
+// seconds (30 by default). Diagnostics go to standard error; status 1 on an error, 2 on misuse.
 #include "FormCheck.h"
 #include "FormSource.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <kelvarin/Framework.h>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +23,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: kelforms source [--no-entry | --forms-only] -o OUTPUT.cpp [FORM.kfm...]\n"
     "       kelforms check [--remove-on-error] MODULE.kel [FORM.kfm...]\n"
-    "       kelforms --help | --version\n";
+    "       kelforms --help | --version\n"
+    "The check runs the module in a process of its own; KELFORMS_CHECK_TIMEOUT\n"
+    "(seconds, 30 by default) limits how long its code may take.\n";
 
 int misuse(std::string_view why) {
   std::fprintf(stderr, "kelforms: %.*s\n%s", static_cast<int>(why.size()), why.data(), kUsage);
@@ -76,14 +82,32 @@ int runSource(const std::vector<std::string>& args) {
   return 1;
 }
 
+// How long the module's code may take in a check: KELFORMS_CHECK_TIMEOUT seconds,
+// 30 when it is not set; nothing when it is no positive number.
+std::optional<std::chrono::milliseconds> checkLimit() {
+  const char* text = std::getenv("KELFORMS_CHECK_TIMEOUT");
+  if (text == nullptr || *text == '\0') return std::chrono::seconds(30);
+  char* end = nullptr;
+  const double seconds = std::strtod(text, &end);
+  if (*end != '\0' || !(seconds > 0) || seconds > 86400) return std::nullopt;
+  return std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+}
+
 int runCheck(std::vector<std::string> args) {
   // Like a compiler, leave no output behind that a later step would take as good.
   const bool removeOnError = !args.empty() && args[0] == "--remove-on-error";
   if (removeOnError) args.erase(args.begin());
   if (args.empty() || args[0].starts_with("-")) return misuse("no module to check");
+  const std::optional<std::chrono::milliseconds> limit = checkLimit();
+  if (!limit) return misuse("KELFORMS_CHECK_TIMEOUT is not a number of seconds");
   const std::string& module = args[0];
   const std::vector<std::string> paths(args.begin() + 1, args.end());
-  const kelforms::CheckReport report = kelforms::CheckModule(module, readForms(paths));
+  kelforms::CheckReport report;
+  try {
+    report = kelforms::CheckModuleApart(module, readForms(paths), *limit);
+  } catch (const kelforms::FormError& e) {
+    report.errors.emplace_back(e.what());
+  }
   for (const std::string& w : report.warnings)
     std::fprintf(stderr, "%s\n", w.c_str());
   for (const std::string& e : report.errors)

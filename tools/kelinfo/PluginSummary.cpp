@@ -59,24 +59,6 @@ const char* textBool(bool value) {
 
 } // namespace
 
-std::string ShownText(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    char32_t cp = 0;
-    const std::size_t n = decodeAt(text, i, cp);
-    if (n == 0 || (n == 1 && isControl(cp))) {
-      out += fmt::format("\\x{:02x}", static_cast<unsigned char>(text[i++]));
-      continue;
-    }
-    if (isControl(cp))
-      out += fmt::format("\\u{:04x}", static_cast<unsigned>(cp));
-    else
-      out.append(text.substr(i, n));
-    i += n;
-  }
-  return out;
-}
-
 std::string FormatText(const PluginSummary& s, std::string_view file) {
   std::string out;
   auto line = [&](std::string_view label, std::string_view value) {

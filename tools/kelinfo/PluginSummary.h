@@ -5,6 +5,7 @@
 #include "FormTree.h"
 #include "ModuleMetadata.h"
 
+#include <keltk/Utf8.h>
 #include <kelvarin/Discovery.h>
 #include <string>
 #include <string_view>
@@ -38,9 +39,8 @@ std::string FormatText(const PluginSummary& summary, std::string_view file = {})
 // One JSON object, its keys in camelCase; with a `file`, a "file" key first.
 std::string FormatJson(const PluginSummary& summary, std::string_view file = {});
 
-// `text` with control characters, DEL, the C1 controls and bytes that are not
-// UTF-8 written as escapes: "\xNN" for a byte, "\u0080" to "\u009f" for C1.
-std::string ShownText(std::string_view text);
+// What a terminal is shown of a module's text; tavlo's listing shows it alike.
+using keltk::ShownText;
 // `text` as a JSON string literal, quotes included.
 std::string JsonString(std::string_view text);
 

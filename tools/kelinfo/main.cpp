@@ -73,7 +73,7 @@ std::optional<std::string> describe(const std::string& path, const Options& o) {
   try {
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      const auto list = kelvarin::DescribePluginFolder(path, "kel");
+      const auto list = kelvarin::ReadPluginFolder(path, "kel");
       return o.json ? kelinfo::FormatFolderJson(list) : kelinfo::FormatFolderText(list);
     } else {
       const auto summary = kelinfo::Summarize(kelinfo::ReadModuleMetadataFile(path));

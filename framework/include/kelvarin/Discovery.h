@@ -68,7 +68,8 @@ const char* PluginFileStateName(TPluginFileState state);
 TPluginFileInfo DescribePluginFile(const std::string& path);
 
 // Describes every regular file in `folder` whose name ends in "." + `extension`,
-// sorted by name. An empty list for a folder that cannot be read.
+// sorted by name, and every link so named that leads nowhere or loops (damaged,
+// the reason says which). An empty list for a folder that cannot be read.
 std::vector<TPluginFileInfo> DescribePluginFolder(const std::string& folder,
                                                   const std::string& extension);
 

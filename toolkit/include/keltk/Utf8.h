@@ -30,4 +30,10 @@ std::string Utf8FromUtf16(std::u16string_view text);
 // UTF-16 of UTF-8 text; nullopt when the text is malformed anywhere.
 std::optional<std::u16string> Utf16FromUtf8(std::string_view text);
 
+// `text` made safe to print on a terminal: control characters, DEL, the C1
+// controls and bytes that are not UTF-8 written as escapes ("\xNN" for a byte,
+// "\u0080" to "\u009f" for C1); other text stays as it is. For texts that come
+// from a module, which must not drive the terminal they are shown on.
+std::string ShownText(std::string_view text);
+
 } // namespace keltk

@@ -8,6 +8,18 @@ bool isSurrogate(char32_t c) {
   return c >= 0xD800 && c <= 0xDFFF;
 }
 
+bool isControl(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+// "<prefix>" and `value` in `digits` lower-case hex digits.
+void appendEscape(std::string& out, const char* prefix, unsigned value, int digits) {
+  static constexpr char hex[] = "0123456789abcdef";
+  out += prefix;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    out += hex[(value >> shift) & 0xF];
+}
+
 } // namespace
 
 std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
@@ -108,6 +120,25 @@ std::optional<std::u16string> Utf16FromUtf8(std::string_view s) {
     c -= 0x10000;
     out += static_cast<char16_t>(0xD800 + (c >> 10));
     out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+  }
+  return out;
+}
+
+std::string ShownText(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = Utf8SequenceLength(s, i);
+    if (n == 0 || (n == 1 && isControl(static_cast<unsigned char>(s[i])))) {
+      appendEscape(out, "\\x", static_cast<unsigned char>(s[i++]), 2);
+      continue;
+    }
+    const char32_t c = DecodeUtf8(s, i, n);
+    if (isControl(c))
+      appendEscape(out, "\\u", static_cast<unsigned>(c), 4);
+    else
+      out.append(s.substr(i, n));
+    i += n;
   }
   return out;
 }
