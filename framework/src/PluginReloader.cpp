@@ -68,10 +68,15 @@ PluginReloader::~PluginReloader() = default;
 
 void PluginReloader::loaded(TulmKel* plugin, const std::string& loadedName, keltk::TVarRecs args) {
   // The file as it was found now: a plug-in that changes the working folder
-  // must not bring another file in at its reload.
-  std::error_code error;
-  const std::filesystem::path canonical = std::filesystem::canonical(loadedName, error);
-  const std::string fileName = error ? loadedName : canonical.string();
+  // must not bring another file in at its reload. (Absolute, not canonical: a
+  // look at every folder on the way would cost each load more than the rest of
+  // this bookkeeping.)
+  std::string fileName = loadedName;
+  if (!fileName.empty() && fileName.front() != '/') {
+    std::error_code error;
+    const std::filesystem::path here = std::filesystem::current_path(error);
+    if (!error) fileName = (here / fileName).lexically_normal().string();
+  }
   // A file watched after a failed load is now this plug-in's.
   std::erase_if(entries_,
                 [&](const Entry& e) { return e.plugin == nullptr && e.fileName == fileName; });

@@ -92,6 +92,10 @@ public:
 
 // Two-phase construction: the constructor, then AfterConstruction. When
 // AfterConstruction throws, the object is destroyed and the exception goes on.
+// Where the module (program or shared library) that holds `address` is loaded,
+// or null: the identity of that module while it stays loaded.
+const void* ModuleBaseOf(const void* address);
+
 template <class T, class... Args> T* CreateObject(Args&&... args) {
   std::unique_ptr<T> obj(new T(std::forward<Args>(args)...));
   obj->AfterConstruction();

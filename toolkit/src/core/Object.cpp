@@ -70,10 +70,17 @@ std::vector<const PropInfo*> TClassInfo::allProperties() const {
   return result;
 }
 
+const void* ModuleBaseOf(const void* address) {
+  // The loader's object index, not dladdr: no symbol search, so cheap enough for
+  // every plug-in load.
+  dl_find_object found{};
+  if (address == nullptr || _dl_find_object(const_cast<void*>(address), &found) != 0)
+    return nullptr;
+  return found.dlfo_map_start;
+}
+
 const void* TClassInfo::moduleBase() const {
-  Dl_info info{};
-  if (dladdr(static_cast<const void*>(this), &info) == 0) return nullptr;
-  return info.dli_fbase;
+  return ModuleBaseOf(this);
 }
 
 TObject::~TObject() = default;

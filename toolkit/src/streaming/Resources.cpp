@@ -40,12 +40,6 @@ ResourceRegistry& registry() {
   return *r;
 }
 
-const void* moduleOf(const void* address) {
-  Dl_info info{};
-  if (address == nullptr || dladdr(address, &info) == 0) return nullptr;
-  return info.dli_fbase;
-}
-
 } // namespace
 
 void RegisterFormResource(std::string_view text, const void* moduleAnchor) {
@@ -55,7 +49,7 @@ void RegisterFormResource(std::string_view text, const void* moduleAnchor) {
   if (className.empty()) return;
   ResourceRegistry& r = registry();
   std::lock_guard guard(r.lock);
-  r.entries.push_back(FormResource{text, std::move(className), moduleOf(moduleAnchor)});
+  r.entries.push_back(FormResource{text, std::move(className), ModuleBaseOf(moduleAnchor)});
 }
 
 void UnregisterFormResource(std::string_view text) {
