@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds one fuzzer with clang (libFuzzer, AddressSanitizer,
 # UndefinedBehaviorSanitizer) in build-fuzz and runs it for a bounded time.
-#   scripts/fuzz.sh [form_reader|kelinfo|bitmap|dictionary|format] [seconds]   (default form_reader, 60)
+#   scripts/fuzz.sh [form_reader|kelinfo|module_file|bitmap|dictionary|format] [seconds]   (default form_reader, 60)
 # Exits non-zero when the fuzzer finds a crash, a leak or a sanitizer report;
 # the input that caused it is left in build-fuzz/artifacts/.
 set -euo pipefail
@@ -14,11 +14,15 @@ instrument="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=al
 case "$target" in
 form_reader) extra=(-dict="$root/fuzz/form_reader.dict") ;;
 kelinfo) extra=(-max_len=16384) ;;
+module_file)
+  extra=(-max_len=16384)
+  corpus=kelinfo # the same modules, read from a file
+  ;;
 bitmap) extra=() ;;
 dictionary) extra=(-max_len=8192) ;;
 format) extra=(-max_len=256) ;;
 *)
-  echo "fuzz.sh: no fuzzer named '$target' (form_reader, kelinfo, bitmap, dictionary, format)" >&2
+  echo "fuzz.sh: no fuzzer named '$target' (form_reader, kelinfo, module_file, bitmap, dictionary, format)" >&2
   exit 2
   ;;
 esac
@@ -39,4 +43,4 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 "$build/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
   "${extra[@]}" -artifact_prefix="$build/artifacts/" -print_final_stats=1 \
-  "$scratch" "$root/fuzz/corpus/$target"
+  "$scratch" "$root/fuzz/corpus/${corpus:-$target}"
