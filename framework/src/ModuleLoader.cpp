@@ -63,6 +63,8 @@ bool copyInto(const std::string& from, int to) {
 // The checks before the loader: the file's structure, then (unless `tried`
 // already) a trial load in a process of its own.
 std::string refusalOf(const std::string& name, bool tried) {
+  // Checked and tried before, as the file is now: nothing new to find.
+  if (!tried && ProvenLoadable(name)) return {};
   std::string why = checkBeforeLoading(name);
   if (!why.empty() || tried) return why;
   why = TrialLoad(name);

@@ -255,6 +255,14 @@ std::string TrialLoad(const std::string& path) {
   return reason;
 }
 
+bool ProvenLoadable(const std::string& path) {
+  FileKey key;
+  if (!keyOf(path, key)) return false;
+  const std::lock_guard lock(triedMutex);
+  const auto it = tried().find(key);
+  return it != tried().end() && it->second.empty();
+}
+
 std::string TrialLoadFailure(const std::string& path) {
   FileKey key;
   if (!keyOf(path, key)) return {};

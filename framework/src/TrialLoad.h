@@ -19,4 +19,8 @@ std::string TrialLoad(const std::string& path);
 // none did.
 std::string TrialLoadFailure(const std::string& path);
 
+// Whether `path`, as the file is now, passed a trial load before: it has been
+// looked at whole and needs no second look.
+bool ProvenLoadable(const std::string& path);
+
 } // namespace kelvarin
