@@ -75,7 +75,7 @@ void ScriptRunner::Start() {
   // Through the window system, so boxes of the plug-ins' toolkit copies are answered too.
   if (keltk::TGuiBackend* backend = keltk::GuiBackend())
     backend->setMessageAnswerer([](const std::string& text) {
-      std::printf("Message: %s\n", text.c_str());
+      std::printf("Message: %s\n", keltk::ShownText(text).c_str());
       std::fflush(stdout);
     });
 }
@@ -145,7 +145,8 @@ void ScriptRunner::run(const ScriptLine& line) {
     closeWindow(words);
   } else if (command == "print") {
     expectWords(words, 2, 2, "print PATH");
-    std::printf("%s = %s\n", words[1].c_str(), ReadPropertyPath(words[1]).c_str());
+    std::printf("%s = %s\n", words[1].c_str(),
+                keltk::ShownText(ReadPropertyPath(words[1])).c_str());
     std::fflush(stdout);
   } else if (command == "plugins") {
     expectWords(words, 1, 1, "plugins");
@@ -212,7 +213,9 @@ void ScriptRunner::exec(const std::vector<std::string>& words) {
       {words.begin() + 3, words.end()});
   const kelvarin::TKelMethodResult result =
       form_.ulmKelMan1->ExecuteCommand(plugin, commandName, args.values());
-  std::printf("%s: %s\n", commandName.c_str(), result.Success ? "OK" : result.ErrorMsg.c_str());
+  // A plug-in's failure text must not drive the terminal.
+  std::printf("%s: %s\n", commandName.c_str(),
+              result.Success ? "OK" : keltk::ShownText(result.ErrorMsg).c_str());
   std::fflush(stdout);
 }
 

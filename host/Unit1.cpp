@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include <keltk/PropInfo.h>
+#include <keltk/Utf8.h>
 
 const keltk::TClassInfo& TForm1::StaticClass() {
   static keltk::TClassInfo info("TForm1", &TForm::StaticClass(), [](keltk::TClassInfo& i) {
@@ -28,9 +29,11 @@ void TForm1::Button_LoadPluginClick(keltk::TObject* /*Sender*/) {
   const std::string name = Edit_PluginName->Text();
   const kelvarin::TKelMethodResult result = ulmKelMan1->LoadPlugin(name);
   if (result.Success || LoadFailuresTo == nullptr) return;
-  std::fprintf(LoadFailuresTo, "load %s: %s\n", name.c_str(), result.ErrorMsg.c_str());
+  // The texts may come from the module: shown escaped, as kelinfo shows them.
+  std::fprintf(LoadFailuresTo, "load %s: %s\n", keltk::ShownText(name).c_str(),
+               keltk::ShownText(result.ErrorMsg).c_str());
   if (const std::string& reason = ulmKelMan1->LastModuleError(); !reason.empty())
-    std::fprintf(LoadFailuresTo, "  %s\n", reason.c_str());
+    std::fprintf(LoadFailuresTo, "  %s\n", keltk::ShownText(reason).c_str());
   std::fflush(LoadFailuresTo);
 }
 

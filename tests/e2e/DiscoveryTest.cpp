@@ -20,7 +20,8 @@ TEST(TavloPlugins, AScriptListsTheFolderWithEachModulesState) {
     for (std::size_t at = hostile.find(from); at != std::string::npos; at = hostile.find(from, at))
       hostile.replace(at, std::strlen(from), to);
   std::ofstream(sandbox.path("Hostile.kel"), std::ios::binary) << hostile;
-  std::ofstream(sandbox.path("list.tavlo")) << "load DoNothing\nplugins\nclose\n";
+  // A name that would clear the screen comes back in a load's failure text.
+  std::ofstream(sandbox.path("list.tavlo")) << "load DoNothing\nplugins\nload Gone\x1b[2J\nclose\n";
   const TavloRun run = sandbox.runWith({"--reload-on-change", "--script", "list.tavlo"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.err.find("cannot watch"), std::string::npos) << run.err;
@@ -34,6 +35,8 @@ TEST(TavloPlugins, AScriptListsTheFolderWithEachModulesState) {
   EXPECT_TRUE(has("Plugin: Splash.kel: loadable \"Splash Screen\" 1.01")) << run.out;
   EXPECT_TRUE(has("Plugin: Notes.kel: not-a-plugin (not an ELF file)")) << run.out;
   EXPECT_TRUE(has("Plugin: Hostile.kel: loadable \"\\x1b]0;pw\\x07\" \\x1bc")) << run.out;
+  EXPECT_TRUE(has("load Gone\\x1b[2J: Error $E016:  Plugin not found: \"Gone\\x1b[2J.kel\""))
+      << run.out;
   EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
 }
 
