@@ -10,12 +10,22 @@
 #include <cstdlib>
 #include <keltk/VarRec.h>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 
-// The missing-entry message box: nothing to show here.
+// The missing-entry message box: nothing to show here, and no module to keep.
 namespace keltk {
 void ShowMessage(const std::string&) {}
+bool ShowMessageOnce(std::string_view, const std::string&) {
+  return false;
+}
+void ForgetShownMessage(std::string_view) {}
 } // namespace keltk
+namespace kelvarin {
+std::string ModuleFileOf(const void*) {
+  return {};
+}
+} // namespace kelvarin
 
 namespace {
 
