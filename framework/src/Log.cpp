@@ -172,13 +172,6 @@ std::string fallbackFolder() {
   return std::string(home) + "/.local/state/kelvarin";
 }
 
-// Creates `folder` and the folders above it that are missing, private to the user.
-void makeFolders(const std::string& folder) {
-  for (std::size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1))
-    ::mkdir(folder.substr(0, at).c_str(), 0700);
-  ::mkdir(folder.c_str(), 0700);
-}
-
 void tellUser(std::string_view text) {
   std::fprintf(stderr, "%s: %.*s\n", program_invocation_short_name, static_cast<int>(text.size()),
                text.data());
@@ -611,7 +604,7 @@ void TLog::DumpLog(const std::string& statistics) {
   const std::string fallback = FallbackDumpFileName();
   if (fallback.empty() || fallback == name) return;
   fallbackName_ = fallback;
-  makeFolders(fallbackFolder());
+  MakeFolders(fallbackFolder());
   const std::string again = dumpTo(fallback, statistics);
   tellUser(again.empty() ? fmt::format("the log is written to \"{}\" instead", fallback) : again);
 }
