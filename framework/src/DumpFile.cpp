@@ -55,6 +55,12 @@ bool WriteAll(int fd, const char* data, unsigned long size) noexcept {
   return true;
 }
 
+void MakeFolders(const std::string& folder) {
+  for (std::size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1))
+    ::mkdir(folder.substr(0, at).c_str(), 0700);
+  ::mkdir(folder.c_str(), 0700);
+}
+
 const char* DumpOpenReason(int error) noexcept {
   switch (error) {
   case kDumpNotRegular:

@@ -2,6 +2,8 @@
 // handler: no allocation, no exceptions, only system calls.
 #pragma once
 
+#include <string>
+
 namespace kelvarin {
 
 // Refusals that are no errno value.
@@ -21,6 +23,9 @@ DumpOpen OpenDumpFile(const char* name) noexcept;
 
 // Writes all of `size` bytes; false on any failure.
 bool WriteAll(int fd, const char* data, unsigned long size) noexcept;
+
+// Creates `folder` and the folders above it that are missing, private to the user.
+void MakeFolders(const std::string& folder);
 
 // The text for DumpOpen::error.
 const char* DumpOpenReason(int error) noexcept;

@@ -1,11 +1,13 @@
 #include "kelvarin/EndingSignals.h"
 
 #include "CrashRecord.h"
+#include "DumpFile.h"
 #include "ManagerOperation.h"
 #include "kelvarin/Log.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -78,64 +80,134 @@ private:
   std::size_t size_ = 0;
 };
 
-std::uintptr_t programCounter(void* context) {
+enum class Register { ProgramCounter, StackPointer };
+
+std::uintptr_t registerOf(void* context, Register which) {
   const auto* uc = static_cast<const ucontext_t*>(context);
   if (uc == nullptr) return 0;
+  const bool pc = which == Register::ProgramCounter;
 #if defined(__x86_64__)
-  return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
+  return static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[pc ? REG_RIP : REG_RSP]);
 #elif defined(__aarch64__)
-  return static_cast<std::uintptr_t>(uc->uc_mcontext.pc);
+  return static_cast<std::uintptr_t>(pc ? uc->uc_mcontext.pc : uc->uc_mcontext.sp);
 #else
   return 0;
 #endif
 }
 
-// Copies into `path` the file of the mapping that holds `address`, reading
-// /proc/self/maps with plain system calls (the loader's own lookups take locks).
-bool mappedFileOf(std::uintptr_t address, char* path, std::size_t capacity) {
-  static char buffer[8192];
-  const int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::size_t kept = 0;
-  bool found = false;
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer + kept, sizeof buffer - 1 - kept);
-    if (n <= 0) break;
-    const std::size_t size = kept + static_cast<std::size_t>(n);
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < size && !found; ++i) {
-      if (buffer[i] != '\n') continue;
-      const std::string_view line(buffer + start, i - start);
-      start = i + 1;
-      std::uintptr_t low = 0;
-      std::uintptr_t high = 0;
-      std::size_t at = 0;
-      auto hex = [&](std::uintptr_t& v) {
-        for (; at < line.size(); ++at) {
-          const char c = line[at];
-          const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-          if (d < 0) break;
-          v = v * 16 + static_cast<std::uintptr_t>(d);
-        }
-        ++at;
-      };
-      hex(low);
-      hex(high);
-      if (address < low || address >= high) continue;
-      const std::size_t slash = line.find('/');
-      if (slash == std::string_view::npos) return ::close(fd), false;
-      const std::size_t n2 = std::min(line.size() - slash, capacity - 1);
-      std::memcpy(path, line.data() + slash, n2);
-      path[n2] = '\0';
-      found = true;
+// The file mappings of the process and the end of the stack in use, read from
+// /proc/self/maps with plain system calls into fixed tables (the loader's own
+// lookups take locks).
+struct Mapping {
+  std::uintptr_t low = 0;
+  std::uintptr_t high = 0;
+  std::size_t pathAt = 0;
+  std::size_t pathSize = 0;
+  bool executable = false;
+};
+
+class Mappings {
+public:
+  void read(std::uintptr_t stackPointer) {
+    count_ = 0;
+    pathsUsed_ = 0;
+    stackEnd_ = 0;
+    const int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    std::size_t kept = 0;
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer_ + kept, sizeof buffer_ - kept);
+      if (n <= 0) break;
+      const std::size_t size = kept + static_cast<std::size_t>(n);
+      std::size_t start = 0;
+      for (std::size_t i = 0; i < size; ++i) {
+        if (buffer_[i] != '\n') continue;
+        note(std::string_view(buffer_ + start, i - start), stackPointer);
+        start = i + 1;
+      }
+      kept = size - start;
+      if (kept == sizeof buffer_) kept = 0; // a line longer than the buffer
+      std::memmove(buffer_, buffer_ + start, kept);
     }
-    if (found) break;
-    kept = size - start;
-    if (kept == sizeof buffer - 1) kept = 0; // a line longer than the buffer
-    std::memmove(buffer, buffer + start, kept);
+    ::close(fd);
   }
-  ::close(fd);
-  return found;
+
+  // The file name of the mapping that holds `address`; empty when none does.
+  std::string_view moduleAt(std::uintptr_t address, bool executableOnly = false) const {
+    for (std::size_t i = 0; i < count_; ++i) {
+      const Mapping& m = table_[i];
+      if (address < m.low || address >= m.high || (executableOnly && !m.executable)) continue;
+      const std::string_view path(paths_ + m.pathAt, m.pathSize);
+      return path.substr(path.rfind('/') + 1);
+    }
+    return {};
+  }
+
+  // The end of the stack mapping that holds the stack pointer given to read().
+  std::uintptr_t stackEnd() const { return stackEnd_; }
+
+private:
+  void note(std::string_view line, std::uintptr_t stackPointer) {
+    std::size_t at = 0;
+    auto hex = [&] {
+      std::uintptr_t v = 0;
+      for (; at < line.size(); ++at) {
+        const char c = line[at];
+        const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (d < 0) break;
+        v = v * 16 + static_cast<std::uintptr_t>(d);
+      }
+      ++at;
+      return v;
+    };
+    const std::uintptr_t low = hex();
+    const std::uintptr_t high = hex();
+    if (stackPointer >= low && stackPointer < high) stackEnd_ = high;
+    const std::size_t slash = line.find('/');
+    if (slash == std::string_view::npos || count_ == std::size(table_)) return;
+    const std::string_view path = line.substr(slash);
+    Mapping m{low, high, pathsUsed_, path.size(), at + 2 < line.size() && line[at + 2] == 'x'};
+    // The mappings of one file come one after the other: its name is kept once.
+    if (count_ > 0 &&
+        std::string_view(paths_ + table_[count_ - 1].pathAt, table_[count_ - 1].pathSize) == path) {
+      m.pathAt = table_[count_ - 1].pathAt;
+    } else {
+      if (pathsUsed_ + path.size() > sizeof paths_) return;
+      std::memcpy(paths_ + pathsUsed_, path.data(), path.size());
+      pathsUsed_ += path.size();
+    }
+    table_[count_++] = m;
+  }
+
+  char buffer_[8192];
+  Mapping table_[4096];
+  std::size_t count_ = 0;
+  char paths_[256 * 1024];
+  std::size_t pathsUsed_ = 0;
+  std::uintptr_t stackEnd_ = 0;
+};
+
+// The C and C++ runtime only carry out what other code asked for (abort, an
+// exception nobody catches): a crash there is told by the code that called them.
+bool isRuntime(std::string_view module) {
+  constexpr std::string_view runtimes[] = {"libc.so", "libstdc++.so", "libgcc_s.so", "ld-linux"};
+  for (const std::string_view runtime : runtimes)
+    if (module.starts_with(runtime)) return true;
+  return false;
+}
+
+// The first return address on the stack into code other than the runtime's. The
+// stack is read word by word, since frames need not keep a frame pointer.
+std::uintptr_t firstCallerOutsideRuntime(const Mappings& maps, std::uintptr_t stackPointer) {
+  constexpr std::uintptr_t kMostScanned = 1024 * 1024;
+  const std::uintptr_t end = std::min(maps.stackEnd(), stackPointer + kMostScanned);
+  for (std::uintptr_t at = stackPointer & ~(sizeof(std::uintptr_t) - 1);
+       at + sizeof(std::uintptr_t) <= end; at += sizeof(std::uintptr_t)) {
+    const std::uintptr_t word = *reinterpret_cast<const std::uintptr_t*>(at);
+    const std::string_view module = maps.moduleAt(word, true);
+    if (!module.empty() && !isRuntime(module)) return word;
+  }
+  return 0;
 }
 
 // The plug-in of a live manager whose module file is `shortName`.
@@ -152,18 +224,28 @@ const TulmKel* pluginOfModule(std::string_view shortName) {
   return nullptr;
 }
 
-void describeCrash(int sig, std::uintptr_t pc, FixedText& text) {
-  static char path[4096];
+// Static, so that nothing needs constructing (or locking) in the handler.
+Mappings mappings;
+
+void describeCrash(int sig, void* context, FixedText& text) {
+  std::uintptr_t pc = registerOf(context, Register::ProgramCounter);
+  const std::uintptr_t stackPointer = registerOf(context, Register::StackPointer);
+  mappings.read(stackPointer);
+  std::string_view shortName = pc == 0 ? std::string_view() : mappings.moduleAt(pc);
+  if (isRuntime(shortName)) {
+    if (const std::uintptr_t caller = firstCallerOutsideRuntime(mappings, stackPointer)) {
+      pc = caller;
+      shortName = mappings.moduleAt(caller);
+    }
+  }
   text.add("Program ended by signal ");
   text.add(signalName(sig));
   text.add(" at address ");
   text.addHex(pc);
-  if (pc == 0 || !mappedFileOf(pc, path, sizeof path)) {
+  if (shortName.empty()) {
     text.add(" outside any module.");
     return;
   }
-  const std::string_view full(path);
-  const std::string_view shortName = full.substr(full.rfind('/') + 1);
   text.add(" in module \"");
   text.add(shortName);
   text.add("\"");
@@ -175,11 +257,10 @@ void describeCrash(int sig, std::uintptr_t pc, FixedText& text) {
   text.add(".");
 }
 
-// Static, so that nothing needs constructing (or locking) in the handler.
 FixedText crashText;
 
 void onCrash(int sig, siginfo_t*, void* context) {
-  describeCrash(sig, programCounter(context), crashText);
+  describeCrash(sig, context, crashText);
   for (const auto& slot : liveLogs)
     if (TLog* log = slot.load(std::memory_order_acquire)) log->WriteCrashRecord(crashText.view());
   // The handler was reset on entry: the signal, raised again, ends the process
@@ -263,7 +344,12 @@ void prepare() {
   preparation.header = TLog::HeaderText();
   preparation.fallbackFile = TLog::FallbackDumpFileName();
   const std::string& file = preparation.fallbackFile;
-  if (!file.empty()) preparation.fallbackFolder = file.substr(0, file.rfind('/'));
+  if (!file.empty()) {
+    preparation.fallbackFolder = file.substr(0, file.rfind('/'));
+    // The handler can create one folder without allocating, not a chain of them:
+    // the ones above the log's own are made now.
+    MakeFolders(preparation.fallbackFolder.substr(0, preparation.fallbackFolder.rfind('/')));
+  }
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   ::localtime_r(&now, &local);

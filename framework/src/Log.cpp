@@ -13,6 +13,7 @@
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cerrno>
 #include <cmath>
@@ -172,12 +173,41 @@ std::string fallbackFolder() {
   return std::string(home) + "/.local/state/kelvarin";
 }
 
-// Creates `folder` and the folders above it that are missing, private to the user.
-void makeFolders(const std::string& folder) {
-  for (std::size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1))
-    ::mkdir(folder.substr(0, at).c_str(), 0700);
-  ::mkdir(folder.c_str(), 0700);
-}
+// The dump being written, for a crash in the middle of it: the crash record then
+// adds only what that dump has not put in its file yet. One dump runs at a time,
+// on the thread that owns the log.
+struct DumpInProgress {
+  std::atomic<const TLog*> log{nullptr};
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t sizeBefore = 0;
+  std::string_view header; // written first, when not empty
+  std::size_t first = 0;   // then the entries [first, count)
+  std::size_t count = 0;
+  bool blankAfter = false; // then an empty line, after a header's entries
+  std::string_view statistics;
+};
+DumpInProgress dumping;
+
+// Clears `dumping` when the dump ends, however it ends.
+struct DumpInProgressEnd {
+  ~DumpInProgressEnd() { dumping.log.store(nullptr, std::memory_order_release); }
+};
+
+// Writes a text from `skip` bytes on; the skipped part is in the file already.
+class SkippingWriter {
+public:
+  SkippingWriter(int fd, std::size_t skip) : fd_(fd), skip_(skip) {}
+  void add(std::string_view text) noexcept {
+    const std::size_t skipped = std::min(skip_, text.size());
+    skip_ -= skipped;
+    WriteAll(fd_, text.data() + skipped, text.size() - skipped);
+  }
+
+private:
+  int fd_;
+  std::size_t skip_;
+};
 
 void tellUser(std::string_view text) {
   std::fprintf(stderr, "%s: %.*s\n", program_invocation_short_name, static_cast<int>(text.size()),
@@ -244,7 +274,24 @@ void TLog::WriteCrashRecord(std::string_view message) noexcept {
   if (file.fd < 0) return;
   const std::size_t count = lines().Count();
   std::size_t first = FirstUndumped();
-  if (file.created || (count > 0 && !lines().Dumped(0))) {
+  struct stat info {};
+  if (dumping.log.load(std::memory_order_acquire) == this && ::fstat(file.fd, &info) == 0 &&
+      info.st_dev == dumping.device && info.st_ino == dumping.inode) {
+    // Finishes the dump this crash interrupted, byte for byte where it stopped.
+    SkippingWriter rest(
+        file.fd, static_cast<std::size_t>(std::max<off_t>(info.st_size - dumping.sizeBefore, 0)));
+    rest.add(dumping.header);
+    for (std::size_t i = dumping.first; i < dumping.count; ++i) {
+      rest.add(lines()[i]);
+      rest.add(kLineEnd);
+    }
+    if (dumping.blankAfter) rest.add(kLineEnd);
+    if (!dumping.statistics.empty()) {
+      rest.add(dumping.statistics);
+      rest.add(kLineEnd);
+    }
+    first = dumping.count;
+  } else if (file.created || (count > 0 && !lines().Dumped(0))) {
     WriteAll(file.fd, p->header.data(), p->header.size());
     first = 0;
   }
@@ -509,11 +556,9 @@ std::string TLog::HeaderText() {
   return text;
 }
 
-void TLog::writeHeader(int fd) {
+void TLog::writeHeader(int fd, std::string_view header) {
   DumpWriter out(fd);
-  std::string header = HeaderText();
-  header.resize(header.size() - 2); // the writer ends the last line itself
-  out.line(header);
+  out.line(header.substr(0, header.size() - 2)); // the writer ends the last line itself
   if (!lines().Empty()) {
     for (std::size_t i = 0; i < lines().Count(); ++i)
       out.line(lines()[i]);
@@ -543,22 +588,36 @@ std::string TLog::dumpTo(const std::string& name, const std::string& statistics)
     }
     UniqueFd file(opened.fd);
     const bool isNew = opened.created;
-    bool allWritten = false; // the header carried every entry
+    // The header carries every entry: in a new file, and after entries that were
+    // never written.
+    const bool allWritten = isNew || (!lines().Empty() && !lines().Dumped(0));
+    const std::size_t first = FirstUndumped();
+    const std::string header = allWritten ? HeaderText() : std::string();
+    struct stat info {};
+    const DumpInProgressEnd dumpEnd;
+    if (::fstat(file.get(), &info) == 0) {
+      dumping.device = info.st_dev;
+      dumping.inode = info.st_ino;
+      dumping.sizeBefore = info.st_size;
+      dumping.header = header;
+      dumping.first = allWritten ? 0 : first;
+      dumping.count = lines().Count();
+      dumping.blankAfter = allWritten && !lines().Empty();
+      dumping.statistics = dumpStats_ ? std::string_view(statistics) : std::string_view();
+      dumping.log.store(this, std::memory_order_release);
+    }
     if (isNew) {
       site.step = 32;
-      writeHeader(file.get());
-      allWritten = true;
+      writeHeader(file.get(), header);
     } else {
       site.step = 51;
-      if (!lines().Empty() && !lines().Dumped(0)) {
+      if (allWritten) {
         site.step = 52;
-        writeHeader(file.get());
-        allWritten = true;
+        writeHeader(file.get(), header);
       }
       site.step = 53;
     }
 
-    const std::size_t first = FirstUndumped();
     DumpWriter out(file.get());
     if (!allWritten) {
       site.step = statistics.empty() ? 251 : 201;
@@ -611,7 +670,7 @@ void TLog::DumpLog(const std::string& statistics) {
   const std::string fallback = FallbackDumpFileName();
   if (fallback.empty() || fallback == name) return;
   fallbackName_ = fallback;
-  makeFolders(fallbackFolder());
+  MakeFolders(fallbackFolder());
   const std::string again = dumpTo(fallback, statistics);
   tellUser(again.empty() ? fmt::format("the log is written to \"{}\" instead", fallback) : again);
 }

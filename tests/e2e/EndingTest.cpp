@@ -117,25 +117,49 @@ TEST(EndingTest, SignalsWaitForTheManagerAndASecondOneEndsAtOnce) {
   }
 }
 
+// A plug-in command that brings the host down: the crash record is the log's last
+// entry, names the plug-in's module even where the program ended in the C or C++
+// runtime, and goes where a normal close would have put the log.
+struct CrashCase {
+  const char* command;
+  int signal;
+  bool ownLogBlocked; // the log next to the program cannot be written
+};
+
 TEST(EndingTest, CrashInAPluginCommandIsTheLogsLastEntry) {
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);
-  TavloSandbox box;
-  std::filesystem::copy_file(KELVARIN_FIXTURE_DIR "/Commander.kel", box.path("Commander.kel"));
-  const TavloRun run = box.run("load Commander\n"
-                               "exec Commander Crash\n"
-                               "close\n");
-  EXPECT_EQ(run.signal, SIGSEGV);
-  const std::vector<std::string> entries = LogEntries(run.log);
-  ASSERT_GE(entries.size(), 3u) << run.log;
-  EXPECT_EQ(
-      entries[entries.size() - 2],
-      "MANAGER              C  Executing command \"Crash\" of plugin \"Commander.kel\" with 0 "
-      "arguments...");
-  const std::regex last("MANAGER              E  Program ended by signal SIGSEGV at address "
-                        "0x[0-9a-f]+ in module \"Commander.kel\" \\(plugin \"Commander\"\\)\\.");
-  EXPECT_TRUE(std::regex_match(entries.back(), last)) << entries.back();
-  EXPECT_TRUE(EveryLineEndsWithCrLf(run.log));
+  const std::vector<CrashCase> cases = {
+      {"Crash", SIGSEGV, false},
+      {"Abort", SIGABRT, false},
+      {"ThrowOnThread", SIGABRT, false},
+      {"Crash", SIGSEGV, true},
+  };
+  for (const CrashCase& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + (c.ownLogBlocked ? ", own log blocked" : ""));
+    TavloSandbox box;
+    std::filesystem::copy_file(KELVARIN_FIXTURE_DIR "/Commander.kel", box.path("Commander.kel"));
+    // A fresh home without ~/.local/state: the fallback's folders do not exist yet.
+    box.environment = {"HOME=" + box.path("home"), "XDG_STATE_HOME="};
+    std::filesystem::create_directory(box.path("home"));
+    if (c.ownLogBlocked) std::filesystem::create_directory(box.path("tavlo.kel.log"));
+    TavloRun run =
+        box.run(std::string("load Commander\nexec Commander ") + c.command + "\nclose\n");
+    EXPECT_EQ(run.signal, c.signal);
+    if (c.ownLogBlocked)
+      run.log = box.readLog(box.path("home/.local/state/kelvarin/tavlo.kel.log"));
+    const std::vector<std::string> entries = LogEntries(run.log);
+    ASSERT_GE(entries.size(), 3u) << run.log;
+    EXPECT_EQ(entries[entries.size() - 2],
+              std::string("MANAGER              C  Executing command \"") + c.command +
+                  "\" of plugin \"Commander.kel\" with 0 arguments...");
+    const std::regex last(std::string("MANAGER              E  Program ended by signal ") +
+                          (c.signal == SIGSEGV ? "SIGSEGV" : "SIGABRT") +
+                          " at address 0x[0-9a-f]+ in module \"Commander.kel\" \\(plugin "
+                          "\"Commander\"\\)\\.");
+    EXPECT_TRUE(std::regex_match(entries.back(), last)) << entries.back();
+    EXPECT_TRUE(EveryLineEndsWithCrLf(run.log));
+  }
 }
 
 } // namespace

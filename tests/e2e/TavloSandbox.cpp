@@ -1,5 +1,6 @@
 #include "TavloSandbox.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -122,7 +123,11 @@ TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeout
     const std::string_view entry = *e;
     const bool display = entry.starts_with("QT_QPA_PLATFORM=") || entry.starts_with("DISPLAY=") ||
                          entry.starts_with("WAYLAND_DISPLAY=");
-    if (entry.starts_with("XDG_RUNTIME_DIR=") || (display && withoutDisplay)) continue;
+    // An entry of `environment` replaces the inherited one: getenv finds the first.
+    const bool replaced = std::any_of(environment.begin(), environment.end(), [&](const auto& e) {
+      return entry.starts_with(e.substr(0, e.find('=') + 1));
+    });
+    if (replaced || entry.starts_with("XDG_RUNTIME_DIR=") || (display && withoutDisplay)) continue;
     platformNamed = platformNamed || entry.starts_with("QT_QPA_PLATFORM=");
     envStore.emplace_back(entry);
   }
@@ -174,6 +179,10 @@ TavloRun TavloSandbox::runWith(const std::vector<std::string>& args, int timeout
   result.err = readFile(errFile);
   if (fs::exists(logFile)) result.log = maskLog(readFile(logFile), dir_);
   return result;
+}
+
+std::string TavloSandbox::readLog(const std::string& file) const {
+  return maskLog(readFile(file), dir_);
 }
 
 bool EveryLineEndsWithCrLf(std::string_view text) {

@@ -48,7 +48,7 @@ public:
   TavloRun run(std::string_view script, int timeoutMs = 60000) const;
   // Runs with no display named at all (no DISPLAY, no Qt platform).
   bool withoutDisplay = false;
-  // More "NAME=VALUE" entries for tavlo's environment.
+  // More "NAME=VALUE" entries for tavlo's environment, in place of inherited ones.
   std::vector<std::string> environment;
 
   // Runs tavlo with these arguments in the folder; sends it `signal` once its
@@ -57,6 +57,9 @@ public:
                    std::string_view whenOut = {}) const;
   TavloRun runWith(const std::vector<std::string>& args, int timeoutMs,
                    std::vector<SignalStep> steps) const;
+
+  // A log file written somewhere else, masked as TavloRun::log is.
+  std::string readLog(const std::string& file) const;
 
 private:
   std::string root_;

@@ -2,11 +2,14 @@
 // exist, do not exist or cannot be written.
 #include "FrameworkTestSupport.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <keltk/StrUtils.h>
 #include <keltk/SysUtils.h>
+#include <kelvarin/EndingSignals.h>
 #include <regex>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -328,6 +331,50 @@ TEST_F(DumpTest, UnwritableFolderFallsBackInAChildProcess) {
                 "\": Permission denied\nframework_tests: the log is written to \"" + fallback() +
                 "\" instead\n");
   EXPECT_EQ(crlfLines(readFile(fallback())).size(), 7u + 3 + 1 + 11);
+}
+
+// A crash in the middle of the closing dump: the crash record finishes that dump
+// where it stopped, so nothing is in the file twice. The file size limit cuts the
+// write; the signal it raises stands for the crash.
+TEST_F(DumpTest, ACrashDuringTheClosingDumpWritesEachLineOnce) {
+  for (const rlim_t cut : {rlim_t{700}, rlim_t{1500}}) { // in the entries, in the statistics
+    SCOPED_TRACE(cut);
+    ::unlink(name.c_str());
+    const pid_t child = ::fork();
+    if (child == 0) {
+      HandleEndingSignals();
+      ::signal(SIGXFSZ, [](int) {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::raise(SIGSEGV);
+      });
+      const rlimit noCore{0, 0};
+      ::setrlimit(RLIMIT_CORE, &noCore);
+      rlimit limit{};
+      ::getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = cut;
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      {
+        auto manager = makeManager(dir);
+        (void)manager->LogIt("Second action", lkAction);
+        (void)manager->LogIt("The error", lkError);
+      }
+      ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << status;
+    const std::vector<std::string> lines = crlfLines(readFile(name));
+    expectHeader(lines, 0);
+    ASSERT_EQ(lines.size(), 7u + 4 + 1 + 11 + 1) << readFile(name);
+    EXPECT_EQ(body(lines[10]), "  MANAGER              A  Manager Closed Normally.");
+    EXPECT_EQ(lines[21], kTildes);
+    EXPECT_TRUE(body(lines[23]).starts_with("  MANAGER              E  Program ended by signal "
+                                            "SIGSEGV at address "))
+        << lines[23];
+  }
 }
 
 } // namespace

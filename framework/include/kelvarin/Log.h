@@ -120,7 +120,7 @@ private:
   std::string_view stampNow();
   void tellLogChanged(keltk::TComponent* origin, std::string_view line);
   void recordHandlerFailures(std::vector<std::string>& failures);
-  void writeHeader(int fd);
+  void writeHeader(int fd, std::string_view header);
   bool crashDumpName(char* out, std::size_t capacity) const noexcept;
   // One dump into `name`; the failure's text (already reported) or empty.
   std::string dumpTo(const std::string& name, const std::string& statistics);
