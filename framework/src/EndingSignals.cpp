@@ -187,12 +187,29 @@ private:
   std::uintptr_t stackEnd_ = 0;
 };
 
-// The C and C++ runtime only carry out what other code asked for (abort, an
-// exception nobody catches): a crash there is told by the code that called them.
+// The C and C++ runtime (and the sanitizers' runtimes that stand in for parts
+// of it) only carry out what other code asked for (abort, an exception nobody
+// catches): a crash there is told by the code that called them.
 bool isRuntime(std::string_view module) {
-  constexpr std::string_view runtimes[] = {"libc.so", "libstdc++.so", "libgcc_s.so", "ld-linux"};
+  constexpr std::string_view runtimes[] = {"libc.so",  "libstdc++.so", "libgcc_s.so",
+                                           "ld-linux", "libasan.so",   "libubsan.so"};
   for (const std::string_view runtime : runtimes)
     if (module.starts_with(runtime)) return true;
+  return false;
+}
+
+// Whether the code just before `address` is a call, as it is before a return
+// address (x86-64: E8 rel32, or FF /2 through a register or memory operand).
+// Function pointers and other code addresses on the stack are not.
+bool followsCall(const Mappings& maps, std::uintptr_t address) {
+  constexpr std::uintptr_t kLongestCall = 7;
+  if (address < kLongestCall || maps.moduleAt(address - kLongestCall, true).empty()) return false;
+  const auto* code = reinterpret_cast<const unsigned char*>(address);
+  if (code[-5] == 0xE8) return true;
+  for (std::uintptr_t length = 2; length <= kLongestCall; ++length)
+    if (code[-static_cast<std::ptrdiff_t>(length)] == 0xFF &&
+        ((code[1 - static_cast<std::ptrdiff_t>(length)] >> 3) & 7) == 2)
+      return true;
   return false;
 }
 
@@ -205,7 +222,7 @@ std::uintptr_t firstCallerOutsideRuntime(const Mappings& maps, std::uintptr_t st
        at + sizeof(std::uintptr_t) <= end; at += sizeof(std::uintptr_t)) {
     const std::uintptr_t word = *reinterpret_cast<const std::uintptr_t*>(at);
     const std::string_view module = maps.moduleAt(word, true);
-    if (!module.empty() && !isRuntime(module)) return word;
+    if (!module.empty() && !isRuntime(module) && followsCall(maps, word)) return word;
   }
   return 0;
 }

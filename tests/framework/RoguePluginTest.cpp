@@ -114,17 +114,26 @@ TEST_F(RogueTest, ForeignExceptionsFromEntryPointsFailTheLoad) {
   }
 }
 
+// A host that takes a plug-in back when it sees its loaded line.
+struct LoadTaker : keltk::TObject {
+  TulmKelMan* manager = nullptr;
+  void AfterLoad(TulmKel*) {}
+  void LogChanged(keltk::TComponent*, const std::string& line) {
+    if (line.find("Plugin Loaded") != std::string::npos)
+      (void)manager->UnloadPlugin(false, manager->GetPluginCount() - 1);
+  }
+};
+
+// The log's texts as a host's handler sees them, without their time stamps.
+struct LogListener : keltk::TObject {
+  std::vector<std::string> texts;
+  void LogChanged(keltk::TComponent*, const std::string& line) { texts.push_back(line.substr(24)); }
+};
+
 // Success always names a live plug-in: a handler that takes the new plug-in
 // away, at whatever step, makes the load fail with E00E naming that handler.
 TEST_F(RogueTest, ALoadThatAHandlerTakesBackFailsNamingThatHandler) {
-  struct Host : keltk::TObject {
-    TulmKelMan* manager = nullptr;
-    void AfterLoad(TulmKel*) {}
-    void LogChanged(keltk::TComponent*, const std::string& line) {
-      if (line.find("Plugin Loaded") != std::string::npos)
-        (void)manager->UnloadPlugin(false, manager->GetPluginCount() - 1);
-    }
-  } host;
+  LoadTaker host;
   host.manager = manager.get();
   const struct {
     std::string word;
@@ -138,10 +147,10 @@ TEST_F(RogueTest, ALoadThatAHandlerTakesBackFailsNamingThatHandler) {
   };
   for (const auto& c : cases) {
     manager->SetOnLogChanged(c.hostUnloadsWhenLoaded
-                                 ? TEventOnLogChanged::bind<&Host::LogChanged>(&host)
+                                 ? TEventOnLogChanged::bind<&LoadTaker::LogChanged>(&host)
                                  : TEventOnLogChanged());
     manager->SetOnAfterLoad(c.idleAfterLoadHandler
-                                ? TEventOnAfterLoad::bind<&Host::AfterLoad>(&host)
+                                ? TEventOnAfterLoad::bind<&LoadTaker::AfterLoad>(&host)
                                 : TEventOnAfterLoad());
     EXPECT_EQ(loadRogue({"A", c.word}), nullptr) << c.culprit;
     EXPECT_EQ(last.ErrorMsg,
@@ -150,17 +159,13 @@ TEST_F(RogueTest, ALoadThatAHandlerTakesBackFailsNamingThatHandler) {
     EXPECT_EQ(manager->PendingUnloadCount(), 0);
     EXPECT_FALSE(isMapped(fixture("Rogue"))) << c.culprit;
   }
+  manager->SetOnLogChanged({}); // the handler's object goes with this test
 }
 
 // Closing leaves nothing mapped: a queued plug-in goes with the others, and one
 // whose code is running when its manager goes is freed once that code returns.
 TEST_F(RogueTest, NothingStaysMappedAfterTheManagerCloses) {
-  struct Listener : keltk::TObject {
-    std::vector<std::string> texts;
-    void LogChanged(keltk::TComponent*, const std::string& line) {
-      texts.push_back(line.substr(24));
-    }
-  } listener;
+  LogListener listener;
   const std::string unloaded = action("Plugin Unloaded: \"Rogue\" (\"" + fixture("Rogue") + "\").");
 
   manager->UnloadPluginLater(loadRogue({"A"}));
@@ -169,7 +174,7 @@ TEST_F(RogueTest, NothingStaysMappedAfterTheManagerCloses) {
   EXPECT_EQ(manager->PendingUnloadCount(), 0);
   EXPECT_FALSE(isMapped(fixture("Rogue")));
 
-  manager->SetOnLogChanged(TEventOnLogChanged::bind<&Listener::LogChanged>(&listener));
+  manager->SetOnLogChanged(TEventOnLogChanged::bind<&LogListener::LogChanged>(&listener));
   manager->UnloadPluginLater(loadRogue({"B"}));
   TulmKel* running = loadRogue({"C"});
   {
