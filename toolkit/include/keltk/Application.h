@@ -103,8 +103,8 @@ protected:
   void Notification(TComponent* component, TOperation operation) override;
 
 private:
-  // One idle step whose exception is handed to HandleException; answers Done.
-  bool idleReporting();
+  // Runs `call`; an exception from it is handed to HandleException.
+  void runReporting(const std::function<void()>& call);
   // HandleException that never raises.
   void reportSafely(const Exception& e);
 

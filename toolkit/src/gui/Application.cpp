@@ -76,15 +76,8 @@ void TApplication::runPosted() {
     due.swap(posted_);
   }
   // A failing call is reported like any handler's; the others still run.
-  for (const auto& call : due) {
-    try {
-      call();
-    } catch (const Exception& e) {
-      reportSafely(e);
-    } catch (...) {
-      reportSafely(ForeignException());
-    }
-  }
+  for (const auto& call : due)
+    runReporting(call);
 }
 
 void RunOnMainThread(std::function<void()> call) {
@@ -96,21 +89,23 @@ void TApplication::Run() {
   if (backend_ != nullptr) {
     if (!terminated_) backend_->runEventLoop(*this);
   } else {
-    while (!terminated_ && !idleReporting()) {
+    // Idle steps until one is done; a step that raised counts as done.
+    for (bool done = false; !terminated_ && !done;) {
+      done = true;
+      runReporting([&] { done = Idle(); });
     }
   }
   FreeReleased();
 }
 
-bool TApplication::idleReporting() {
+void TApplication::runReporting(const std::function<void()>& call) {
   try {
-    return Idle();
+    call();
   } catch (const Exception& e) {
     reportSafely(e);
   } catch (...) {
     reportSafely(ForeignException());
   }
-  return true;
 }
 
 void TApplication::reportSafely(const Exception& e) {
