@@ -66,8 +66,8 @@ ScriptRunner::~ScriptRunner() {
 void ScriptRunner::Start() {
   if (hooked_) return;
   keltk::TApplication* app = keltk::Application();
-  previousOnIdle_ = app->OnIdle();
-  app->SetOnIdle(ownOnIdle_);
+  // Beside OnIdle, not in its chain: a plug-in that replaces OnIdle cannot stop the script.
+  app->AddIdleHandler(ownOnIdle_);
   hooked_ = true;
   // A failed load is the load's answer, printed like a command's; not a line
   // that fails. (Set once: the form may be gone by the time the script stops.)
@@ -85,12 +85,11 @@ void ScriptRunner::Stop() {
   if (!hooked_) return;
   if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->setMessageAnswerer({});
   keltk::TApplication* app = keltk::Application();
-  if (app->OnIdle() == ownOnIdle_) app->SetOnIdle(previousOnIdle_);
+  app->RemoveIdleHandler(ownOnIdle_);
   hooked_ = false;
 }
 
-void ScriptRunner::OnIdle(keltk::TObject* Sender, bool& Done) {
-  if (previousOnIdle_) previousOnIdle_(Sender, Done);
+void ScriptRunner::OnIdle(keltk::TObject* /*Sender*/, bool& Done) {
   if (stopped_) return;
   // Not done until the script is: the next line follows at the next idle step.
   Done = false;

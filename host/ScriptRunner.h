@@ -88,7 +88,6 @@ private:
   std::chrono::steady_clock::time_point waitUntil_;
   bool hooked_ = false;
   bool closeAtEnd_ = false;
-  keltk::TIdleEvent previousOnIdle_;
   keltk::TIdleEvent ownOnIdle_;
 };
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <execinfo.h>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -227,6 +228,24 @@ std::uintptr_t firstCallerOutsideRuntime(const Mappings& maps, std::uintptr_t st
   return 0;
 }
 
+// The same through the unwinder, which steps over the signal frame and reads the
+// runtime's frames as they are, where a word on the stack may be a stale return
+// address. From the interrupted frame (`pc`) on; 0 when the unwinder cannot get
+// there (a stack it cannot read).
+std::uintptr_t unwoundCallerOutsideRuntime(const Mappings& maps, std::uintptr_t pc) {
+  static void* frames[256];
+  const int count = ::backtrace(frames, static_cast<int>(std::size(frames)));
+  int at = 0;
+  while (at < count && reinterpret_cast<std::uintptr_t>(frames[at]) != pc)
+    ++at;
+  for (; at < count; ++at) {
+    const auto address = reinterpret_cast<std::uintptr_t>(frames[at]);
+    const std::string_view module = maps.moduleAt(address, true);
+    if (!module.empty() && !isRuntime(module)) return address;
+  }
+  return 0;
+}
+
 // The plug-in of a live manager whose module file is `shortName`.
 const TulmKel* pluginOfModule(std::string_view shortName) {
   for (const auto& slot : liveLogs) {
@@ -250,7 +269,10 @@ void describeCrash(int sig, void* context, FixedText& text) {
   mappings.read(stackPointer);
   std::string_view shortName = pc == 0 ? std::string_view() : mappings.moduleAt(pc);
   if (isRuntime(shortName)) {
-    if (const std::uintptr_t caller = firstCallerOutsideRuntime(mappings, stackPointer)) {
+    if (const std::uintptr_t caller = unwoundCallerOutsideRuntime(mappings, pc)) {
+      pc = caller;
+      shortName = mappings.moduleAt(caller);
+    } else if (const std::uintptr_t caller = firstCallerOutsideRuntime(mappings, stackPointer)) {
       pc = caller;
       shortName = mappings.moduleAt(caller);
     }
@@ -329,17 +351,11 @@ void closeWhenFree() {
 class IdleClose : public keltk::TObject {
 public:
   void install() {
-    keltk::TApplication* app = keltk::Application();
-    chained_ = app->OnIdle();
-    app->SetOnIdle(keltk::TIdleEvent::bind<&IdleClose::onIdle>(this));
+    keltk::Application()->AddIdleHandler(keltk::TIdleEvent::bind<&IdleClose::onIdle>(this));
   }
 
 private:
-  void onIdle(keltk::TObject* Sender, bool& Done) {
-    closeWhenFree();
-    if (chained_) chained_(Sender, Done);
-  }
-  keltk::TIdleEvent chained_;
+  void onIdle(keltk::TObject*, bool&) { closeWhenFree(); }
 };
 
 // Waits for termination signals outside the handler, where the event loop can be
@@ -358,6 +374,9 @@ void watchTerminations() {
 }
 
 void prepare() {
+  // The unwinder's first use loads it, which a signal handler may not do.
+  void* warm[1];
+  (void)::backtrace(warm, 1);
   preparation.header = TLog::HeaderText();
   preparation.fallbackFile = TLog::FallbackDumpFileName();
   const std::string& file = preparation.fallbackFile;

@@ -23,6 +23,16 @@ void IdleHub::remove(TulmKelMan* manager) {
   if (!managers_->empty()) return;
   delete managers_;
   managers_ = nullptr;
+  // A framework copy that goes leaves no handler of its own behind.
+  if (keltk::TApplication* app = std::exchange(served_, nullptr))
+    app->RemoveIdleHandler(serviceHandler());
+}
+
+void IdleHub::serve(keltk::TApplication* app) {
+  if (served_ == app) return;
+  if (served_ != nullptr) served_->RemoveIdleHandler(serviceHandler());
+  served_ = app;
+  app->AddIdleHandler(serviceHandler());
 }
 
 TulmKelMan* IdleHub::anyManagerBut(const TulmKelMan* manager) const {
@@ -37,27 +47,35 @@ bool IdleHub::has(const TulmKelMan* manager) const {
          std::find(managers_->begin(), managers_->end(), manager) != managers_->end();
 }
 
+void IdleHub::drainAllBut(const TulmKelMan* holder) {
+  // A copy: unload handlers may make or free managers.
+  const std::vector<TulmKelMan*> managers =
+      managers_ != nullptr ? *managers_ : std::vector<TulmKelMan*>();
+  for (TulmKelMan* m : managers)
+    if (m != holder && has(m) && !m->inIdle_) m->drainPendingUnloads();
+}
+
 void IdleHub::onIdle(keltk::TObject* Sender, bool& Done) {
   if (running_) return;
   running_ = true;
   Done = true;
-  // A copy: unload handlers may make or free managers.
-  const std::vector<TulmKelMan*> managers =
-      managers_ != nullptr ? *managers_ : std::vector<TulmKelMan*>();
-  auto live = [&](TulmKelMan* m) {
-    return managers_ != nullptr &&
-           std::find(managers_->begin(), managers_->end(), m) != managers_->end();
-  };
   TulmKelMan* holder = nullptr;
-  for (TulmKelMan* m : managers) {
-    if (!live(m)) continue;
-    if (holder == nullptr && m->hookedApplication_ != nullptr) {
-      holder = m;
-      continue;
-    }
-    if (!m->inIdle_) m->drainPendingUnloads();
-  }
-  if (holder != nullptr && live(holder)) holder->OnAppIdle(Sender, Done);
+  if (managers_ != nullptr)
+    for (TulmKelMan* m : *managers_)
+      if (m->hookedApplication_ != nullptr) {
+        holder = m;
+        break;
+      }
+  drainAllBut(holder);
+  if (holder != nullptr && has(holder)) holder->OnAppIdle(Sender, Done);
+  running_ = false;
+}
+
+void IdleHub::service(keltk::TObject*, bool&) {
+  // Reached through OnIdle this step, the queues are empty by now.
+  if (running_) return;
+  running_ = true;
+  drainAllBut(nullptr);
   running_ = false;
 }
 

@@ -17,6 +17,9 @@ public:
   static IdleHub& instance();
 
   keltk::TIdleEvent handler() { return keltk::TIdleEvent::bind<&IdleHub::onIdle>(this); }
+  // Also drains the queues from the application's own idle handlers, beside
+  // OnIdle: a handler a plug-in put in OnIdle without chaining cannot stop them.
+  void serve(keltk::TApplication* app);
   void add(TulmKelMan* manager);
   void remove(TulmKelMan* manager);
   // A live manager other than `manager`, or null.
@@ -30,10 +33,19 @@ public:
   void onIdle(keltk::TObject* Sender, bool& Done);
 
 private:
+  void service(keltk::TObject* Sender, bool& Done);
+  keltk::TIdleEvent serviceHandler() {
+    return keltk::TIdleEvent::bind<&IdleHub::service>(this);
+  }
+  // Drains the queue of every live manager but `holder` that is not in its own
+  // idle handler.
+  void drainAllBut(const TulmKelMan* holder);
+
   // Made with the first manager and freed with the last, so that a framework
   // copy that is unloaded leaves nothing behind.
   std::vector<TulmKelMan*>* managers_ = nullptr;
   bool running_ = false;
+  keltk::TApplication* served_ = nullptr;
 };
 
 } // namespace kelvarin

@@ -473,7 +473,7 @@ TKelMethodResult TulmKelMan::CancelPlugin(TulmKel* Plugin, const std::string& Fi
     site.step = 7;
     if (Plugin != nullptr) destroyPlugin(Plugin);
     site.step = 8;
-    CloseModule(Module);
+    releaseModule(Module, FileName);
     site.step = 9;
     result = smrOk;
   });

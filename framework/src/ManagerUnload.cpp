@@ -3,6 +3,7 @@
 #include "ExceptionReport.h"
 #include "FrameworkAccess.h"
 #include "IdleHub.h"
+#include "Leftovers.h"
 #include "ManagerOperation.h"
 #include "ModuleLoader.h"
 #include "PluginCallScope.h"
@@ -54,29 +55,47 @@ bool unloadableNow(const TulmKelMan& manager, const TulmKel* plugin) {
          (!codeRunning(plugin) && !PluginWatch::unloadUnderWay(manager, plugin));
 }
 
-// A plug-in whose code was still running when its manager went. The
-// application's release queue frees it, then its module, at an idle step once
-// that code has returned.
-class ReleaseWhenReturned final : public keltk::TComponent {
+// Whether something besides the plug-in object may still run the module's code.
+bool moduleHeld(void* /*module*/) {
+  return false;
+}
+
+void closeModuleWhenFree(void* module);
+
+// What cannot go yet: a plug-in object whose code was still running when its
+// manager went, then its module while something still holds it. The
+// application's release queue tries again at each idle step.
+class ModuleRelease final : public keltk::TComponent {
 public:
-  ReleaseWhenReturned(TulmKel* plugin, void* module)
+  ModuleRelease(TulmKel* plugin, void* module)
       : TComponent(nullptr), plugin_(plugin), module_(module) {}
-  ~ReleaseWhenReturned() override {
-    if (codeRunning(plugin_)) {
+  ~ModuleRelease() override {
+    if (plugin_ != nullptr && codeRunning(plugin_)) {
       queue(plugin_, module_);
       return;
     }
     keltk::FreeObject(plugin_);
-    CloseModule(module_);
+    // Whatever the module set up since it was unloaded; no manager is left to say so.
+    (void)ClearModuleLeftovers(SpanOfModule(module_));
+    closeModuleWhenFree(module_);
   }
   static void queue(TulmKel* plugin, void* module) {
-    keltk::Application()->ReleaseLater(keltk::CreateObject<ReleaseWhenReturned>(plugin, module));
+    keltk::Application()->ReleaseLater(keltk::CreateObject<ModuleRelease>(plugin, module));
   }
 
 private:
   TulmKel* plugin_;
   void* module_;
 };
+
+void closeModuleWhenFree(void* module) {
+  if (module == nullptr) return;
+  if (moduleHeld(module)) {
+    ModuleRelease::queue(nullptr, module);
+    return;
+  }
+  CloseModule(module);
+}
 
 } // namespace
 
@@ -159,7 +178,7 @@ private:
     if (whenReturned_) {
       m_.forgetPlugin(plugin_);
       FrameworkAccess::setManager(*plugin_, nullptr);
-      ReleaseWhenReturned::queue(plugin_, module);
+      ModuleRelease::queue(plugin_, module);
     } else {
       m_.destroyPlugin(plugin_);
     }
@@ -167,7 +186,7 @@ private:
     // The destroyed plug-in's own entry, wherever handlers have moved it.
     eraseAll(m_.plugins_, plugin_);
     site_.step = 13;
-    if (!whenReturned_) CloseModule(module);
+    if (!whenReturned_) m_.releaseModule(module, fileName_);
   }
 
   void recount() {
@@ -360,6 +379,21 @@ void TulmKelMan::destroyPlugin(TulmKel* plugin) {
   dying_ = outer;
 }
 
+void TulmKelMan::releaseModule(void* module, const std::string& fileName) {
+  const std::vector<std::string> cleared = ClearModuleLeftovers(SpanOfModule(module));
+  if (!cleared.empty()) {
+    // The plug-in's idle handler had taken the hook: the manager takes it back,
+    // with the handler it chains to as it was.
+    keltk::TApplication* app = keltk::Application();
+    if (hookedApplication_ == app && !app->OnIdle()) app->SetOnIdle(ownIdleHandler_);
+    if (isLogged(lkError))
+      (void)LogIt(fmt::format("Cleared what plugin \"{}\" left behind: {}.",
+                              keltk::ExtractFileName(fileName), fmt::join(cleared, ", ")),
+                  lkError);
+  }
+  closeModuleWhenFree(module);
+}
+
 void TulmKelMan::OnAppIdle(keltk::TObject* Sender, bool& Done) {
   if (inIdle_) return;
   inIdle_ = true;
@@ -400,6 +434,7 @@ void TulmKelMan::drainPendingUnloads() {
 
 void TulmKelMan::HookApplicationIdle() {
   keltk::TApplication* app = keltk::Application();
+  IdleHub::instance().serve(app);
   const keltk::TIdleEvent current = app->OnIdle();
   // Only the method is compared: with several managers, the first to hook keeps it.
   if (current && current.sameCode(ownIdleHandler_)) return;

@@ -8,6 +8,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,6 +116,16 @@ void* OpenModuleCopy(const std::string& path, std::string& error) {
 
 void CloseModule(void* module) {
   if (module != nullptr) ::dlclose(module);
+}
+
+ModuleSpan SpanOfModule(void* module) {
+  link_map* map = nullptr;
+  if (module == nullptr || ::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr)
+    return {};
+  dl_find_object found{};
+  if (::_dl_find_object(map->l_ld, &found) != 0) return {};
+  return {static_cast<const char*>(found.dlfo_map_start),
+          static_cast<const char*>(found.dlfo_map_end)};
 }
 
 std::string ModuleFileOf(const void* address) {

@@ -19,6 +19,18 @@ void* OpenModule(const std::string& path, std::string& error);
 void* OpenModuleCopy(const std::string& path, std::string& error);
 void CloseModule(void* module);
 
+// Where a loaded module is mapped: every address of its code and data lies in
+// [begin, end). Empty for a null or unknown handle.
+struct ModuleSpan {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  bool holds(const void* address) const {
+    const auto* at = static_cast<const char*>(address);
+    return at != nullptr && begin <= at && at < end;
+  }
+};
+ModuleSpan SpanOfModule(void* module);
+
 // The module file that holds `address` (empty when none does).
 std::string ModuleFileOf(const void* address);
 

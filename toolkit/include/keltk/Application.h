@@ -34,9 +34,17 @@ public:
   // False asks for another idle call at once.
   const TIdleEvent& OnIdle() const { return onIdle_; }
   void SetOnIdle(const TIdleEvent& handler) { onIdle_ = handler; }
+  // Idle handlers besides OnIdle, for work that must go on whoever replaces
+  // OnIdle (a plug-in manager's queue, a host's script). Each is added once; they
+  // run after OnIdle, in the order added, and may leave Done False too.
+  void AddIdleHandler(const TIdleEvent& handler);
+  void RemoveIdleHandler(const TIdleEvent& handler);
+  const std::vector<TIdleEvent>& IdleHandlers() const { return idleHandlers_; }
+  // What an idle step raises: OnIdle, then the added idle handlers.
+  void RaiseIdle(bool& Done);
 
-  // One idle step: frees the components queued by ReleaseLater, then raises OnIdle
-  // with Done starting True and returns Done.
+  // One idle step: frees the components queued by ReleaseLater, then raises the
+  // idle handlers (RaiseIdle) with Done starting True and returns Done.
   bool Idle();
 
   TForm* MainForm() const { return mainForm_; }
@@ -109,6 +117,7 @@ private:
   void reportSafely(const Exception& e);
 
   TIdleEvent onIdle_;
+  std::vector<TIdleEvent> idleHandlers_;
   TExceptionEvent onException_;
   TForm* mainForm_ = nullptr;
   std::string title_;

@@ -46,8 +46,29 @@ bool TApplication::Idle() {
   runPosted();
   FreeReleased();
   bool done = true;
-  if (onIdle_) onIdle_(this, done);
+  RaiseIdle(done);
   return done;
+}
+
+void TApplication::AddIdleHandler(const TIdleEvent& handler) {
+  if (!handler || std::find(idleHandlers_.begin(), idleHandlers_.end(), handler) !=
+                      idleHandlers_.end())
+    return;
+  idleHandlers_.push_back(handler);
+}
+
+void TApplication::RemoveIdleHandler(const TIdleEvent& handler) {
+  std::erase(idleHandlers_, handler);
+}
+
+void TApplication::RaiseIdle(bool& Done) {
+  if (onIdle_) onIdle_(this, Done);
+  if (idleHandlers_.empty()) return;
+  // A handler may add or remove handlers: one removed meanwhile is not called.
+  const std::vector<TIdleEvent> handlers = idleHandlers_;
+  for (const TIdleEvent& handler : handlers)
+    if (std::find(idleHandlers_.begin(), idleHandlers_.end(), handler) != idleHandlers_.end())
+      handler(this, Done);
 }
 
 std::string TApplication::ExeName() {

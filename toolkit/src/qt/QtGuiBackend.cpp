@@ -178,10 +178,10 @@ void QtGuiBackend::idle() {
   try {
     if (!dispatching()) {
       done = app->Idle();
-    } else if (const TIdleEvent& onIdle = app->OnIdle()) {
+    } else {
       // A modal loop run from an event handler: forms queued for release stay
       // queued, as one of them may be the form whose handler is waiting here.
-      onIdle(app, done);
+      app->RaiseIdle(done);
     }
   } catch (const Exception& e) {
     report(e);
