@@ -2,6 +2,7 @@
 #include "GuiTestSupport.h"
 
 #include <dlfcn.h>
+#include <memory>
 
 using namespace guitest;
 
@@ -16,7 +17,8 @@ TEST_F(ModuleObjectsTest, NothingOfAnUnmappedModuleIsCalledAnyMore) {
   void* module = dlopen(KELVARIN_QT_LEFTOVERS, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(module, nullptr) << dlerror();
   backend->watchModule(module);
-  reinterpret_cast<void (*)()>(dlsym(module, "LeaveQtWorkBehind"))();
+  std::unique_ptr<QObject> plain(
+      reinterpret_cast<QObject* (*)()>(dlsym(module, "LeaveQtWorkBehind"))());
   QTimer hostTimer; // the host's own: not the module's business
   hostTimer.start(10);
 
@@ -25,6 +27,8 @@ TEST_F(ModuleObjectsTest, NothingOfAnUnmappedModuleIsCalledAnyMore) {
   EXPECT_EQ(backend->releaseModuleObjects(module), 2U);
   EXPECT_TRUE(hostTimer.isActive());
   EXPECT_TRUE(waitUntil([&] { return backend->releaseModuleObjects(module) == 1; }));
+  plain.reset();
+  EXPECT_EQ(backend->releaseModuleObjects(module), 0U);
 
   ASSERT_EQ(dlclose(module), 0);
   backend->forgetModule(module);
