@@ -9,6 +9,7 @@
 // application also uses the host's window system.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -96,6 +97,23 @@ public:
     (void)path;
     return false;
   }
+
+  // Code of a plug-in module can leave window-system objects behind (timers with
+  // its functions connected, objects of its classes) that would call into it once
+  // it is unmapped. `module` is the handle dlopen returned. Watching starts right
+  // after the module is opened.
+  virtual void watchModule(void* module) { (void)module; }
+  // After the plug-in object is gone and before the module is unmapped: deletes
+  // the module's timers on the calling thread, and answers how many things of the
+  // module still live (other objects its code made, calls it posted that are not
+  // delivered yet). The module must stay mapped until that is 0; ask again later.
+  // Peers of components are left to the components.
+  virtual std::size_t releaseModuleObjects(void* module) {
+    (void)module;
+    return 0;
+  }
+  // The module is unmapped: nothing of it is watched any longer.
+  virtual void forgetModule(void* module) { (void)module; }
 
   // Answers every message box in place of a user (a scripted run): `answer` gets
   // the text and the box returns as if its OK button were pressed. Empty: boxes

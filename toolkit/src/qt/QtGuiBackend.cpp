@@ -2,6 +2,7 @@
 
 #include "QtConvert.h"
 #include "QtMenuPeer.h"
+#include "QtModuleObjects.h"
 #include "QtPeer.h"
 #include "keltk/Application.h"
 #include "keltk/Dialogs.h"
@@ -24,6 +25,7 @@
 #include <QVariant>
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
 namespace keltk::qt {
 
@@ -386,6 +388,28 @@ bool QtGuiBackend::grabToPng(const TControl& control, const std::string& path) {
   // The client area: below the menu bar.
   const int top = menuBarHeight(w);
   return w->grab(QRect(0, top, w->width(), w->height() - top)).save(toQString(path), "PNG");
+}
+
+// ---- What plug-in modules leave behind ------------------------------------------------------
+
+void QtGuiBackend::watchModule(void* module) {
+  ModuleObjects::instance().watch(module);
+}
+
+std::size_t QtGuiBackend::releaseModuleObjects(void* module) {
+  // A peer's widget, and everything inside it, goes with its component.
+  std::unordered_set<const QObject*> peerWidgets;
+  for (const auto& entry : peers_)
+    if (const QWidget* w = entry.second->widget()) peerWidgets.insert(w);
+  return ModuleObjects::instance().release(module, [&](const QObject* object) {
+    for (; object != nullptr; object = object->parent())
+      if (peerWidgets.contains(object)) return true;
+    return false;
+  });
+}
+
+void QtGuiBackend::forgetModule(void* module) {
+  ModuleObjects::instance().forget(module);
 }
 
 } // namespace keltk::qt

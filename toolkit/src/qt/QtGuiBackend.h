@@ -44,6 +44,9 @@ public:
   int screenHeight() const override;
   bool measureText(const TFont& font, const std::string& text, int& width, int& height) override;
   bool grabToPng(const TControl& control, const std::string& path) override;
+  void watchModule(void* module) override;
+  std::size_t releaseModuleObjects(void* module) override;
+  void forgetModule(void* module) override;
 
   // Takes every peer away (their widgets with them), stops the idle steps and
   // unregisters from the application. The backend is inert afterwards.
