@@ -24,6 +24,13 @@ public:
   void remove(TulmKelMan* manager);
   // A live manager other than `manager`, or null.
   TulmKelMan* anyManagerBut(const TulmKelMan* manager) const;
+  // Whether `test` holds for a live manager of this copy.
+  template <class Test> bool anyManager(Test test) const {
+    if (managers_ != nullptr)
+      for (const TulmKelMan* m : *managers_)
+        if (test(*m)) return true;
+    return false;
+  }
   // Whether `manager` is alive (of this framework copy).
   bool has(const TulmKelMan* manager) const;
 

@@ -5,6 +5,7 @@
 #include "FrameworkAccess.h"
 #include "ManagerOperation.h"
 #include "ModuleLoader.h"
+#include "ModuleRelease.h"
 #include "PluginCallScope.h"
 #include "PluginReloader.h"
 #include "PluginWatch.h"
@@ -21,6 +22,7 @@
 #include <cassert>
 #include <dlfcn.h>
 #include <fmt/format.h>
+#include <keltk/Backend.h>
 #include <keltk/Dialogs.h>
 #include <keltk/StrUtils.h>
 #include <keltk/Strings.h>
@@ -142,10 +144,15 @@ private:
   bool mapModule() {
     site_.step = 9;
     // Watched files are rebuilt in place: the module runs from a copy of its own.
-    module_ = m_.reloader_ && m_.reloader_->watching()
+    // So is a file whose earlier build is still mapped, waiting for its release:
+    // the loader would hand that build out again by its name.
+    module_ = (m_.reloader_ && m_.reloader_->watching()) || ModuleReleasePending(fileName_)
                   ? OpenModuleCopy(fileName_, m_.lastModuleError_)
                   : OpenModule(fileName_, m_.lastModuleError_);
-    if (module_ != nullptr) return true;
+    if (module_ != nullptr) {
+      if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->watchModule(module_);
+      return true;
+    }
     fail(E001, {keltk::VarStr(fileName_)});
     if (!m_.lastModuleError_.empty()) m_.logError(m_.lastModuleError_);
     return false;

@@ -6,6 +6,7 @@
 #include "Leftovers.h"
 #include "ManagerOperation.h"
 #include "ModuleLoader.h"
+#include "ModuleRelease.h"
 #include "PluginCallScope.h"
 #include "PluginReloader.h"
 #include "PluginWatch.h"
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <fmt/format.h>
 #include <keltk/Application.h>
+#include <keltk/Backend.h>
 #include <keltk/Dialogs.h>
 #include <keltk/StrUtils.h>
 #include <utility>
@@ -43,58 +45,12 @@ template <class T> void eraseAll(std::vector<T*>& list, const T* item) {
   list.erase(std::remove(list.begin(), list.end(), item), list.end());
 }
 
-// Whether releasing `plugin`'s module now would return into unmapped code.
-bool codeRunning(const TulmKel* plugin) {
-  return plugin->CodeRunning() || ModuleCodeOnStack(plugin->ModuleHandle());
-}
 
 // A queued plug-in that is still running, or whose own unload is under way,
 // keeps its place in the queue; any other can go at once.
 bool unloadableNow(const TulmKelMan& manager, const TulmKel* plugin) {
   return !manager.UnloadPending(plugin) ||
-         (!codeRunning(plugin) && !PluginWatch::unloadUnderWay(manager, plugin));
-}
-
-// Whether something besides the plug-in object may still run the module's code.
-bool moduleHeld(void* /*module*/) {
-  return false;
-}
-
-void closeModuleWhenFree(void* module);
-
-// What cannot go yet: a plug-in object whose code was still running when its
-// manager went, then its module while something still holds it. The
-// application's release queue tries again at each idle step.
-class ModuleRelease final : public keltk::TComponent {
-public:
-  ModuleRelease(TulmKel* plugin, void* module)
-      : TComponent(nullptr), plugin_(plugin), module_(module) {}
-  ~ModuleRelease() override {
-    if (plugin_ != nullptr && codeRunning(plugin_)) {
-      queue(plugin_, module_);
-      return;
-    }
-    keltk::FreeObject(plugin_);
-    // Whatever the module set up since it was unloaded; no manager is left to say so.
-    (void)ClearModuleLeftovers(SpanOfModule(module_));
-    closeModuleWhenFree(module_);
-  }
-  static void queue(TulmKel* plugin, void* module) {
-    keltk::Application()->ReleaseLater(keltk::CreateObject<ModuleRelease>(plugin, module));
-  }
-
-private:
-  TulmKel* plugin_;
-  void* module_;
-};
-
-void closeModuleWhenFree(void* module) {
-  if (module == nullptr) return;
-  if (moduleHeld(module)) {
-    ModuleRelease::queue(nullptr, module);
-    return;
-  }
-  CloseModule(module);
+         (!PluginCodeRunning(plugin) && !PluginWatch::unloadUnderWay(manager, plugin));
 }
 
 } // namespace
@@ -178,7 +134,7 @@ private:
     if (whenReturned_) {
       m_.forgetPlugin(plugin_);
       FrameworkAccess::setManager(*plugin_, nullptr);
-      ModuleRelease::queue(plugin_, module);
+      ReleaseWhenReturned(plugin_, module);
     } else {
       m_.destroyPlugin(plugin_);
     }
@@ -250,7 +206,7 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
     }
     // Its module must not go while its code is on the stack: the idle handler
     // unloads it once that code has returned.
-    if (codeRunning(plugin)) {
+    if (PluginCodeRunning(plugin)) {
       if (!UnloadPending(plugin) && isLogged(lkAction))
         (void)LogIt(fmt::format("Plugin Unload Queued: \"{}\" (\"{}\").", plugin->DeepName(),
                                 plugin->FileName()),
@@ -380,7 +336,8 @@ void TulmKelMan::destroyPlugin(TulmKel* plugin) {
 }
 
 void TulmKelMan::releaseModule(void* module, const std::string& fileName) {
-  const std::vector<std::string> cleared = ClearModuleLeftovers(SpanOfModule(module));
+  const std::vector<std::string> cleared =
+      ModuleInUse(module) ? std::vector<std::string>() : ClearModuleLeftovers(SpanOfModule(module));
   if (!cleared.empty()) {
     // The plug-in's idle handler had taken the hook: the manager takes it back,
     // with the handler it chains to as it was.
@@ -391,7 +348,7 @@ void TulmKelMan::releaseModule(void* module, const std::string& fileName) {
                               keltk::ExtractFileName(fileName), fmt::join(cleared, ", ")),
                   lkError);
   }
-  closeModuleWhenFree(module);
+  CloseModuleWhenFree(module);
 }
 
 void TulmKelMan::OnAppIdle(keltk::TObject* Sender, bool& Done) {
@@ -420,7 +377,7 @@ void TulmKelMan::drainPendingUnloads() {
       if (static_cast<std::size_t>(pos) >= pendingUnloads_.size()) continue;
       TulmKel* entry = pendingUnloads_[static_cast<std::size_t>(pos)];
       // Still running (an idle step inside its own modal loop): it waits.
-      if (entry == nullptr || codeRunning(entry)) continue;
+      if (entry == nullptr || PluginCodeRunning(entry)) continue;
       siteOnAppIdle.step = 3;
       pendingUnloads_.erase(pendingUnloads_.begin() + pos);
       if (reloader_) reloader_->unloadingFromQueue(entry);

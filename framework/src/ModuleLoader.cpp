@@ -118,6 +118,12 @@ void CloseModule(void* module) {
   if (module != nullptr) ::dlclose(module);
 }
 
+void* MappedModule(const std::string& path) {
+  void* module = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (module != nullptr) ::dlclose(module);
+  return module;
+}
+
 ModuleSpan SpanOfModule(void* module) {
   link_map* map = nullptr;
   if (module == nullptr || ::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr)

@@ -18,6 +18,8 @@ void* OpenModule(const std::string& path, std::string& error);
 // no copy can be made there, `path` itself is loaded.
 void* OpenModuleCopy(const std::string& path, std::string& error);
 void CloseModule(void* module);
+// The handle of the module mapped from `path` if one is, else null; takes no reference.
+void* MappedModule(const std::string& path);
 
 // Where a loaded module is mapped: every address of its code and data lies in
 // [begin, end). Empty for a null or unknown handle.

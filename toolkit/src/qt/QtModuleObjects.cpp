@@ -155,13 +155,15 @@ std::size_t ModuleObjects::release(void* module,
     Module* m = find(module);
     if (m == nullptr) return 0;
     for (const auto& [object, made] : objects_) {
-      if (made.map != m->map) continue;
+      // Objects Qt made for itself while the module's code was on the stack (a
+      // cache, a plug-in loader of its own) are Qt's, not the module's.
+      if (made.map != m->map || !made.direct) continue;
       // One on another thread can only be deleted there.
       if (object->thread() != here) {
         ++alive;
       } else if (isPeer(object)) {
         continue;
-      } else if (made.direct && isTimer(object)) {
+      } else if (isTimer(object)) {
         timers.push_back(object);
       } else {
         ++alive; // Qt may hold it: only its owner can let it go

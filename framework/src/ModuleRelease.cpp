@@ -1,0 +1,108 @@
+#include "ModuleRelease.h"
+
+#include "IdleHub.h"
+#include "Leftovers.h"
+#include "ModuleLoader.h"
+#include "RunningCode.h"
+#include "kelvarin/manager.h"
+#include "kelvarin/plugin.h"
+
+#include <algorithm>
+#include <keltk/Application.h>
+#include <keltk/Backend.h>
+#include <vector>
+
+namespace kelvarin {
+
+namespace {
+
+// Whether something besides the plug-in object may still run the module's code:
+// objects or calls the window system holds for it.
+bool moduleHeld(void* module) {
+  keltk::TGuiBackend* backend = keltk::GuiBackend();
+  return backend != nullptr && backend->releaseModuleObjects(module) > 0;
+}
+
+} // namespace
+
+bool ModuleInUse(const void* module) {
+  return IdleHub::instance().anyManager([&](const TulmKelMan& manager) {
+    for (int i = manager.GetPluginCount() - 1; i >= 0; --i)
+      if (const TulmKel* p = manager.GetPlugins(i); p != nullptr && p->ModuleHandle() == module)
+        return true;
+    return false;
+  });
+}
+
+namespace {
+
+// Modules released but still mapped, waiting for what holds them.
+std::vector<void*> pendingModules;
+
+// What cannot go yet: a plug-in object whose code was still running when its
+// manager went, then its module while something still holds it. The
+// application's release queue tries again at each idle step.
+class ModuleRelease final : public keltk::TComponent {
+public:
+  ModuleRelease(TulmKel* plugin, void* module)
+      : TComponent(nullptr), plugin_(plugin), module_(module) {}
+  ~ModuleRelease() override {
+    if (plugin_ != nullptr && PluginCodeRunning(plugin_)) {
+      queue(plugin_, module_);
+      return;
+    }
+    keltk::FreeObject(plugin_);
+    // Whatever the module set up since it was unloaded; no manager is left to say so.
+    if (!ModuleInUse(module_)) (void)ClearModuleLeftovers(SpanOfModule(module_));
+    CloseModuleWhenFree(module_);
+  }
+  static void queue(TulmKel* plugin, void* module) {
+    if (std::find(pendingModules.begin(), pendingModules.end(), module) == pendingModules.end())
+      pendingModules.push_back(module);
+    keltk::Application()->ReleaseLater(keltk::CreateObject<ModuleRelease>(plugin, module));
+  }
+
+private:
+  TulmKel* plugin_;
+  void* module_;
+};
+
+template <class T> void eraseAll(std::vector<T*>& list, const T* item) {
+  list.erase(std::remove(list.begin(), list.end(), item), list.end());
+}
+
+} // namespace
+
+bool PluginCodeRunning(const TulmKel* plugin) {
+  return plugin->CodeRunning() || ModuleCodeOnStack(plugin->ModuleHandle());
+}
+
+void ReleaseWhenReturned(TulmKel* plugin, void* module) {
+  ModuleRelease::queue(plugin, module);
+}
+
+void CloseModuleWhenFree(void* module) {
+  if (module == nullptr) return;
+  // A second instance of the same file runs from it: only a reference goes.
+  if (ModuleInUse(module)) {
+    CloseModule(module);
+    return;
+  }
+  if (moduleHeld(module)) {
+    ModuleRelease::queue(nullptr, module);
+    return;
+  }
+  eraseAll(pendingModules, module);
+  CloseModule(module);
+  if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->forgetModule(module);
+}
+
+bool ModuleReleasePending(const std::string& path) {
+  if (pendingModules.empty()) return false;
+  void* mapped = MappedModule(path);
+  return mapped != nullptr &&
+         std::find(pendingModules.begin(), pendingModules.end(), mapped) != pendingModules.end();
+}
+
+
+} // namespace kelvarin
