@@ -4,11 +4,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <dlfcn.h>
 #include <execinfo.h>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <link.h>
 #include <mutex>
 #include <optional>
@@ -113,17 +116,21 @@ std::optional<std::vector<pid_t>> otherThreads() try {
   return std::nullopt;
 }
 
-// Whether thread `tid` blocks `sig` (then it can never answer; waiting is pointless).
-bool blocks(pid_t tid, int sig) try {
-  std::ifstream status("/proc/self/task/" + std::to_string(tid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (!line.starts_with("SigBlk:")) continue;
-    const std::uint64_t mask = std::stoull(line.substr(7), nullptr, 16);
-    return ((mask >> (sig - 1)) & 1U) != 0;
-  }
-  return false;
-} catch (...) {
-  return true;
+// Whether thread `tid` blocks `sig` (then it cannot answer while it does).
+bool blocks(pid_t tid, int sig) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/task/%d/status", static_cast<int>(tid));
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[4096];
+  const ssize_t size = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (size <= 0) return false;
+  text[size] = '\0';
+  const char* line = std::strstr(text, "\nSigBlk:");
+  if (line == nullptr) return false;
+  const std::uint64_t mask = std::strtoull(line + 8, nullptr, 16);
+  return ((mask >> (sig - 1)) & 1U) != 0;
 }
 
 timespec after(long ms) {
