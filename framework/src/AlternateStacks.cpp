@@ -19,12 +19,14 @@ constexpr std::size_t kStackSize = 64 * 1024;
 std::atomic<bool> giving{false};
 
 // An mmap'ed stack with a guard page below it: a handler that overflows it too
-// faults there instead of writing over whatever lies beneath.
+// faults there instead of writing over whatever lies beneath. One the thread has
+// already (a sanitizer runtime's) is kept when it is large enough; a smaller one
+// is put back when ours goes, for its owner to release.
 class AlternateStack {
 public:
   AlternateStack() {
-    stack_t current{};
-    if (::sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE) == 0) return;
+    if (::sigaltstack(nullptr, &previous_) != 0) return;
+    if ((previous_.ss_flags & SS_DISABLE) == 0 && previous_.ss_size >= kStackSize) return;
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     void* base = ::mmap(nullptr, page + kStackSize, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
@@ -41,15 +43,15 @@ public:
   }
   ~AlternateStack() {
     if (base_ == nullptr) return;
-    // Fails while a handler runs on it (one that ends the thread): then it stays.
-    stack_t off{};
-    off.ss_flags = SS_DISABLE;
-    if (::sigaltstack(&off, nullptr) == 0) ::munmap(base_, size_);
+    // Fails while a handler runs on ours (one that ends the thread): then it stays.
+    previous_.ss_flags &= SS_DISABLE;
+    if (::sigaltstack(&previous_, nullptr) == 0) ::munmap(base_, size_);
   }
   AlternateStack(const AlternateStack&) = delete;
   AlternateStack& operator=(const AlternateStack&) = delete;
 
 private:
+  stack_t previous_{};
   void* base_ = nullptr;
   std::size_t size_ = 0;
 };

@@ -7,7 +7,7 @@ namespace kelvarin {
 
 // Gives the calling thread an alternate signal stack, and from now on every
 // thread that pthread_create starts, each for as long as that thread lives. A
-// thread that has one already (a sanitizer's, for one) keeps it.
+// thread that has one large enough already (a sanitizer's, for one) keeps it.
 void GiveThreadsAlternateStacks();
 
 } // namespace kelvarin
