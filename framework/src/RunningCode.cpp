@@ -68,7 +68,7 @@ int sampledCount = 0;
 sem_t answered;
 
 // How long a thread has to start its answer, and to finish one it has started.
-constexpr long kAnswerStartMs = 100;
+constexpr long kAnswerStartMs = 200;
 constexpr long kAnswerFinishMs = 1000;
 
 void onSample(int, siginfo_t*, void*) {
