@@ -1,8 +1,10 @@
 #include "kelvarin/EndingSignals.h"
 
+#include "AlternateStacks.h"
 #include "CrashRecord.h"
 #include "DumpFile.h"
 #include "ManagerOperation.h"
+#include "RunningCode.h"
 #include "kelvarin/Log.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
@@ -12,10 +14,10 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <execinfo.h>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <keltk/Application.h>
 #include <keltk/Backend.h>
@@ -360,9 +362,12 @@ private:
 
 // Waits for termination signals outside the handler, where the event loop can be
 // woken to close the host. Without a window system the idle steps find the request.
+// The sampling signal stays open: a thread that cannot be asked for its stack
+// would hold every module in memory.
 void watchTerminations() {
   sigset_t all;
   sigfillset(&all);
+  if (const int sampling = ThreadSamplingSignal(); sampling != 0) sigdelset(&all, sampling);
   pthread_sigmask(SIG_BLOCK, &all, nullptr);
   for (;;) {
     unsigned char sig = 0;
@@ -478,12 +483,8 @@ void HandleEndingSignals() {
   done = true;
   prepare();
 
-  // A stack of its own, so that a stack overflow is recorded too.
-  static std::array<char, 64 * 1024> alternate;
-  stack_t stack{};
-  stack.ss_sp = alternate.data();
-  stack.ss_size = alternate.size();
-  ::sigaltstack(&stack, nullptr);
+  // Stacks of their own, so that a stack overflow is recorded too, on any thread.
+  GiveThreadsAlternateStacks();
 
   struct sigaction crash {};
   crash.sa_sigaction = onCrash;

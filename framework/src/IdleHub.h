@@ -41,9 +41,7 @@ public:
 
 private:
   void service(keltk::TObject* Sender, bool& Done);
-  keltk::TIdleEvent serviceHandler() {
-    return keltk::TIdleEvent::bind<&IdleHub::service>(this);
-  }
+  keltk::TIdleEvent serviceHandler() { return keltk::TIdleEvent::bind<&IdleHub::service>(this); }
   // Drains the queue of every live manager but `holder` that is not in its own
   // idle handler.
   void drainAllBut(const TulmKelMan* holder);

@@ -27,8 +27,7 @@ std::string pathOf(const keltk::TComponent* component) {
 }
 
 void collect(keltk::TComponent* component, std::vector<keltk::TComponent*>& into) {
-  if (component == nullptr || std::find(into.begin(), into.end(), component) != into.end())
-    return;
+  if (component == nullptr || std::find(into.begin(), into.end(), component) != into.end()) return;
   into.push_back(component);
   for (int i = 0; i < component->ComponentCount(); ++i)
     collect(component->Components(i), into);
@@ -82,8 +81,7 @@ public:
   void clearComponents() {
     for (keltk::TComponent* component : reachable())
       for (const keltk::PropInfo* prop : component->ClassType().allProperties()) {
-        if (prop->kind != keltk::PropKind::Method || !prop->getMethod || !prop->setMethod)
-          continue;
+        if (prop->kind != keltk::PropKind::Method || !prop->getMethod || !prop->setMethod) continue;
         if (!bound(prop->getMethod(*component))) continue;
         prop->setMethod(*component, {});
         cleared_.push_back(pathOf(component) + "." + prop->name);

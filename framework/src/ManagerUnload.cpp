@@ -45,7 +45,6 @@ template <class T> void eraseAll(std::vector<T*>& list, const T* item) {
   list.erase(std::remove(list.begin(), list.end(), item), list.end());
 }
 
-
 // A queued plug-in that is still running, or whose own unload is under way,
 // keeps its place in the queue; any other can go at once.
 bool unloadableNow(const TulmKelMan& manager, const TulmKel* plugin) {

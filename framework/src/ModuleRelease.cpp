@@ -17,10 +17,11 @@ namespace kelvarin {
 namespace {
 
 // Whether something besides the plug-in object may still run the module's code:
-// objects or calls the window system holds for it.
+// objects or calls the window system holds for it, or any thread's stack.
 bool moduleHeld(void* module) {
   keltk::TGuiBackend* backend = keltk::GuiBackend();
-  return backend != nullptr && backend->releaseModuleObjects(module) > 0;
+  if (backend != nullptr && backend->releaseModuleObjects(module) > 0) return true;
+  return ModuleCodeOnAnyThread(module);
 }
 
 } // namespace
@@ -103,6 +104,5 @@ bool ModuleReleasePending(const std::string& path) {
   return mapped != nullptr &&
          std::find(pendingModules.begin(), pendingModules.end(), mapped) != pendingModules.end();
 }
-
 
 } // namespace kelvarin

@@ -1,8 +1,24 @@
 #include "RunningCode.h"
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <dlfcn.h>
 #include <execinfo.h>
+#include <fcntl.h>
+#include <filesystem>
 #include <link.h>
+#include <mutex>
+#include <optional>
+#include <semaphore.h>
+#include <string>
+#include <sys/single_threaded.h>
+#include <unistd.h>
 #include <vector>
 
 namespace kelvarin {
@@ -31,17 +47,200 @@ std::vector<void*> returnAddresses() {
   }
 }
 
+// Whether one of the addresses lies in the module of `target`. A return address
+// may sit just past the end of the calling function; the frame a signal
+// interrupted reports the instruction itself: both places count.
+bool inModule(void* const* frames, std::size_t count, const link_map* target) {
+  for (std::size_t i = 0; i < count; ++i) {
+    for (auto* at : {static_cast<char*>(frames[i]) - 1, static_cast<char*>(frames[i])}) {
+      dl_find_object found{};
+      if (::_dl_find_object(at, &found) == 0 && found.dlfo_link_map == target) return true;
+    }
+  }
+  return false;
+}
+
+// One thread is asked at a time: the sampler names it in `asked`, the thread's
+// handler claims the question by negating it, fills the one buffer and clears it.
+std::atomic<pid_t> asked{0};
+void* sampledFrames[kMostFrames];
+int sampledCount = 0;
+sem_t answered;
+
+// How long a thread has to start its answer, and to finish one it has started.
+constexpr long kAnswerStartMs = 200;
+constexpr long kAnswerFinishMs = 1000;
+
+void onSample(int, siginfo_t*, void*) {
+  const int saved = errno;
+  pid_t me = ::gettid();
+  if (asked.compare_exchange_strong(me, -me, std::memory_order_acquire)) {
+    sampledCount = ::backtrace(sampledFrames, kMostFrames);
+    asked.store(0, std::memory_order_release);
+    ::sem_post(&answered);
+  }
+  errno = saved;
+}
+
+// The first real-time signal nobody handles, taken for sampling; 0 when none is free.
+int installSampler() {
+  // backtrace loads the unwinder on its first call, which a signal handler must not.
+  void* warmUp[1];
+  (void)::backtrace(warmUp, 1);
+  if (::sem_init(&answered, 0, 0) != 0) return 0;
+  for (int sig = SIGRTMAX; sig >= SIGRTMIN; --sig) {
+    struct sigaction current {};
+    if (::sigaction(sig, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) != 0 ||
+        current.sa_handler != SIG_DFL)
+      continue;
+    struct sigaction action {};
+    action.sa_sigaction = onSample;
+    // Interrupted system calls go on: the threads asked never notice.
+    action.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    if (::sigaction(sig, &action, nullptr) == 0) return sig;
+  }
+  return 0;
+}
+
+// The other threads of the process; nothing when they cannot be listed.
+std::optional<std::vector<pid_t>> otherThreads() try {
+  std::vector<pid_t> others;
+  const pid_t self = ::gettid();
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    const auto tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
+    if (tid != self) others.push_back(tid);
+  }
+  return others;
+} catch (...) {
+  return std::nullopt;
+}
+
+// Whether thread `tid` blocks `sig` (then it cannot answer while it does).
+bool blocks(pid_t tid, int sig) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/task/%d/status", static_cast<int>(tid));
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[4096];
+  const ssize_t size = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (size <= 0) return false;
+  text[size] = '\0';
+  const char* line = std::strstr(text, "\nSigBlk:");
+  if (line == nullptr) return false;
+  const std::uint64_t mask = std::strtoull(line + 8, nullptr, 16);
+  return ((mask >> (sig - 1)) & 1U) != 0;
+}
+
+timespec after(long ms) {
+  timespec at{};
+  ::clock_gettime(CLOCK_MONOTONIC, &at);
+  at.tv_sec += ms / 1000;
+  at.tv_nsec += ms % 1000 * 1000000;
+  if (at.tv_nsec >= 1000000000) {
+    at.tv_sec += 1;
+    at.tv_nsec -= 1000000000;
+  }
+  return at;
+}
+
+bool before(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+bool alive(pid_t tid) {
+  return ::tgkill(::getpid(), tid, 0) == 0 || errno != ESRCH;
+}
+
+// A thread blocks every signal for a moment while it starts or ends, or leaves the
+// one sent to it pending as it ends: it is looked at again this often.
+constexpr long kLookMs = 5;
+
+enum class Reply { Answered, Gone, Silent };
+
+// Waits for thread `tid` to answer. Posts left over from answers given too late
+// only make the loop look again.
+Reply awaitAnswer(pid_t tid) {
+  timespec deadline = after(kAnswerStartMs);
+  bool started = false;
+  for (;;) {
+    if (asked.load(std::memory_order_acquire) == 0) return Reply::Answered;
+    const timespec look = after(kLookMs);
+    const timespec& until = before(look, deadline) ? look : deadline;
+    if (::sem_clockwait(&answered, CLOCK_MONOTONIC, &until) == 0 || errno == EINTR) continue;
+    const bool gone = !alive(tid);
+    if (!gone && &until == &look) continue;
+    pid_t unanswered = tid;
+    if (asked.compare_exchange_strong(unanswered, 0)) return gone ? Reply::Gone : Reply::Silent;
+    // Its handler is writing the answer: that ends soon, unless the thread was stopped
+    // right then; the next sampler then finds the buffer still taken.
+    if (started) return Reply::Silent;
+    started = true;
+    deadline = after(kAnswerFinishMs);
+  }
+}
+
+// Thread `tid`'s return addresses into `sampledFrames`.
+Reply ask(pid_t tid, int sig) {
+  constexpr timespec kPause{0, 500000};
+  for (long pauses = 0; blocks(tid, sig); ++pauses) {
+    if (!alive(tid)) return Reply::Gone;
+    if (pauses == kLookMs * 2) return Reply::Silent;
+    ::nanosleep(&kPause, nullptr);
+  }
+  asked.store(tid, std::memory_order_release);
+  if (::tgkill(::getpid(), tid, sig) != 0) {
+    const Reply reply = errno == ESRCH ? Reply::Gone : Reply::Silent;
+    asked.store(0);
+    return reply;
+  }
+  return awaitAnswer(tid);
+}
+
+// Whether thread `tid` holds the module's code, or could not tell.
+bool threadHolds(pid_t tid, int sig, const link_map* target) {
+  switch (ask(tid, sig)) {
+  case Reply::Gone:
+    return false;
+  case Reply::Silent:
+    return true;
+  case Reply::Answered:
+    break;
+  }
+  const auto count = static_cast<std::size_t>(sampledCount > 0 ? sampledCount : 0);
+  return count >= kMostFrames || inModule(sampledFrames, count, target);
+}
+
 } // namespace
 
 bool ModuleCodeOnStack(void* module) {
   const link_map* target = linkMapOf(module);
   if (target == nullptr) return false;
-  for (void* address : returnAddresses()) {
-    // A return address may sit just past the end of the calling function.
-    auto* inCaller = static_cast<char*>(address) - 1;
-    dl_find_object found{};
-    if (::_dl_find_object(inCaller, &found) == 0 && found.dlfo_link_map == target) return true;
-  }
+  const std::vector<void*> frames = returnAddresses();
+  return inModule(frames.data(), frames.size(), target);
+}
+
+int ThreadSamplingSignal() {
+  static const int sig = installSampler();
+  return sig;
+}
+
+bool ModuleCodeOnAnyThread(void* module) {
+  const link_map* target = linkMapOf(module);
+  if (target == nullptr) return false;
+  if (ModuleCodeOnStack(module)) return true;
+  // No thread was ever started: nothing else to ask, and nothing to set up.
+  if (__libc_single_threaded) return false;
+  const int sig = ThreadSamplingSignal();
+  static std::mutex samplers;
+  const std::lock_guard lock(samplers);
+  const std::optional<std::vector<pid_t>> others = otherThreads();
+  if (!others) return true;
+  if (others->empty()) return false;
+  if (sig == 0 || asked.load(std::memory_order_acquire) != 0) return true;
+  for (const pid_t tid : *others)
+    if (threadHolds(tid, sig, target)) return true;
   return false;
 }
 

@@ -10,4 +10,14 @@ namespace kelvarin {
 // handle from OpenModule). Releasing such a module would return into unmapped code.
 bool ModuleCodeOnStack(void* module);
 
+// True when a return address on the stack of any thread of the process lies in
+// `module`, or when a thread could not be asked (its signals blocked, or it did
+// not answer in time): releasing the module is safe only when this is false.
+// Other threads are sampled by a signal, one at a time; callers are serialized.
+bool ModuleCodeOnAnyThread(void* module);
+
+// The signal that samples other threads. A thread that blocks every signal
+// should leave this one open, or no module can be released while it lives.
+int ThreadSamplingSignal();
+
 } // namespace kelvarin

@@ -130,6 +130,7 @@ struct CrashCase {
   const char* command;
   int signal;
   bool ownLogBlocked; // the log next to the program cannot be written
+  Link link = Link::AsBuilt;
 };
 
 TEST(EndingTest, CrashInAPluginCommandIsTheLogsLastEntry) {
@@ -140,10 +141,15 @@ TEST(EndingTest, CrashInAPluginCommandIsTheLogsLastEntry) {
       {"Abort", SIGABRT, false},
       {"ThrowOnThread", SIGABRT, false},
       {"Crash", SIGSEGV, true},
+      // A thread the plug-in started overflows its stack: the handler needs one of
+      // its own on that thread, however the program links the framework.
+      {"OverflowOnThread", SIGSEGV, false, Link::Static},
+      {"OverflowOnThread", SIGSEGV, false, Link::Shared},
   };
   for (const CrashCase& c : cases) {
-    SCOPED_TRACE(std::string(c.command) + (c.ownLogBlocked ? ", own log blocked" : ""));
-    TavloSandbox box;
+    SCOPED_TRACE(std::string(c.command) + (c.ownLogBlocked ? ", own log blocked" : "") +
+                 (c.link == Link::Shared ? ", shared" : ""));
+    TavloSandbox box(c.link);
     std::filesystem::copy_file(KELVARIN_FIXTURE_DIR "/Commander.kel", box.path("Commander.kel"));
     // A fresh home without ~/.local/state: the fallback's folders do not exist yet.
     box.environment = {"HOME=" + box.path("home"), "XDG_STATE_HOME="};

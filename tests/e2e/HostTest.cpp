@@ -43,10 +43,15 @@ std::vector<std::string> exportedCode(const char* program) {
 
 } // namespace
 
+// With the framework inside, the program also stands in front of the C library's
+// pthread_create (threads started anywhere get a stack for the crash handler).
 TEST(HostTest, ProgramExportsGetPluginInfoAndNothingElseOfItsCode) {
-  EXPECT_EQ(exportedCode(KELVARIN_TAVLO), std::vector<std::string>{"GetPluginInfo"});
-  EXPECT_EQ(exportedCode(KELVARIN_TAVLO_STATIC), std::vector<std::string>{"GetPluginInfo"});
-  EXPECT_EQ(exportedCode(KELVARIN_TAVLO_SHARED), std::vector<std::string>{"GetPluginInfo"});
+  const std::vector<std::string> inside = {"GetPluginInfo", "pthread_create"};
+  const std::vector<std::string> onTheLibrary = {"GetPluginInfo"};
+  EXPECT_EQ(exportedCode(KELVARIN_TAVLO),
+            std::string_view(KELVARIN_TAVLO) == KELVARIN_TAVLO_STATIC ? inside : onTheLibrary);
+  EXPECT_EQ(exportedCode(KELVARIN_TAVLO_STATIC), inside);
+  EXPECT_EQ(exportedCode(KELVARIN_TAVLO_SHARED), onTheLibrary);
 }
 
 TEST(HostTest, ScriptedSessionWritesTheExactLog) {

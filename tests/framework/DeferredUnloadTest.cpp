@@ -1,9 +1,17 @@
-// Unloads that must wait: a plug-in whose own code is running, a plug-in whose
-// unload is already under way, and the queue the idle handler drains.
+// Unloads that must wait: a plug-in whose own code is running (on any thread), a
+// plug-in whose unload is already under way, and the queue the idle handler drains.
 #include "FrameworkTestSupport.h"
+#include "LifecycleSupport.h"
 #include "PluginCallScope.h"
+#include "RunningCode.h"
 
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
 
 namespace kelvarin::test {
 namespace {
@@ -173,6 +181,58 @@ TEST_F(DeferredUnloadTest, CancellingAPluginInTheListDestroysItAndRecounts) {
   EXPECT_EQ(manager->CancelPlugin(b, "/p/two.kel", nullptr), smrOk);
   ASSERT_EQ(manager->GetPluginCount(), 1);
   EXPECT_EQ(a->InstanceCount(), 1); // the one left carries the true count
+}
+
+// Another thread's stack holds the module's code: a plug-in's thread waiting in
+// it, and not once that thread has ended, while a thread of the host answers
+// without it; a thread that blocks every signal cannot be asked, and holds it.
+using RunningCodeTest = LifecycleTest;
+
+TEST_F(RunningCodeTest, ModuleCodeOnAnyThreadAsksEveryThread) {
+  TulmKel* commander = load("Commander");
+  ASSERT_NE(commander, nullptr);
+  void* module = commander->ModuleHandle();
+  auto threads = [] {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return std::distance(begin(tasks), end(tasks));
+  };
+  // Answers come by the scheduler's leave: a busy machine may keep one from
+  // coming in time, which counts as holding until the next question.
+  auto freeWithin5s = [&](long most) {
+    for (int tries = 0; tries < 500; ++tries) {
+      if (threads() <= most && !ModuleCodeOnAnyThread(module)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  const auto before = threads();
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(manager->ExecuteCommand(commander, "Linger", {keltk::VarInt(ends[0])}), smrOk);
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  std::thread host([released] { released.wait(); });
+  EXPECT_FALSE(ModuleCodeOnStack(module));
+  EXPECT_TRUE(ModuleCodeOnAnyThread(module));
+  ::close(ends[1]);
+  // The plug-in's thread runs the module's code until it ends (its state's destructor).
+  EXPECT_TRUE(freeWithin5s(before + 1));
+  ::close(ends[0]);
+
+  std::promise<void> deafened;
+  std::thread deaf([&deafened, released] {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    deafened.set_value();
+    released.wait();
+  });
+  deafened.get_future().wait();
+  EXPECT_TRUE(ModuleCodeOnAnyThread(module));
+  release.set_value();
+  deaf.join();
+  host.join();
+  EXPECT_TRUE(freeWithin5s(before));
 }
 
 } // namespace

@@ -344,8 +344,8 @@ TEST_F(DispatchModuleTest, EveryRefusal) {
             "Error $E020:  Command object (index -1, plugin \"Commander.kel\") could not be "
             "accessed.");
   EXPECT_EQ(lines().back(), error("Plugin \"Commander.kel\" has no command \"Walk\"."));
-  refused(manager->ExecuteCommand(commander, 10),
-          "Error $E01E:  Invalid command index for plugin \"Commander.kel\": 10.");
+  refused(manager->ExecuteCommand(commander, 99),
+          "Error $E01E:  Invalid command index for plugin \"Commander.kel\": 99.");
   refused(manager->ExecuteCommand(commander, "Silent"),
           "Error $E00C:  No event assigned for command \"Silent\" in plugin \"Commander.kel\".");
   refused(manager->ExecuteCommand(commander, "Echo", {keltk::VarInt(1)}),

@@ -51,8 +51,8 @@ bool TApplication::Idle() {
 }
 
 void TApplication::AddIdleHandler(const TIdleEvent& handler) {
-  if (!handler || std::find(idleHandlers_.begin(), idleHandlers_.end(), handler) !=
-                      idleHandlers_.end())
+  if (!handler ||
+      std::find(idleHandlers_.begin(), idleHandlers_.end(), handler) != idleHandlers_.end())
     return;
   idleHandlers_.push_back(handler);
 }
