@@ -47,6 +47,17 @@ bool IdleHub::has(const TulmKelMan* manager) const {
          std::find(managers_->begin(), managers_->end(), manager) != managers_->end();
 }
 
+bool IdleHub::forgetChainedHandlersIn(const ModuleSpan& module) {
+  bool found = false;
+  if (managers_ != nullptr)
+    for (TulmKelMan* m : *managers_)
+      if (module.holds(reinterpret_cast<const void*>(m->savedOnIdle_.code()))) {
+        m->savedOnIdle_ = {};
+        found = true;
+      }
+  return found;
+}
+
 void IdleHub::drainAllBut(const TulmKelMan* holder) {
   // A copy: unload handlers may make or free managers.
   const std::vector<TulmKelMan*> managers =

@@ -4,6 +4,8 @@
 // chained to it after the first load reaches nothing freed once a manager is gone.
 #pragma once
 
+#include "ModuleLoader.h"
+
 #include <keltk/Application.h>
 #include <keltk/Object.h>
 #include <vector>
@@ -31,6 +33,9 @@ public:
         if (test(*m)) return true;
     return false;
   }
+  // Forgets the idle handlers the managers chain to that lie in `module`; true
+  // when there was one.
+  bool forgetChainedHandlersIn(const ModuleSpan& module);
   // Whether `manager` is alive (of this framework copy).
   bool has(const TulmKelMan* manager) const;
 

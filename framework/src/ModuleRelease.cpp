@@ -8,6 +8,7 @@
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
+#include <chrono>
 #include <keltk/Application.h>
 #include <keltk/Backend.h>
 #include <vector>
@@ -16,12 +17,42 @@ namespace kelvarin {
 
 namespace {
 
+// A thread seen in a module's code may only be between two calls into it: a
+// std::thread's state object, which the module made, is destroyed after the
+// thread's function has returned. A module a thread held must be seen free for
+// a while before it goes.
+constexpr auto kThreadGrace = std::chrono::milliseconds(100);
+
+struct ThreadHold {
+  void* module;
+  std::chrono::steady_clock::time_point freeSince; // zero: held at the last look
+};
+std::vector<ThreadHold> threadHolds;
+
+bool heldByAThread(void* module) {
+  const auto hold = std::find_if(threadHolds.begin(), threadHolds.end(),
+                                 [&](const ThreadHold& h) { return h.module == module; });
+  if (ModuleCodeOnAnyThread(module)) {
+    if (hold == threadHolds.end())
+      threadHolds.push_back({module, {}});
+    else
+      hold->freeSince = {};
+    return true;
+  }
+  if (hold == threadHolds.end()) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (hold->freeSince == std::chrono::steady_clock::time_point{}) hold->freeSince = now;
+  if (now - hold->freeSince < kThreadGrace) return true;
+  threadHolds.erase(hold);
+  return false;
+}
+
 // Whether something besides the plug-in object may still run the module's code:
 // objects or calls the window system holds for it, or any thread's stack.
 bool moduleHeld(void* module) {
   keltk::TGuiBackend* backend = keltk::GuiBackend();
   if (backend != nullptr && backend->releaseModuleObjects(module) > 0) return true;
-  return ModuleCodeOnAnyThread(module);
+  return heldByAThread(module);
 }
 
 } // namespace
@@ -54,7 +85,7 @@ public:
     }
     keltk::FreeObject(plugin_);
     // Whatever the module set up since it was unloaded; no manager is left to say so.
-    if (!ModuleInUse(module_)) (void)ClearModuleLeftovers(SpanOfModule(module_));
+    if (!ModuleInUse(module_)) (void)ClearLeftoversOf(module_);
     CloseModuleWhenFree(module_);
   }
   static void queue(TulmKel* plugin, void* module) {
@@ -73,6 +104,15 @@ template <class T> void eraseAll(std::vector<T*>& list, const T* item) {
 }
 
 } // namespace
+
+std::vector<std::string> ClearLeftoversOf(void* module) {
+  const ModuleSpan span = SpanOfModule(module);
+  std::vector<std::string> cleared = ClearModuleLeftovers(span);
+  if (IdleHub::instance().forgetChainedHandlersIn(span) &&
+      std::find(cleared.begin(), cleared.end(), "Application.OnIdle") == cleared.end())
+    cleared.insert(cleared.begin(), "Application.OnIdle");
+  return cleared;
+}
 
 bool PluginCodeRunning(const TulmKel* plugin) {
   return plugin->CodeRunning() || ModuleCodeOnStack(plugin->ModuleHandle());

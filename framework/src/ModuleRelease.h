@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kelvarin {
 
@@ -16,6 +17,9 @@ bool PluginCodeRunning(const TulmKel* plugin);
 void CloseModuleWhenFree(void* module);
 // Frees `plugin` once its code has returned, then its module as above.
 void ReleaseWhenReturned(TulmKel* plugin, void* module);
+// ClearModuleLeftovers, and the idle handlers the managers chain to: what
+// `module` left on the objects that outlive it.
+std::vector<std::string> ClearLeftoversOf(void* module);
 // Whether `module` is still used by a loaded plug-in of a live manager.
 bool ModuleInUse(const void* module);
 // Whether the module mapped from `path` is one released but still held: loading

@@ -2,6 +2,7 @@
 // brought down by a plug-in. Either way the log tells what happened.
 #include "TavloSandbox.h"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +53,30 @@ TEST(EndingTest, APluginCommandThatClosesTheHostIsUnloadedWithIt) {
   EXPECT_EQ(entries[entries.size() - 2],
             "MANAGER              A  Plugin Unloaded: \"Commander\" (\"Commander.kel\").");
   EXPECT_EQ(entries.back(), "MANAGER              A  Manager Closed Normally.");
+}
+
+// A plug-in that took the idle hook, left a form with its handler, a component of
+// its class, a thread in its code and Qt timers: the unload clears and frees what
+// it left, the script goes on, nothing of it runs again and nothing crashes.
+TEST(EndingTest, WhatAnUnloadedPluginLeftBehindIsClearedAndNeverRuns) {
+  TavloSandbox box;
+  std::filesystem::copy_file(KELVARIN_FIXTURE_DIR "/Leaver.kel", box.path("Leaver.kel"));
+  const TavloRun run = box.run("load Leaver\nunload-all\nwait 600\nload DoNothing\nclose\n");
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out.find("Leaver's"), std::string::npos) << run.out;
+  const std::vector<std::string> entries = LogEntries(run.log);
+  const auto at = [&](std::string_view line) {
+    return std::find(entries.begin(), entries.end(), line) - entries.begin();
+  };
+  const auto cleared = at("MANAGER              E  Cleared what plugin \"Leaver.kel\" left behind: "
+                          "Application.OnIdle, LeftForm.OnClose, Leftover freed.");
+  const auto unloaded = at("MANAGER              A  Plugin Unloaded: \"Leaver\" (\"Leaver.kel\").");
+  const auto next =
+      at("MANAGER              A  Plugin Loaded: \"kelDoNothing\" (\"DoNothing.kel\").");
+  EXPECT_LT(cleared, unloaded) << run.log;
+  EXPECT_LT(unloaded, next) << run.log;
+  EXPECT_LT(next, static_cast<std::ptrdiff_t>(entries.size())) << run.log;
 }
 
 std::size_t occurrences(std::string_view text, std::string_view part) {
