@@ -48,16 +48,17 @@ class Sweep {
 public:
   explicit Sweep(const ModuleSpan& module) : module_(module) {}
 
-  void freeComponents() {
+  // Leaves `all` holding what is left.
+  void freeComponents(std::vector<keltk::TComponent*>& all) {
     // One at a time: freeing one frees what it owns and may free others.
     for (;;) {
-      const std::vector<keltk::TComponent*> all = reachable();
       const auto doomed =
           std::find_if(all.begin(), all.end(), [&](auto* c) { return madeBy(c, module_); });
       if (doomed == all.end()) return;
       freed_.push_back(*doomed);
       freedNames_.push_back(pathOf(*doomed) + " freed");
       keltk::FreeObject(*doomed);
+      all = reachable();
     }
   }
 
@@ -78,14 +79,17 @@ public:
       }
   }
 
-  void clearComponents() {
-    for (keltk::TComponent* component : reachable())
-      for (const keltk::PropInfo* prop : component->ClassType().allProperties()) {
-        if (prop->kind != keltk::PropKind::Method || !prop->getMethod || !prop->setMethod) continue;
-        if (!bound(prop->getMethod(*component))) continue;
-        prop->setMethod(*component, {});
-        cleared_.push_back(pathOf(component) + "." + prop->name);
-      }
+  void clearComponents(const std::vector<keltk::TComponent*>& all) {
+    for (keltk::TComponent* component : all)
+      for (const keltk::TClassInfo* cls = &component->ClassType(); cls != nullptr;
+           cls = cls->parent)
+        for (const auto& prop : cls->props) {
+          if (prop->kind != keltk::PropKind::Method || !prop->getMethod || !prop->setMethod)
+            continue;
+          if (!bound(prop->getMethod(*component))) continue;
+          prop->setMethod(*component, {});
+          cleared_.push_back(pathOf(component) + "." + prop->name);
+        }
   }
 
   std::vector<std::string> result() {
@@ -112,9 +116,10 @@ private:
 std::vector<std::string> ClearModuleLeftovers(const ModuleSpan& module) {
   if (module.begin == nullptr) return {};
   Sweep sweep(module);
-  sweep.freeComponents();
+  std::vector<keltk::TComponent*> all = reachable();
+  sweep.freeComponents(all);
   sweep.clearApplication();
-  sweep.clearComponents();
+  sweep.clearComponents(all);
   return sweep.result();
 }
 

@@ -32,7 +32,7 @@ std::vector<ThreadHold> threadHolds;
 bool heldByAThread(void* module) {
   const auto hold = std::find_if(threadHolds.begin(), threadHolds.end(),
                                  [&](const ThreadHold& h) { return h.module == module; });
-  if (ModuleCodeOnAnyThread(module)) {
+  if (ModuleCodeOnOtherThreads(module)) {
     if (hold == threadHolds.end())
       threadHolds.push_back({module, {}});
     else
@@ -48,7 +48,8 @@ bool heldByAThread(void* module) {
 }
 
 // Whether something besides the plug-in object may still run the module's code:
-// objects or calls the window system holds for it, or any thread's stack.
+// objects or calls the window system holds for it, or another thread's stack.
+// (The unloads that release a module have looked at the calling thread's.)
 bool moduleHeld(void* module) {
   keltk::TGuiBackend* backend = keltk::GuiBackend();
   if (backend != nullptr && backend->releaseModuleObjects(module) > 0) return true;
@@ -81,6 +82,11 @@ public:
   ~ModuleRelease() override {
     if (plugin_ != nullptr && PluginCodeRunning(plugin_)) {
       queue(plugin_, module_);
+      return;
+    }
+    // Reached from an idle step inside a loop the module's code runs.
+    if (plugin_ == nullptr && ModuleCodeOnStack(module_)) {
+      queue(nullptr, module_);
       return;
     }
     keltk::FreeObject(plugin_);

@@ -227,9 +227,12 @@ int ThreadSamplingSignal() {
 }
 
 bool ModuleCodeOnAnyThread(void* module) {
+  return ModuleCodeOnStack(module) || ModuleCodeOnOtherThreads(module);
+}
+
+bool ModuleCodeOnOtherThreads(void* module) {
   const link_map* target = linkMapOf(module);
   if (target == nullptr) return false;
-  if (ModuleCodeOnStack(module)) return true;
   // No thread was ever started: nothing else to ask, and nothing to set up.
   if (__libc_single_threaded) return false;
   const int sig = ThreadSamplingSignal();

@@ -15,6 +15,8 @@ bool ModuleCodeOnStack(void* module);
 // not answer in time): releasing the module is safe only when this is false.
 // Other threads are sampled by a signal, one at a time; callers are serialized.
 bool ModuleCodeOnAnyThread(void* module);
+// The same for every thread but the calling one.
+bool ModuleCodeOnOtherThreads(void* module);
 
 // The signal that samples other threads. A thread that blocks every signal
 // should leave this one open, or no module can be released while it lives.
