@@ -53,6 +53,10 @@ bool heldByAThread(void* module) {
 bool moduleHeld(void* module) {
   keltk::TGuiBackend* backend = keltk::GuiBackend();
   if (backend != nullptr && backend->releaseModuleObjects(module) > 0) return true;
+  const ModuleSpan span = SpanOfModule(module);
+  if (keltk::Application()->HasPostedCall(
+          [&](const std::type_info& type) { return span.holds(&type); }))
+    return true;
   return heldByAThread(module);
 }
 

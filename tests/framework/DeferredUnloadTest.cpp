@@ -235,5 +235,33 @@ TEST_F(RunningCodeTest, ModuleCodeOnAnyThreadAsksEveryThread) {
   EXPECT_TRUE(freeWithin5s(before));
 }
 
+// The unload of a plug-in whose thread is still in its code, and that left a
+// call for the application to run, goes through; its module stays mapped until
+// both are done.
+TEST_F(RunningCodeTest, AModuleGoesOnceItsThreadsAndPostedCallsAreDone) {
+  TulmKel* commander = load("Commander");
+  ASSERT_NE(commander, nullptr);
+  const std::string path = commander->FileName();
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(manager->ExecuteCommand(commander, "Linger", {keltk::VarInt(ends[0])}), smrOk);
+  ASSERT_EQ(manager->ExecuteCommand(commander, "PostLater", {}), smrOk);
+  ASSERT_EQ(manager->UnloadPlugin(commander), smrOk);
+  EXPECT_EQ(manager->PluginCount(), 0);
+  EXPECT_TRUE(isMapped(path));
+  for (int i = 0; i < 3; ++i)
+    keltk::Application()->Idle();
+  EXPECT_TRUE(isMapped(path));
+  ::close(ends[1]);
+  bool unmapped = false;
+  for (int tries = 0; tries < 500 && !unmapped; ++tries) {
+    keltk::Application()->Idle();
+    unmapped = !isMapped(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(unmapped);
+  ::close(ends[0]);
+}
+
 } // namespace
 } // namespace kelvarin::test

@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace keltk {
@@ -83,6 +84,9 @@ public:
   // the window system when one runs, else at the next idle step or
   // ProcessMessages. May be called from any thread.
   void Post(std::function<void()> call);
+  // Whether a call posted here and not yet run is of a type `match` accepts (the
+  // type of a lambda tells the module that made it).
+  bool HasPostedCall(const std::function<bool(const std::type_info&)>& match);
 
   // Frees `component` at the next idle step (or when Run returns), outside the code
   // that asked (a form that closes itself from its own event handler).

@@ -90,6 +90,12 @@ void TApplication::Post(std::function<void()> call) {
   posted_.push_back(std::move(call));
 }
 
+bool TApplication::HasPostedCall(const std::function<bool(const std::type_info&)>& match) {
+  const std::lock_guard lock(postedMutex_);
+  return std::any_of(posted_.begin(), posted_.end(),
+                     [&](const std::function<void()>& call) { return match(call.target_type()); });
+}
+
 void TApplication::runPosted() {
   std::vector<std::function<void()>> due;
   {
