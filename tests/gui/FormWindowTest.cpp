@@ -1,6 +1,7 @@
 // Shown forms get windows that look the way their stored design says.
 #include "GuiTestSupport.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFrame>
 #include <QGuiApplication>
@@ -283,7 +284,9 @@ TEST_F(FormWindowTest, UninstallingTakesTheWindowsAwayAndTheFormsStay) {
   splash->Show();
   QPointer<QWidget> window = PeerWidget(*splash);
   QPointer<QWidget> gauge = PeerWidget(*splash->Gauge());
+  ASSERT_FALSE(QApplication::quitOnLastWindowClosed());
   ASSERT_TRUE(UninstallQtBackend());
+  EXPECT_TRUE(QApplication::quitOnLastWindowClosed()); // the application's own policy again
   EXPECT_TRUE(window.isNull());
   EXPECT_TRUE(gauge.isNull());
   EXPECT_EQ(splash->Peer(), nullptr);

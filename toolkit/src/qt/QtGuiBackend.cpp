@@ -423,6 +423,7 @@ namespace {
 struct QtState {
   qt::QtGuiBackend* backend = nullptr;
   QApplication* ownApplication = nullptr;
+  bool quitOnLastWindowClosed = true; // the application's own policy, given back
 };
 
 // Where the QApplication, which every toolkit copy in the process shares, names
@@ -458,6 +459,7 @@ void InstallQtBackend(int& argc, char** argv) {
   else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
     throw EInvalidOperation("The Qt window system needs a QApplication");
   // The model decides when the program ends (its main form closing), not Qt.
+  state.quitOnLastWindowClosed = QApplication::quitOnLastWindowClosed();
   QApplication::setQuitOnLastWindowClosed(false);
   state.backend = new qt::QtGuiBackend(*app);
   QCoreApplication::instance()->setProperty(kBackendProperty,
@@ -473,6 +475,8 @@ bool UninstallQtBackend() {
     qapp->setProperty(kBackendProperty, QVariant());
   delete state.backend;
   state.backend = nullptr;
+  if (state.ownApplication == nullptr && QCoreApplication::instance() != nullptr)
+    QApplication::setQuitOnLastWindowClosed(state.quitOnLastWindowClosed);
   delete state.ownApplication;
   state.ownApplication = nullptr;
   return true;
