@@ -131,6 +131,15 @@ expect_line "$hostlog" "Greeter              A  Hello, World!"
 expect_line "$hostlog" "Greeter              A  Hello from the menu!"
 expect_line "$hostlog" "MANAGER              A  Manager Closed Normally."
 
+# --- the same plug-in in a host without windows
+(cd "$example/build" && env -u DISPLAY -u WAYLAND_DISPLAY ./greeter-service ./Greeter.kel Reader) \
+  >"$work/service.out" 2>&1 || { cat "$work/service.out"; fail "greeter-service"; }
+[[ "$(cat "$work/service.out")" == "Greet: done" ]] ||
+  { cat "$work/service.out"; fail "greeter-service printed something else"; }
+servicelog="$example/build/greeter-service.kel.log"
+expect_line "$servicelog" "Greeter              A  Hello, Reader!"
+expect_line "$servicelog" "MANAGER              A  Manager Closed Normally."
+
 # --- the plug-in in the installed tavlo, driven by the example's script
 export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR="$work/runtime"
