@@ -1,5 +1,6 @@
 #include "IdleHub.h"
 
+#include "Immortal.h"
 #include "kelvarin/manager.h"
 
 #include <algorithm>
@@ -8,8 +9,7 @@
 namespace kelvarin {
 
 IdleHub& IdleHub::instance() {
-  static IdleHub hub;
-  return hub;
+  return Immortal<IdleHub>();
 }
 
 void IdleHub::add(TulmKelMan* manager) {

@@ -1,6 +1,7 @@
 #include "ModuleRelease.h"
 
 #include "IdleHub.h"
+#include "Immortal.h"
 #include "Leftovers.h"
 #include "ModuleLoader.h"
 #include "RunningCode.h"
@@ -27,23 +28,32 @@ struct ThreadHold {
   void* module;
   std::chrono::steady_clock::time_point freeSince; // zero: held at the last look
 };
-std::vector<ThreadHold> threadHolds;
+// Modules released but still mapped, waiting for what holds them, and those a
+// thread held. Emptied as modules go; reached until the process has ended.
+struct Waiting {
+  std::vector<void*> modules;
+  std::vector<ThreadHold> threadHolds;
+};
+Waiting& waiting() {
+  return Immortal<Waiting>();
+}
 
 bool heldByAThread(void* module) {
-  const auto hold = std::find_if(threadHolds.begin(), threadHolds.end(),
+  std::vector<ThreadHold>& holds = waiting().threadHolds;
+  const auto hold = std::find_if(holds.begin(), holds.end(),
                                  [&](const ThreadHold& h) { return h.module == module; });
   if (ModuleCodeOnOtherThreads(module)) {
-    if (hold == threadHolds.end())
-      threadHolds.push_back({module, {}});
+    if (hold == holds.end())
+      holds.push_back({module, {}});
     else
       hold->freeSince = {};
     return true;
   }
-  if (hold == threadHolds.end()) return false;
+  if (hold == holds.end()) return false;
   const auto now = std::chrono::steady_clock::now();
   if (hold->freeSince == std::chrono::steady_clock::time_point{}) hold->freeSince = now;
   if (now - hold->freeSince < kThreadGrace) return true;
-  threadHolds.erase(hold);
+  holds.erase(hold);
   return false;
 }
 
@@ -73,9 +83,6 @@ bool ModuleInUse(const void* module) {
 
 namespace {
 
-// Modules released but still mapped, waiting for what holds them.
-std::vector<void*> pendingModules;
-
 // What cannot go yet: a plug-in object whose code was still running when its
 // manager went, then its module while something still holds it. The
 // application's release queue tries again at each idle step.
@@ -84,23 +91,29 @@ public:
   ModuleRelease(TulmKel* plugin, void* module)
       : TComponent(nullptr), plugin_(plugin), module_(module) {}
   ~ModuleRelease() override {
-    if (plugin_ != nullptr && PluginCodeRunning(plugin_)) {
+    // The application empties its queue as the program ends: nothing is tried
+    // again, and the module stays mapped to the end, since the window system's
+    // own teardown may still destroy objects of it.
+    const bool ending = keltk::Application()->Closing();
+    if (!ending && plugin_ != nullptr && PluginCodeRunning(plugin_)) {
       queue(plugin_, module_);
       return;
     }
     // Reached from an idle step inside a loop the module's code runs.
-    if (plugin_ == nullptr && ModuleCodeOnStack(module_)) {
+    if (!ending && plugin_ == nullptr && ModuleCodeOnStack(module_)) {
       queue(nullptr, module_);
       return;
     }
     keltk::FreeObject(plugin_);
+    if (ending) return;
     // Whatever the module set up since it was unloaded; no manager is left to say so.
     if (!ModuleInUse(module_)) (void)ClearLeftoversOf(module_);
     CloseModuleWhenFree(module_);
   }
   static void queue(TulmKel* plugin, void* module) {
-    if (std::find(pendingModules.begin(), pendingModules.end(), module) == pendingModules.end())
-      pendingModules.push_back(module);
+    std::vector<void*>& pending = waiting().modules;
+    if (std::find(pending.begin(), pending.end(), module) == pending.end())
+      pending.push_back(module);
     keltk::Application()->ReleaseLater(keltk::CreateObject<ModuleRelease>(plugin, module));
   }
 
@@ -114,6 +127,22 @@ template <class T> void eraseAll(std::vector<T*>& list, const T* item) {
 }
 
 } // namespace
+
+void CloseModuleWhenFree(void* module) {
+  if (module == nullptr) return;
+  // A second instance of the same file runs from it: only a reference goes.
+  if (ModuleInUse(module)) {
+    CloseModule(module);
+    return;
+  }
+  if (moduleHeld(module)) {
+    ModuleRelease::queue(nullptr, module);
+    return;
+  }
+  eraseAll(waiting().modules, module);
+  CloseModule(module);
+  if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->forgetModule(module);
+}
 
 std::vector<std::string> ClearLeftoversOf(void* module) {
   const ModuleSpan span = SpanOfModule(module);
@@ -132,23 +161,8 @@ void ReleaseWhenReturned(TulmKel* plugin, void* module) {
   ModuleRelease::queue(plugin, module);
 }
 
-void CloseModuleWhenFree(void* module) {
-  if (module == nullptr) return;
-  // A second instance of the same file runs from it: only a reference goes.
-  if (ModuleInUse(module)) {
-    CloseModule(module);
-    return;
-  }
-  if (moduleHeld(module)) {
-    ModuleRelease::queue(nullptr, module);
-    return;
-  }
-  eraseAll(pendingModules, module);
-  CloseModule(module);
-  if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->forgetModule(module);
-}
-
 bool ModuleReleasePending(const std::string& path) {
+  const std::vector<void*>& pendingModules = waiting().modules;
   if (pendingModules.empty()) return false;
   void* mapped = MappedModule(path);
   return mapped != nullptr &&

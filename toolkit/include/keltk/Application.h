@@ -79,6 +79,9 @@ public:
   void Run();
   void Terminate();
   bool Terminated() const { return terminated_; }
+  // True while the application is being destroyed (the program ends): what its
+  // destructor frees must not queue anything again.
+  bool Closing() const { return closing_; }
 
   // Runs `call` on the thread that runs this application's event loop: through
   // the window system when one runs, else at the next idle step or
@@ -126,6 +129,7 @@ private:
   TForm* mainForm_ = nullptr;
   std::string title_;
   bool terminated_ = false;
+  bool closing_ = false;
   void runPosted();
 
   std::vector<TComponent*> releaseQueue_;

@@ -24,6 +24,7 @@ bool TGuiBackend::measureText(const TFont&, const std::string&, int&, int&) {
 TApplication::TApplication(TComponent* owner) : TComponent(owner) {}
 
 TApplication::~TApplication() {
+  closing_ = true;
   // Queued components are freed like the owned ones; the queue must not outlive
   // us. What their destructors queue in turn gets a few more rounds.
   constexpr int kMostRounds = 8;
