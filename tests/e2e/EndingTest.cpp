@@ -61,7 +61,7 @@ TEST(EndingTest, APluginCommandThatClosesTheHostIsUnloadedWithIt) {
 TEST(EndingTest, WhatAnUnloadedPluginLeftBehindIsClearedAndNeverRuns) {
   TavloSandbox box;
   std::filesystem::copy_file(KELVARIN_FIXTURE_DIR "/Leaver.kel", box.path("Leaver.kel"));
-  const TavloRun run = box.run("load Leaver\nunload-all\nwait 600\nload DoNothing\nclose\n");
+  const TavloRun run = box.run("load Leaver\nunload-all\nwait 1200\nload DoNothing\nclose\n");
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out.find("Leaver's"), std::string::npos) << run.out;
