@@ -1,0 +1,200 @@
+// A plain Qt Widgets program as a host: its own QMainWindow and menus, the
+// fixture plug-ins merging into them through QtHost.
+#include "FrameworkTestSupport.h"
+#include "LifecycleSupport.h"
+#include "QtEnvironment.h"
+#include "WaitUntil.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <keltk/Application.h>
+#include <keltk/Forms.h>
+#include <keltk/QtBackend.h>
+#include <kelvarin/QtHost.h>
+#include <memory>
+
+namespace kelvarin::test {
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new testsupport::QtEnvironment("qthost_tests", {}, {}));
+
+// What a menu shows, entry by entry: the objects themselves, their texts and
+// keys, and the same for each drop-down.
+struct Shown {
+  std::vector<QAction*> actions;
+  std::vector<std::string> texts;
+  std::vector<Shown> below;
+  bool operator==(const Shown&) const = default;
+};
+
+Shown shown(const QWidget& container) {
+  Shown out;
+  for (QAction* a : container.actions()) {
+    out.actions.push_back(a);
+    out.texts.push_back(a->text().toStdString() + "|" + a->shortcut().toString().toStdString());
+    if (a->menu() != nullptr) out.below.push_back(shown(*a->menu()));
+  }
+  return out;
+}
+
+std::vector<std::string> captions(const QWidget& container) {
+  std::vector<std::string> out;
+  for (const QAction* a : container.actions())
+    out.push_back(a->text().toStdString());
+  return out;
+}
+
+class QtHostTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (const char* title : {"&File", "&Edit", "&Help"})
+      menus.push_back(window.menuBar()->addMenu(title));
+    menus[0]->addAction("&New");
+    menus[0]->addSeparator();
+    menus[0]->addAction("E&xit")->setShortcut(QKeySequence("Ctrl+Q"));
+    menus[1]->addAction("&Undo")->setShortcut(QKeySequence("Ctrl+Z"));
+    about = menus[2]->addAction("&About");
+    QObject::connect(about, &QAction::triggered, [this] { ++aboutChosen; });
+    before = shown(*window.menuBar());
+    host = std::make_unique<QtHost>(&window);
+    Manager()->Log()->SetDumpOn(doNever);
+    Manager()->SetPluginFolder(fixtureDir());
+  }
+  void TearDown() override { host.reset(); }
+
+  TulmKelMan* Manager() const { return host->Manager(); }
+  std::ptrdiff_t logged(const std::string& text) const {
+    const auto all = linesAfterStamp(*Manager()->Log());
+    return std::count(all.begin(), all.end(), text);
+  }
+  static std::string user(const std::string& text) {
+    struct Lines : LifecycleTest {
+      using LifecycleTest::line;
+    };
+    return Lines::line("Menus", 'U', text);
+  }
+  // The entry of the merged copy of the plug-in's `name`.
+  QAction* entryOf(const std::string& caption) const {
+    for (QAction* a : window.findChildren<QAction*>())
+      if (a->text().toStdString() == caption && !a->isSeparator()) return a;
+    return nullptr;
+  }
+
+  QMainWindow window;
+  std::vector<QMenu*> menus;
+  QAction* about = nullptr;
+  int aboutChosen = 0;
+  Shown before;
+  std::unique_ptr<QtHost> host;
+};
+
+TEST_F(QtHostTest, EveryMergeTypePutsRealEntriesIntoTheProgramsMenusAndTakesThemAway) {
+  struct Case {
+    TMenuMergeType type;
+    TTargetMenu target;
+    std::string value;
+    std::vector<std::string> bar;
+    int menu; // whose entries `entries` lists (-1: none)
+    std::vector<std::string> entries;
+  };
+  const std::vector<Case> cases = {
+      {mtCreateNewItemBellow,
+       tmSearchByCaption,
+       "Edit",
+       {"&File", "&Edit", "&Tools", "&Help"},
+       -1,
+       {}},
+      {mtCreateNewItemAbove,
+       tmSearchByCaption,
+       "edit",
+       {"&File", "&Tools", "&Edit", "&Help"},
+       -1,
+       {}},
+      {mtCreateNewItemBellow,
+       tmSearchByIndex,
+       "%RightMostItem%",
+       {"&File", "&Edit", "&Help", "&Tools"},
+       -1,
+       {}},
+      {mtCreateChildItem,
+       tmSearchByCaption,
+       "File",
+       {"&File", "&Edit", "&Help"},
+       0,
+       {"&New", "", "E&xit", "&Tools"}},
+      {mtOverwriteItem, tmSearchByCaption, "Help", {"&File", "&Edit", "&Tools"}, -1, {}},
+      {mtCreateChildItem,
+       tmPluginsTopLevelMenu,
+       "",
+       {"&File", "&Edit", "&Help"},
+       2,
+       {"&About", "&Tools"}},
+  };
+  host->SetPluginsMenu(menus[2]);
+  std::ptrdiff_t runs = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value + " " + std::to_string(c.type));
+    TulmKel* plugin = nullptr;
+    ASSERT_TRUE(Manager()->LoadPlugin("Menus", &plugin).Success);
+    plugin->MenuMerging()->SetMergeType(c.type);
+    plugin->MenuMerging()->SetTargetMenu(c.target);
+    plugin->MenuMerging()->SetValueToSearch(c.value);
+    ASSERT_TRUE(plugin->MergeMenu().Success) << ::testing::PrintToString(linesAfterStamp(*Manager()->Log()));
+    EXPECT_EQ(captions(*window.menuBar()), c.bar);
+    if (c.menu >= 0) {
+      EXPECT_EQ(captions(*menus[static_cast<std::size_t>(c.menu)]), c.entries);
+    }
+    // Chosen through the event loop, the copy runs the plug-in's handler.
+    QAction* run = entryOf("&Run");
+    ASSERT_NE(run, nullptr);
+    QTimer::singleShot(0, run, &QAction::trigger);
+    ++runs;
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] { return logged(user("Run chosen in the host")) == runs; }, 5000));
+    ASSERT_TRUE(Manager()->UnloadAllPlugins(false).Success);
+    EXPECT_EQ(shown(*window.menuBar()), before);
+  }
+  // The overwritten entry came back with its connections.
+  about->trigger();
+  EXPECT_EQ(aboutChosen, 1);
+}
+
+TEST_F(QtHostTest, APlugInThatUnloadsItselfFromItsEntryIsGoneAfterTheNextPassOfTheLoop) {
+  ASSERT_TRUE(Manager()->LoadPlugin("Menus").Success);
+  QTimer::singleShot(0, entryOf("&Stop"), &QAction::trigger);
+  EXPECT_TRUE(testsupport::waitUntil([&] { return Manager()->PluginCount() == 0; }, 5000));
+  EXPECT_EQ(logged(user("Stop: unload ok, queued: yes")), 1);
+  EXPECT_EQ(shown(*window.menuBar()), before);
+}
+
+TEST_F(QtHostTest, ThePlugInsSeeAHostAndClosingTheWindowUnloadsThemAll) {
+  EXPECT_NE(keltk::Application()->MainForm(), nullptr);
+  EXPECT_NE(keltk::Application()->MainForm()->Menu(), nullptr);
+  ASSERT_TRUE(Manager()->LoadPlugin("Menus").Success);
+  window.show();
+  window.close();
+  EXPECT_EQ(Manager()->PluginCount(), 0);
+  EXPECT_EQ(shown(*window.menuBar()), before);
+}
+
+TEST(QtHostLifetime, TheProgramsQuitPolicyStaysAndTheBackendGoesWithTheHost) {
+  for (const bool policy : {true, false}) {
+    QApplication::setQuitOnLastWindowClosed(policy);
+    {
+      QMainWindow window;
+      const QtHost host(&window);
+      EXPECT_TRUE(keltk::QtBackendInstalled());
+      EXPECT_EQ(QApplication::quitOnLastWindowClosed(), policy);
+    }
+    EXPECT_FALSE(keltk::QtBackendInstalled());
+    EXPECT_EQ(keltk::Application()->MainForm(), nullptr);
+    EXPECT_EQ(QApplication::quitOnLastWindowClosed(), policy);
+  }
+}
+
+} // namespace
+} // namespace kelvarin::test
