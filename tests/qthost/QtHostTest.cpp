@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <keltk/Application.h>
 #include <keltk/Forms.h>
+#include <keltk/Menus.h>
 #include <keltk/QtBackend.h>
 #include <kelvarin/QtHost.h>
 #include <memory>
@@ -71,13 +72,15 @@ protected:
     const auto all = linesAfterStamp(*Manager()->Log());
     return std::count(all.begin(), all.end(), text);
   }
-  static std::string user(const std::string& text) {
+  // A line the Menus plug-in logged, of kind `kind`.
+  static std::string line(char kind, const std::string& text) {
     struct Lines : LifecycleTest {
       using LifecycleTest::line;
     };
-    return Lines::line("Menus", 'U', text);
+    return Lines::line("Menus", kind, text);
   }
-  // The entry of the merged copy of the plug-in's `name`.
+  static std::string user(const std::string& text) { return line('U', text); }
+  // The entry with the text `caption`, anywhere in the window.
   QAction* entryOf(const std::string& caption) const {
     for (QAction* a : window.findChildren<QAction*>())
       if (a->text().toStdString() == caption && !a->isSeparator()) return a;
@@ -143,7 +146,8 @@ TEST_F(QtHostTest, EveryMergeTypePutsRealEntriesIntoTheProgramsMenusAndTakesThem
     plugin->MenuMerging()->SetMergeType(c.type);
     plugin->MenuMerging()->SetTargetMenu(c.target);
     plugin->MenuMerging()->SetValueToSearch(c.value);
-    ASSERT_TRUE(plugin->MergeMenu().Success) << ::testing::PrintToString(linesAfterStamp(*Manager()->Log()));
+    ASSERT_TRUE(plugin->MergeMenu().Success)
+        << ::testing::PrintToString(linesAfterStamp(*Manager()->Log()));
     EXPECT_EQ(captions(*window.menuBar()), c.bar);
     if (c.menu >= 0) {
       EXPECT_EQ(captions(*menus[static_cast<std::size_t>(c.menu)]), c.entries);
@@ -169,6 +173,18 @@ TEST_F(QtHostTest, APlugInThatUnloadsItselfFromItsEntryIsGoneAfterTheNextPassOfT
   EXPECT_TRUE(testsupport::waitUntil([&] { return Manager()->PluginCount() == 0; }, 5000));
   EXPECT_EQ(logged(user("Stop: unload ok, queued: yes")), 1);
   EXPECT_EQ(shown(*window.menuBar()), before);
+}
+
+TEST_F(QtHostTest, AMergedEntryLeavesTheProgramsShortcutToItsOwnEntry) {
+  TulmKel* plugin = nullptr;
+  ASSERT_TRUE(Manager()->LoadPlugin("Menus", &plugin).Success);
+  auto* run = keltk::ObjectAs<keltk::TMenuItem>(plugin->FindComponent("Run1"));
+  ASSERT_NE(run, nullptr);
+  run->SetShortCut(0x4000 | 'Q'); // Ctrl+Q, which the program's Exit has
+  ASSERT_TRUE(plugin->MergeMenu().Success);
+  EXPECT_EQ(logged(line('A', "Shortcut \"Ctrl+Q\" of \"Run\" stays with \"Exit\".")), 1);
+  EXPECT_TRUE(entryOf("&Run\tCtrl+Q")->shortcut().isEmpty());
+  EXPECT_EQ(entryOf("E&xit")->shortcut(), QKeySequence("Ctrl+Q"));
 }
 
 TEST_F(QtHostTest, ThePlugInsSeeAHostAndClosingTheWindowUnloadsThemAll) {

@@ -509,6 +509,7 @@ void MenuBarPeer::apply(const TMenuItem& item) {
     if (standsFor(item, *found->action)) return;
     standIn(item, *found);
     found = &nodes_[&item];
+    if (found->adopted) return; // nowhere to stand in: the program's entry stays untouched
   }
   Node& node = *found;
   QAction* action = node.action;

@@ -61,6 +61,8 @@ private:
     TShortCut key = 0; // the shortcut the item is listed under in keyed_
     // `action` is the program's own entry, shown as the program set it up; with
     // `programMenu`, `menu` is the program's too. Neither is ever changed or freed.
+    // TODO: entries the program adds or deletes after adoption are not followed;
+    // a deleted one leaves `action` dangling.
     bool adopted = false;
     bool programMenu = false;
     // An overwritten program entry: out of its menu while `action` stands in its
