@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <functional>
 #include <keltk/Application.h>
 #include <keltk/Forms.h>
 #include <keltk/Menus.h>
@@ -188,13 +189,20 @@ TEST_F(QtHostTest, AMergedEntryLeavesTheProgramsShortcutToItsOwnEntry) {
 }
 
 TEST_F(QtHostTest, ThePlugInsSeeAHostAndClosingTheWindowUnloadsThemAll) {
-  EXPECT_NE(keltk::Application()->MainForm(), nullptr);
-  EXPECT_NE(keltk::Application()->MainForm()->Menu(), nullptr);
-  ASSERT_TRUE(Manager()->LoadPlugin("Menus").Success);
-  window.show();
-  window.close();
-  EXPECT_EQ(Manager()->PluginCount(), 0);
-  EXPECT_EQ(shown(*window.menuBar()), before);
+  keltk::TForm* mainForm = keltk::Application()->MainForm();
+  ASSERT_NE(mainForm, nullptr);
+  EXPECT_NE(mainForm->Menu(), nullptr);
+  // By its user, and through the main form plug-ins see (as an ending signal does).
+  const std::vector<std::function<void()>> closes = {[&] { window.close(); },
+                                                     [&] { mainForm->Close(); }};
+  for (const auto& close : closes) {
+    ASSERT_TRUE(Manager()->LoadPlugin("Menus").Success);
+    window.show();
+    close();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(Manager()->PluginCount(), 0);
+    EXPECT_EQ(shown(*window.menuBar()), before);
+  }
 }
 
 TEST(QtHostLifetime, TheProgramsQuitPolicyStaysAndTheBackendGoesWithTheHost) {
