@@ -168,8 +168,8 @@ MenuBarPeer::MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QMenuBar* bar,
     : backend_(&backend), menu_(menu), bar_(bar), programBar_(true), adopted_(std::move(adopted)),
       alive_(std::make_shared<bool>(true)) {
   backend.registerMenuPeer(this);
-  // Entries are connected one by one: the program's drop-downs need not hang
-  // from its bar, so their triggers may never reach it.
+  // Merged entries are connected where they enter the program's menus: those
+  // need not hang from its bar, so their triggers may never reach it.
   rebuild();
 }
 
@@ -282,8 +282,15 @@ void MenuBarPeer::bind(const TMenuItem& item, QAction* action) {
   syncChildren(item);
 }
 
-void MenuBarPeer::connectTrigger(QAction* action) {
-  if (!programBar_) return;
+bool MenuBarPeer::inProgramMenu(const TMenuItem& item) const {
+  if (!programBar_) return false;
+  if (item.Parent() == menu_.Items()) return true;
+  auto parent = nodes_.find(item.Parent());
+  return parent != nodes_.end() && parent->second.adopted;
+}
+
+void MenuBarPeer::connectTrigger(const TMenuItem& item, QAction* action) {
+  if (!inProgramMenu(item)) return;
   QObject::connect(action, &QAction::triggered, action,
                    [this, alive = alive_, action] { triggered(alive, action); });
 }
@@ -307,7 +314,7 @@ void MenuBarPeer::standIn(const TMenuItem& item, Node& node) {
   self.original = original;
   self.action = new QAction(container);
   items_[self.action] = &item;
-  connectTrigger(self.action);
+  connectTrigger(item, self.action);
   container->insertAction(original, self.action);
   container->removeAction(original);
 }
@@ -319,6 +326,12 @@ QWidget* MenuBarPeer::containerOf(const TMenuItem& item) {
     // A child of the widget that shows the item, so that it goes with it.
     node.menu = new QMenu(qobject_cast<QWidget*>(node.action->parent()));
     node.action->setMenu(node.menu);
+    // A drop-down of ours passes its entries' triggers, and those of the drop-downs
+    // below it, on to its parent: the topmost one in the program's menus reports
+    // them all, with one connection (the program's menus need not reach its bar).
+    if (node.adopted || inProgramMenu(item))
+      QObject::connect(node.menu, &QMenu::triggered, node.menu,
+                       [this, alive = alive_](QAction* action) { triggered(alive, action); });
   }
   return node.menu;
 }
@@ -369,7 +382,7 @@ void MenuBarPeer::create(const TMenuItem& item, QWidget& container) {
   auto* action = new QAction(&container);
   nodes_[&item].action = action;
   items_[action] = &item;
-  connectTrigger(action);
+  connectTrigger(item, action);
   apply(item);
   syncChildren(item);
 }

@@ -76,7 +76,9 @@ private:
   // The model changed an adopted item: from now on it is shown by an entry of ours
   // in the program entry's place.
   void standIn(const TMenuItem& item, Node& node);
-  void connectTrigger(QAction* action);
+  // True when the item's entry goes into one of the program's own menus.
+  bool inProgramMenu(const TMenuItem& item) const;
+  void connectTrigger(const TMenuItem& item, QAction* action);
   // A program entry put back after an overwrite gets an item again, in its place.
   void restoreItems();
   // True when the sub-items had changed.
