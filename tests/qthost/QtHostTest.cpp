@@ -188,6 +188,21 @@ TEST_F(QtHostTest, AMergedEntryLeavesTheProgramsShortcutToItsOwnEntry) {
   EXPECT_EQ(entryOf("E&xit")->shortcut(), QKeySequence("Ctrl+Q"));
 }
 
+TEST_F(QtHostTest, AnExceptionFromAMergedEntryIsReportedAndTheProgramGoesOn) {
+  MessageBoxCapture boxes;
+  TulmKel* plugin = nullptr;
+  ASSERT_TRUE(Manager()->LoadPlugin("Menus", &plugin).Success);
+  auto* run = keltk::ObjectAs<keltk::TMenuItem>(plugin->FindComponent("Run1"));
+  auto* copy = reinterpret_cast<keltk::TMenuItem*>(run->Tag());
+  copy->SetOnClick(keltk::TNotifyEvent(
+      plugin, [](keltk::TObject*, keltk::TObject*) { throw keltk::Exception("Run failed"); }));
+  QTimer::singleShot(0, entryOf("&Run"), &QAction::trigger);
+  EXPECT_TRUE(testsupport::waitUntil([&] { return !boxes.shown.empty(); }, 5000));
+  EXPECT_EQ(boxes.shown, std::vector<std::string>{"Run failed"});
+  QTimer::singleShot(0, entryOf("&Stop"), &QAction::trigger);
+  EXPECT_TRUE(testsupport::waitUntil([&] { return Manager()->PluginCount() == 0; }, 5000));
+}
+
 TEST_F(QtHostTest, ThePlugInsSeeAHostAndClosingTheWindowUnloadsThemAll) {
   keltk::TForm* mainForm = keltk::Application()->MainForm();
   ASSERT_NE(mainForm, nullptr);
