@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QTimer>
 
 namespace kelvarin {
 
@@ -67,7 +68,12 @@ struct QtHost::Impl : QObject {
   // A close that the window accepted hides it at once; one it ignored does not.
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched != window.data()) return false;
-    if (event->type() == QEvent::Close) closing = true;
+    if (event->type() == QEvent::Close) {
+      closing = true;
+      // Hidden right after the close event when accepted; an ignored close must
+      // not turn a later hide (to a tray, say) into an ending.
+      QTimer::singleShot(0, this, [this] { closing = false; });
+    }
     if (event->type() == QEvent::Hide && closing) {
       closing = false;
       if (manager != nullptr) (void)manager->UnloadAllPlugins(false);

@@ -220,6 +220,28 @@ TEST_F(QtHostTest, ThePlugInsSeeAHostAndClosingTheWindowUnloadsThemAll) {
   }
 }
 
+TEST_F(QtHostTest, AHideAfterAnIgnoredCloseLeavesThePlugInsLoaded) {
+  struct IgnoreClose : QObject {
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() != QEvent::Close) return false;
+      event->ignore();
+      return true;
+    }
+  } ignore;
+  // Installed before the host's filter, which therefore sees the close first.
+  host.reset();
+  window.installEventFilter(&ignore);
+  host = std::make_unique<QtHost>(&window);
+  Manager()->Log()->SetDumpOn(doNever);
+  Manager()->SetPluginFolder(fixtureDir());
+  ASSERT_TRUE(Manager()->LoadPlugin("Menus").Success);
+  window.show();
+  window.close();
+  testsupport::waitUntil([] { return false; }, 20);
+  window.hide();
+  EXPECT_EQ(Manager()->PluginCount(), 1);
+}
+
 TEST(QtHostLifetime, TheProgramsQuitPolicyStaysAndTheBackendGoesWithTheHost) {
   for (const bool policy : {true, false}) {
     QApplication::setQuitOnLastWindowClosed(policy);
