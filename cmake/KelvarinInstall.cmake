@@ -15,27 +15,28 @@ set(KELVARIN_INSTALL_DATADIR "${CMAKE_INSTALL_DATADIR}/kelvarin")
 # so that a program never picks up an incompatible upgrade; the major version is
 # the ABI version.
 set(KELVARIN_ABI_VERSION "${PROJECT_VERSION_MAJOR}")
-set_target_properties(keltk ulmKELrp PROPERTIES
+set_target_properties(keltk ulmKELrp kelvarin_qt PROPERTIES
   VERSION "${PROJECT_VERSION}" SOVERSION "${KELVARIN_ABI_VERSION}")
 
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/toolkit/include/keltk"
                   "${PROJECT_SOURCE_DIR}/framework/include/kelvarin"
+                  "${PROJECT_SOURCE_DIR}/qthost/include/kelvarin"
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 
 # Installed modules find the libraries next to them (lib) or one folder up (bin).
 # The build tree has the same layout and the same RUNPATH, so installing never
 # rewrites one: a rewrite in place needs the build RUNPATH padded with empty
 # entries, and the loader reads an empty entry as the current folder.
-set_target_properties(keltk ulmKELrp PROPERTIES INSTALL_RPATH "$ORIGIN"
+set_target_properties(keltk ulmKELrp kelvarin_qt PROPERTIES INSTALL_RPATH "$ORIGIN"
   LIBRARY_OUTPUT_DIRECTORY "${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}")
 set_target_properties(tavlo kelforms Splash DoNothing PROPERTIES
   INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
-set_target_properties(keltk ulmKELrp tavlo kelforms Splash DoNothing PROPERTIES
+set_target_properties(keltk ulmKELrp kelvarin_qt tavlo kelforms Splash DoNothing PROPERTIES
   BUILD_WITH_INSTALL_RPATH ON)
 if(TARGET kelinfo)
   set_target_properties(kelinfo PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
 endif()
-install(TARGETS keltk ulmKELrp keltk_static ulmKELrp_static
+install(TARGETS keltk ulmKELrp kelvarin_qt keltk_static ulmKELrp_static
         LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
 # The plug-ins it ships go next to tavlo; it finds a bare name in its current
@@ -58,6 +59,8 @@ set(KELVARIN_KELTK_FILE "libkeltk.so.${PROJECT_VERSION}")
 set(KELVARIN_KELTK_SONAME "libkeltk.so.${KELVARIN_ABI_VERSION}")
 set(KELVARIN_ULMKELRP_FILE "libulmKELrp.so.${PROJECT_VERSION}")
 set(KELVARIN_ULMKELRP_SONAME "libulmKELrp.so.${KELVARIN_ABI_VERSION}")
+set(KELVARIN_QT_FILE "libkelvarin-qt.so.${PROJECT_VERSION}")
+set(KELVARIN_QT_SONAME "libkelvarin-qt.so.${KELVARIN_ABI_VERSION}")
 configure_package_config_file("${PROJECT_SOURCE_DIR}/cmake/KelvarinConfig.cmake.in"
   "${PROJECT_BINARY_DIR}/KelvarinConfig.cmake"
   INSTALL_DESTINATION "${KELVARIN_INSTALL_CMAKEDIR}"
@@ -81,7 +84,7 @@ else()
   file(RELATIVE_PATH KELVARIN_PC_UP "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
   set(KELVARIN_PC_PREFIX "\${pcfiledir}/${KELVARIN_PC_UP}")
 endif()
-foreach(pc kelvarin kelvarin-plugin)
+foreach(pc kelvarin kelvarin-plugin kelvarin-qt)
   configure_file("${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in" "${PROJECT_BINARY_DIR}/${pc}.pc" @ONLY)
   install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 endforeach()

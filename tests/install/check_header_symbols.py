@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 NAMESPACES = ("kelvarin", "keltk")
-HEADER_DIRS = ("framework/include", "toolkit/include")
+HEADER_DIRS = ("framework/include", "toolkit/include", "qthost/include")
 
 # The module entry points (extern "C", PluginModule.h) are declared for the
 # plug-in modules, which define them; no library does. They lie outside the

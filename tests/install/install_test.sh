@@ -19,12 +19,13 @@ for f in include/keltk/Object.h include/kelvarin/plugin.h include/kelvarin/Plugi
          bin/tavlo bin/kelinfo bin/kelforms bin/Splash.kel bin/DoNothing.kel \
          lib/cmake/Kelvarin/KelvarinConfig.cmake lib/cmake/Kelvarin/KelvarinConfigVersion.cmake \
          lib/cmake/Kelvarin/KelvarinPlugin.cmake \
-         lib/pkgconfig/kelvarin.pc lib/pkgconfig/kelvarin-plugin.pc; do
+         lib/pkgconfig/kelvarin.pc lib/pkgconfig/kelvarin-plugin.pc \
+         include/kelvarin/QtHost.h lib/libkelvarin-qt.so lib/pkgconfig/kelvarin-qt.pc; do
   [[ -e "$prefix/$f" ]] || fail "missing from the package: $f"
 done
 # The libraries are known by their ABI version; the linker names are links.
 soname() { readelf -d "$1" | sed -n 's/.*(SONAME).*\[\(.*\)\]$/\1/p'; }
-for lib in libulmKELrp libkeltk; do
+for lib in libulmKELrp libkeltk libkelvarin-qt; do
   [[ -L "$prefix/lib/$lib.so" ]] || fail "$lib.so is not a link"
   [[ "$(soname "$prefix/lib/$lib.so")" == "$lib.so.1" ]] || fail "$lib.so: SONAME $(soname "$prefix/lib/$lib.so")"
 done
@@ -228,6 +229,26 @@ printf '#include <kelvarin/manager.h>\nint main() { return 0; }\n' >"$work/pc.cp
 c++ "$work/pc.cpp" -o "$work/pc" $(pkg-config --cflags --libs kelvarin) ||
   fail "building with pkg-config kelvarin"
 "$work/pc" || fail "the pkg-config program did not run"
+# A Qt Widgets program made a host: kelvarin-qt brings Qt's flags along.
+cat >"$work/qthost.cpp" <<'CPP'
+#include <QApplication>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <kelvarin/QtHost.h>
+#include <kelvarin/manager.h>
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QMainWindow window;
+  QMenu* plugins = window.menuBar()->addMenu("&Plugins");
+  kelvarin::QtHost host(&window);
+  host.SetPluginsMenu(plugins);
+  return host.Manager() != nullptr ? 0 : 1;
+}
+CPP
+# shellcheck disable=SC2046
+c++ -fPIC "$work/qthost.cpp" -o "$work/qthost" $(pkg-config --cflags --libs kelvarin-qt) ||
+  fail "building with pkg-config kelvarin-qt"
+QT_QPA_PLATFORM=offscreen "$work/qthost" || fail "the pkg-config Qt host did not run"
 
 # The files find their prefix however deep the library folder is (Debian's multiarch).
 deep="$work/deep"
@@ -235,8 +256,9 @@ cmake -S "$source" -B "$deep/build" -G Ninja -DCMAKE_INSTALL_LIBDIR=lib/x86_64-l
       -DKELVARIN_BUILD_TESTS=OFF -DKELVARIN_BUILD_BENCH=OFF >"$work/deep.log" 2>&1 ||
   { cat "$work/deep.log"; fail "configuring with a multiarch library folder"; }
 mkdir -p "$deep/prefix/lib/x86_64-linux-gnu/pkgconfig"
-cp "$deep/build/kelvarin.pc" "$deep/build/kelvarin-plugin.pc" "$deep/prefix/lib/x86_64-linux-gnu/pkgconfig/"
-for pc in kelvarin kelvarin-plugin; do
+cp "$deep/build/kelvarin.pc" "$deep/build/kelvarin-plugin.pc" "$deep/build/kelvarin-qt.pc" \
+   "$deep/prefix/lib/x86_64-linux-gnu/pkgconfig/"
+for pc in kelvarin kelvarin-plugin kelvarin-qt; do
   got="$(PKG_CONFIG_PATH="$deep/prefix/lib/x86_64-linux-gnu/pkgconfig" pkg-config --variable=libdir $pc)"
   [[ "$(realpath -m "$got")" == "$deep/prefix/lib/x86_64-linux-gnu" ]] || fail "$pc.pc: libdir $got"
 done

@@ -8,12 +8,15 @@
 
 #include <string>
 
+class QAction;
+class QMenuBar;
 class QWidget;
 
 namespace keltk {
 
 class TControl;
 class TForm;
+class TMenu;
 class TMenuItem;
 
 // Makes Qt the window system of the current application object (Application()).
@@ -30,6 +33,17 @@ void InstallQtBackend(int& argc, char** argv);
 bool UninstallQtBackend();
 
 bool QtBackendInstalled();
+
+// Makes the program's own `bar` the window-system side of `menu`: `menu` gets one
+// item for each of the bar's drop-downs and their entries (caption from the text,
+// name from the objectName, Tag from the dynamic property "kelTag"), and items
+// merged into it later become real entries in the program's menus. The program's
+// entries are never changed: an item that is overwritten is shown by an entry of
+// its own in their place, and the program's entry comes back as it was when that
+// item is freed. Raises EInvalidOperation while the backend is not installed.
+void AdoptMenuBar(TMenu& menu, QMenuBar& bar);
+// The item of `menu` that stands for the program's `action`, or null.
+TMenuItem* AdoptedItem(const TMenu& menu, const QAction& action);
 
 // Installs for the lifetime of a scope, e.g. in main.
 class QtBackendScope {

@@ -482,6 +482,17 @@ bool UninstallQtBackend() {
   return true;
 }
 
+void AdoptMenuBar(TMenu& menu, QMenuBar& bar) {
+  if (qtState().backend == nullptr)
+    throw EInvalidOperation("The Qt window system is not installed");
+  qt::adoptBar(*qtState().backend, menu, bar);
+}
+
+TMenuItem* AdoptedItem(const TMenu& menu, const QAction& action) {
+  const auto* peer = dynamic_cast<const qt::MenuBarPeer*>(menu.Peer());
+  return peer != nullptr ? peer->adoptedItem(action) : nullptr;
+}
+
 bool GrabOpenMenuToPng(const TForm& form, const TMenuItem& item, const std::string& path) {
   QWidget* window = PeerWidget(form);
   if (window == nullptr || form.Menu() == nullptr) return false;

@@ -4,6 +4,7 @@
 #include "QtMenuPeer.h"
 
 #include "QtConvert.h"
+#include "keltk/Exception.h"
 #include "keltk/Menus.h"
 
 #include <QAction>
@@ -16,6 +17,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
+#include <QVariant>
 #include <algorithm>
 #include <utility>
 
@@ -92,6 +94,61 @@ QIcon toIcon(const TBitmap& bitmap) {
   return QIcon(QPixmap::fromImage(image));
 }
 
+// The toolkit's shortcut for a program entry's first key, or 0 when it has none.
+TShortCut fromKeySequence(const QKeySequence& keys) {
+  if (keys.isEmpty()) return 0;
+  const QKeyCombination first = keys[0];
+  const int key = static_cast<int>(first.key());
+  for (int vk = 1; vk <= 0xFF; ++vk) {
+    if (toQtKey(vk) != key) continue;
+    const Qt::KeyboardModifiers mods = first.keyboardModifiers();
+    TShortCut shortCut = static_cast<TShortCut>(vk);
+    if (mods & Qt::ShiftModifier) shortCut |= scShift;
+    if (mods & Qt::ControlModifier) shortCut |= scCtrl;
+    if (mods & Qt::AltModifier) shortCut |= scAlt;
+    return shortCut;
+  }
+  return 0;
+}
+
+// Where a program keeps the toolkit Tag of an entry.
+constexpr const char* kTagProperty = "kelTag";
+
+// An item for the program's `action` and one below it for each entry of its
+// drop-down; each is listed in `adopted` with the entry it stands for.
+TMenuItem* shadowOf(QAction& action, std::unordered_map<const TMenuItem*, QAction*>& adopted) {
+  auto* item = CreateObject<TMenuItem>(nullptr);
+  item->SetCaption(action.isSeparator() ? "-" : fromQString(action.text()));
+  try {
+    item->SetName(fromQString(action.objectName()));
+  } catch (const Exception&) {
+    // Not a valid component name: the item is found by caption, index or tag.
+  }
+  item->SetTag(action.property(kTagProperty).toLongLong());
+  item->SetEnabled(action.isEnabled());
+  item->SetVisible(action.isVisible());
+  item->SetChecked(action.isChecked());
+  item->SetShortCut(fromKeySequence(action.shortcut()));
+  item->SetHint(fromQString(action.statusTip()));
+  adopted[item] = &action;
+  if (QMenu* dropDown = action.menu())
+    for (QAction* child : dropDown->actions())
+      item->Add(shadowOf(*child, adopted));
+  return item;
+}
+
+// True while the item still says what the program's entry shows and runs no
+// handler of the model's: the entry can go on showing it.
+bool standsFor(const TMenuItem& item, const QAction& action) {
+  if (item.OnClick() || !item.Bitmap()->Empty() || item.RadioItem() || item.Default()) return false;
+  if (item.IsLine() != action.isSeparator()) return false;
+  if (!item.IsLine() && toQString(item.Caption()) != action.text()) return false;
+  return item.Enabled() == action.isEnabled() && item.Visible() == action.isVisible() &&
+         item.Checked() == action.isChecked() &&
+         item.ShortCut() == fromKeySequence(action.shortcut()) &&
+         toQString(item.Hint()) == action.statusTip();
+}
+
 } // namespace
 
 MenuBarPeer::MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window)
@@ -106,11 +163,29 @@ MenuBarPeer::MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window)
   bar_->show();
 }
 
+MenuBarPeer::MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QMenuBar* bar,
+                         std::unordered_map<const TMenuItem*, QAction*> adopted)
+    : backend_(&backend), menu_(menu), bar_(bar), programBar_(true), adopted_(std::move(adopted)),
+      alive_(std::make_shared<bool>(true)) {
+  backend.registerMenuPeer(this);
+  // Merged entries are connected where they enter the program's menus: those
+  // need not hang from its bar, so their triggers may never reach it.
+  rebuild();
+}
+
 MenuBarPeer::~MenuBarPeer() {
   *alive_ = false;
   if (backend_ != nullptr) backend_->unregisterMenuPeer(this);
   QMenuBar* bar = bar_.data();
   if (bar == nullptr) return;
+  if (programBar_) {
+    // Whatever is still merged leaves the program's menus; its own entries stay.
+    closing_ = true;
+    if (backend_ != nullptr)
+      for (const TMenuItem* child : std::vector(nodes_[menu_.Items()].children))
+        drop(child);
+    return;
+  }
   bar->hide();
   // The action being triggered may be the one that led here.
   if (backend_ != nullptr && backend_->dispatching())
@@ -122,6 +197,12 @@ MenuBarPeer::~MenuBarPeer() {
 QAction* MenuBarPeer::actionOf(const TMenuItem& item) const {
   auto it = nodes_.find(&item);
   return it != nodes_.end() ? it->second.action : nullptr;
+}
+
+TMenuItem* MenuBarPeer::adoptedItem(const QAction& action) const {
+  for (const auto& [item, node] : nodes_)
+    if (node.adopted && node.action == &action) return const_cast<TMenuItem*>(item);
+  return nullptr;
 }
 
 void MenuBarPeer::detach() {
@@ -138,6 +219,9 @@ void MenuBarPeer::releaseWidget() {
 
 void MenuBarPeer::rebuild() {
   if (!bar_) return;
+  // The program's entries are shown by the same items again, not by copies.
+  for (const auto& [item, node] : nodes_)
+    if (node.adopted) adopted_[item] = node.action;
   const std::vector<const TMenuItem*> shown = nodes_[menu_.Items()].children;
   for (const TMenuItem* child : shown)
     drop(child);
@@ -153,15 +237,86 @@ void MenuBarPeer::rebuild() {
 
 void MenuBarPeer::itemChanged(TMenuItem* source, bool rebuild) {
   if (!bar_ || backend_ == nullptr) return;
+  ++changing_;
   if (source == nullptr || nodes_.find(source) == nodes_.end()) {
     this->rebuild();
-    return;
+  } else {
+    // A rebuild that changed the sub-items came from them; otherwise the item
+    // itself changed (its caption, say).
+    const bool childrenChanged = rebuild && syncChildren(*source);
+    if (source != menu_.Items() && !childrenChanged) apply(*source);
+    settleKeys();
   }
-  // A rebuild that changed the sub-items came from them; otherwise the item
-  // itself changed (its caption, say).
-  const bool childrenChanged = rebuild && syncChildren(*source);
-  if (source != menu_.Items() && !childrenChanged) apply(*source);
-  settleKeys();
+  // Items are put back once the model is done with the change that freed them.
+  if (--changing_ == 0) restoreItems();
+}
+
+void MenuBarPeer::restoreItems() {
+  while (!putBack_.empty() && !closing_) {
+    const PutBack entry = putBack_.back();
+    putBack_.pop_back();
+    auto parentNode = nodes_.find(entry.parent);
+    if (entry.action == nullptr || parentNode == nodes_.end()) continue;
+    QWidget* container = entry.parent == menu_.Items()
+                             ? bar_.data()
+                             : static_cast<QWidget*>(parentNode->second.menu);
+    if (container == nullptr) continue;
+    // Every other entry there has an item: the entry's place is the item's index.
+    const auto index = static_cast<int>(container->actions().indexOf(entry.action.data()));
+    if (index < 0) continue;
+    TMenuItem* item = shadowOf(*entry.action, adopted_);
+    auto* parent = const_cast<TMenuItem*>(entry.parent);
+    parent->Insert(std::min(index, parent->Count()), item);
+  }
+}
+
+void MenuBarPeer::bind(const TMenuItem& item, QAction* action) {
+  Node& node = nodes_[&item];
+  node.action = action;
+  node.adopted = true;
+  node.menu = action->menu();
+  node.programMenu = node.menu != nullptr;
+  // Listed with its key, so that a merged entry with the same key leaves it to
+  // the program's entry, which had it first.
+  listKey(item, node);
+  syncChildren(item);
+}
+
+bool MenuBarPeer::inProgramMenu(const TMenuItem& item) const {
+  if (!programBar_) return false;
+  if (item.Parent() == menu_.Items()) return true;
+  auto parent = nodes_.find(item.Parent());
+  return parent != nodes_.end() && parent->second.adopted;
+}
+
+void MenuBarPeer::connectTrigger(const TMenuItem& item, QAction* action) {
+  if (!inProgramMenu(item)) return;
+  QObject::connect(action, &QAction::triggered, action,
+                   [this, alive = alive_, action] { triggered(alive, action); });
+}
+
+void MenuBarPeer::standIn(const TMenuItem& item, Node& node) {
+  QAction* original = node.action;
+  auto* container =
+      qobject_cast<QWidget*>(item.Parent() == menu_.Items() ? static_cast<QObject*>(bar_.data())
+                                                            : nodes_[item.Parent()].menu);
+  if (container == nullptr) return;
+  // The entries below stay in the program's drop-down, out of sight with it;
+  // whatever was merged there goes.
+  for (const TMenuItem* child : std::exchange(node.children, {}))
+    drop(child);
+  Node& self = nodes_[&item]; // dropping may have moved the table
+  unlistKey(&item, self.key);
+  self.key = 0;
+  self.adopted = false;
+  self.programMenu = false;
+  self.menu = nullptr;
+  self.original = original;
+  self.action = new QAction(container);
+  items_[self.action] = &item;
+  connectTrigger(item, self.action);
+  container->insertAction(original, self.action);
+  container->removeAction(original);
 }
 
 QWidget* MenuBarPeer::containerOf(const TMenuItem& item) {
@@ -171,6 +326,12 @@ QWidget* MenuBarPeer::containerOf(const TMenuItem& item) {
     // A child of the widget that shows the item, so that it goes with it.
     node.menu = new QMenu(qobject_cast<QWidget*>(node.action->parent()));
     node.action->setMenu(node.menu);
+    // A drop-down of ours passes its entries' triggers, and those of the drop-downs
+    // below it, on to its parent: the topmost one in the program's menus reports
+    // them all, with one connection (the program's menus need not reach its bar).
+    if (node.adopted || inProgramMenu(item))
+      QObject::connect(node.menu, &QMenu::triggered, node.menu,
+                       [this, alive = alive_](QAction* action) { triggered(alive, action); });
   }
   return node.menu;
 }
@@ -188,7 +349,8 @@ bool MenuBarPeer::syncChildren(const TMenuItem& parent) {
   for (const TMenuItem* item : now)
     if (auto it = nodes_.find(item); it != nodes_.end()) it->second.seen = stamp_;
   for (const TMenuItem* old : node.children)
-    if (auto it = nodes_.find(old); it != nodes_.end() && it->second.seen != stamp_) drop(old);
+    if (auto it = nodes_.find(old); it != nodes_.end() && it->second.seen != stamp_)
+      drop(old, &parent);
   node.children = std::move(now);
   if (node.children.empty()) {
     if (&parent != menu_.Items()) removeDropDown(node);
@@ -213,9 +375,14 @@ void MenuBarPeer::order(QWidget& container, const std::vector<const TMenuItem*>&
 }
 
 void MenuBarPeer::create(const TMenuItem& item, QWidget& container) {
+  if (auto own = adopted_.extract(&item)) {
+    bind(item, own.mapped());
+    return;
+  }
   auto* action = new QAction(&container);
   nodes_[&item].action = action;
   items_[action] = &item;
+  connectTrigger(item, action);
   apply(item);
   syncChildren(item);
 }
@@ -235,16 +402,29 @@ void MenuBarPeer::triggered(const std::shared_ptr<bool>& alive, QAction* action)
   }
 }
 
-void MenuBarPeer::drop(const TMenuItem* key) {
+void MenuBarPeer::drop(const TMenuItem* key, const TMenuItem* parent) {
   auto it = nodes_.find(key);
   if (it == nodes_.end()) return;
   Node node = std::move(it->second);
   nodes_.erase(it);
+  groups_.erase(key);
+  unlistKey(key, node.key);
+  if (node.adopted) {
+    // The drop-down may be the program's: what was merged into it goes one by one.
+    for (const TMenuItem* child : node.children)
+      drop(child);
+    removeDropDown(node);
+    return;
+  }
   for (const TMenuItem* child : node.children)
     forget(child);
-  groups_.erase(key);
   items_.erase(node.action);
-  unlistKey(key, node.key);
+  if (node.original != nullptr) {
+    // Back in its place, as the program left it.
+    if (auto* container = qobject_cast<QWidget*>(node.action->parent()))
+      container->insertAction(node.action, node.original);
+    if (parent != nullptr) putBack_.push_back({parent, node.original});
+  }
   // The entries below go with the drop-down, whose children they are.
   removeDropDown(node);
   if (node.action != nullptr) disposeOf(node.action);
@@ -263,7 +443,7 @@ void MenuBarPeer::forget(const TMenuItem* key) {
 }
 
 void MenuBarPeer::removeDropDown(Node& node) {
-  if (node.menu == nullptr) return;
+  if (node.menu == nullptr || node.programMenu) return;
   if (node.action != nullptr) node.action->setMenu(static_cast<QMenu*>(nullptr));
   disposeOf(node.menu);
   node.menu = nullptr;
@@ -322,7 +502,9 @@ void MenuBarPeer::settleKeys() {
                                                   return a->ShortCutSince() < b->ShortCutSince();
                                                 });
     for (const TMenuItem* item : list->second) {
-      QAction* action = nodes_.at(item).action;
+      const Node& node = nodes_.at(item);
+      if (node.adopted) continue; // the program's entry keeps its text and key
+      QAction* action = node.action;
       if (item == holder) {
         action->setText(toQString(item->Caption()));
         action->setShortcut(toKeySequence(shortCut));
@@ -335,7 +517,14 @@ void MenuBarPeer::settleKeys() {
 }
 
 void MenuBarPeer::apply(const TMenuItem& item) {
-  Node& node = nodes_[&item];
+  Node* found = &nodes_[&item];
+  if (found->adopted) {
+    if (standsFor(item, *found->action)) return;
+    standIn(item, *found);
+    found = &nodes_[&item];
+    if (found->adopted) return; // nowhere to stand in: the program's entry stays untouched
+  }
+  Node& node = *found;
   QAction* action = node.action;
   if (action == nullptr) return;
   action->setSeparator(item.IsLine());
@@ -407,6 +596,15 @@ bool grabOpenMenu(QWidget& window, const TMenu& menu, const TMenuItem& item, con
 
 std::unique_ptr<TMenuPeer> makeMenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window) {
   return std::make_unique<MenuBarPeer>(backend, menu, window);
+}
+
+void adoptBar(QtGuiBackend& backend, TMenu& menu, QMenuBar& bar) {
+  std::unordered_map<const TMenuItem*, QAction*> adopted;
+  menu.SetPeer(nullptr);
+  menu.Items()->Clear();
+  for (QAction* action : bar.actions())
+    menu.Items()->Add(shadowOf(*action, adopted));
+  menu.SetPeer(std::make_unique<MenuBarPeer>(backend, menu, &bar, std::move(adopted)));
 }
 
 } // namespace keltk::qt

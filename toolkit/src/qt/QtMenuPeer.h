@@ -1,4 +1,5 @@
-// The menu bar of a form window, kept in step with the form's main menu.
+// The menu bar of a form window, kept in step with the form's main menu; or a
+// program's own menu bar, whose entries the menu's items stand for.
 #pragma once
 
 #include "QtGuiBackend.h"
@@ -31,6 +32,11 @@ class MenuBarPeer final : public TMenuPeer {
 public:
   // Makes the bar at the top of `window`, with an action for every item.
   MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window);
+  // Shows `menu` in a bar the program made: the items already in `menu` stand for
+  // the program's entries named in `adopted` (filled by adoptBar), which are shown
+  // as they are; merged items get entries of their own among them.
+  MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QMenuBar* bar,
+              std::unordered_map<const TMenuItem*, QAction*> adopted);
   ~MenuBarPeer() override;
   MenuBarPeer(const MenuBarPeer&) = delete;
   MenuBarPeer& operator=(const MenuBarPeer&) = delete;
@@ -39,6 +45,8 @@ public:
   QMenuBar* bar() const { return bar_.data(); }
   // The entry of `item` on the bar or in a drop-down, or null.
   QAction* actionOf(const TMenuItem& item) const;
+  // The item that stands for the program's entry `action`, or null.
+  TMenuItem* adoptedItem(const QAction& action) const;
   // The backend goes: the bar went with its window, nothing is left to call.
   void detach();
   // Forgets the bar without calling Qt (the program is ending).
@@ -51,15 +59,35 @@ private:
     std::vector<const TMenuItem*> children;
     unsigned seen = 0; // marks the items still in their parent's new list
     TShortCut key = 0; // the shortcut the item is listed under in keyed_
+    // `action` is the program's own entry, shown as the program set it up; with
+    // `programMenu`, `menu` is the program's too. Neither is ever changed or freed.
+    // TODO: entries the program adds or deletes after adoption are not followed;
+    // a deleted one leaves `action` dangling.
+    bool adopted = false;
+    bool programMenu = false;
+    // An overwritten program entry: out of its menu while `action` stands in its
+    // place, put back when the item goes.
+    QPointer<QAction> original;
   };
 
   void rebuild();
+  // Binds an item the program's entry stands for (adoptBar made it).
+  void bind(const TMenuItem& item, QAction* action);
+  // The model changed an adopted item: from now on it is shown by an entry of ours
+  // in the program entry's place.
+  void standIn(const TMenuItem& item, Node& node);
+  // True when the item's entry goes into one of the program's own menus.
+  bool inProgramMenu(const TMenuItem& item) const;
+  void connectTrigger(const TMenuItem& item, QAction* action);
+  // A program entry put back after an overwrite gets an item again, in its place.
+  void restoreItems();
   // True when the sub-items had changed.
   bool syncChildren(const TMenuItem& parent);
   void order(QWidget& container, const std::vector<const TMenuItem*>& items);
   void create(const TMenuItem& item, QWidget& container);
-  // Takes the item's entry and everything below it away.
-  void drop(const TMenuItem* key);
+  // Takes the item's entry and everything below it away; a program's entry stays
+  // (an overwritten one goes back in its place, under `parent` when given).
+  void drop(const TMenuItem* key, const TMenuItem* parent = nullptr);
   // Forgets an entry whose widgets go with an ancestor's.
   void forget(const TMenuItem* key);
   void removeDropDown(Node& node);
@@ -78,6 +106,16 @@ private:
   QtGuiBackend* backend_;
   TMenu& menu_;
   QPointer<QMenuBar> bar_;
+  // The bar is the program's: it is neither hidden nor freed here.
+  bool programBar_ = false;
+  bool closing_ = false;
+  int changing_ = 0;                                       // itemChanged calls on the stack
+  std::unordered_map<const TMenuItem*, QAction*> adopted_; // items not shown yet
+  struct PutBack {
+    const TMenuItem* parent;
+    QPointer<QAction> action;
+  };
+  std::vector<PutBack> putBack_;
   // Shared with the actions' signal handlers, which may outlive the peer.
   std::shared_ptr<bool> alive_;
   // Keyed by item; an entry is dropped without reading the item, which may be gone.
@@ -100,5 +138,8 @@ bool showsMenu(const TMenu& menu, const QWidget* window);
 // Opens the drop-down of `item` on `window`'s bar and saves both as one picture.
 bool grabOpenMenu(QWidget& window, const TMenu& menu, const TMenuItem& item, const QString& path);
 std::unique_ptr<TMenuPeer> makeMenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window);
+// Fills `menu` with items that stand for the entries of the program's `bar` and
+// shows it there.
+void adoptBar(QtGuiBackend& backend, TMenu& menu, QMenuBar& bar);
 
 } // namespace keltk::qt
