@@ -335,8 +335,7 @@ void TulmKelMan::destroyPlugin(TulmKel* plugin) {
 }
 
 void TulmKelMan::releaseModule(void* module, const std::string& fileName) {
-  const std::vector<std::string> cleared =
-      ModuleInUse(module) ? std::vector<std::string>() : ClearLeftoversOf(module);
+  const std::vector<std::string> cleared = ClearLeftoversOf(module);
   if (!cleared.empty()) {
     // The plug-in's idle handler had taken the hook: the manager takes it back,
     // with the handler it chains to as it was.

@@ -70,9 +70,8 @@ bool moduleHeld(void* module) {
   return heldByAThread(module);
 }
 
-} // namespace
-
-bool ModuleInUse(const void* module) {
+// Whether a plug-in of a live manager of this copy still runs from `module`.
+bool moduleInUse(const void* module) {
   return IdleHub::instance().anyManager([&](const TulmKelMan& manager) {
     for (int i = manager.GetPluginCount() - 1; i >= 0; --i)
       if (const TulmKel* p = manager.GetPlugins(i); p != nullptr && p->ModuleHandle() == module)
@@ -80,8 +79,6 @@ bool ModuleInUse(const void* module) {
     return false;
   });
 }
-
-namespace {
 
 // What cannot go yet: a plug-in object whose code was still running when its
 // manager went, then its module while something still holds it. The
@@ -107,7 +104,7 @@ public:
     keltk::FreeObject(plugin_);
     if (ending) return;
     // Whatever the module set up since it was unloaded; no manager is left to say so.
-    if (!ModuleInUse(module_)) (void)ClearLeftoversOf(module_);
+    (void)ClearLeftoversOf(module_);
     CloseModuleWhenFree(module_);
   }
   static void queue(TulmKel* plugin, void* module) {
@@ -131,7 +128,7 @@ template <class T> void eraseAll(std::vector<T*>& list, const T* item) {
 void CloseModuleWhenFree(void* module) {
   if (module == nullptr) return;
   // A second instance of the same file runs from it: only a reference goes.
-  if (ModuleInUse(module)) {
+  if (moduleInUse(module)) {
     CloseModule(module);
     return;
   }
@@ -145,6 +142,8 @@ void CloseModuleWhenFree(void* module) {
 }
 
 std::vector<std::string> ClearLeftoversOf(void* module) {
+  // A second instance of the same file still runs from it, with its handlers.
+  if (moduleInUse(module)) return {};
   const ModuleSpan span = SpanOfModule(module);
   std::vector<std::string> cleared = ClearModuleLeftovers(span);
   if (IdleHub::instance().forgetChainedHandlersIn(span) &&

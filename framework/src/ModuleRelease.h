@@ -18,10 +18,9 @@ void CloseModuleWhenFree(void* module);
 // Frees `plugin` once its code has returned, then its module as above.
 void ReleaseWhenReturned(TulmKel* plugin, void* module);
 // ClearModuleLeftovers, and the idle handlers the managers chain to: what
-// `module` left on the objects that outlive it.
+// `module` left on the objects that outlive it. Nothing while another loaded
+// plug-in still runs from the module.
 std::vector<std::string> ClearLeftoversOf(void* module);
-// Whether `module` is still used by a loaded plug-in of a live manager.
-bool ModuleInUse(const void* module);
 // Whether the module mapped from `path` is one released but still held: loading
 // that path again must not hand it out.
 bool ModuleReleasePending(const std::string& path);
