@@ -57,6 +57,9 @@ private:
 
 struct QtHost::Impl : QObject {
   QPointer<QMainWindow> window;
+  // Compared with, never read: the filter also sees the window's last events while
+  // it is being destroyed, when it is no QMainWindow any more.
+  const QObject* watchedWindow = nullptr;
   bool installedBackend = false;
   bool madeMainForm = false;
   bool closing = false;
@@ -67,7 +70,7 @@ struct QtHost::Impl : QObject {
 
   // A close that the window accepted hides it at once; one it ignored does not.
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched != window.data()) return false;
+    if (watched != watchedWindow) return false;
     if (event->type() == QEvent::Close) {
       closing = true;
       // Hidden right after the close event when accepted; an ignored close must
@@ -86,6 +89,7 @@ QtHost::QtHost(QMainWindow* window) : impl_(std::make_unique<Impl>()) {
   if (window == nullptr) throw keltk::EInvalidOperation("QtHost needs a main window");
   Impl& d = *impl_;
   d.window = window;
+  d.watchedWindow = window;
   if (!keltk::QtBackendInstalled()) {
     // The program decides when it ends: the backend's own policy is for
     // programs whose main form is a toolkit form.

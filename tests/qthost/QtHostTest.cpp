@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <functional>
 #include <keltk/Application.h>
 #include <keltk/Forms.h>
@@ -168,6 +169,33 @@ TEST_F(QtHostTest, EveryMergeTypePutsRealEntriesIntoTheProgramsMenusAndTakesThem
   EXPECT_EQ(aboutChosen, 1);
 }
 
+// The program goes on changing its menus after the host is made: the host
+// follows, and merged entries never outlive the program's menus they were in.
+TEST_F(QtHostTest, TheHostFollowsMenusTheProgramChangesLater) {
+  TulmKel* plugin = nullptr;
+  ASSERT_TRUE(Manager()->LoadPlugin("Menus", &plugin).Success);
+  auto mergeInto = [&](const std::string& caption) {
+    plugin->MenuMerging()->SetMergeType(mtCreateChildItem);
+    plugin->MenuMerging()->SetTargetMenu(tmSearchByCaption);
+    plugin->MenuMerging()->SetValueToSearch(caption);
+    return plugin->MergeMenu().Success;
+  };
+  menus[2]->setTitle("&Info");
+  ASSERT_TRUE(mergeInto("info"));
+  EXPECT_EQ(captions(*menus[2]), (std::vector<std::string>{"&About", "&Tools"}));
+  QMenu* view = window.menuBar()->insertMenu(menus[2]->menuAction(), new QMenu("&View"))->menu();
+  QAction* zoom = view->addAction("&Zoom");
+  ASSERT_TRUE(mergeInto("View"));
+  EXPECT_EQ(captions(*view), (std::vector<std::string>{"&Zoom", "&Tools"}));
+  // A deleted entry, and a deleted menu that still holds merged entries.
+  delete zoom;
+  delete view;
+  EXPECT_FALSE(mergeInto("View"));
+  ASSERT_TRUE(Manager()->UnloadAllPlugins(false).Success);
+  EXPECT_EQ(captions(*window.menuBar()), (std::vector<std::string>{"&File", "&Edit", "&Info"}));
+  EXPECT_EQ(captions(*menus[2]), std::vector<std::string>{"&About"});
+}
+
 TEST_F(QtHostTest, APlugInThatUnloadsItselfFromItsEntryIsGoneAfterTheNextPassOfTheLoop) {
   ASSERT_TRUE(Manager()->LoadPlugin("Menus").Success);
   QTimer::singleShot(0, entryOf("&Stop"), &QAction::trigger);
@@ -255,6 +283,23 @@ TEST(QtHostLifetime, TheProgramsQuitPolicyStaysAndTheBackendGoesWithTheHost) {
     EXPECT_EQ(keltk::Application()->MainForm(), nullptr);
     EXPECT_EQ(QApplication::quitOnLastWindowClosed(), policy);
   }
+}
+
+TEST(QtHostLifetime, AWindowDeletedOnCloseGoesBeforeTheHostWithoutHarm) {
+  auto* window = new QMainWindow;
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->menuBar()->addMenu("&Edit")->addAction("&Undo");
+  QPointer<QMainWindow> alive(window);
+  QtHost host(window);
+  host.Manager()->Log()->SetDumpOn(doNever);
+  host.Manager()->SetPluginFolder(fixtureDir());
+  ASSERT_TRUE(host.Manager()->LoadPlugin("Menus").Success);
+  window->show();
+  window->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(alive.isNull());
+  EXPECT_EQ(host.Manager()->PluginCount(), 0);
+  ASSERT_TRUE(host.Manager()->LoadPlugin("Menus").Success);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "keltk/Menus.h"
 
 #include <QAction>
+#include <QActionEvent>
 #include <QActionGroup>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -114,27 +115,39 @@ TShortCut fromKeySequence(const QKeySequence& keys) {
 // Where a program keeps the toolkit Tag of an entry.
 constexpr const char* kTagProperty = "kelTag";
 
+// Gives `item` what the program's entry shows.
+void readEntry(TMenuItem& item, const QAction& action) {
+  item.SetCaption(action.isSeparator() ? "-" : fromQString(action.text()));
+  try {
+    item.SetName(fromQString(action.objectName()));
+  } catch (const Exception&) {
+    // Not a valid component name: the item is found by caption, index or tag.
+  }
+  item.SetTag(action.property(kTagProperty).toLongLong());
+  item.SetEnabled(action.isEnabled());
+  item.SetVisible(action.isVisible());
+  item.SetChecked(action.isChecked());
+  item.SetShortCut(fromKeySequence(action.shortcut()));
+  item.SetHint(fromQString(action.statusTip()));
+}
+
 // An item for the program's `action` and one below it for each entry of its
 // drop-down; each is listed in `adopted` with the entry it stands for.
 TMenuItem* shadowOf(QAction& action, std::unordered_map<const TMenuItem*, QAction*>& adopted) {
   auto* item = CreateObject<TMenuItem>(nullptr);
-  item->SetCaption(action.isSeparator() ? "-" : fromQString(action.text()));
-  try {
-    item->SetName(fromQString(action.objectName()));
-  } catch (const Exception&) {
-    // Not a valid component name: the item is found by caption, index or tag.
-  }
-  item->SetTag(action.property(kTagProperty).toLongLong());
-  item->SetEnabled(action.isEnabled());
-  item->SetVisible(action.isVisible());
-  item->SetChecked(action.isChecked());
-  item->SetShortCut(fromKeySequence(action.shortcut()));
-  item->SetHint(fromQString(action.statusTip()));
+  readEntry(*item, action);
   adopted[item] = &action;
   if (QMenu* dropDown = action.menu())
     for (QAction* child : dropDown->actions())
       item->Add(shadowOf(*child, adopted));
   return item;
+}
+
+// Takes `item` and those below it out of `adopted`, before they are freed.
+void forgetShadows(std::unordered_map<const TMenuItem*, QAction*>& adopted, const TMenuItem& item) {
+  adopted.erase(&item);
+  for (int i = 0; i < item.Count(); ++i)
+    forgetShadows(adopted, *item.Items(i));
 }
 
 // True while the item still says what the program's entry shows and runs no
@@ -150,6 +163,21 @@ bool standsFor(const TMenuItem& item, const QAction& action) {
 }
 
 } // namespace
+
+class MenuBarPeer::ProgramWatch final : public QObject {
+public:
+  explicit ProgramWatch(MenuBarPeer& peer) : peer_(peer) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::ActionAdded || type == QEvent::ActionRemoved ||
+        type == QEvent::ActionChanged)
+      peer_.programChanged(*watched, type, *static_cast<QActionEvent*>(event)->action());
+    return false;
+  }
+
+private:
+  MenuBarPeer& peer_;
+};
 
 MenuBarPeer::MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QWidget* window)
     : backend_(&backend), menu_(menu), bar_(new QMenuBar(window)),
@@ -170,6 +198,8 @@ MenuBarPeer::MenuBarPeer(QtGuiBackend& backend, TMenu& menu, QMenuBar* bar,
   backend.registerMenuPeer(this);
   // Merged entries are connected where they enter the program's menus: those
   // need not hang from its bar, so their triggers may never reach it.
+  watch_ = std::make_unique<ProgramWatch>(*this);
+  bar->installEventFilter(watch_.get());
   rebuild();
 }
 
@@ -181,6 +211,7 @@ MenuBarPeer::~MenuBarPeer() {
   if (programBar_) {
     // Whatever is still merged leaves the program's menus; its own entries stay.
     closing_ = true;
+    watch_.reset();
     if (backend_ != nullptr)
       for (const TMenuItem* child : std::vector(nodes_[menu_.Items()].children))
         drop(child);
@@ -270,12 +301,52 @@ void MenuBarPeer::restoreItems() {
   }
 }
 
+void MenuBarPeer::programChanged(QObject& container, QEvent::Type type, QAction& action) {
+  // Our own edits of the program's menus, and those of a program that is ending.
+  if (changing_ > 0 || closing_ || !bar_ || backend_ == nullptr) return;
+  TMenuItem* item = adoptedItem(action);
+  if (type == QEvent::ActionRemoved) {
+    // Whatever was merged into the entry goes with it.
+    if (item != nullptr) FreeObject(item);
+    return;
+  }
+  if (type == QEvent::ActionChanged) {
+    if (item == nullptr) return;
+    following_ = item;
+    readEntry(*item, action);
+    following_ = nullptr;
+    return;
+  }
+  TMenuItem* parent = itemShowing(container);
+  if (item != nullptr || parent == nullptr || items_.contains(&action)) return;
+  // Every entry there has an item, in the same order: its place is the item's index.
+  const auto index =
+      static_cast<int>(qobject_cast<QWidget*>(&container)->actions().indexOf(&action));
+  TMenuItem* shadow = shadowOf(action, adopted_);
+  try {
+    parent->Insert(std::clamp(index, 0, parent->Count()), shadow);
+  } catch (const Exception&) {
+    // Refused by the model (its groups' order): the entry is simply not one of its items.
+    forgetShadows(adopted_, *shadow);
+    FreeObject(shadow);
+  }
+}
+
+TMenuItem* MenuBarPeer::itemShowing(const QObject& container) const {
+  if (&container == bar_.data()) return menu_.Items();
+  for (const auto& [item, node] : nodes_)
+    if (node.adopted && node.programMenu && node.menu == &container)
+      return const_cast<TMenuItem*>(item);
+  return nullptr;
+}
+
 void MenuBarPeer::bind(const TMenuItem& item, QAction* action) {
   Node& node = nodes_[&item];
   node.action = action;
   node.adopted = true;
   node.menu = action->menu();
   node.programMenu = node.menu != nullptr;
+  if (node.programMenu) node.menu->installEventFilter(watch_.get());
   // Listed with its key, so that a merged entry with the same key leaves it to
   // the program's entry, which had it first.
   listKey(item, node);
@@ -397,8 +468,10 @@ void MenuBarPeer::triggered(const std::shared_ptr<bool>& alive, QAction* action)
   backend_->dispatch([item] { item->Click(); });
   // Qt toggled a checkable action by itself; the model says what it shows.
   if (*alive && nodes_.find(key) != nodes_.end()) {
+    ++changing_;
     apply(*item);
     settleKeys();
+    if (--changing_ == 0) restoreItems();
   }
 }
 
@@ -519,7 +592,7 @@ void MenuBarPeer::settleKeys() {
 void MenuBarPeer::apply(const TMenuItem& item) {
   Node* found = &nodes_[&item];
   if (found->adopted) {
-    if (standsFor(item, *found->action)) return;
+    if (&item == following_ || standsFor(item, *found->action)) return;
     standIn(item, *found);
     found = &nodes_[&item];
     if (found->adopted) return; // nowhere to stand in: the program's entry stays untouched

@@ -4,6 +4,7 @@
 
 #include "QtGuiBackend.h"
 
+#include <QEvent>
 #include <QMenuBar>
 #include <QPointer>
 #include <QString>
@@ -60,9 +61,8 @@ private:
     unsigned seen = 0; // marks the items still in their parent's new list
     TShortCut key = 0; // the shortcut the item is listed under in keyed_
     // `action` is the program's own entry, shown as the program set it up; with
-    // `programMenu`, `menu` is the program's too. Neither is ever changed or freed.
-    // TODO: entries the program adds or deletes after adoption are not followed;
-    // a deleted one leaves `action` dangling.
+    // `programMenu`, `menu` is the program's too. Neither is ever changed or freed
+    // here; the node goes when the program takes the entry out of its menu.
     bool adopted = false;
     bool programMenu = false;
     // An overwritten program entry: out of its menu while `action` stands in its
@@ -70,7 +70,14 @@ private:
     QPointer<QAction> original;
   };
 
+  class ProgramWatch;
+
   void rebuild();
+  // The program added, took out or changed an entry of its bar or of one of its
+  // menus that the model shows: the model follows.
+  void programChanged(QObject& container, QEvent::Type type, QAction& action);
+  // The item whose entries `container` shows, when it is the program's bar or menu.
+  TMenuItem* itemShowing(const QObject& container) const;
   // Binds an item the program's entry stands for (adoptBar made it).
   void bind(const TMenuItem& item, QAction* action);
   // The model changed an adopted item: from now on it is shown by an entry of ours
@@ -111,6 +118,10 @@ private:
   bool closing_ = false;
   int changing_ = 0;                                       // itemChanged calls on the stack
   std::unordered_map<const TMenuItem*, QAction*> adopted_; // items not shown yet
+  // The item being brought in line with the program's entry: it stays adopted.
+  const TMenuItem* following_ = nullptr;
+  // Watches the program's bar and menus (none for a bar of our own).
+  std::unique_ptr<QObject> watch_;
   struct PutBack {
     const TMenuItem* parent;
     QPointer<QAction> action;
