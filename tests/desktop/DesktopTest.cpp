@@ -39,13 +39,8 @@ namespace {
         },
         [] { keltk::UninstallQtBackend(); }));
 
-bool onX11() {
-  return QGuiApplication::platformName() == "xcb";
-}
-
-bool underWindowManager() {
-  return onX11() && std::system("wmctrl -m > /dev/null 2>&1") == 0;
-}
+using testsupport::onX11;
+using testsupport::underWindowManager;
 
 // Runs the event loop (idle steps included) until `done` holds or `ms` pass.
 bool waitUntil(const std::function<bool()>& done, int ms = 5000) {

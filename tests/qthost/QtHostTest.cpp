@@ -11,11 +11,15 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QTest>
+#include <csignal>
+#include <cstdio>
 #include <functional>
 #include <keltk/Application.h>
 #include <keltk/Forms.h>
 #include <keltk/Menus.h>
 #include <keltk/QtBackend.h>
+#include <kelvarin/EndingSignals.h>
 #include <kelvarin/QtHost.h>
 #include <memory>
 
@@ -300,6 +304,80 @@ TEST(QtHostLifetime, AWindowDeletedOnCloseGoesBeforeTheHostWithoutHarm) {
   EXPECT_TRUE(alive.isNull());
   EXPECT_EQ(host.Manager()->PluginCount(), 0);
   ASSERT_TRUE(host.Manager()->LoadPlugin("Menus").Success);
+}
+
+// A Qt program's whole life under its own QApplication::exec(): keys choose merged
+// entries, a plug-in unloads itself from its entry, the first ending signal
+// closes the window, and the program ends because its last window closed.
+// Returns what went wrong, or nothing.
+std::string lifeOfAProgram() {
+  QMainWindow window;
+  window.menuBar()->addMenu("&Edit")->addAction("&Undo");
+  QtHost host(&window);
+  TulmKelMan* manager = host.Manager();
+  manager->Log()->SetDumpOn(doNever);
+  manager->SetPluginFolder(fixtureDir());
+  HandleEndingSignals();
+  TulmKel* plugin = nullptr;
+  if (!manager->LoadPlugin("Menus", &plugin).Success) return "Menus did not load";
+  auto copyOf = [&](const char* name) {
+    auto* own = keltk::ObjectAs<keltk::TMenuItem>(plugin->FindComponent(name));
+    return reinterpret_cast<keltk::TMenuItem*>(own->Tag());
+  };
+  copyOf("Run1")->SetShortCut(0x4000 | 'R'); // Ctrl+R
+  copyOf("Stop1")->SetShortCut(0x4000 | 'T');
+  auto press = [&](char key) {
+    if (testsupport::underWindowManager()) {
+      (void)std::system(("xdotool key ctrl+" + std::string(1, key)).c_str());
+      return;
+    }
+    QTest::keyClick(&window, static_cast<Qt::Key>(Qt::Key_A + (key - 'a')), Qt::ControlModifier);
+  };
+  auto logged = [&](const std::string& text) {
+    const auto all = linesAfterStamp(*manager->Log());
+    return std::find(all.begin(), all.end(), text) != all.end();
+  };
+  struct Lines : LifecycleTest {
+    using LifecycleTest::line;
+  };
+  int stage = 0;
+  QTimer poll;
+  poll.callOnTimeout([&] {
+    if (stage == 0 && window.isActiveWindow()) {
+      press('r');
+      ++stage;
+    } else if (stage == 1 && logged(Lines::line("Menus", 'U', "Run chosen in the host"))) {
+      press('t');
+      ++stage;
+    } else if (stage == 2 && manager->PluginCount() == 0) {
+      if (!manager->LoadPlugin("Menus").Success) QCoreApplication::exit(2);
+      ++stage;
+      std::raise(SIGTERM);
+    }
+  });
+  poll.start(20);
+  QTimer::singleShot(20000, [] { QCoreApplication::exit(3); });
+  window.show();
+  window.activateWindow();
+  const int code = QApplication::exec();
+  if (code != 0 || stage != 3)
+    return "the loop ended with " + std::to_string(code) + " at stage " + std::to_string(stage);
+  if (!logged(Lines::line("Menus", 'U', "Stop: unload ok, queued: yes")))
+    return "Stop was not chosen";
+  if (manager->PluginCount() != 0 || window.isVisible())
+    return "the signal did not close the window";
+  return {};
+}
+
+TEST(QtHostProgram, LivesUnderItsOwnLoopUntilItsWindowCloses) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const std::string wrong = lifeOfAProgram();
+        std::fprintf(stderr, "%s\n", wrong.c_str());
+        std::exit(wrong.empty() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

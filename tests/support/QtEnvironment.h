@@ -4,12 +4,21 @@
 #pragma once
 
 #include <QApplication>
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <utility>
 
 namespace kelvarin::testsupport {
+
+// True on a real X server (Xvfb), and there under a window manager.
+inline bool onX11() {
+  return QGuiApplication::platformName() == "xcb";
+}
+inline bool underWindowManager() {
+  return onX11() && std::system("wmctrl -m > /dev/null 2>&1") == 0;
+}
 
 class QtEnvironment : public ::testing::Environment {
 public:
