@@ -1,7 +1,9 @@
 // The 200-item plug-in menu of menu_bench merged into, and taken out of, the
 // program's own menu bar of a QtHost application, against building and
-// destroying the same QMenu/QAction tree on that bar directly. Goal: at most
-// twice the direct cost. Runs offscreen unless a display is named.
+// destroying the same QMenu/QAction tree directly on the bar of a window the
+// host does not watch (the host follows what the program adds to its own bar,
+// which is not the yardstick's cost). Goal: at most twice the direct cost. Runs offscreen unless a
+// display is named.
 #include "MenuTree200.h"
 
 #include <QApplication>
@@ -17,9 +19,12 @@ struct Program {
     offscreenUnlessADisplayIsNamed();
     qt = new QApplication(argc, argv);
     window = new QMainWindow;
-    for (const char* title : {"&File", "&Edit", "&Help"})
-      window->menuBar()->addMenu(title)->addAction("Entry");
-    window->show();
+    plain = new QMainWindow;
+    for (QMainWindow* w : {window, plain}) {
+      for (const char* title : {"&File", "&Edit", "&Help"})
+        w->menuBar()->addMenu(title)->addAction("Entry");
+      w->show();
+    }
     host = new kelvarin::QtHost(window);
     holder = keltk::CreateObject<keltk::TComponent>(nullptr);
     source = sourceMenu(holder);
@@ -30,6 +35,7 @@ struct Program {
   char* argv[2] = {name, nullptr};
   QApplication* qt = nullptr;
   QMainWindow* window = nullptr;
+  QMainWindow* plain = nullptr;
   kelvarin::QtHost* host = nullptr;
   keltk::TComponent* holder = nullptr;
   keltk::TMenuItem* source = nullptr;
@@ -46,10 +52,10 @@ void BM_MergeMenu200IntoQtHost(benchmark::State& state) {
 }
 BENCHMARK(BM_MergeMenu200IntoQtHost)->Unit(benchmark::kMicrosecond);
 
-void BM_BuildQtMenu200OnTheProgramsBar(benchmark::State& state) {
-  buildAndDestroyOn(state, program().window->menuBar());
+void BM_BuildQtMenu200OnABar(benchmark::State& state) {
+  buildAndDestroyOn(state, program().plain->menuBar());
 }
-BENCHMARK(BM_BuildQtMenu200OnTheProgramsBar)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BuildQtMenu200OnABar)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -415,6 +415,20 @@ bool MenuBarPeer::syncChildren(const TMenuItem& parent) {
   for (int i = 0; i < parent.Count(); ++i)
     now.push_back(parent.Items(i));
   if (node.children == now) return false;
+  // One item added at the end, the way a merge copies a menu: nothing else to
+  // compare or move, so a long menu is not walked again for each item.
+  if (now.size() == node.children.size() + 1 &&
+      std::equal(node.children.begin(), node.children.end(), now.begin()) &&
+      nodes_.find(now.back()) == nodes_.end()) {
+    node.children = std::move(now);
+    QWidget* container = containerOf(parent);
+    const TMenuItem* added = nodes_[&parent].children.back();
+    create(*added, *container);
+    const Node& made = nodes_[added];
+    if (container->actions().isEmpty() || container->actions().back() != made.action)
+      container->addAction(made.action);
+    return true;
+  }
   // Items gone from here are not read: they may be freed already.
   ++stamp_;
   for (const TMenuItem* item : now)
@@ -498,9 +512,11 @@ void MenuBarPeer::drop(const TMenuItem* key, const TMenuItem* parent) {
       container->insertAction(node.action, node.original);
     if (parent != nullptr) putBack_.push_back({parent, node.original});
   }
-  // The entries below go with the drop-down, whose children they are.
-  removeDropDown(node);
+  // The entry goes first: unhooking its drop-down would only make the menu it
+  // is in lay out again. The entries below go with the drop-down, whose
+  // children they are.
   if (node.action != nullptr) disposeOf(node.action);
+  if (node.menu != nullptr && !node.programMenu) disposeOf(std::exchange(node.menu, nullptr));
 }
 
 void MenuBarPeer::forget(const TMenuItem* key) {
