@@ -93,25 +93,37 @@ void buildWindow(Editor& e) {
 }
 
 // Tells the user what failed: a box in the window, or a line on standard error
-// when nobody is there to dismiss a box.
+// when nobody is there to dismiss a box. While held (during start-up, when the
+// window is not up yet and the splash would cover a box) the texts wait.
 class Reporter {
 public:
   Reporter(QWidget* parent, bool interactive) : parent_(parent), interactive_(interactive) {}
 
   void failed(const std::string& what, const std::string& text) {
     failures_ = true;
-    if (!interactive_) {
+    const std::string message = what + ":\n" + text;
+    if (!interactive_)
       std::fprintf(stderr, "qt-host: %s: %s\n", what.c_str(), text.c_str());
-      return;
-    }
-    QMessageBox::warning(parent_, "qt-host", QString::fromStdString(what + ":\n" + text));
+    else if (held_)
+      waiting_ += (waiting_.empty() ? "" : "\n\n") + message;
+    else
+      QMessageBox::warning(parent_, "qt-host", QString::fromStdString(message));
+  }
+  void hold() { held_ = true; }
+  void release() {
+    held_ = false;
+    if (!waiting_.empty())
+      QMessageBox::warning(parent_, "qt-host", QString::fromStdString(waiting_));
+    waiting_.clear();
   }
   bool failures() const { return failures_; }
 
 private:
   QWidget* parent_;
   bool interactive_;
+  bool held_ = false;
   bool failures_ = false;
+  std::string waiting_;
 };
 
 // Loads one plug-in; a failure is reported with the manager's text and, when the
@@ -223,6 +235,8 @@ int run(QApplication& app, const Options& options) {
                                                       "Kelvarin plug-ins (*.kel)");
     if (!file.isEmpty()) (void)load(manager, file.toStdString(), report);
   });
+  QObject::connect(editor.plugins, &QMenu::aboutToShow, editor.unloadAll,
+                   [&] { editor.unloadAll->setEnabled(manager.PluginCount() > 0); });
   QObject::connect(editor.unloadAll, &QAction::triggered, &editor.window, [&] {
     const kelvarin::TKelMethodResult result = manager.UnloadAllPlugins(false);
     if (!result.Success) report.failed("Unloading the plug-ins", result.ErrorMsg);
@@ -235,8 +249,11 @@ int run(QApplication& app, const Options& options) {
     QMessageBox::about(&editor.window, "About qt-host", text);
   });
 
+  report.hold();
   startUp(manager, options.plugins, report);
   editor.window.show();
+  // After show: the box waits in the window's event loop, stacked over it.
+  QTimer::singleShot(0, &editor.window, [&] { report.release(); });
   if (options.quitAfterStart) QTimer::singleShot(0, &editor.window, &QMainWindow::close);
   const int status = app.exec();
   return status != 0 ? status : (options.quitAfterStart && report.failures() ? 1 : 0);
