@@ -16,10 +16,14 @@
 #   <!-- check: excerpt PATH -->         a piece of the source file PATH, as is
 #   <!-- check: cpp -->                  a C++ source file that compiles against
 #                                        the framework's headers
+#   <!-- check: qt-cpp -->               one that compiles against Kelvarin::Qt:
+#                                        QtHost's, the framework's and Qt's headers
 #
-#   check_examples.sh SOURCE_DIR FORM_CHECK TAVLO SPLASH DONOTHING LIBRARY_DIR CXX
+#   check_examples.sh SOURCE_DIR FORM_CHECK TAVLO SPLASH DONOTHING LIBRARY_DIR CXX QT_FLAGS
+# QT_FLAGS is a file of the compile flags of a program that links Kelvarin::Qt.
 set -euo pipefail
 source="$1" formcheck="$2" tavlo="$3" cxx="$7"
+mapfile -t qtflags <"$8"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 failures=0 checked=0
@@ -95,6 +99,9 @@ for page in "$source"/docs/*.md; do
     cpp)
       "$cxx" -std=c++20 -fsyntax-only -Wall -Wextra -Werror -I"$source/toolkit/include" -I"$source/framework/include" \
         -x c++ "$body" 2>"$work/out" || fail "$where: $(cat "$work/out")" ;;
+    qt-cpp)
+      "$cxx" -std=c++20 -fsyntax-only -Wall -Wextra -Werror "${qtflags[@]}" -x c++ "$body" \
+        2>"$work/out" || fail "$where: $(cat "$work/out")" ;;
     excerpt)
       [[ "$(cat "$source/$arg")" == *"$(cat "$body")"* ]] || fail "$where: not in $arg" ;;
     *)

@@ -250,6 +250,33 @@ c++ -fPIC "$work/qthost.cpp" -o "$work/qthost" $(pkg-config --cflags --libs kelv
   fail "building with pkg-config kelvarin-qt"
 QT_QPA_PLATFORM=offscreen "$work/qthost" || fail "the pkg-config Qt host did not run"
 
+# --- the qt-host example from the installed package: with CMake (Kelvarin::Qt) and
+# with its Makefile (pkg-config kelvarin-qt), nothing but the package and Qt given
+qtexample="$work/qt-host"
+cp -r "$source/examples/qt-host" "$qtexample"
+cmake -S "$qtexample" -B "$qtexample/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$work/qt-host.log" 2>&1 &&
+  cmake --build "$qtexample/build" >>"$work/qt-host.log" 2>&1 ||
+  { cat "$work/qt-host.log"; fail "building qt-host with CMake"; }
+make -C "$qtexample" >"$work/qt-host.log" 2>&1 || { cat "$work/qt-host.log"; fail "building qt-host with make"; }
+# Started with Splash, which shows the start-up, and DoNothing; it ends by itself.
+(cd "$qtexample/build" && ./qt-host --quit-after-start "$prefix/bin/Splash.kel" "$prefix/bin/DoNothing.kel") \
+  >"$work/qt-host.out" 2>&1 || { cat "$work/qt-host.out"; fail "qt-host did not start and end"; }
+qtlog="$qtexample/build/qt-host.kel.log"
+for command in "Startup_Gauge\" of plugin \"Splash.kel\" with 2 arguments" \
+               "Increment_Gauge\" of plugin \"Splash.kel\" with 1 argument" \
+               "Hide_Splash\" of plugin \"Splash.kel\" with 0 arguments"; do
+  expect_line "$qtlog" "MANAGER              C  Executing command \"$command..."
+done
+expect_line "$qtlog" "MANAGER              A  Plugin Unloaded: \"Do Nothing\" (\"$prefix/bin/DoNothing.kel\")."
+expect_line "$qtlog" "MANAGER              A  Manager Closed Normally."
+# A plug-in that does not load is told, and the program still ends normally.
+status=0
+(cd "$qtexample" && ./qt-host --quit-after-start ./missing.kel) >"$work/qt-host.out" 2>&1 || status=$?
+[[ $status -eq 1 ]] || { cat "$work/qt-host.out"; fail "qt-host with a missing plug-in: exit status $status"; }
+grep -Fxq 'qt-host: Loading ./missing.kel: Error $E016:  Plugin not found: "./missing.kel"' "$work/qt-host.out" ||
+  { cat "$work/qt-host.out"; fail "qt-host did not tell the failed load"; }
+
 # The files find their prefix however deep the library folder is (Debian's multiarch).
 deep="$work/deep"
 cmake -S "$source" -B "$deep/build" -G Ninja -DCMAKE_INSTALL_LIBDIR=lib/x86_64-linux-gnu \
