@@ -35,8 +35,7 @@ struct Options {
   std::vector<std::string> plugins;
 };
 
-// The window and the entries that need the manager; its menus must be complete
-// before QtHost reads them.
+// The window and the entries that need the manager.
 struct Editor {
   QMainWindow window;
   QPlainTextEdit* text = nullptr;
