@@ -47,6 +47,9 @@ public:
   void applyAll();
   // Forgets the widget without deleting it (Qt is going away with the process).
   void releaseWidget();
+  // False for a window the program made and the peer only stands for: what lives
+  // inside it is not the control's.
+  virtual bool ownsWidget() const { return true; }
 
 protected:
   virtual void applyBounds();
@@ -90,6 +93,8 @@ void raiseClick(TControl& control);
 // One factory per control kind; each makes the widget under `parent` (null for a
 // window of its own).
 std::unique_ptr<QtPeer> makeFormPeer(QtGuiBackend& backend, TForm& form, QWidget* parent);
+// Gives `form` the peer by which it stands for the program's own top-level `window`.
+void adoptWindow(QtGuiBackend& backend, TForm& form, QWidget& window);
 std::unique_ptr<QtPeer> makeButtonPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
 std::unique_ptr<QtPeer> makeEditPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
 std::unique_ptr<QtPeer> makeLabelPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
