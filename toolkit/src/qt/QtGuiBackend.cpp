@@ -251,10 +251,14 @@ void QtGuiBackend::showMessage(const std::string& text) {
   const QWidgetList tops = QApplication::topLevelWidgets();
   if (std::any_of(tops.begin(), tops.end(), [](const QWidget* w) {
         return w->isVisible() && w->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
-      }))
+      })) {
+    // A window manager keeps a transient in its parent's layer, below such a
+    // window: this box stays a transient of the whole program.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
-  (void)box.winId(); // its native window, to be given the transient parent
-  stackOverHost(box);
+  } else {
+    (void)box.winId(); // its native window, to be given the transient parent
+    stackOverHost(box);
+  }
   {
     Pushed<QPointer<QDialog>> shown(boxes_, QPointer<QDialog>(&box));
     box.exec();
