@@ -52,7 +52,7 @@ TMenuItem* AdoptedItem(const TMenu& menu, const QAction& action);
 // the main form, plug-in forms and message boxes are stacked over `window` and
 // modal with respect to it, as over a main form's own window. Freeing the form
 // (or setting another peer) lets go of the window. Raises EInvalidOperation while
-// the backend is not installed.
+// the backend is not installed or when `window` is not a top-level window.
 void AdoptWindow(TForm& form, QWidget& window);
 
 // Installs for the lifetime of a scope, e.g. in main.

@@ -87,7 +87,7 @@ public:
   // (in a Qt program's host, the program's own window it stands for), or null.
   QWidget* hostWindow() const;
   // Makes the host window the transient parent of the top-level `window`, so the
-  // window manager keeps it above that window and modal with respect to it. The
+  // window manager keeps it above that window (and a modal one modal to it). The
   // host window is used only once it has a native window: making one for it here
   // would freeze what a program may still set before showing it.
   void stackOverHost(QWidget& window) const;

@@ -93,8 +93,6 @@ void raiseClick(TControl& control);
 // One factory per control kind; each makes the widget under `parent` (null for a
 // window of its own).
 std::unique_ptr<QtPeer> makeFormPeer(QtGuiBackend& backend, TForm& form, QWidget* parent);
-// Gives `form` the peer by which it stands for the program's own top-level `window`.
-void adoptWindow(QtGuiBackend& backend, TForm& form, QWidget& window);
 std::unique_ptr<QtPeer> makeButtonPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
 std::unique_ptr<QtPeer> makeEditPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
 std::unique_ptr<QtPeer> makeLabelPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
@@ -103,5 +101,8 @@ std::unique_ptr<QtPeer> makeGaugePeer(QtGuiBackend& backend, TControl& control, 
 // Any other control: a plain surface in the control's colour (windowed) or a
 // transparent one (drawn), so the controls inside still have a home.
 std::unique_ptr<QtPeer> makePlainPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
+
+// Gives `form` the peer by which it stands for the program's own top-level `window`.
+void adoptWindow(QtGuiBackend& backend, TForm& form, QWidget& window);
 
 } // namespace keltk::qt
