@@ -100,15 +100,18 @@ QtHost::QtHost(QMainWindow* window) : impl_(std::make_unique<Impl>()) {
     d.installedBackend = true;
   }
   keltk::TApplication* app = keltk::Application();
-  // Never shown: it gives plug-ins the main form and main menu they expect.
+  // It gives plug-ins the main form and main menu they expect, and stands for
+  // the program's window: it never shows a window of its own.
   d.form = keltk::CreateObject<keltk::TForm>(app);
-  d.form->SetCaption(window->windowTitle().toStdString());
   d.link = keltk::CreateObject<HostLink>(d.form, window);
   d.form->SetOnClose(keltk::TCloseEvent::bind<&HostLink::formClose>(d.link));
   d.menu = keltk::CreateObject<keltk::TMainMenu>(d.form);
   d.link->menu = d.menu;
   d.form->SetMenu(d.menu);
   keltk::AdoptMenuBar(*d.menu, *window->menuBar());
+  // As the main form, this also makes plug-in forms and message boxes stack over
+  // the program's window; freeing the form takes that away again.
+  keltk::AdoptWindow(*d.form, *window);
   if (app->MainForm() == nullptr) {
     app->SetMainForm(d.form);
     d.madeMainForm = true;

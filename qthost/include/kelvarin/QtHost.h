@@ -4,9 +4,11 @@
 //   kelvarin::QtHost host(&mainWindow);  // the window's menuBar() is the main menu
 //   host.SetPluginsMenu(pluginsMenu);    // where tmPluginsTopLevelMenu merges go
 //   kelvarin::TulmKelMan* manager = host.Manager();
-// Plug-ins see a toolkit main form (Application()->MainForm()) with a main menu
-// whose items stand for the window's menus and entries; what they merge becomes
-// real entries in those menus. Closing the window unloads every plug-in.
+// Plug-ins see a toolkit main form (Application()->MainForm()) that stands for
+// the window (its caption, bounds and visibility are the window's) with a main
+// menu whose items stand for the window's menus and entries; what they merge
+// becomes real entries in those menus. Their forms and message boxes are stacked
+// over the window. Closing the window unloads every plug-in.
 #pragma once
 
 #include <memory>

@@ -45,6 +45,16 @@ void AdoptMenuBar(TMenu& menu, QMenuBar& bar);
 // The item of `menu` that stands for the program's `action`, or null.
 TMenuItem* AdoptedItem(const TMenu& menu, const QAction& action);
 
+// Makes `form` stand for the program's own top-level `window`: the form reads the
+// window's title, place, client size and visibility, and showing, hiding, moving
+// or retitling the form acts on the window, which never gets a menu bar or any
+// other looks of the form's and is never deleted by the toolkit. When `form` is
+// the main form, plug-in forms and message boxes are stacked over `window` and
+// modal with respect to it, as over a main form's own window. Freeing the form
+// (or setting another peer) lets go of the window. Raises EInvalidOperation while
+// the backend is not installed or when `window` is not a top-level window.
+void AdoptWindow(TForm& form, QWidget& window);
+
 // Installs for the lifetime of a scope, e.g. in main.
 class QtBackendScope {
 public:

@@ -15,6 +15,7 @@
 #include <QMoveEvent>
 #include <QPalette>
 #include <QResizeEvent>
+#include <QShowEvent>
 #include <QThread>
 #include <QWindow>
 #include <vector>
@@ -111,6 +112,13 @@ public:
   bool takingGeometry = false;
 
 protected:
+  // Sent once the native window exists and before it is mapped: the window
+  // manager learns where it belongs when it first sees it.
+  void showEvent(QShowEvent* event) override {
+    QWidget::showEvent(event);
+    if (link.peer != nullptr) link.peer->backend().stackOverHost(*this);
+  }
+
   // Qt does not close the window itself: the form decides (OnCloseQuery, OnClose
   // and its action) and hides or frees it.
   void closeEvent(QCloseEvent* event) override {
@@ -318,7 +326,138 @@ private:
   int barHeight_ = 0; // the client area's offset the controls were placed with
 };
 
+// Tells the peer of a program's window what happened to the window.
+class WindowWatch : public QObject {
+public:
+  PeerLink link;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// A form that stands for a window the program made (a Qt program's main window):
+// it reflects the window's title, place, size and visibility, and showing,
+// hiding, moving or retitling the form acts on the window. Nothing else of the
+// program's window is changed (no menu bar of the form's, no flags, palette or
+// font), and the window is never deleted here.
+class AdoptedWindowPeer : public QtPeer {
+public:
+  AdoptedWindowPeer(QtGuiBackend& backend, TForm& form, QWidget& window,
+                    std::unique_ptr<WindowWatch> watch)
+      : QtPeer(backend, form, &window, watch->link), form_(form), watch_(std::move(watch)) {
+    window.installEventFilter(watch_.get());
+  }
+  ~AdoptedWindowPeer() override {
+    if (QWidget* w = widget()) w->removeEventFilter(watch_.get());
+    // The base then finds no widget, and neither deletes the program's window
+    // nor touches the link, which goes with the watch before it runs.
+    releaseWidget();
+  }
+
+  bool ownsWidget() const override { return false; }
+
+  // Brings the form in line with the window.
+  void takeAll() {
+    takeText();
+    takeGeometry();
+    takeVisible();
+  }
+  void takeText() {
+    const std::string title = widget()->windowTitle().toStdString();
+    take([title](TForm& form) { form.SetCaption(title); });
+  }
+  void takeGeometry() {
+    QWidget* w = widget();
+    const QPoint at = w->pos();
+    const QSize client(w->width(), w->height() - menuBarHeight(w));
+    take([at, client](TForm& form) {
+      form.SetBounds(at.x(), at.y(), form.Width(), form.Height());
+      form.SetClientWidth(client.width());
+      form.SetClientHeight(client.height());
+    });
+  }
+  void takeVisible() {
+    const bool shown = widget()->isVisible();
+    take([shown](TForm& form) { form.SetVisible(shown); });
+  }
+
+protected:
+  void applyBounds() override {
+    if (taking_) return;
+    Applying guard(*this);
+    QWidget* w = widget();
+    if (w->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+      return;
+    w->resize(form_.ClientWidth(), form_.ClientHeight() + menuBarHeight(w));
+    w->move(form_.Left(), form_.Top());
+  }
+  void applyVisible() override {
+    if (taking_) return;
+    Applying guard(*this);
+    QWidget* w = widget();
+    if (!form_.Visible()) {
+      w->hide();
+      return;
+    }
+    w->show();
+    w->raise();
+    w->activateWindow();
+  }
+  void applyText() override {
+    if (taking_) return;
+    Applying guard(*this);
+    widget()->setWindowTitle(toQString(form_.Caption()));
+  }
+  // The program's window keeps its own looks, state and menu bar.
+  void applyEnabled() override {}
+  void applyColor() override {}
+  void applyFont() override {}
+  void applyAppearance() override {}
+
+private:
+  template <class F> void take(F&& call) {
+    const bool was = taking_;
+    taking_ = true;
+    toModel(watch_->link, [&](TControl& c) { call(static_cast<TForm&>(c)); });
+    taking_ = was;
+  }
+
+  TForm& form_;
+  std::unique_ptr<WindowWatch> watch_;
+  bool taking_ = false; // the model follows the window: nothing goes back to it
+};
+
+bool WindowWatch::eventFilter(QObject* /*watched*/, QEvent* event) {
+  auto* peer = static_cast<AdoptedWindowPeer*>(link.peer);
+  if (peer == nullptr || peer->applying()) return false;
+  switch (event->type()) {
+  case QEvent::WindowTitleChange:
+    peer->takeText();
+    break;
+  case QEvent::Move:
+  case QEvent::Resize:
+    peer->takeGeometry();
+    break;
+  case QEvent::Show:
+  case QEvent::Hide:
+    peer->takeVisible();
+    break;
+  default:
+    break;
+  }
+  return false;
+}
+
 } // namespace
+
+void adoptWindow(QtGuiBackend& backend, TForm& form, QWidget& window) {
+  auto peer =
+      std::make_unique<AdoptedWindowPeer>(backend, form, window, std::make_unique<WindowWatch>());
+  AdoptedWindowPeer* adopted = peer.get();
+  // The peer first: a form shown while it has none would make a window of its own.
+  form.SetPeer(std::move(peer));
+  adopted->takeAll();
+}
 
 std::unique_ptr<QtPeer> makeFormPeer(QtGuiBackend& backend, TForm& form, QWidget* parent) {
   return std::make_unique<FormPeer>(backend, form, new FormWindow(parent));

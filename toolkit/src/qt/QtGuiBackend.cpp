@@ -23,6 +23,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QVariant>
+#include <QWindow>
 #include <algorithm>
 #include <cstdio>
 #include <unordered_set>
@@ -241,7 +242,8 @@ void QtGuiBackend::showMessage(const std::string& text) {
   }
   std::string title = app_ != nullptr ? app_->Title() : std::string();
   if (title.empty()) title = ChangeFileExt(ExtractFileName(TApplication::ExeName()), "");
-  // No parent window: the box must survive any form being freed while it waits.
+  // No parent widget: the box must survive any form being freed while it waits.
+  // It is stacked over the host window as a transient window instead.
   QMessageBox box(QMessageBox::NoIcon, toQString(title), toQString(text), QMessageBox::Ok);
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
@@ -249,8 +251,14 @@ void QtGuiBackend::showMessage(const std::string& text) {
   const QWidgetList tops = QApplication::topLevelWidgets();
   if (std::any_of(tops.begin(), tops.end(), [](const QWidget* w) {
         return w->isVisible() && w->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
-      }))
+      })) {
+    // A window manager keeps a transient in its parent's layer, below such a
+    // window: this box stays a transient of the whole program.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  } else {
+    (void)box.winId(); // its native window, to be given the transient parent
+    stackOverHost(box);
+  }
   {
     Pushed<QPointer<QDialog>> shown(boxes_, QPointer<QDialog>(&box));
     box.exec();
@@ -350,6 +358,21 @@ void QtGuiBackend::unregisterMenuPeer(MenuBarPeer* peer) {
   std::erase(menuPeers_, peer);
 }
 
+QWidget* QtGuiBackend::hostWindow() const {
+  QWidget* w = app_ != nullptr ? widgetOf(app_->MainForm()) : nullptr;
+  return w != nullptr ? w->window() : nullptr;
+}
+
+void QtGuiBackend::stackOverHost(QWidget& window) const {
+  QWindow* own = window.windowHandle();
+  if (own == nullptr || !window.isWindow()) return;
+  QWidget* host = hostWindow();
+  if (host == &window) return;
+  // Not to a hidden one (a host that is ending): some window managers keep the
+  // transients of a withdrawn window off the screen, a modal box included.
+  own->setTransientParent(host != nullptr && host->isVisible() ? host->windowHandle() : nullptr);
+}
+
 QtPeer* QtGuiBackend::peerOf(const TControl* control) const {
   if (control == nullptr) return nullptr;
   auto it = peers_.find(control);
@@ -400,7 +423,8 @@ std::size_t QtGuiBackend::releaseModuleObjects(void* module) {
   // A peer's widget, and everything inside it, goes with its component.
   std::unordered_set<const QObject*> peerWidgets;
   for (const auto& entry : peers_)
-    if (const QWidget* w = entry.second->widget()) peerWidgets.insert(w);
+    if (const QWidget* w = entry.second->widget(); w != nullptr && entry.second->ownsWidget())
+      peerWidgets.insert(w);
   return ModuleObjects::instance().release(module, [&](const QObject* object) {
     for (; object != nullptr; object = object->parent())
       if (peerWidgets.contains(object)) return true;
@@ -447,6 +471,12 @@ struct ExitHook {
   }
 };
 
+qt::QtGuiBackend& installedBackend() {
+  if (qtState().backend == nullptr)
+    throw EInvalidOperation("The Qt window system is not installed");
+  return *qtState().backend;
+}
+
 } // namespace
 
 void InstallQtBackend(int& argc, char** argv) {
@@ -483,9 +513,13 @@ bool UninstallQtBackend() {
 }
 
 void AdoptMenuBar(TMenu& menu, QMenuBar& bar) {
-  if (qtState().backend == nullptr)
-    throw EInvalidOperation("The Qt window system is not installed");
-  qt::adoptBar(*qtState().backend, menu, bar);
+  qt::adoptBar(installedBackend(), menu, bar);
+}
+
+void AdoptWindow(TForm& form, QWidget& window) {
+  qt::QtGuiBackend& backend = installedBackend();
+  if (!window.isWindow()) throw EInvalidOperation("Only a top-level window can be adopted");
+  qt::adoptWindow(backend, form, window);
 }
 
 TMenuItem* AdoptedItem(const TMenu& menu, const QAction& action) {

@@ -83,6 +83,14 @@ public:
   void unregisterMenuPeer(MenuBarPeer* peer);
   QtPeer* peerOf(const TControl* control) const;
   QWidget* widgetOf(const TControl* control) const;
+  // The window that plug-in forms and message boxes belong to: the main form's
+  // (in a Qt program's host, the program's own window it stands for), or null.
+  QWidget* hostWindow() const;
+  // Makes the host window the transient parent of the top-level `window`, so the
+  // window manager keeps it above that window (and a modal one modal to it). The
+  // host window is used only once it has a native window: making one for it here
+  // would freeze what a program may still set before showing it.
+  void stackOverHost(QWidget& window) const;
   // Puts drawn controls (labels, bevels, gauges) below the windowed ones, each
   // group in the parent's order, as the model paints them.
   void restack(const TWinControl& parent);

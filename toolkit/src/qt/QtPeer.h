@@ -47,6 +47,9 @@ public:
   void applyAll();
   // Forgets the widget without deleting it (Qt is going away with the process).
   void releaseWidget();
+  // False for a window the program made and the peer only stands for: what lives
+  // inside it is not the control's.
+  virtual bool ownsWidget() const { return true; }
 
 protected:
   virtual void applyBounds();
@@ -98,5 +101,8 @@ std::unique_ptr<QtPeer> makeGaugePeer(QtGuiBackend& backend, TControl& control, 
 // Any other control: a plain surface in the control's colour (windowed) or a
 // transparent one (drawn), so the controls inside still have a home.
 std::unique_ptr<QtPeer> makePlainPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
+
+// Gives `form` the peer by which it stands for the program's own top-level `window`.
+void adoptWindow(QtGuiBackend& backend, TForm& form, QWidget& window);
 
 } // namespace keltk::qt
