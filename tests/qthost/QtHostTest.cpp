@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QTest>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -22,6 +23,7 @@
 #include <kelvarin/EndingSignals.h>
 #include <kelvarin/QtHost.h>
 #include <memory>
+#include <thread>
 
 namespace kelvarin::test {
 namespace {
@@ -307,7 +309,8 @@ TEST(QtHostLifetime, AWindowDeletedOnCloseGoesBeforeTheHostWithoutHarm) {
 }
 
 // A Qt program's whole life under its own QApplication::exec(): keys choose merged
-// entries, a plug-in unloads itself from its entry, the first ending signal
+// entries, a plug-in unloads itself from its entry, a worker thread hands a call
+// over to the main thread, the first ending signal
 // closes the window, and the program ends because its last window closed.
 // Returns what went wrong, or nothing.
 std::string lifeOfAProgram() {
@@ -340,6 +343,11 @@ std::string lifeOfAProgram() {
   struct Lines : LifecycleTest {
     using LifecycleTest::line;
   };
+  const std::thread::id mainThread = std::this_thread::get_id();
+  std::atomic<bool> handedOver = false;
+  std::thread worker([&] {
+    keltk::RunOnMainThread([&] { handedOver = std::this_thread::get_id() == mainThread; });
+  });
   int stage = 0;
   QTimer poll;
   poll.callOnTimeout([&] {
@@ -349,7 +357,7 @@ std::string lifeOfAProgram() {
     } else if (stage == 1 && logged(Lines::line("Menus", 'U', "Run chosen in the host"))) {
       press('t');
       ++stage;
-    } else if (stage == 2 && manager->PluginCount() == 0) {
+    } else if (stage == 2 && manager->PluginCount() == 0 && handedOver) {
       if (!manager->LoadPlugin("Menus").Success) QCoreApplication::exit(2);
       ++stage;
       std::raise(SIGTERM);
@@ -360,6 +368,7 @@ std::string lifeOfAProgram() {
   window.show();
   window.activateWindow();
   const int code = QApplication::exec();
+  worker.join();
   if (code != 0 || stage != 3)
     return "the loop ended with " + std::to_string(code) + " at stage " + std::to_string(stage);
   if (!logged(Lines::line("Menus", 'U', "Stop: unload ok, queued: yes")))
