@@ -67,16 +67,22 @@ std::string rgb(const QColor& c) {
   return fmt::format("({},{},{})", c.red(), c.green(), c.blue());
 }
 
-// The X windows from bottom to top, as the window manager stacks them.
-std::vector<WId> stacking() {
-  std::vector<WId> ids;
-  std::FILE* out = ::popen("xprop -root -notype _NET_CLIENT_LIST_STACKING", "r");
-  if (out == nullptr) return ids;
-  char buffer[8192];
+// What `command` writes on its standard output.
+std::string outputOf(const std::string& command) {
   std::string text;
+  std::FILE* out = ::popen(command.c_str(), "r");
+  if (out == nullptr) return text;
+  char buffer[8192];
   while (std::fgets(buffer, sizeof buffer, out) != nullptr)
     text += buffer;
   ::pclose(out);
+  return text;
+}
+
+// The X windows from bottom to top, as the window manager stacks them.
+std::vector<WId> stacking() {
+  std::vector<WId> ids;
+  const std::string text = outputOf("xprop -root -notype _NET_CLIENT_LIST_STACKING");
   for (std::size_t at = text.find("0x"); at != std::string::npos; at = text.find("0x", at + 2))
     ids.push_back(static_cast<WId>(std::stoul(text.substr(at), nullptr, 16)));
   return ids;
@@ -274,6 +280,22 @@ TEST_F(DesktopSplash, AMessageBoxComesUpAboveTheSplash) {
   const auto at = [&](WId id) { return std::find(order.begin(), order.end(), id) - order.begin(); };
   ASSERT_NE(boxId, 0u);
   EXPECT_GT(at(boxId), at(splashId)) << "stacked below the splash";
+}
+
+// A splash is no task of its own: the window manager is told it is a splash,
+// it takes no focus, and the host's window stays the active one.
+TEST_F(DesktopSplash, TakesNoFocusAndIsNoTaskOfItsOwn) {
+  if (!underWindowManager()) GTEST_SKIP() << "needs a window manager";
+  window->activateWindow();
+  ASSERT_TRUE(waitUntil([&] { return window->isActiveWindow(); }));
+  ASSERT_EQ(exec("Startup_Gauge", {keltk::VarInt(0), keltk::VarInt(10)}), smrOk);
+  QWidget* splashWindow = QApplication::topLevelAt(splashArea().center());
+  ASSERT_NE(splashWindow, nullptr);
+  settle(300);
+  EXPECT_TRUE(window->isActiveWindow());
+  const std::string type =
+      outputOf("xprop -id " + std::to_string(splashWindow->winId()) + " _NET_WM_WINDOW_TYPE");
+  EXPECT_NE(type.find("_NET_WM_WINDOW_TYPE_SPLASH"), std::string::npos) << type;
 }
 
 TEST_F(DesktopHost, TheWindowStaysWhereTheWindowManagerPutsIt) {

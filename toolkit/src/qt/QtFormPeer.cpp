@@ -55,7 +55,26 @@ bool hasIcon(const TForm& form, TBorderIcon icon) {
   return (form.BorderIcons() & (1u << icon)) != 0;
 }
 
+// True when a control on `parent`, or below it, can be tabbed to: pressed or typed into.
+bool takesInput(const TWinControl& parent) {
+  for (int i = 0; i < parent.ControlCount(); ++i) {
+    const auto* child = ObjectAs<TWinControl>(parent.Controls(i));
+    if (child != nullptr && (child->TabStop() || takesInput(*child))) return true;
+  }
+  return false;
+}
+
+// A borderless form kept on top that offers nothing to press or type into (a
+// message, a bevel, a gauge) is a splash: the window manager is told so, and it
+// takes no focus from the window its user works in, nor a task bar entry.
+bool isSplash(const TForm& form) {
+  return form.BorderStyle() == bsNone && form.FormStyle() == fsStayOnTop && !takesInput(form);
+}
+
 Qt::WindowFlags windowFlagsFor(const TForm& form) {
+  if (isSplash(form))
+    return Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+           Qt::WindowDoesNotAcceptFocus;
   const TFormBorderStyle style = form.BorderStyle();
   Qt::WindowFlags flags = Qt::Window;
   switch (style) {
@@ -224,7 +243,7 @@ protected:
     applyBounds();
     w->show();
     if (!w->isWindow()) return;
-    w->activateWindow();
+    if (!isSplash(form_)) w->activateWindow();
     // A splash must be on the screen before its host goes on working.
     if (form_.FormStyle() == fsStayOnTop) paintNow();
   }
@@ -256,6 +275,7 @@ protected:
       if (w->windowFlags() != flags) {
         // New flags hide the window; the form's size rules may change with them.
         const bool shown = w->isVisible();
+        w->setAttribute(Qt::WA_ShowWithoutActivating, isSplash(form_));
         w->setWindowFlags(flags);
         applyBounds();
         if (shown) w->show();
