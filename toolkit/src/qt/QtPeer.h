@@ -57,6 +57,9 @@ protected:
   virtual void applyFont();
   virtual void applyAppearance() { invalidate(); }
   void applyParent();
+  // A control with a popup menu shows it on the widget's context-menu request;
+  // one without leaves the widget its own (an edit's copy and paste).
+  void applyPopupMenu();
 
   // Sets `applying` for the lifetime of the returned guard.
   struct Applying {
@@ -95,6 +98,10 @@ std::unique_ptr<QtPeer> makeEditPeer(QtGuiBackend& backend, TControl& control, Q
 std::unique_ptr<QtPeer> makeLabelPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
 std::unique_ptr<QtPeer> makeBevelPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
 std::unique_ptr<QtPeer> makeGaugePeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
+// Memos, check and radio buttons, combo and list boxes, group boxes and panels;
+// null for a control of another kind.
+std::unique_ptr<QtPeer> makeCommonControlPeer(QtGuiBackend& backend, TControl& control,
+                                              QWidget* parent);
 // Any other control: a plain surface in the control's colour (windowed) or a
 // transparent one (drawn), so the controls inside still have a home.
 std::unique_ptr<QtPeer> makePlainPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
