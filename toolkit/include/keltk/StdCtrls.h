@@ -129,7 +129,8 @@ private:
 };
 
 // The check box and radio button: a caption beside a mark. Changing Checked,
-// by the user or the program, raises OnClick.
+// by the user or the program, raises OnClick (a radio button's only when it is
+// checked).
 class TButtonControl : public TWinControl {
 public:
   explicit TButtonControl(TComponent* owner);
@@ -139,6 +140,10 @@ public:
 
   bool Checked() const { return checked_; }
   virtual void SetChecked(bool value);
+
+protected:
+  // Shows the new state without raising anything.
+  void setCheckedQuietly(bool value);
 
 private:
   bool checked_ = false;
@@ -203,7 +208,8 @@ private:
 };
 
 // A list of lines, one of which may be chosen. The user's choice raises OnClick,
-// as does a click on the chosen line; the program's ItemIndex does not.
+// as does a click on the chosen line; the program's ItemIndex does not. When the
+// lines change the chosen one stays chosen where it went, or none is.
 class TListBox : public TWinControl {
 public:
   explicit TListBox(TComponent* owner);
@@ -228,6 +234,7 @@ private:
 
   std::unique_ptr<TStringList> items_;
   int itemIndex_ = -1;
+  std::string chosen_; // the chosen line's text
   TNotifyEvent onDblClick_;
 };
 

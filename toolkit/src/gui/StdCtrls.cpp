@@ -350,9 +350,13 @@ const TClassInfo& TButtonControl::StaticClass() {
 
 void TButtonControl::SetChecked(bool value) {
   if (value == checked_) return;
+  setCheckedQuietly(value);
+  if (!HasState(csLoading)) Click();
+}
+
+void TButtonControl::setCheckedQuietly(bool value) {
   checked_ = value;
   Changed(TControlChange::Appearance);
-  if (!HasState(csLoading)) Click();
 }
 
 TCheckBox::TCheckBox(TComponent* owner) : TButtonControl(owner) {
@@ -381,13 +385,14 @@ const TClassInfo& TRadioButton::StaticClass() {
 
 void TRadioButton::SetChecked(bool value) {
   if (value == Checked()) return;
-  // Siblings first, so that the one checked is the last to tell of it.
   if (value && Parent() != nullptr)
     for (int i = 0; i < Parent()->ControlCount(); ++i) {
       auto* sibling = ObjectAs<TRadioButton>(Parent()->Controls(i));
-      if (sibling != nullptr && sibling != this) sibling->SetChecked(false);
+      if (sibling != nullptr && sibling != this && sibling->Checked())
+        sibling->setCheckedQuietly(false);
     }
-  TButtonControl::SetChecked(value);
+  setCheckedQuietly(value);
+  if (value && !HasState(csLoading)) Click();
 }
 
 // ---- TComboBox ----------------------------------------------------------------
@@ -505,6 +510,7 @@ const TClassInfo& TListBox::StaticClass() {
 
 void TListBox::SetItemIndex(int index) {
   if (!HasState(csLoading)) index = indexIn(*items_, index);
+  chosen_ = indexIn(*items_, index) < 0 ? std::string() : items_->Strings(index);
   if (index == itemIndex_) return;
   itemIndex_ = index;
   Changed(TControlChange::Text);
@@ -512,7 +518,9 @@ void TListBox::SetItemIndex(int index) {
 
 void TListBox::itemsChanged(TObject*) {
   Changed(TControlChange::Appearance);
-  if (!HasState(csLoading)) SetItemIndex(itemIndex_);
+  if (HasState(csLoading) || itemIndex_ < 0) return;
+  const bool stays = indexIn(*items_, itemIndex_) >= 0 && items_->Strings(itemIndex_) == chosen_;
+  SetItemIndex(stays ? itemIndex_ : items_->IndexOf(chosen_));
 }
 
 void TListBox::Loaded() {
