@@ -7,6 +7,7 @@
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -313,6 +314,15 @@ TEST_F(CommonControlsTest, UserChangesReachTheModelAndItsEvents) {
   EXPECT_EQ(seen,
             (std::vector<std::string>{"change Afirst", "change A first", "click Done", "kind Idea",
                                       "click List", "click List", "click High"}));
+  // Typing in a combo box with an edit chooses the item that has the text.
+  auto* model = form_->find<TComboBox>("Kind");
+  model->SetStyle(csDropDown);
+  kind->lineEdit()->selectAll();
+  QTest::keyClicks(kind->lineEdit(), "Ta");
+  EXPECT_EQ(fmt::format("{} {}", model->Text(), model->ItemIndex()), "Ta -1");
+  QTest::keyClicks(kind->lineEdit(), "sk");
+  EXPECT_EQ(fmt::format("{} {}", model->Text(), model->ItemIndex()), "Task 1");
+
   // A widget gets a double click as its second press.
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOfRow(list, 1));
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centreOfRow(list, 1));

@@ -142,7 +142,11 @@ public:
 protected:
   void applyText() override {
     Applying guard(*this);
-    box_->setCurrentIndex(combo_.ItemIndex());
+    // An edit's text that matches no item leaves Qt's index alone: moving it to -1
+    // would clear what the user is typing.
+    const int index = combo_.ItemIndex();
+    if ((!box_->isEditable() || index >= 0) && box_->currentIndex() != index)
+      box_->setCurrentIndex(index);
     const QString text = toQString(combo_.Text());
     if (box_->isEditable() && box_->currentText() != text) box_->setEditText(text);
   }

@@ -12,13 +12,17 @@ namespace {
 
 class TimerPeer final : public TTimerPeer {
 public:
-  TimerPeer(QtGuiBackend& backend, int interval, std::function<void()> tick)
+  TimerPeer(int interval, std::function<void()> tick)
       // A child of the application object: it goes with Qt whatever else happens.
       : timer_(new QTimer(QCoreApplication::instance())), ticking_(std::make_shared<bool>(false)) {
     QObject::connect(timer_.data(), &QTimer::timeout, timer_.data(),
-                     [&backend, tick = std::move(tick), ticking = ticking_] {
+                     [tick = std::move(tick), ticking = ticking_] {
+                       // A timer may outlive the backend that started it: the
+                       // backend is looked up when it ticks, and none drops it.
+                       auto* backend = dynamic_cast<QtGuiBackend*>(GuiBackend());
+                       if (backend == nullptr) return;
                        *ticking = true;
-                       backend.dispatch(tick);
+                       backend->dispatch(tick);
                        *ticking = false;
                      });
     timer_->start(interval);
@@ -47,7 +51,7 @@ private:
 
 std::unique_ptr<TTimerPeer> QtGuiBackend::startTimer(int interval, std::function<void()> tick) {
   if (QCoreApplication::instance() == nullptr) return nullptr;
-  return std::make_unique<TimerPeer>(*this, interval, std::move(tick));
+  return std::make_unique<TimerPeer>(interval, std::move(tick));
 }
 
 } // namespace keltk::qt
