@@ -20,15 +20,8 @@ namespace keltk::qt {
 namespace {
 
 void applyTabStop(QWidget* w, const TControl& control) {
-  const auto* win = ObjectAs<TWinControl>(&control);
-  w->setFocusPolicy(win != nullptr && win->TabStop() ? Qt::StrongFocus : Qt::ClickFocus);
-  w->setToolTip(control.ShowHint() ? toQString(control.Hint()) : QString());
-}
-
-void applyBase(QWidget* w, const TControl& control) {
-  QPalette pal = w->palette();
-  pal.setColor(QPalette::Base, toQColor(control.Color()));
-  w->setPalette(pal);
+  setTabStop(w, control);
+  setToolTip(w, control);
 }
 
 // The lines of a string list, for the item views.
@@ -66,7 +59,7 @@ protected:
   }
   void applyColor() override {
     Applying guard(*this);
-    applyBase(edit_, memo_);
+    setBaseColor(edit_, memo_);
   }
   void applyAppearance() override {
     Applying guard(*this);
@@ -152,7 +145,7 @@ protected:
   }
   void applyColor() override {
     Applying guard(*this);
-    applyBase(box_, combo_);
+    setBaseColor(box_, combo_);
   }
   void applyAppearance() override {
     Applying guard(*this);
@@ -226,7 +219,7 @@ protected:
   }
   void applyColor() override {
     Applying guard(*this);
-    applyBase(view_, list_);
+    setBaseColor(view_, list_);
   }
   void applyAppearance() override {
     Applying guard(*this);

@@ -90,6 +90,12 @@ template <class F> void toModel(const PeerLink& link, F&& call) {
 // Raises the control's click as the model does for its kind.
 void raiseClick(TControl& control);
 
+// What the peers of windowed controls show alike: the keyboard focus by the tab
+// stop, the hint as tool tip, the control's colour behind text.
+void setTabStop(QWidget* w, const TControl& control);
+void setToolTip(QWidget* w, const TControl& control);
+void setBaseColor(QWidget* w, const TControl& control);
+
 // One factory per control kind; each makes the widget under `parent` (null for a
 // window of its own).
 std::unique_ptr<QtPeer> makeFormPeer(QtGuiBackend& backend, TForm& form, QWidget* parent);
