@@ -20,6 +20,7 @@ namespace keltk {
 class TApplication;
 class TControl;
 class TFont;
+class TMenu;
 class TMenuItem;
 
 // The screen a program is told it has when no window system, or no screen, can say.
@@ -60,6 +61,12 @@ public:
   virtual void itemChanged(TMenuItem* source, bool rebuild) = 0;
 };
 
+// A running timer of the window system; destroying it stops the timer.
+class TTimerPeer {
+public:
+  virtual ~TTimerPeer();
+};
+
 class TGuiBackend {
 public:
   virtual ~TGuiBackend();
@@ -90,6 +97,21 @@ public:
   // The size `text` takes in `font` on one line; false when the backend cannot
   // tell (the model then estimates it).
   virtual bool measureText(const TFont& font, const std::string& text, int& width, int& height);
+  // Calls `tick` every `interval` ms on the GUI thread, through the guarded
+  // dispatch of events, until the returned peer is destroyed. Null when this
+  // backend has no timers (the model then has nothing that waits).
+  virtual std::unique_ptr<TTimerPeer> startTimer(int interval, std::function<void()> tick) {
+    (void)interval;
+    (void)tick;
+    return nullptr;
+  }
+  // Shows `menu`'s items as a context menu at screen point (x, y) and returns
+  // once it is closed; a chosen item is clicked (TMenuItem::Click).
+  virtual void popupMenu(TMenu& menu, int x, int y) {
+    (void)menu;
+    (void)x;
+    (void)y;
+  }
   // Writes what `control` shows (a form: its client area) to a PNG file; false
   // when the control has no window or the file cannot be written.
   virtual bool grabToPng(const TControl& control, const std::string& path) {

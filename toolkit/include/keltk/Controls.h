@@ -13,6 +13,7 @@
 
 namespace keltk {
 
+class TPopupMenu;
 class TWinControl;
 
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom };
@@ -84,6 +85,10 @@ public:
   const TNotifyEvent& OnClick() const { return onClick_; }
   void SetOnClick(const TNotifyEvent& handler) { onClick_ = handler; }
 
+  // Shown on a right click or the context-menu key; dropped when it is freed.
+  TPopupMenu* PopupMenu() const { return popupMenu_; }
+  void SetPopupMenu(TPopupMenu* menu);
+
   // Painting requests, handed to the peer when there is one.
   void Invalidate();
   void Update();
@@ -105,6 +110,7 @@ protected:
   void ParentFontChanged();
   void ParentColorChanged();
   void Loaded() override;
+  void Notification(TComponent* component, TOperation operation) override;
 
   // Default values that differ between control classes.
   void initColor(TColor color, bool parentColor) {
@@ -134,6 +140,7 @@ private:
   bool showHint_ = false;
   TWinControl* parent_ = nullptr;
   TNotifyEvent onClick_;
+  TPopupMenu* popupMenu_ = nullptr;
   std::unique_ptr<TControlPeer> peer_;
 };
 

@@ -228,6 +228,39 @@ public:
   const TClassInfo& ClassType() const override { return StaticClass(); }
 };
 
+// A context menu: shown by Popup, or by a right click (or the context-menu key) on
+// a control or form whose PopupMenu it is.
+class TPopupMenu : public TMenu {
+public:
+  explicit TPopupMenu(TComponent* owner);
+  ~TPopupMenu() override;
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassType() const override { return StaticClass(); }
+
+  // Raises OnPopup, then shows the items at screen point (x, y) and returns once
+  // the menu is closed, after the chosen item's Click. Without a window system
+  // only OnPopup runs.
+  virtual void Popup(int x, int y);
+  // The control whose right click showed the menu last; null after a Popup of the
+  // program's own.
+  TComponent* PopupComponent() const { return popupComponent_; }
+  void SetPopupComponent(TComponent* component);
+  // Off: a right click on the controls leaves the menu alone.
+  bool AutoPopup() const { return autoPopup_; }
+  void SetAutoPopup(bool value) { autoPopup_ = value; }
+
+  const TNotifyEvent& OnPopup() const { return onPopup_; }
+  void SetOnPopup(const TNotifyEvent& handler) { onPopup_ = handler; }
+
+protected:
+  void Notification(TComponent* component, TOperation operation) override;
+
+private:
+  TComponent* popupComponent_ = nullptr;
+  bool autoPopup_ = true;
+  TNotifyEvent onPopup_;
+};
+
 // The caption without accelerator markers: "&File" gives "File", "Fish && Chips"
 // gives "Fish & Chips".
 std::string StripHotkey(std::string_view caption);

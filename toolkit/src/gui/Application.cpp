@@ -14,6 +14,7 @@
 namespace keltk {
 
 TControlPeer::~TControlPeer() = default;
+TTimerPeer::~TTimerPeer() = default;
 TGuiBackend::~TGuiBackend() = default;
 bool TGuiBackend::measureText(const TFont&, const std::string&, int&, int&) {
   return false;

@@ -1,6 +1,7 @@
 #include "keltk/Controls.h"
 
 #include "keltk/Exception.h"
+#include "keltk/Menus.h"
 #include "keltk/PropInfo.h"
 
 #include <algorithm>
@@ -138,6 +139,22 @@ void TControl::SetParent(TWinControl* parent) {
 
 void TControl::Click() {
   if (onClick_) onClick_(this);
+}
+
+void TControl::SetPopupMenu(TPopupMenu* menu) {
+  if (menu == popupMenu_) return;
+  if (popupMenu_ != nullptr) RemoveFreeNotification(popupMenu_);
+  popupMenu_ = menu;
+  if (menu != nullptr) menu->FreeNotification(this);
+  Changed(TControlChange::Appearance);
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation != TOperation::opRemove || component != static_cast<TComponent*>(popupMenu_))
+    return;
+  popupMenu_ = nullptr;
+  if (!HasState(csDestroying)) Changed(TControlChange::Appearance);
 }
 
 void TControl::Invalidate() {

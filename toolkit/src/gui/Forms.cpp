@@ -81,6 +81,7 @@ const TClassInfo& TForm::StaticClass() {
         .defaultValue(fsNormal);
     b.component("Menu", &F::Menu, &F::SetMenu);
     b.boolean("OldCreateOrder", &F::OldCreateOrder, &F::SetOldCreateOrder);
+    b.component("PopupMenu", &F::PopupMenu, &F::SetPopupMenu);
     b.enumeration("Position", PositionInfo(), &F::Position, &F::SetPosition)
         .defaultValue(poDesigned);
     b.enumeration("DefaultMonitor", DefaultMonitorInfo(), &F::DefaultMonitor, &F::SetDefaultMonitor)

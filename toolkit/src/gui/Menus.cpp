@@ -489,4 +489,37 @@ const TClassInfo& TMainMenu::StaticClass() {
   return info;
 }
 
+// ---- TPopupMenu ----------------------------------------------------------------
+
+TPopupMenu::TPopupMenu(TComponent* owner) : TMenu(owner) {}
+TPopupMenu::~TPopupMenu() = default;
+
+const TClassInfo& TPopupMenu::StaticClass() {
+  static TClassInfo info("TPopupMenu", &TMenu::StaticClass(), [](TClassInfo& i) {
+    using P = TPopupMenu;
+    ClassBuilder<P> b(i);
+    b.componentFactory();
+    b.boolean("AutoPopup", &P::AutoPopup, &P::SetAutoPopup).defaultValue(1);
+    b.event("OnPopup", &P::OnPopup, &P::SetOnPopup);
+  });
+  return info;
+}
+
+void TPopupMenu::Popup(int x, int y) {
+  if (onPopup_) onPopup_(this);
+  if (TGuiBackend* gui = GuiBackend()) gui->popupMenu(*this, x, y);
+}
+
+void TPopupMenu::SetPopupComponent(TComponent* component) {
+  if (component == popupComponent_) return;
+  if (popupComponent_ != nullptr) RemoveFreeNotification(popupComponent_);
+  popupComponent_ = component;
+  if (component != nullptr) component->FreeNotification(this);
+}
+
+void TPopupMenu::Notification(TComponent* component, TOperation operation) {
+  TMenu::Notification(component, operation);
+  if (operation == TOperation::opRemove && component == popupComponent_) popupComponent_ = nullptr;
+}
+
 } // namespace keltk

@@ -17,7 +17,10 @@ void RegisterToolkitClasses() {
     for (const TClassInfo* info :
          {&TMenuItem::StaticClass(), &TMainMenu::StaticClass(), &TForm::StaticClass(),
           &TDataModule::StaticClass(), &TButton::StaticClass(), &TEdit::StaticClass(),
-          &TLabel::StaticClass(), &TBevel::StaticClass(), &TGauge::StaticClass()})
+          &TLabel::StaticClass(), &TBevel::StaticClass(), &TGauge::StaticClass(),
+          &TPopupMenu::StaticClass(), &TMemo::StaticClass(), &TCheckBox::StaticClass(),
+          &TRadioButton::StaticClass(), &TComboBox::StaticClass(), &TListBox::StaticClass(),
+          &TGroupBox::StaticClass(), &TPanel::StaticClass(), &TTimer::StaticClass()})
       RegisterClass(*info);
     return true;
   }();

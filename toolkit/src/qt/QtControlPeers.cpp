@@ -15,8 +15,6 @@
 
 namespace keltk::qt {
 
-namespace {
-
 void setTabStop(QWidget* w, const TControl& control) {
   const auto* win = ObjectAs<TWinControl>(&control);
   w->setFocusPolicy(win != nullptr && win->TabStop() ? Qt::StrongFocus : Qt::ClickFocus);
@@ -25,6 +23,14 @@ void setTabStop(QWidget* w, const TControl& control) {
 void setToolTip(QWidget* w, const TControl& control) {
   w->setToolTip(control.ShowHint() ? toQString(control.Hint()) : QString());
 }
+
+void setBaseColor(QWidget* w, const TControl& control) {
+  QPalette pal = w->palette();
+  pal.setColor(QPalette::Base, toQColor(control.Color()));
+  w->setPalette(pal);
+}
+
+namespace {
 
 // ---- TButton ----------------------------------------------------------------------
 
@@ -93,9 +99,7 @@ protected:
   }
   void applyColor() override {
     Applying guard(*this);
-    QPalette pal = edit_->palette();
-    pal.setColor(QPalette::Base, toQColor(control().Color()));
-    edit_->setPalette(pal);
+    setBaseColor(edit_, control());
   }
   void applyAppearance() override {
     Applying guard(*this);

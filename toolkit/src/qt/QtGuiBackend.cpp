@@ -295,6 +295,7 @@ std::unique_ptr<QtPeer> QtGuiBackend::makePeer(TControl& control, QWidget* paren
   if (ObjectAs<TLabel>(&control) != nullptr) return makeLabelPeer(*this, control, parentWidget);
   if (ObjectAs<TBevel>(&control) != nullptr) return makeBevelPeer(*this, control, parentWidget);
   if (ObjectAs<TGauge>(&control) != nullptr) return makeGaugePeer(*this, control, parentWidget);
+  if (auto peer = makeCommonControlPeer(*this, control, parentWidget)) return peer;
   return makePlainPeer(*this, control, parentWidget);
 }
 

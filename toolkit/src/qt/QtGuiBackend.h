@@ -44,6 +44,9 @@ public:
   int screenHeight() const override;
   bool measureText(const TFont& font, const std::string& text, int& width, int& height) override;
   bool grabToPng(const TControl& control, const std::string& path) override;
+  // In QtTimer.cpp and QtPopupMenu.cpp.
+  std::unique_ptr<TTimerPeer> startTimer(int interval, std::function<void()> tick) override;
+  void popupMenu(TMenu& menu, int x, int y) override;
   void watchModule(void* module) override;
   std::size_t releaseModuleObjects(void* module) override;
   void forgetModule(void* module) override;

@@ -2,6 +2,7 @@
 
 #include "QtConvert.h"
 #include "QtMenuPeer.h"
+#include "keltk/Menus.h"
 #include "keltk/StdCtrls.h"
 
 #include <QPalette>
@@ -12,6 +13,16 @@ QtPeer::QtPeer(QtGuiBackend& backend, TControl& control, QWidget* widget, PeerLi
     : backend_(backend), control_(control), widget_(widget), link_(link) {
   link_.peer = this;
   backend_.registerPeer(control_, this);
+  QObject::connect(widget, &QWidget::customContextMenuRequested, widget,
+                   [widget, &link](const QPoint& at) {
+                     const QPoint global = widget->mapToGlobal(at);
+                     toModel(link, [&](TControl& c) {
+                       TPopupMenu* menu = c.PopupMenu();
+                       if (menu == nullptr || !menu->AutoPopup()) return;
+                       menu->SetPopupComponent(&c);
+                       menu->Popup(global.x(), global.y());
+                     });
+                   });
 }
 
 QtPeer::~QtPeer() {
@@ -58,6 +69,7 @@ void QtPeer::changed(TControlChange what) {
     applyParent();
     break;
   case TControlChange::Appearance:
+    applyPopupMenu();
     applyAppearance();
     break;
   }
@@ -81,6 +93,7 @@ void QtPeer::applyAll() {
   applyFont();
   applyColor();
   applyText();
+  applyPopupMenu();
   applyAppearance();
   applyEnabled();
   applyBounds();
@@ -116,6 +129,12 @@ void QtPeer::applyFont() {
   for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
     pal.setColor(role, color);
   w->setPalette(pal);
+}
+
+void QtPeer::applyPopupMenu() {
+  const TPopupMenu* menu = control().PopupMenu();
+  widget()->setContextMenuPolicy(menu != nullptr && menu->AutoPopup() ? Qt::CustomContextMenu
+                                                                      : Qt::DefaultContextMenu);
 }
 
 void QtPeer::applyParent() {

@@ -60,6 +60,9 @@ protected:
   virtual void applyFont();
   virtual void applyAppearance() { invalidate(); }
   void applyParent();
+  // A control with a popup menu shows it on the widget's context-menu request;
+  // one without leaves the widget its own (an edit's copy and paste).
+  void applyPopupMenu();
 
   // Sets `applying` for the lifetime of the returned guard.
   struct Applying {
@@ -90,6 +93,12 @@ template <class F> void toModel(const PeerLink& link, F&& call) {
 // Raises the control's click as the model does for its kind.
 void raiseClick(TControl& control);
 
+// What the peers of windowed controls show alike: the keyboard focus by the tab
+// stop, the hint as tool tip, the control's colour behind text.
+void setTabStop(QWidget* w, const TControl& control);
+void setToolTip(QWidget* w, const TControl& control);
+void setBaseColor(QWidget* w, const TControl& control);
+
 // One factory per control kind; each makes the widget under `parent` (null for a
 // window of its own).
 std::unique_ptr<QtPeer> makeFormPeer(QtGuiBackend& backend, TForm& form, QWidget* parent);
@@ -98,6 +107,10 @@ std::unique_ptr<QtPeer> makeEditPeer(QtGuiBackend& backend, TControl& control, Q
 std::unique_ptr<QtPeer> makeLabelPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
 std::unique_ptr<QtPeer> makeBevelPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
 std::unique_ptr<QtPeer> makeGaugePeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
+// Memos, check and radio buttons, combo and list boxes, group boxes and panels;
+// null for a control of another kind.
+std::unique_ptr<QtPeer> makeCommonControlPeer(QtGuiBackend& backend, TControl& control,
+                                              QWidget* parent);
 // Any other control: a plain surface in the control's colour (windowed) or a
 // transparent one (drawn), so the controls inside still have a home.
 std::unique_ptr<QtPeer> makePlainPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
