@@ -287,7 +287,9 @@ std::unique_ptr<QtPeer> QtGuiBackend::makePeer(TControl& control, QWidget* paren
   if (ObjectAs<TLabel>(&control) != nullptr) return makeLabelPeer(*this, control, parentWidget);
   if (ObjectAs<TBevel>(&control) != nullptr) return makeBevelPeer(*this, control, parentWidget);
   if (ObjectAs<TGauge>(&control) != nullptr) return makeGaugePeer(*this, control, parentWidget);
-  return makePlainPeer(*this, control, parentWidget);
+  std::unique_ptr<QtPeer> peer = makePlainPeer(*this, control, parentWidget);
+  if (peer->widget() != nullptr) fillSurface(control, *peer->widget());
+  return peer;
 }
 
 void QtGuiBackend::buildChildren(TWinControl& parent) {

@@ -98,5 +98,7 @@ std::unique_ptr<QtPeer> makeGaugePeer(QtGuiBackend& backend, TControl& control, 
 // Any other control: a plain surface in the control's colour (windowed) or a
 // transparent one (drawn), so the controls inside still have a home.
 std::unique_ptr<QtPeer> makePlainPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
+// Hands the plain surface of `control` to the fill registered for its class, if any.
+void fillSurface(TControl& control, QWidget& surface);
 
 } // namespace keltk::qt
