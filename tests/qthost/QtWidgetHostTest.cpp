@@ -1,7 +1,13 @@
 // TQtWidgetHost: a Qt widget inside a designed window follows the control, and
-// goes with it, or first on its own.
+// goes with it, or first on its own; a plug-in's window takes its widget along
+// before the module is unmapped.
+#include "FrameworkTestSupport.h"
+#include "LifecycleSupport.h"
+#include "WaitUntil.h"
+
 #include <QApplication>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPointer>
 #include <functional>
 #include <gtest/gtest.h>
@@ -9,6 +15,7 @@
 #include <keltk/QtBackend.h>
 #include <keltk/QtWidgetHost.h>
 #include <keltk/Reader.h>
+#include <kelvarin/QtHost.h>
 
 namespace keltk {
 namespace {
@@ -116,6 +123,31 @@ TEST_F(QtWidgetHostTest, AWidgetDeletedByOtherCodeLeavesTheControlEmpty) {
   EXPECT_EQ(host->Widget(), nullptr);
   host->SetWidget(nullptr);
   form.reset(); // nothing left to delete twice
+}
+
+// WidgetHoster leaves its window, a widget shown in it, to the framework.
+TEST(QtWidgetHostUnloadTest, APlugInsWindowTakesItsWidgetAlongBeforeTheModuleIsUnmapped) {
+  using namespace kelvarin::test;
+  for (const bool deletedFirst : {false, true}) {
+    SCOPED_TRACE(deletedFirst ? "deleted by other code first" : "left to the window");
+    QMainWindow window;
+    kelvarin::QtHost host(&window);
+    kelvarin::TulmKelMan* manager = host.Manager();
+    manager->Log()->SetDumpOn(kelvarin::doNever);
+    manager->SetPluginFolder(fixtureDir());
+    kelvarin::TulmKel* plugin = nullptr;
+    ASSERT_TRUE(manager->LoadPlugin("WidgetHoster", &plugin).Success);
+    const std::string path = plugin->FileName();
+    QPointer<QWidget> edit;
+    for (QWidget* w : QApplication::allWidgets())
+      if (w->objectName() == "WidgetHoster.edit") edit = w;
+    ASSERT_FALSE(edit.isNull());
+    EXPECT_TRUE(edit->isVisible());
+    if (deletedFirst) delete edit.data();
+    ASSERT_TRUE(manager->UnloadAllPlugins(false).Success);
+    EXPECT_TRUE(edit.isNull());
+    EXPECT_TRUE(kelvarin::testsupport::waitUntil([&] { return !isMapped(path); }, 5000));
+  }
 }
 
 } // namespace
