@@ -21,6 +21,7 @@ set_target_properties(keltk ulmKELrp kelvarin_qt PROPERTIES
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/toolkit/include/keltk"
                   "${PROJECT_SOURCE_DIR}/framework/include/kelvarin"
                   "${PROJECT_SOURCE_DIR}/qthost/include/kelvarin"
+                  "${PROJECT_SOURCE_DIR}/qthost/include/keltk"
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 
 # Installed modules find the libraries next to them (lib) or one folder up (bin).

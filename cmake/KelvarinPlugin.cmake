@@ -10,7 +10,8 @@
 # GetPluginInfo; the plug-in's sources define RegisterKelvarin. Once linked, the
 # module's forms are read against its own classes (kelforms check): a misspelt
 # property, an unknown class or handler, a value of the wrong type fails the
-# build at the form's line and column.
+# build at the form's line and column. A window form is checked when the module
+# registers its class (keltk::ClassRegistrar); otherwise the check warns.
 #   OWN_FRAMEWORK_COPY  links the module with its own copy of the framework and
 #                       the toolkit (ulmKELrp_static) instead of the shared ones.
 #   NO_PLUGIN_INFO      leaves GetPluginInfo out (for modules that bring their

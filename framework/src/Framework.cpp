@@ -12,11 +12,6 @@ namespace {
 
 constinit bool started = false;
 
-struct ClassRegistration {
-  const keltk::TClassInfo& info;
-  ~ClassRegistration() { keltk::UnregisterClass(info); }
-};
-
 } // namespace
 
 void InitializeFramework() {
@@ -28,8 +23,7 @@ void InitializeFramework() {
   // may outlive this copy (a plug-in's framework library goes with its last
   // plug-in, the toolkit runtime module stays), so the class leaves its registry
   // when this copy goes.
-  keltk::RegisterClass(TulmKelMan::StaticClass());
-  static const ClassRegistration managerClass{TulmKelMan::StaticClass()};
+  static const keltk::ClassRegistrar<TulmKelMan> managerClass;
 }
 
 bool FrameworkInitialized() {

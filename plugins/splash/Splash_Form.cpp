@@ -4,10 +4,16 @@
 
 const keltk::TClassInfo& TSplashForm::StaticClass() {
   static keltk::TClassInfo info("TSplashForm", &TForm::StaticClass(), [](keltk::TClassInfo& i) {
-    keltk::ClassBuilder<TSplashForm>(i).method<&TSplashForm::OnFormClose>("OnFormClose");
+    keltk::ClassBuilder<TSplashForm>(i).componentFactory().method<&TSplashForm::OnFormClose>(
+        "OnFormClose");
   });
   return info;
 }
+
+namespace {
+// The form reader, and the build's form check, create the window by its class name.
+const keltk::ClassRegistrar<TSplashForm> registerSplashForm;
+} // namespace
 
 TSplashForm::TSplashForm(keltk::TComponent* owner) : TForm(owner) {}
 

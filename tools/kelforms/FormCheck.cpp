@@ -123,6 +123,86 @@ private:
   void* handle_;
 };
 
+// What an exception that left the module's code says; empty when none did.
+template <class F> std::string failureOf(F&& run) {
+  try {
+    run();
+  } catch (const keltk::Exception& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an exception of an unknown type";
+  }
+  return {};
+}
+
+// A failure while creating `what`: an error where the reader refused the
+// form, else a warning, since the module's own code may depend on where it runs.
+void reportFailure(const std::string& failure, const std::vector<SourceForm>& forms,
+                   const std::string& modulePath, std::string_view where, std::string_view what,
+                   CheckReport& report) {
+  if (auto located = readerMessage(failure, forms, modulePath)) {
+    report.errors.push_back(diagnostic(located->first, modulePath, "error", located->second));
+    return;
+  }
+  report.warnings.push_back(
+      fmt::format("{}: warning: creating {} failed outside a host: {}", where, what, failure));
+}
+
+// What the check knows of the plug-in object the module made.
+struct PluginClass {
+  bool made = false;
+  bool ownToolkit = false;          // its classes live in a toolkit copy of the module's
+  std::vector<std::string> classes; // its class and ancestors: their forms are its own
+};
+
+PluginClass pluginClassOf(const kelvarin::TulmKel& plugin) {
+  PluginClass known;
+  known.made = true;
+  const keltk::TClassInfo* c = &plugin.ClassType();
+  for (; c->parent != nullptr; c = c->parent)
+    known.classes.push_back(c->name);
+  known.ownToolkit = c != &keltk::TObject::StaticClass();
+  return known;
+}
+
+// Reads every form besides the plug-in's own into a new instance of its class,
+// as the module does at run time, when the module registers that class.
+void checkWindowForms(const std::string& modulePath, const void* moduleBase,
+                      const PluginClass& plugin, const std::vector<SourceForm>& forms,
+                      CheckReport& report) {
+  for (const SourceForm& form : forms) {
+    const std::string name = keltk::FormClassName(form.text);
+    const auto notChecked = [&](std::string_view why) {
+      // Without the plug-in object its own forms cannot be told apart.
+      if (plugin.made)
+        report.warnings.push_back(fmt::format(
+            "{}:1:1: warning: form of class \"{}\" not checked: {}", form.path, name, why));
+    };
+    if (std::ranges::any_of(plugin.classes,
+                            [&](const std::string& c) { return keltk::SameText(c, name); }))
+      continue;
+    if (plugin.ownToolkit) {
+      notChecked("the module links its own framework copy, whose class registry the check "
+                 "cannot reach");
+      continue;
+    }
+    const keltk::TClassInfo* cls = keltk::FindClass(name);
+    if (cls == nullptr || cls->moduleBase() != moduleBase) {
+      notChecked("the module does not register the class (keltk::ClassRegistrar)");
+      continue;
+    }
+    if (cls->createComponent == nullptr) {
+      notChecked("the class is registered without componentFactory()");
+      continue;
+    }
+    const std::string failure =
+        failureOf([&] { keltk::FreeObject(cls->createComponent(nullptr)); });
+    if (!failure.empty()) reportFailure(failure, forms, modulePath, form.path, name, report);
+  }
+}
+
 } // namespace
 
 CheckReport CheckModule(const std::string& modulePath, const std::vector<SourceForm>& forms) {
@@ -145,28 +225,21 @@ CheckReport CheckModule(const std::string& modulePath, const std::vector<SourceF
 
   Listener listener{&forms, modulePath, &report};
   kelvarin::detail::SetUnattachedLogSink(&onUnattachedLog, &listener);
-  std::string failure;
-  try {
-    kelvarin::TulmKel* plugin = registerKelvarin();
-    if (plugin != nullptr) keltk::FreeObject(plugin);
-  } catch (const keltk::Exception& e) {
-    failure = e.Message();
-  } catch (const std::exception& e) {
-    failure = e.what();
-  } catch (...) {
-    failure = "an exception of an unknown type";
-  }
+  PluginClass plugin;
+  const std::string failure = failureOf([&] {
+    kelvarin::TulmKel* made = registerKelvarin();
+    if (made == nullptr) return;
+    plugin = pluginClassOf(*made);
+    keltk::FreeObject(made);
+  });
+  if (!failure.empty())
+    reportFailure(failure, forms, modulePath, modulePath, "the plug-in", report);
+  // A form the plug-in could not read already stops the build.
+  if (report.errors.empty())
+    checkWindowForms(modulePath,
+                     keltk::ModuleBaseOf(reinterpret_cast<const void*>(registerKelvarin)), plugin,
+                     forms, report);
   kelvarin::detail::SetUnattachedLogSink(nullptr, nullptr);
-  if (failure.empty()) return report;
-
-  if (auto located = readerMessage(failure, forms, modulePath)) {
-    report.errors.push_back(diagnostic(located->first, modulePath, "error", located->second));
-  } else {
-    // The plug-in's own code failed, not its form: that may depend on where it
-    // runs, so it does not stop the build.
-    report.warnings.push_back(fmt::format(
-        "{}: warning: creating the plug-in failed outside a host: {}", modulePath, failure));
-  }
   return report;
 }
 

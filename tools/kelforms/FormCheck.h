@@ -1,8 +1,11 @@
 // The build-time check of a plug-in module's stored forms: the module is loaded
-// and its plug-in created the way a manager does, so every form is read against
-// the module's own classes; what the reader refuses, and what the plug-in's
-// setters refuse quietly (blank or duplicate command and parameter names), is
-// reported in a compiler's words at the .kfm file, line and column.
+// and its plug-in created the way a manager does, so its form is read against
+// the module's own classes; then each other form whose class the module
+// registers (a window it creates) is read into a new instance of that class.
+// What the reader refuses, and what the setters refuse quietly (blank or
+// duplicate command and parameter names), is reported in a compiler's words at
+// the .kfm file, line and column. A form whose class the module does not
+// register, or registers only in a framework copy of its own, is a warning.
 #pragma once
 
 #include "FormSource.h"

@@ -9,6 +9,12 @@
 //                       extern "C" kelvarin::TulmKel* RegisterKelvarin() {
 //                         return kelvarin::RegisterPlugin<TkelMine>();
 //                       }
+//
+// A window the plug-in creates from a stored form of its own class (a TForm
+// descendant made with keltk::CreateObject) is registered by one line in its
+// source, so that forms can name it and `kelforms check` reads its form at build
+// time (see keltk::ClassRegistrar):
+//   const keltk::ClassRegistrar<TMineForm> registerMineForm;
 #pragma once
 
 #include "kelvarin/Types.h"

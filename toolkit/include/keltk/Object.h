@@ -127,4 +127,19 @@ void RegisterClass(const TClassInfo& info);
 void UnregisterClass(const TClassInfo& info);
 const TClassInfo* FindClass(std::string_view className);
 
+// Keeps T registered while the module that declares it is loaded, in the
+// registry of the toolkit copy that module uses: a static object of the module,
+// so that unmapping the module also takes the class out of the registry. A
+// plug-in module declares one for each window form class it creates (T's
+// ClassBuilder needs componentFactory()), which also lets `kelforms check` read
+// that form at build time:
+//   const keltk::ClassRegistrar<TMyForm> registerMyForm;
+template <class T> class ClassRegistrar {
+public:
+  ClassRegistrar() { RegisterClass(T::StaticClass()); }
+  ~ClassRegistrar() { UnregisterClass(T::StaticClass()); }
+  ClassRegistrar(const ClassRegistrar&) = delete;
+  ClassRegistrar& operator=(const ClassRegistrar&) = delete;
+};
+
 } // namespace keltk

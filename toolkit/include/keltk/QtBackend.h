@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 class QAction;
 class QMenuBar;
@@ -67,6 +68,16 @@ public:
 // The widget that shows `control`, or null while it has none (form not shown yet,
 // backend not installed).
 QWidget* PeerWidget(const TControl& control);
+
+// Lets a control class outside the toolkit show a widget of its own (a library
+// that links Qt, such as Kelvarin::Qt's TQtWidgetHost): a control of class
+// `className`, or of a class derived from it, gets a plain surface, and `fill` is
+// called with the control and that surface each time the backend makes one, to
+// put the control's widget inside. Undo the registration before `fill`'s code is
+// unmapped.
+using TQtSurfaceFill = void (*)(TControl& control, QWidget& surface);
+void RegisterQtSurfaceFill(std::string_view className, TQtSurfaceFill fill);
+void UnregisterQtSurfaceFill(std::string_view className);
 
 // Opens the drop-down of `item`, an entry of the menu bar of the shown `form`, as
 // a click would, and writes the window with the open drop-down over it to a PNG

@@ -296,7 +296,9 @@ std::unique_ptr<QtPeer> QtGuiBackend::makePeer(TControl& control, QWidget* paren
   if (ObjectAs<TBevel>(&control) != nullptr) return makeBevelPeer(*this, control, parentWidget);
   if (ObjectAs<TGauge>(&control) != nullptr) return makeGaugePeer(*this, control, parentWidget);
   if (auto peer = makeCommonControlPeer(*this, control, parentWidget)) return peer;
-  return makePlainPeer(*this, control, parentWidget);
+  std::unique_ptr<QtPeer> peer = makePlainPeer(*this, control, parentWidget);
+  if (peer->widget() != nullptr) fillSurface(control, *peer->widget());
+  return peer;
 }
 
 void QtGuiBackend::buildChildren(TWinControl& parent) {

@@ -114,6 +114,8 @@ std::unique_ptr<QtPeer> makeCommonControlPeer(QtGuiBackend& backend, TControl& c
 // Any other control: a plain surface in the control's colour (windowed) or a
 // transparent one (drawn), so the controls inside still have a home.
 std::unique_ptr<QtPeer> makePlainPeer(QtGuiBackend& backend, TControl& control, QWidget* parent);
+// Hands the plain surface of `control` to the fill registered for its class, if any.
+void fillSurface(TControl& control, QWidget& surface);
 
 // Gives `form` the peer by which it stands for the program's own top-level `window`.
 void adoptWindow(QtGuiBackend& backend, TForm& form, QWidget& window);
