@@ -60,6 +60,8 @@ protected:
   virtual void applyFont();
   virtual void applyAppearance() { invalidate(); }
   void applyParent();
+  // Tab moves the focus through the windowed controls inside in their tab order.
+  void applyTabOrder();
 
   // Sets `applying` for the lifetime of the returned guard.
   struct Applying {
