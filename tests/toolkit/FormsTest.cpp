@@ -9,6 +9,7 @@
 #include "keltk/Gauges.h"
 #include "keltk/Menus.h"
 #include "keltk/PropInfo.h"
+#include "keltk/Reader.h"
 #include "keltk/Resources.h"
 #include "keltk/StdCtrls.h"
 #include "keltk/Writer.h"
@@ -516,4 +517,24 @@ TEST_F(FormTest, HostMenuIsReachedThroughTheMainForm) {
   const auto menuPart = [](const std::string& t) { return t.substr(t.find("  object MainMenu1")); };
   EXPECT_EQ(menuPart(text), menuPart(stored)) << text;
   EXPECT_NE(text.find("Menu = MainMenu1"), std::string::npos);
+}
+
+TEST_F(FormTest, LayoutAndModalPropertiesAreStoredAndAModalFormNeedsAWindowSystem) {
+  constexpr std::string_view text = R"(object Dialog: TForm
+  Constraints.MinWidth = 200
+  object OK: TButton
+    Anchors = [akRight, akBottom]
+    ModalResult = mrOk
+  end
+end
+)";
+  ObjectPtr<TForm> form(CreateObject<TForm>(nullptr, CreateNew));
+  ReadComponentFromText(text, form.get());
+  const std::string written = WriteComponentToText(form.get());
+  for (const char* line :
+       {"Constraints.MinWidth = 200", "Anchors = [akRight, akBottom]", "ModalResult = mrOk"})
+    EXPECT_NE(written.find(line), std::string::npos) << line << " in\n" << written;
+
+  EXPECT_THROW(form->ShowModal(), EInvalidOperation);
+  EXPECT_FALSE(form->Visible());
 }

@@ -36,6 +36,7 @@ enum class TControlChange {
   Color,
   Font,
   Parent,     // moved to another parent control
+  TabOrder,   // the tab order of the controls inside it
   Appearance, // any other drawn state (border, gauge progress, label layout...)
 };
 
@@ -86,6 +87,14 @@ public:
   }
   // A modal box with `text` and an OK button; returns when it is dismissed.
   virtual void showMessage(const std::string& text) = 0;
+  // Runs a modal loop for `form`, which is shown: no other window takes input
+  // until endModal(form) is called or the form's window goes. False when this
+  // backend cannot run one.
+  virtual bool runModal(TControl& form) {
+    (void)form;
+    return false;
+  }
+  virtual void endModal(TControl& form) { (void)form; }
   // True while a modal loop runs (a message box, a modal dialog, an event loop run
   // inside another): the code that waits for it is still on the stack.
   virtual bool inModalLoop() const { return false; }

@@ -22,6 +22,66 @@ const EnumInfo& AlignInfo();
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 const EnumInfo& AlignmentInfo();
 
+// The parent's edges a control keeps its distance to when the parent is resized;
+// anchored to both opposite edges it stretches, to neither it keeps its centre.
+enum TAnchorKind { akLeft, akTop, akRight, akBottom };
+using TAnchors = std::uint32_t;
+const EnumInfo& AnchorKindInfo();
+constexpr TAnchors kDefaultAnchors = (1u << akLeft) | (1u << akTop);
+
+// What a modal form answers; a button with a ModalResult sets its form's.
+using TModalResult = int;
+constexpr TModalResult mrNone = 0;
+constexpr TModalResult mrOk = 1;
+constexpr TModalResult mrCancel = 2;
+constexpr TModalResult mrAbort = 3;
+constexpr TModalResult mrRetry = 4;
+constexpr TModalResult mrIgnore = 5;
+constexpr TModalResult mrYes = 6;
+constexpr TModalResult mrNo = 7;
+constexpr TModalResult mrAll = 8;
+constexpr TModalResult mrNoToAll = 9;
+constexpr TModalResult mrYesToAll = 10;
+constexpr TModalResult mrClose = 11;
+// The names stored data uses for them.
+const EnumInfo& ModalResultIdents();
+
+class TControl;
+
+// The size limits of a control (a form: of its window); 0 is no limit.
+class TSizeConstraints : public TPersistent {
+public:
+  explicit TSizeConstraints(TControl* control);
+  ~TSizeConstraints() override;
+  static const TClassInfo& StaticClass();
+  const TClassInfo& ClassType() const override { return StaticClass(); }
+
+  // A minimum above the maximum raises the maximum, and the other way round.
+  int MinWidth() const { return minWidth_; }
+  void SetMinWidth(int v);
+  int MinHeight() const { return minHeight_; }
+  void SetMinHeight(int v);
+  int MaxWidth() const { return maxWidth_; }
+  void SetMaxWidth(int v);
+  int MaxHeight() const { return maxHeight_; }
+  void SetMaxHeight(int v);
+
+  // Brings a size within the limits.
+  void Constrain(int& width, int& height) const;
+
+  void Assign(const TPersistent* source) override;
+  TPersistent* GetOwner() const override;
+
+private:
+  void changed();
+
+  TControl* control_;
+  int minWidth_ = 0;
+  int minHeight_ = 0;
+  int maxWidth_ = 0;
+  int maxHeight_ = 0;
+};
+
 class TControl : public TComponent {
 public:
   explicit TControl(TComponent* owner);
@@ -47,6 +107,12 @@ public:
 
   TAlign Align() const { return align_; }
   void SetAlign(TAlign align);
+  // Align takes precedence: only a control with alNone follows its anchors. The
+  // distances kept are those when the control was last placed (or read).
+  TAnchors Anchors() const { return anchors_; }
+  void SetAnchors(TAnchors anchors);
+  TSizeConstraints* Constraints() const { return constraints_.get(); }
+  void SetConstraints(const TSizeConstraints* value) { constraints_->Assign(value); }
 
   bool Visible() const { return visible_; }
   virtual void SetVisible(bool visible);
@@ -103,6 +169,7 @@ public:
 
 protected:
   friend class TWinControl;
+  friend class TSizeConstraints;
   // Tells the peer what changed.
   void Changed(TControlChange what);
   virtual void Click();
@@ -122,12 +189,28 @@ protected:
 
 private:
   void fontChanged(TObject* sender);
+  // Notes the place and the parent's client size that the anchors keep to.
+  void recordAnchorRule();
+  // Follows the anchors to the parent's present client size.
+  void applyAnchors();
+  void constraintsChanged();
+
+  struct AnchorRule {
+    TRect bounds;
+    int parentWidth = 0;
+    int parentHeight = 0;
+    bool valid = false;
+  };
 
   int left_ = 0;
   int top_ = 0;
   int width_ = 0;
   int height_ = 0;
   TAlign align_ = alNone;
+  TAnchors anchors_ = kDefaultAnchors;
+  AnchorRule anchorRule_;
+  bool anchoring_ = false; // the parent moves it: the rule stays
+  std::unique_ptr<TSizeConstraints> constraints_;
   bool visible_ = true;
   bool enabled_ = true;
   std::string text_;
@@ -161,10 +244,14 @@ public:
   // Position in the parent's tab sequence; -1 while the control has no parent.
   int TabOrder() const;
   void SetTabOrder(int order);
+  // Without TabStop the control is left out when Tab moves the focus.
   bool TabStop() const { return tabStop_; }
-  void SetTabStop(bool value) { tabStop_ = value; }
+  void SetTabStop(bool value);
+  // The controls inside this one that take part in tabbing, in their tab order.
+  const std::vector<TWinControl*>& TabOrderList() const { return tabList_; }
 
-  // Places the aligned controls inside the client area.
+  // Places the aligned controls inside the client area and the others by their
+  // anchors (not while either is being read).
   void Realign();
 
   void SetBounds(int left, int top, int width, int height) override;

@@ -39,6 +39,9 @@ const EnumInfo& WindowStateInfo();
 
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 
+// The keys a form answers with its buttons.
+enum class TDialogKey { Return, Escape };
+
 using TCloseEvent = Event<void(TObject* Sender, TCloseAction& Action)>;
 using TCloseQueryEvent = Event<void(TObject* Sender, bool& CanClose)>;
 
@@ -102,6 +105,21 @@ public:
   // Frees the form at the next idle step, outside the code that is running on it.
   void Release();
 
+  // Shows the form and waits, in a modal loop of the window system, until its
+  // ModalResult is set (a button with a ModalResult sets it when pressed) or the
+  // form is closed (mrCancel); then hides it and returns the result. Closing
+  // asks OnCloseQuery and OnClose as Close does; caNone keeps the form up.
+  // Raises EInvalidOperation without a window system or for a shown form.
+  TModalResult ShowModal();
+  // True while ShowModal runs.
+  bool Modal() const { return modal_; }
+  TModalResult ModalResult() const { return modalResult_; }
+  // Anything but mrNone ends a modal form's loop.
+  void SetModalResult(TModalResult value);
+  // Return presses the first visible, enabled Default button inside the form,
+  // Escape the Cancel one; false when there is none.
+  bool DialogKey(TDialogKey key);
+
   const TNotifyEvent& OnCreate() const { return onCreate_; }
   void SetOnCreate(const TNotifyEvent& h) { onCreate_ = h; }
   const TNotifyEvent& OnDestroy() const { return onDestroy_; }
@@ -135,6 +153,8 @@ protected:
 private:
   void placeOnScreen();
   void ensurePeer();
+  // OnCloseQuery and OnClose for a modal form whose result is set; false keeps it up.
+  bool closeModal(TCloseAction& action);
 
   bool createNew_ = false;
   TFormBorderStyle borderStyle_ = bsSizeable;
@@ -149,6 +169,8 @@ private:
   TMainMenu* menu_ = nullptr;
   bool placed_ = false;
   bool closing_ = false;
+  bool modal_ = false;
+  TModalResult modalResult_ = mrNone;
   TNotifyEvent onCreate_;
   TNotifyEvent onDestroy_;
   TCloseEvent onClose_;
@@ -156,5 +178,8 @@ private:
   TNotifyEvent onShow_;
   TNotifyEvent onHide_;
 };
+
+// The window's form that `control` sits in (a form inside another: the outer one), or null.
+TForm* GetParentForm(const TControl* control);
 
 } // namespace keltk

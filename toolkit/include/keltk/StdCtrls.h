@@ -13,17 +13,22 @@ public:
   static const TClassInfo& StaticClass();
   const TClassInfo& ClassType() const override { return StaticClass(); }
 
-  // Runs OnClick as if the button were pressed (nothing when disabled).
+  // Runs OnClick as if the button were pressed (nothing when disabled); a
+  // ModalResult goes to the button's form first.
   void Click() override;
 
+  // Return in the form presses the Default button, Escape the Cancel button.
   bool Default() const { return default_; }
-  void SetDefault(bool value) { default_ = value; }
+  void SetDefault(bool value);
   bool Cancel() const { return cancel_; }
   void SetCancel(bool value) { cancel_ = value; }
+  TModalResult ModalResult() const { return modalResult_; }
+  void SetModalResult(TModalResult value) { modalResult_ = value; }
 
 private:
   bool default_ = false;
   bool cancel_ = false;
+  TModalResult modalResult_ = mrNone;
 };
 
 class TEdit : public TWinControl {

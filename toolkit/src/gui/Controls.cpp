@@ -21,9 +21,103 @@ const EnumInfo& AlignmentInfo() {
   return info;
 }
 
+const EnumInfo& AnchorKindInfo() {
+  static const EnumInfo info =
+      EnumInfo::sequence("TAnchorKind", {"akLeft", "akTop", "akRight", "akBottom"});
+  return info;
+}
+
+const EnumInfo& ModalResultIdents() {
+  static const EnumInfo info{"TModalResult",
+                             {{"mrNone", mrNone},
+                              {"mrOk", mrOk},
+                              {"mrCancel", mrCancel},
+                              {"mrAbort", mrAbort},
+                              {"mrRetry", mrRetry},
+                              {"mrIgnore", mrIgnore},
+                              {"mrYes", mrYes},
+                              {"mrNo", mrNo},
+                              {"mrAll", mrAll},
+                              {"mrNoToAll", mrNoToAll},
+                              {"mrYesToAll", mrYesToAll},
+                              {"mrClose", mrClose}}};
+  return info;
+}
+
+// ---- TSizeConstraints -----------------------------------------------------------
+
+TSizeConstraints::TSizeConstraints(TControl* control) : control_(control) {}
+TSizeConstraints::~TSizeConstraints() = default;
+
+const TClassInfo& TSizeConstraints::StaticClass() {
+  static TClassInfo info("TSizeConstraints", &TPersistent::StaticClass(), [](TClassInfo& i) {
+    using S = TSizeConstraints;
+    ClassBuilder<S> b(i);
+    b.integer("MaxHeight", &S::MaxHeight, &S::SetMaxHeight).defaultValue(0);
+    b.integer("MaxWidth", &S::MaxWidth, &S::SetMaxWidth).defaultValue(0);
+    b.integer("MinHeight", &S::MinHeight, &S::SetMinHeight).defaultValue(0);
+    b.integer("MinWidth", &S::MinWidth, &S::SetMinWidth).defaultValue(0);
+  });
+  return info;
+}
+
+void TSizeConstraints::SetMinWidth(int v) {
+  minWidth_ = std::max(v, 0);
+  if (maxWidth_ > 0 && maxWidth_ < minWidth_) maxWidth_ = minWidth_;
+  changed();
+}
+
+void TSizeConstraints::SetMinHeight(int v) {
+  minHeight_ = std::max(v, 0);
+  if (maxHeight_ > 0 && maxHeight_ < minHeight_) maxHeight_ = minHeight_;
+  changed();
+}
+
+void TSizeConstraints::SetMaxWidth(int v) {
+  maxWidth_ = std::max(v, 0);
+  if (maxWidth_ > 0 && minWidth_ > maxWidth_) minWidth_ = maxWidth_;
+  changed();
+}
+
+void TSizeConstraints::SetMaxHeight(int v) {
+  maxHeight_ = std::max(v, 0);
+  if (maxHeight_ > 0 && minHeight_ > maxHeight_) minHeight_ = maxHeight_;
+  changed();
+}
+
+void TSizeConstraints::Constrain(int& width, int& height) const {
+  width = std::max(width, minWidth_);
+  height = std::max(height, minHeight_);
+  if (maxWidth_ > 0) width = std::min(width, maxWidth_);
+  if (maxHeight_ > 0) height = std::min(height, maxHeight_);
+}
+
+void TSizeConstraints::Assign(const TPersistent* source) {
+  const auto* other = ObjectAs<TSizeConstraints>(source);
+  if (other == nullptr) {
+    TPersistent::Assign(source);
+    return;
+  }
+  minWidth_ = other->minWidth_;
+  minHeight_ = other->minHeight_;
+  maxWidth_ = other->maxWidth_;
+  maxHeight_ = other->maxHeight_;
+  changed();
+}
+
+TPersistent* TSizeConstraints::GetOwner() const {
+  return control_;
+}
+
+void TSizeConstraints::changed() {
+  if (control_ != nullptr) control_->constraintsChanged();
+}
+
 // ---- TControl -----------------------------------------------------------------
 
-TControl::TControl(TComponent* owner) : TComponent(owner), font_(std::make_unique<TFont>()) {
+TControl::TControl(TComponent* owner)
+    : TComponent(owner), constraints_(std::make_unique<TSizeConstraints>(this)),
+      font_(std::make_unique<TFont>()) {
   font_->SetOnChange(TNotifyEvent::bind<&TControl::fontChanged>(this));
 }
 
@@ -42,6 +136,9 @@ const TClassInfo& TControl::StaticClass() {
     b.integer("Top", &TControl::Top, &TControl::SetTop);
     b.integer("Width", &TControl::Width, &TControl::SetWidth);
     b.integer("Height", &TControl::Height, &TControl::SetHeight);
+    b.set("Anchors", AnchorKindInfo(), &TControl::Anchors, &TControl::SetAnchors)
+        .defaultValue(kDefaultAnchors);
+    b.object("Constraints", &TControl::Constraints);
   });
   return info;
 }
@@ -51,6 +148,7 @@ void TControl::Changed(TControlChange what) {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
+  constraints_->Constrain(width, height);
   width = std::max(width, 0);
   height = std::max(height, 0);
   if (left == left_ && top == top_ && width == width_ && height == height_) return;
@@ -58,6 +156,7 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   top_ = top;
   width_ = width;
   height_ = height;
+  if (!anchoring_) recordAnchorRule();
   Changed(TControlChange::Bounds);
   if (parent_ != nullptr && align_ != alNone && align_ != alCustom) parent_->Realign();
 }
@@ -66,6 +165,46 @@ void TControl::SetAlign(TAlign align) {
   if (align == align_) return;
   align_ = align;
   if (parent_ != nullptr) parent_->Realign();
+}
+
+void TControl::SetAnchors(TAnchors anchors) {
+  anchors_ = anchors & 0xF;
+  recordAnchorRule();
+}
+
+void TControl::recordAnchorRule() {
+  anchorRule_.valid = parent_ != nullptr;
+  if (!anchorRule_.valid) return;
+  anchorRule_.bounds = BoundsRect();
+  anchorRule_.parentWidth = parent_->ClientWidth();
+  anchorRule_.parentHeight = parent_->ClientHeight();
+}
+
+void TControl::applyAnchors() {
+  if (!anchorRule_.valid || parent_ == nullptr) return;
+  // One axis: the start and length for the parent's change in size `grown`.
+  auto follow = [this](TAnchorKind near, TAnchorKind far, int start, int length, int grown) {
+    const bool keepsNear = (anchors_ & (1u << near)) != 0;
+    const bool keepsFar = (anchors_ & (1u << far)) != 0;
+    if (keepsNear && keepsFar) return std::pair{start, length + grown};
+    if (keepsFar) return std::pair{start + grown, length};
+    if (!keepsNear) return std::pair{start + grown / 2, length};
+    return std::pair{start, length};
+  };
+  const TRect& was = anchorRule_.bounds;
+  const auto [left, width] = follow(akLeft, akRight, was.Left, was.Width(),
+                                    parent_->ClientWidth() - anchorRule_.parentWidth);
+  const auto [top, height] = follow(akTop, akBottom, was.Top, was.Height(),
+                                    parent_->ClientHeight() - anchorRule_.parentHeight);
+  anchoring_ = true;
+  SetBounds(left, top, width, height);
+  anchoring_ = false;
+}
+
+void TControl::constraintsChanged() {
+  SetBounds(left_, top_, width_, height_);
+  // A window takes its limits from them as well.
+  Changed(TControlChange::Bounds);
 }
 
 void TControl::SetVisible(bool visible) {
@@ -179,6 +318,8 @@ void TControl::SetParentComponent(TComponent* parent) {
 
 void TControl::Loaded() {
   TComponent::Loaded();
+  // The parent's size may have changed while the form was read.
+  recordAnchorRule();
   // Stored data may name ParentFont/ParentColor before or after the parent is set.
   ParentFontChanged();
   ParentColorChanged();
@@ -214,6 +355,7 @@ void TWinControl::InsertControl(TControl* control) {
   if (control == nullptr || control->parent_ == this) return;
   controls_.push_back(control);
   control->parent_ = this;
+  control->recordAnchorRule();
   if (auto* win = ObjectAs<TWinControl>(control)) {
     tabList_.push_back(win);
     if (win->pendingTabOrder_ >= 0) {
@@ -228,6 +370,7 @@ void TWinControl::InsertControl(TControl* control) {
   if (Peer() != nullptr && control->Peer() == nullptr)
     if (TGuiBackend* gui = GuiBackend()) control->SetPeer(gui->createPeer(*control));
   control->Changed(TControlChange::Parent);
+  if (ObjectAs<TWinControl>(control) != nullptr) Changed(TControlChange::TabOrder);
   if (control->Align() != alNone) Realign();
 }
 
@@ -265,6 +408,13 @@ void TWinControl::SetTabOrder(int order) {
   if (order == current) return;
   list.erase(list.begin() + current);
   list.insert(list.begin() + order, this);
+  parent->Changed(TControlChange::TabOrder);
+}
+
+void TWinControl::SetTabStop(bool value) {
+  if (value == tabStop_) return;
+  tabStop_ = value;
+  Changed(TControlChange::Appearance);
 }
 
 void TWinControl::SetBounds(int left, int top, int width, int height) {
@@ -303,6 +453,9 @@ void TWinControl::Realign() {
         break;
       }
     }
+  if (!HasState(csLoading))
+    for (TControl* c : controls_)
+      if (c->Align() == alNone && !c->HasState(csLoading)) c->applyAnchors();
   realigning_ = false;
 }
 

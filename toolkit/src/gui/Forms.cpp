@@ -3,8 +3,10 @@
 #include "DesignedLifecycle.h"
 #include "keltk/Application.h"
 #include "keltk/Backend.h"
+#include "keltk/Exception.h"
 #include "keltk/Menus.h"
 #include "keltk/PropInfo.h"
+#include "keltk/StdCtrls.h"
 
 namespace keltk {
 
@@ -44,6 +46,31 @@ const EnumInfo& WindowStateInfo() {
   static const EnumInfo info =
       EnumInfo::sequence("TWindowState", {"wsNormal", "wsMinimized", "wsMaximized"});
   return info;
+}
+
+namespace {
+
+// The first button inside `parent` (at any depth) that `wanted` accepts and that
+// the user could press: visible and enabled, as are the containers around it.
+TButton* findButton(const TWinControl& parent, bool (TButton::*wanted)() const) {
+  for (int i = 0; i < parent.ControlCount(); ++i) {
+    TControl* c = parent.Controls(i);
+    if (!c->Visible() || !c->Enabled()) continue;
+    if (auto* button = ObjectAs<TButton>(c); button != nullptr && (button->*wanted)())
+      return button;
+    if (auto* inner = ObjectAs<TWinControl>(c))
+      if (TButton* found = findButton(*inner, wanted)) return found;
+  }
+  return nullptr;
+}
+
+} // namespace
+
+TForm* GetParentForm(const TControl* control) {
+  if (control == nullptr) return nullptr;
+  while (control->Parent() != nullptr)
+    control = control->Parent();
+  return ObjectAs<TForm>(const_cast<TControl*>(control));
 }
 
 TForm::TForm(TComponent* owner) : TWinControl(owner) {
@@ -265,6 +292,9 @@ void TForm::SetVisible(bool visible) {
   }
   if (!visible) {
     TWinControl::SetVisible(false);
+    // A modal form hidden by its code ends its loop.
+    if (modal_)
+      if (TGuiBackend* gui = GuiBackend()) gui->endModal(*this);
     DoHide();
     return;
   }
@@ -296,6 +326,11 @@ void TForm::DoClose(TCloseAction& action) {
 }
 
 void TForm::Close() {
+  // A modal form closes when its loop ends: ShowModal asks OnCloseQuery and OnClose.
+  if (modal_) {
+    if (modalResult_ == mrNone) SetModalResult(mrCancel);
+    return;
+  }
   if (closing_) return; // a close handler that closes again
   struct Reset {
     bool& flag;
@@ -331,6 +366,57 @@ void TForm::Close() {
 
 void TForm::Release() {
   Application()->ReleaseLater(this);
+}
+
+void TForm::SetModalResult(TModalResult value) {
+  modalResult_ = value;
+  if (modal_ && value != mrNone)
+    if (TGuiBackend* gui = GuiBackend()) gui->endModal(*this);
+}
+
+bool TForm::closeModal(TCloseAction& action) {
+  action = caHide;
+  if (!CloseQuery()) return false;
+  DoClose(action);
+  return action != caNone;
+}
+
+TModalResult TForm::ShowModal() {
+  TGuiBackend* gui = GuiBackend();
+  if (gui == nullptr) throw EInvalidOperation("Cannot show a modal form without a window system");
+  if (Visible() || modal_) throw EInvalidOperation("Cannot make a visible window modal");
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{modal_ = true};
+  modalResult_ = mrNone;
+  Show();
+  TCloseAction action = caHide;
+  for (;;) {
+    // A result set while showing (OnShow) needs no loop.
+    if (modalResult_ == mrNone && Visible() && !gui->runModal(*this)) {
+      Hide();
+      throw EInvalidOperation("Cannot show a modal form without a window system");
+    }
+    // Ended without a result: the window went, or the program is ending.
+    if (modalResult_ == mrNone) {
+      modalResult_ = mrCancel;
+      break;
+    }
+    if (closeModal(action)) break;
+    modalResult_ = mrNone;
+  }
+  Hide();
+  if (action == caFree) Release();
+  return modalResult_;
+}
+
+bool TForm::DialogKey(TDialogKey key) {
+  TButton* button =
+      findButton(*this, key == TDialogKey::Return ? &TButton::Default : &TButton::Cancel);
+  if (button == nullptr) return false;
+  button->Click();
+  return true;
 }
 
 void TForm::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) const {

@@ -1,5 +1,6 @@
 #include "keltk/StdCtrls.h"
 
+#include "keltk/Forms.h"
 #include "keltk/Menus.h"
 #include "keltk/PropInfo.h"
 
@@ -82,6 +83,8 @@ const TClassInfo& TButton::StaticClass() {
     b.string("Caption", &B::Caption, &B::SetCaption);
     b.boolean("Default", &B::Default, &B::SetDefault).defaultValue(0);
     publishFont(b);
+    b.integer("ModalResult", &B::ModalResult, &B::SetModalResult, &ModalResultIdents())
+        .defaultValue(mrNone);
     b.integer("TabOrder", &B::TabOrder, &B::SetTabOrder);
     b.boolean("TabStop", &B::TabStop, &B::SetTabStop).defaultValue(1);
     b.event("OnClick", &B::OnClick, &B::SetOnClick);
@@ -90,7 +93,16 @@ const TClassInfo& TButton::StaticClass() {
 }
 
 void TButton::Click() {
-  if (Enabled()) TWinControl::Click();
+  if (!Enabled()) return;
+  if (modalResult_ != mrNone)
+    if (TForm* form = GetParentForm(this)) form->SetModalResult(modalResult_);
+  TWinControl::Click();
+}
+
+void TButton::SetDefault(bool value) {
+  if (value == default_) return;
+  default_ = value;
+  Changed(TControlChange::Appearance);
 }
 
 // ---- TEdit --------------------------------------------------------------------

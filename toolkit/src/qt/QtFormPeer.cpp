@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QMoveEvent>
@@ -18,6 +19,8 @@
 #include <QShowEvent>
 #include <QThread>
 #include <QWindow>
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace keltk::qt {
@@ -110,6 +113,34 @@ bool userSizeable(TFormBorderStyle style) {
   return style == bsSizeable || style == bsSizeToolWin;
 }
 
+// The form's size limits for its window, whose size is the client area's (with
+// the menu bar); the form's limits include its frame.
+void applyConstraints(QWidget& w, const TForm& form, int menuBar) {
+  const TSizeConstraints& limits = *form.Constraints();
+  const TFormBorderStyle style = form.BorderStyle();
+  auto inner = [](int outer, int frame, int extra, int none) {
+    return outer > 0 ? std::max(outer - frame, 0) + extra : none;
+  };
+  w.setMinimumSize(inner(limits.MinWidth(), TForm::FrameWidth(style), 0, 0),
+                   inner(limits.MinHeight(), TForm::FrameHeight(style), menuBar, 0));
+  w.setMaximumSize(inner(limits.MaxWidth(), TForm::FrameWidth(style), 0, QWIDGETSIZE_MAX),
+                   inner(limits.MaxHeight(), TForm::FrameHeight(style), menuBar, QWIDGETSIZE_MAX));
+}
+
+// Return and Escape that no control inside used; nothing with a modifier but the keypad's.
+std::optional<TDialogKey> dialogKeyOf(const QKeyEvent& event) {
+  if ((event.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return std::nullopt;
+  switch (event.key()) {
+  case Qt::Key_Return:
+  case Qt::Key_Enter:
+    return TDialogKey::Return;
+  case Qt::Key_Escape:
+    return TDialogKey::Escape;
+  default:
+    return std::nullopt;
+  }
+}
+
 Qt::WindowStates windowStateFor(TWindowState state) {
   switch (state) {
   case wsMinimized:
@@ -135,7 +166,31 @@ protected:
   // manager learns where it belongs when it first sees it.
   void showEvent(QShowEvent* event) override {
     QWidget::showEvent(event);
-    if (link.peer != nullptr) link.peer->backend().stackOverHost(*this);
+    if (link.peer == nullptr) return;
+    QtGuiBackend& backend = link.peer->backend();
+    // A modal form stays over the window it was opened from: its owner's, or the
+    // one the user was working in.
+    QWidget* over = nullptr;
+    if (const auto* form = ObjectAs<TForm>(&link.peer->control());
+        form != nullptr && form->Modal()) {
+      over = backend.widgetOf(ObjectAs<TForm>(form->Owner()));
+      if (over == nullptr || !over->isVisible()) over = QApplication::activeWindow();
+    }
+    backend.stackOverHost(*this, over);
+  }
+
+  // Return and Escape reach the form when the focused control does not use them.
+  void keyPressEvent(QKeyEvent* event) override {
+    const std::optional<TDialogKey> key = dialogKeyOf(*event);
+    bool pressed = false;
+    if (key)
+      toModel(link, [&](TControl& c) {
+        if (auto* form = ObjectAs<TForm>(&c)) pressed = form->DialogKey(*key);
+      });
+    if (pressed)
+      event->accept();
+    else
+      QWidget::keyPressEvent(event);
   }
 
   // Qt does not close the window itself: the form decides (OnCloseQuery, OnClose
@@ -223,8 +278,7 @@ protected:
     if (w->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
       return;
     if (userSizeable(form_.BorderStyle())) {
-      w->setMinimumSize(0, 0);
-      w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+      applyConstraints(*w, form_, top);
       w->resize(client);
     } else {
       w->setFixedSize(client);
@@ -241,6 +295,9 @@ protected:
       return;
     }
     applyBounds();
+    // Modality is taken when the window is shown.
+    if (w->isWindow() && !w->isVisible())
+      w->setWindowModality(form_.Modal() ? Qt::ApplicationModal : Qt::NonModal);
     w->show();
     if (!w->isWindow()) return;
     if (!isSplash(form_)) w->activateWindow();

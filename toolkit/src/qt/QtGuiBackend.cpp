@@ -164,6 +164,8 @@ bool QtGuiBackend::post(std::function<void()> call) {
 void QtGuiBackend::quit() {
   for (const auto& entry : runLoops_)
     entry.first->exit(0);
+  for (const auto& entry : modalLoops_)
+    entry.first->exit(0);
 }
 
 TApplication* QtGuiBackend::idleTarget() const {
@@ -219,6 +221,8 @@ void QtGuiBackend::keep(std::exception_ptr error) {
   // Unwind to the code that started our loops; it throws the exception again.
   for (const auto& entry : runLoops_)
     entry.first->exit(1);
+  for (const auto& entry : modalLoops_)
+    entry.first->exit(1);
   for (const QPointer<QDialog>& box : boxes_)
     if (box) box->done(0);
 }
@@ -266,9 +270,28 @@ void QtGuiBackend::showMessage(const std::string& text) {
   rethrowKept();
 }
 
+bool QtGuiBackend::runModal(TControl& form) {
+  QWidget* window = widgetOf(&form);
+  if (shutDown_ || window == nullptr || !window->isWindow()) return false;
+  QEventLoop loop;
+  // The window may go with its form while the loop runs.
+  QObject::connect(window, &QObject::destroyed, &loop, [&loop] { loop.exit(0); });
+  {
+    Pushed<std::pair<QEventLoop*, const TControl*>> running(modalLoops_, {&loop, &form});
+    loop.exec(QEventLoop::DialogExec);
+  }
+  rethrowKept();
+  return true;
+}
+
+void QtGuiBackend::endModal(TControl& form) {
+  for (const auto& entry : modalLoops_)
+    if (entry.second == &form) entry.first->exit(0);
+}
+
 bool QtGuiBackend::inModalLoop() const {
   // A dialog of anyone's (a plug-in's own, one run from an idle step) counts too.
-  if (!boxes_.empty() || runLoops_.size() > 1) return true;
+  if (!boxes_.empty() || !modalLoops_.empty() || runLoops_.size() > 1) return true;
   return QCoreApplication::instance() != nullptr && QApplication::activeModalWidget() != nullptr;
 }
 
@@ -325,6 +348,7 @@ void QtGuiBackend::buildChildren(TWinControl& parent) {
     child->SetPeer(createPeer(*child));
   }
   restack(parent);
+  if (QtPeer* peer = peerOf(&parent)) peer->changed(TControlChange::TabOrder);
 }
 
 void QtGuiBackend::restack(const TWinControl& parent) {
@@ -366,10 +390,10 @@ QWidget* QtGuiBackend::hostWindow() const {
   return w != nullptr ? w->window() : nullptr;
 }
 
-void QtGuiBackend::stackOverHost(QWidget& window) const {
+void QtGuiBackend::stackOverHost(QWidget& window, QWidget* over) const {
   QWindow* own = window.windowHandle();
   if (own == nullptr || !window.isWindow()) return;
-  QWidget* host = hostWindow();
+  QWidget* host = over != nullptr && over != &window && over->isVisible() ? over : hostWindow();
   if (host == &window) return;
   // Not to a hidden one (a host that is ending): some window managers keep the
   // transients of a withdrawn window off the screen, a modal box included.

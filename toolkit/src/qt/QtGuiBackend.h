@@ -38,6 +38,8 @@ public:
   void quit() override;
   bool post(std::function<void()> call) override;
   void showMessage(const std::string& text) override;
+  bool runModal(TControl& form) override;
+  void endModal(TControl& form) override;
   bool inModalLoop() const override;
   std::unique_ptr<TControlPeer> createPeer(TControl& control) override;
   int screenWidth() const override;
@@ -59,7 +61,9 @@ public:
   void abandon();
   // Inside runEventLoop, a message box of ours or an idle step: code of the
   // window system is on the stack.
-  bool busy() const { return !runLoops_.empty() || !boxes_.empty() || inIdle_ || depth_ > 0; }
+  bool busy() const {
+    return !runLoops_.empty() || !modalLoops_.empty() || !boxes_.empty() || inIdle_ || depth_ > 0;
+  }
 
   // Calls into the model on behalf of a window-system event. Whatever a handler
   // throws goes to the application's HandleException (one outside the toolkit's
@@ -89,11 +93,12 @@ public:
   // The window that plug-in forms and message boxes belong to: the main form's
   // (in a Qt program's host, the program's own window it stands for), or null.
   QWidget* hostWindow() const;
-  // Makes the host window the transient parent of the top-level `window`, so the
-  // window manager keeps it above that window (and a modal one modal to it). The
-  // host window is used only once it has a native window: making one for it here
-  // would freeze what a program may still set before showing it.
-  void stackOverHost(QWidget& window) const;
+  // Makes the host window (or `over`, when it is shown) the transient parent of
+  // the top-level `window`, so the window manager keeps it above that window (and
+  // a modal one modal to it). The host window is used only once it has a native
+  // window: making one for it here would freeze what a program may still set
+  // before showing it.
+  void stackOverHost(QWidget& window, QWidget* over = nullptr) const;
   // Puts drawn controls (labels, bevels, gauges) below the windowed ones, each
   // group in the parent's order, as the model paints them.
   void restack(const TWinControl& parent);
@@ -122,6 +127,7 @@ private:
   std::unordered_map<const TControl*, QtPeer*> peers_;
   std::vector<MenuBarPeer*> menuPeers_;
   std::vector<std::pair<QEventLoop*, TApplication*>> runLoops_;
+  std::vector<std::pair<QEventLoop*, const TControl*>> modalLoops_;
   std::vector<QPointer<QDialog>> boxes_;
   std::exception_ptr kept_;
   int depth_ = 0;

@@ -68,6 +68,9 @@ void QtPeer::changed(TControlChange what) {
   case TControlChange::Parent:
     applyParent();
     break;
+  case TControlChange::TabOrder:
+    applyTabOrder();
+    break;
   case TControlChange::Appearance:
     applyPopupMenu();
     applyAppearance();
@@ -153,6 +156,19 @@ void QtPeer::applyParent() {
   applyBounds();
   applyVisible();
   backend().restack(*parent);
+}
+
+void QtPeer::applyTabOrder() {
+  const auto* parent = ObjectAs<TWinControl>(&control());
+  if (parent == nullptr) return;
+  // Qt keeps the chain as a ring: what it orders is who follows whom.
+  QWidget* previous = nullptr;
+  for (const TWinControl* child : parent->TabOrderList()) {
+    QWidget* w = backend().widgetOf(child);
+    if (w == nullptr) continue;
+    if (previous != nullptr) QWidget::setTabOrder(previous, w);
+    previous = w;
+  }
 }
 
 void raiseClick(TControl& control) {

@@ -63,6 +63,8 @@ protected:
   // A control with a popup menu shows it on the widget's context-menu request;
   // one without leaves the widget its own (an edit's copy and paste).
   void applyPopupMenu();
+  // Tab moves the focus through the windowed controls inside in their tab order.
+  void applyTabOrder();
 
   // Sets `applying` for the lifetime of the returned guard.
   struct Applying {
