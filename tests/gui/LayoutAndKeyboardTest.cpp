@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <fmt/format.h>
+#include <keltk/Exception.h>
 #include <keltk/Reader.h>
 
 using namespace guitest;
@@ -166,6 +167,11 @@ end
     EXPECT_FALSE(form->Visible());
     EXPECT_FALSE(form->Modal());
   }
+  // A window of no size is never mapped: nobody could end its loop.
+  Owned<TForm> empty = formFromText("object Empty: TForm\nend\n");
+  empty->SetBounds(0, 0, 0, 0);
+  EXPECT_THROW(empty->ShowModal(), keltk::EInvalidOperation);
+  EXPECT_FALSE(empty->Visible());
 }
 
 TEST_F(LayoutAndKeyboardTest, TabFollowsTabOrderAndSkipsControlsWithoutTabStop) {

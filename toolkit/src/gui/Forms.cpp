@@ -385,6 +385,9 @@ TModalResult TForm::ShowModal() {
   TGuiBackend* gui = GuiBackend();
   if (gui == nullptr) throw EInvalidOperation("Cannot show a modal form without a window system");
   if (Visible() || modal_) throw EInvalidOperation("Cannot make a visible window modal");
+  // A window of no size is never mapped: its user could not end the loop.
+  if (ClientWidth() <= 0 || ClientHeight() <= 0)
+    throw EInvalidOperation("Cannot show a modal form of no size");
   struct Reset {
     bool& flag;
     ~Reset() { flag = false; }
