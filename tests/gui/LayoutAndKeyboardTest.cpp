@@ -148,6 +148,8 @@ end
   };
   const Row rows[] = {
       {"Return in the edit", [](TForm& f) { press(widgetOf(f, "Edit"), Qt::Key_Return); }, mrOk},
+      {"Return on a focused button", [](TForm& f) { press(widgetOf(f, "Yes"), Qt::Key_Return); },
+       mrYes},
       {"Escape in the edit", [](TForm& f) { press(widgetOf(f, "Edit"), Qt::Key_Escape); },
        mrCancel},
       {"Yes clicked", [](TForm& f) { qobject_cast<QPushButton*>(widgetOf(f, "Yes"))->click(); },

@@ -5,6 +5,7 @@
 #include "keltk/StdCtrls.h"
 
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -41,6 +42,18 @@ public:
             [this] { toModel(link, [](TControl& c) { raiseClick(c); }); });
   }
   PeerLink link;
+
+protected:
+  // A focused button takes Return itself, ahead of its form's default button.
+  void keyPressEvent(QKeyEvent* event) override {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+      event->accept();
+      click();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
 };
 
 class ButtonPeer : public QtPeer {
