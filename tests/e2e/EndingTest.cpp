@@ -56,8 +56,9 @@ TEST(EndingTest, APluginCommandThatClosesTheHostIsUnloadedWithIt) {
 }
 
 // A plug-in that took the idle hook, left a form with its handler, a component of
-// its class, a thread in its code and Qt timers: the unload clears and frees what
-// it left, the script goes on, nothing of it runs again and nothing crashes.
+// its class, a thread in its code, a toolkit timer ticking into it and Qt timers:
+// the unload clears and frees what it left, the script goes on, nothing of it
+// runs again and nothing crashes.
 TEST(EndingTest, WhatAnUnloadedPluginLeftBehindIsClearedAndNeverRuns) {
   TavloSandbox box;
   std::filesystem::copy_file(KELVARIN_FIXTURE_DIR "/Leaver.kel", box.path("Leaver.kel"));
@@ -69,8 +70,9 @@ TEST(EndingTest, WhatAnUnloadedPluginLeftBehindIsClearedAndNeverRuns) {
   const auto at = [&](std::string_view line) {
     return std::find(entries.begin(), entries.end(), line) - entries.begin();
   };
-  const auto cleared = at("MANAGER              E  Cleared what plugin \"Leaver.kel\" left behind: "
-                          "Application.OnIdle, LeftForm.OnClose, Leftover freed.");
+  const auto cleared =
+      at("MANAGER              E  Cleared what plugin \"Leaver.kel\" left behind: "
+         "Application.OnIdle, LeftForm.OnClose, LeftTimer.OnTimer, Leftover freed.");
   const auto unloaded = at("MANAGER              A  Plugin Unloaded: \"Leaver\" (\"Leaver.kel\").");
   const auto next =
       at("MANAGER              A  Plugin Loaded: \"kelDoNothing\" (\"DoNothing.kel\").");
