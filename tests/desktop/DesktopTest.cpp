@@ -29,6 +29,8 @@
 #include <keltk/Forms.h>
 #include <keltk/Menus.h>
 #include <keltk/QtBackend.h>
+#include <map>
+#include <optional>
 
 namespace kelvarin::test {
 namespace {
@@ -223,7 +225,25 @@ TEST_F(DesktopHost, AKeyStaysWithTheEntryThatHadItFirst) {
 // The Notes example: its merged entry opens its window, what the user types is
 // kept as a draft by its timer, and the window goes with the plug-in. Where the
 // draft cannot be written the user is told, and the text still ends up on disk.
-TEST_F(DesktopHost, NotesKeepsTheUsersTextAndItsWindowGoesWithIt) {
+class DesktopNotes : public DesktopHost {
+protected:
+  // The draft folder and the temporary folder are the test's own while it runs.
+  void TearDown() override {
+    for (const auto& [name, value] : saved)
+      value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    DesktopHost::TearDown();
+  }
+  void set(const char* name, const std::string& value) {
+    if (saved.count(name) == 0) {
+      const char* was = std::getenv(name);
+      saved[name] = was != nullptr ? std::optional<std::string>(was) : std::nullopt;
+    }
+    ::setenv(name, value.c_str(), 1);
+  }
+  std::map<const char*, std::optional<std::string>> saved;
+};
+
+TEST_F(DesktopNotes, KeepsTheUsersTextAndItsWindowGoesWithIt) {
   struct Case {
     bool writable;
     const char* logged; // the error line of the draft folder, "" for none
@@ -232,8 +252,8 @@ TEST_F(DesktopHost, NotesKeepsTheUsersTextAndItsWindowGoesWithIt) {
     SCOPED_TRACE(c.writable);
     const std::string data = dir.file(c.writable ? "data" : "file");
     if (!c.writable) std::ofstream(data) << "a file where the folder should be";
-    setenv("XDG_DATA_HOME", data.c_str(), 1);
-    setenv("TMPDIR", dir.path().c_str(), 1); // where an unwritable folder's draft goes
+    set("XDG_DATA_HOME", data);
+    set("TMPDIR", dir.path()); // where an unwritable folder's draft goes
     auto* plugins = keltk::CreateObject<keltk::TMenuItem>(form.get());
     plugins->SetCaption("&Plugins");
     form->Menu()->Items()->Add(plugins);
@@ -275,8 +295,6 @@ TEST_F(DesktopHost, NotesKeepsTheUsersTextAndItsWindowGoesWithIt) {
     EXPECT_EQ(boxes.shown.size(), c.writable ? 0u : 1u);
     keltk::FreeObject(plugins);
   }
-  unsetenv("XDG_DATA_HOME");
-  unsetenv("TMPDIR");
 }
 
 class DesktopSplash : public DesktopHost {
