@@ -14,6 +14,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -22,10 +24,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fmt/format.h>
+#include <fstream>
 #include <functional>
 #include <keltk/Forms.h>
 #include <keltk/Menus.h>
 #include <keltk/QtBackend.h>
+#include <map>
+#include <optional>
 
 namespace kelvarin::test {
 namespace {
@@ -215,6 +220,81 @@ TEST_F(DesktopHost, AKeyStaysWithTheEntryThatHadItFirst) {
   QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
   EXPECT_TRUE(waitUntil([&] { return logged(runChosen); }));
   EXPECT_EQ(exits, 1);
+}
+
+// The Notes example: its merged entry opens its window, what the user types is
+// kept as a draft by its timer, and the window goes with the plug-in. Where the
+// draft cannot be written the user is told, and the text still ends up on disk.
+class DesktopNotes : public DesktopHost {
+protected:
+  // The draft folder and the temporary folder are the test's own while it runs.
+  void TearDown() override {
+    for (const auto& [name, value] : saved)
+      value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    DesktopHost::TearDown();
+  }
+  void set(const char* name, const std::string& value) {
+    if (saved.count(name) == 0) {
+      const char* was = std::getenv(name);
+      saved[name] = was != nullptr ? std::optional<std::string>(was) : std::nullopt;
+    }
+    ::setenv(name, value.c_str(), 1);
+  }
+  std::map<const char*, std::optional<std::string>> saved;
+};
+
+TEST_F(DesktopNotes, KeepsTheUsersTextAndItsWindowGoesWithIt) {
+  struct Case {
+    bool writable;
+    const char* logged; // the error line of the draft folder, "" for none
+  };
+  for (const Case& c : {Case{true, ""}, Case{false, "Draft not saved: cannot create"}}) {
+    SCOPED_TRACE(c.writable);
+    const std::string data = dir.file(c.writable ? "data" : "file");
+    if (!c.writable) std::ofstream(data) << "a file where the folder should be";
+    set("XDG_DATA_HOME", data);
+    set("TMPDIR", dir.path()); // where an unwritable folder's draft goes
+    auto* plugins = keltk::CreateObject<keltk::TMenuItem>(form.get());
+    plugins->SetCaption("&Plugins");
+    form->Menu()->Items()->Add(plugins);
+    manager->SetPluginsTopLevelMenu(plugins);
+    manager->SetPluginFolder(std::filesystem::path(KELVARIN_NOTES).parent_path().string());
+    TulmKel* notes = load("Notes");
+    ASSERT_NE(notes, nullptr);
+    ASSERT_EQ(plugins->Count(), 1);
+    EXPECT_EQ(plugins->Items(0)->Caption(), "&Notes");
+
+    plugins->Items(0)->Click();
+    QPointer<QWidget> window;
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->isVisible() && top->windowTitle() == "Notes") window = top;
+    ASSERT_FALSE(window.isNull());
+    auto* memo = window->findChild<QPlainTextEdit*>();
+    ASSERT_NE(memo, nullptr);
+    QTest::keyClicks(memo, "milk, eggs");
+    const std::string draft = data + "/kelvarin-notes/draft.txt";
+    const auto has = [](const std::string& file, const std::string& text) {
+      std::ifstream in(file);
+      return std::string(std::istreambuf_iterator<char>(in), {}) == text;
+    };
+    if (c.writable) {
+      EXPECT_TRUE(waitUntil([&] { return has(draft, "milk, eggs"); }));
+    } else {
+      EXPECT_TRUE(waitUntil([&] {
+        const auto all = lines();
+        return std::any_of(all.begin(), all.end(), [&](const std::string& l) {
+          return l.find(line("Notes", 'E', c.logged)) == 0;
+        });
+      }));
+    }
+
+    EXPECT_TRUE(manager->UnloadPlugin(notes).Success);
+    EXPECT_TRUE(window.isNull());
+    const std::string fallback = dir.file("kelvarin-notes/draft.txt");
+    EXPECT_TRUE(has(c.writable ? draft : fallback, "milk, eggs"));
+    EXPECT_EQ(boxes.shown.size(), c.writable ? 0u : 1u);
+    keltk::FreeObject(plugins);
+  }
 }
 
 class DesktopSplash : public DesktopHost {

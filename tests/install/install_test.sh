@@ -55,7 +55,7 @@ while read -r path; do
   diff -u "$source/$path" "$work/quoted" >/dev/null || fail "docs/tutorial.md quotes $path differently"
   quoted=$((quoted + 1))
 done < <(sed -n 's/^<!-- file: \(.*\) -->$/\1/p' "$tutorial")
-[[ $quoted -eq 6 ]] || fail "docs/tutorial.md quotes $quoted files of the example, not 6"
+[[ $quoted -eq 7 ]] || fail "docs/tutorial.md quotes $quoted files of the examples, not 7"
 
 # --- the example, configured and built against the installed copy only
 example="$work/greeter"
@@ -73,6 +73,15 @@ exports="$(nm -D --defined-only "$module" | awk '$2 == "T" {print $3}' | sort | 
 
 readelf -d "$module" | grep -Fq '(NEEDED)             Shared library: [libulmKELrp.so.1]' ||
   fail "Greeter.kel does not name libulmKELrp.so.1"
+
+# --- the Notes example, a plug-in with a window, built the same way
+notes="$work/notes"
+cp -r "$source/examples/notes" "$notes"
+cmake -S "$notes" -B "$notes/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$work/notes.log" 2>&1 &&
+  cmake --build "$notes/build" -j 2 >>"$work/notes.log" 2>&1 ||
+  { cat "$work/notes.log"; fail "building the Notes example"; }
+[[ -f "$notes/build/Notes.kel" ]] || fail "Notes.kel was not built"
 
 # --- mistakes in a plug-in's build are reported when building, where they were made
 # A call of kelvarin_add_plugin() that cannot be right stops the configure step.
@@ -269,6 +278,14 @@ for command in "Startup_Gauge\" of plugin \"Splash.kel\" with 2 arguments" \
   expect_line "$qtlog" "MANAGER              C  Executing command \"$command..."
 done
 expect_line "$qtlog" "MANAGER              A  Plugin Unloaded: \"Do Nothing\" (\"$prefix/bin/DoNothing.kel\")."
+expect_line "$qtlog" "MANAGER              A  Manager Closed Normally."
+# Notes merges its entry into the Plugins menu as it loads; its draft folder is
+# the test's own.
+(cd "$qtexample/build" && rm -f qt-host.kel.log &&
+  XDG_DATA_HOME="$work/data" ./qt-host --quit-after-start "$notes/build/Notes.kel") \
+  >"$work/qt-host.out" 2>&1 || { cat "$work/qt-host.out"; fail "qt-host did not load Notes"; }
+expect_line "$qtlog" "MANAGER              A  Plugin Loaded: \"kelNotes\" (\"$notes/build/Notes.kel\")."
+expect_line "$qtlog" "Notes                A  Menu \"&Notes\" of plugin \"Notes.kel\" mergged."
 expect_line "$qtlog" "MANAGER              A  Manager Closed Normally."
 # A plug-in that does not load is told, and the program still ends normally.
 status=0
