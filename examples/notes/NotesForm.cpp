@@ -3,9 +3,14 @@
 #include <filesystem>
 #include <keltk/PropInfo.h>
 
+// Known to the form reader while the module is loaded, so that the build checks
+// the window's stored form as well.
+const keltk::ClassRegistrar<TNotesForm> registerNotesForm;
+
 const keltk::TClassInfo& TNotesForm::StaticClass() {
   static keltk::TClassInfo info("TNotesForm", &TForm::StaticClass(), [](keltk::TClassInfo& i) {
     keltk::ClassBuilder<TNotesForm> b(i);
+    b.componentFactory();
     b.method<&TNotesForm::SaveClick>("SaveClick");
     b.method<&TNotesForm::NewClick>("NewClick");
     b.method<&TNotesForm::DeleteClick>("DeleteClick");
