@@ -3,6 +3,7 @@
 #include "GuiTestSupport.h"
 
 #include <QKeyEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <fmt/format.h>
 #include <keltk/Exception.h>
@@ -174,6 +175,23 @@ end
   empty->SetBounds(0, 0, 0, 0);
   EXPECT_THROW(empty->ShowModal(), keltk::EInvalidOperation);
   EXPECT_FALSE(empty->Visible());
+}
+
+// Released while its loop runs, outside any event handler (a host's own call):
+// the idle steps of the loop must not free it under ShowModal's feet.
+TEST_F(LayoutAndKeyboardTest, AFormReleasedDuringItsModalLoopGoesOnceTheLoopIsOver) {
+  TForm* form =
+      formFromText("object Dialog: TForm\n  ClientWidth = 200\n  ClientHeight = 80\nend\n")
+          .release();
+  QPointer<QWidget> window;
+  whenModal([&](QWidget* modal) {
+    window = modal;
+    form->Release();
+  });
+  EXPECT_EQ(form->ShowModal(), mrCancel);
+  ASSERT_FALSE(window.isNull());
+  Application()->FreeReleased();
+  EXPECT_TRUE(window.isNull());
 }
 
 TEST_F(LayoutAndKeyboardTest, TabFollowsTabOrderAndSkipsControlsWithoutTabStop) {

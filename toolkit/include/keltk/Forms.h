@@ -170,6 +170,7 @@ private:
   bool placed_ = false;
   bool closing_ = false;
   bool modal_ = false;
+  bool releaseAfterModal_ = false; // Release() came while ShowModal ran
   TModalResult modalResult_ = mrNone;
   TNotifyEvent onCreate_;
   TNotifyEvent onDestroy_;

@@ -8,6 +8,8 @@
 #include "keltk/PropInfo.h"
 #include "keltk/StdCtrls.h"
 
+#include <utility>
+
 namespace keltk {
 
 const EnumInfo& FormBorderStyleInfo() {
@@ -365,6 +367,13 @@ void TForm::Close() {
 }
 
 void TForm::Release() {
+  // ShowModal is still on the stack: the loop's idle steps must not free the
+  // form under it. The loop ends now, and the form is freed once it returns.
+  if (modal_) {
+    releaseAfterModal_ = true;
+    if (modalResult_ == mrNone) SetModalResult(mrCancel);
+    return;
+  }
   Application()->ReleaseLater(this);
 }
 
@@ -406,11 +415,13 @@ TModalResult TForm::ShowModal() {
       modalResult_ = mrCancel;
       break;
     }
-    if (closeModal(action)) break;
+    // A form released meanwhile goes whatever its handlers would say.
+    if (releaseAfterModal_ || closeModal(action)) break;
     modalResult_ = mrNone;
   }
   Hide();
-  if (action == caFree) Release();
+  modal_ = false;
+  if (action == caFree || std::exchange(releaseAfterModal_, false)) Release();
   return modalResult_;
 }
 
