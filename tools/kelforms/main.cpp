@@ -24,8 +24,17 @@ constexpr const char* kUsage =
     "usage: kelforms source [--no-entry | --forms-only] -o OUTPUT.cpp [FORM.kfm...]\n"
     "       kelforms check [--remove-on-error] MODULE.kel [FORM.kfm...]\n"
     "       kelforms --help | --version\n"
+    "source writes the C++ file that carries the forms into a module: the forms,\n"
+    "its metadata section and its GetPluginInfo entry point.\n"
+    "  --no-entry        leave GetPluginInfo out (a module that defines its own)\n"
+    "  --forms-only      the forms alone, for a host program that embeds forms\n"
+    "  -o OUTPUT.cpp     the file to write (rewritten only when it changes)\n"
+    "check reads the forms of a built module against its own classes.\n"
+    "  --remove-on-error delete MODULE.kel when a form has an error, so that the\n"
+    "                    build does not leave a module that would fail to load\n"
     "The check runs the module in a process of its own; KELFORMS_CHECK_TIMEOUT\n"
-    "(seconds, 30 by default) limits how long its code may take.\n";
+    "(seconds, 30 by default) limits how long its code may take.\n"
+    "Status: 0 done, 1 an error in a form or module, 2 misuse.\n";
 
 int misuse(std::string_view why) {
   std::fprintf(stderr, "kelforms: %.*s\n%s", static_cast<int>(why.size()), why.data(), kUsage);
