@@ -54,6 +54,19 @@ function(_kelvarin_check_call where unparsed expected forms)
   endforeach()
 endfunction()
 
+# A misspelt keyword (FORM for FORMS, Forms) is taken for one more file of the
+# keyword before it: a file name written in capitals, or any spelling of a
+# keyword, is reported as a keyword that is not one.
+function(_kelvarin_check_keywords where expected)
+  foreach(value IN LISTS ARGN)
+    string(TOUPPER "${value}" upper)
+    if(value MATCHES "^[A-Z][A-Z_]*$" OR upper MATCHES
+       "^(SOURCES?|FORMS?|OWN_FRAMEWORK_COPY|NO_PLUGIN_INFO|NO_FORM_CHECK)$")
+      message(FATAL_ERROR "${where}: \"${value}\" is not a keyword; expected ${expected}")
+    endif()
+  endforeach()
+endfunction()
+
 function(_kelvarin_absolute_paths out)
   set(paths "")
   foreach(file IN LISTS ARGN)
@@ -78,9 +91,11 @@ endfunction()
 function(kelvarin_add_plugin name)
   cmake_parse_arguments(PARSE_ARGV 1 PLUGIN "OWN_FRAMEWORK_COPY;NO_PLUGIN_INFO;NO_FORM_CHECK" ""
                         "SOURCES;FORMS")
+  set(keywords "SOURCES, FORMS, OWN_FRAMEWORK_COPY, NO_PLUGIN_INFO or NO_FORM_CHECK")
+  _kelvarin_check_keywords("kelvarin_add_plugin(${name})" "${keywords}" ${PLUGIN_SOURCES}
+                           ${PLUGIN_FORMS})
   _kelvarin_check_call("kelvarin_add_plugin(${name})" "${PLUGIN_UNPARSED_ARGUMENTS}"
-                       "SOURCES, FORMS, OWN_FRAMEWORK_COPY, NO_PLUGIN_INFO or NO_FORM_CHECK"
-                       "${PLUGIN_FORMS}")
+                       "${keywords}" "${PLUGIN_FORMS}")
   if(NOT PLUGIN_SOURCES)
     message(FATAL_ERROR "kelvarin_add_plugin(${name}): no SOURCES; a plug-in module needs at "
                         "least the source that defines RegisterKelvarin")

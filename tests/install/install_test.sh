@@ -98,6 +98,8 @@ done <<'CASES'
 kelvarin_add_plugin(Bad SOURCE Greeter.cpp)|kelvarin_add_plugin(Bad): unknown argument(s) SOURCE;Greeter.cpp; expected SOURCES, FORMS, OWN_FRAMEWORK_COPY, NO_PLUGIN_INFO or NO_FORM_CHECK
 kelvarin_add_plugin(Bad FORMS Greeter.kfm)|kelvarin_add_plugin(Bad): no SOURCES
 kelvarin_add_plugin(Bad SOURCES Greeter.cpp FORMS Gretter.kfm)|kelvarin_add_plugin(Bad): form file "Gretter.kfm" not found
+kelvarin_add_plugin(Bad SOURCES Greeter.cpp FORM Greeter.kfm)|kelvarin_add_plugin(Bad): "FORM" is not a keyword; expected SOURCES, FORMS, OWN_FRAMEWORK_COPY, NO_PLUGIN_INFO or NO_FORM_CHECK
+kelvarin_add_plugin(Bad SOURCES Greeter.cpp Forms Greeter.kfm)|kelvarin_add_plugin(Bad): "Forms" is not a keyword
 CASES
 
 # A form that does not read against the module's classes fails the build at its
