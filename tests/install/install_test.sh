@@ -269,7 +269,9 @@ cmake -S "$qtexample" -B "$qtexample/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefi
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$work/qt-host.log" 2>&1 &&
   cmake --build "$qtexample/build" >>"$work/qt-host.log" 2>&1 ||
   { cat "$work/qt-host.log"; fail "building qt-host with CMake"; }
-make -C "$qtexample" >"$work/qt-host.log" 2>&1 || { cat "$work/qt-host.log"; fail "building qt-host with make"; }
+# As its header says, the package's pkg-config folder given on make's command line.
+env -u PKG_CONFIG_PATH make -C "$qtexample" PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
+  >"$work/qt-host.log" 2>&1 || { cat "$work/qt-host.log"; fail "building qt-host with make"; }
 # Started with Splash, which shows the start-up, and DoNothing; it ends by itself.
 (cd "$qtexample/build" && ./qt-host --quit-after-start "$prefix/bin/Splash.kel" "$prefix/bin/DoNothing.kel") \
   >"$work/qt-host.out" 2>&1 || { cat "$work/qt-host.out"; fail "qt-host did not start and end"; }
@@ -312,7 +314,9 @@ done
 # --- without CMake: the example's Makefile builds the same plug-in and host
 plain="$work/plain"
 cp -r "$source/examples/greeter" "$plain"
-make -C "$plain" >"$work/make.log" 2>&1 || { cat "$work/make.log"; fail "make in the example"; }
+# Word for word as the tutorial says: the pkg-config folder on make's command line.
+env -u PKG_CONFIG_PATH make -C "$plain" PKG_CONFIG_PATH="$prefix/lib/pkgconfig" >"$work/make.log" 2>&1 ||
+  { cat "$work/make.log"; fail "make in the example"; }
 exports="$(nm -D --defined-only "$plain/Greeter.kel" | awk '$2 == "T" {print $3}' | sort | tr '\n' ' ')"
 [[ "$exports" == "GetPluginInfo RegisterKelvarin " ]] || fail "Makefile's Greeter.kel exports: $exports"
 "$kelinfo" "$plain/Greeter.kel" | grep -Fxq "DeepName:          Greeter" || fail "kelinfo: Makefile's module"
