@@ -63,6 +63,8 @@ cp -r "$source/examples/greeter" "$example"
 cmake -S "$example" -B "$example/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log"; fail "configuring the example"; }
+# A plug-in project's configure reports nothing it could not find.
+! grep -F "Could NOT find" "$work/configure.log" || fail "configure noise from the package"
 cmake --build "$example/build" -j 2 >"$work/build.log" 2>&1 ||
   { cat "$work/build.log"; fail "building the example"; }
 module="$example/build/Greeter.kel"
