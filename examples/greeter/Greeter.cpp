@@ -16,11 +16,11 @@ public:
 
   // Bound by name from Greeter.kfm.
   kelvarin::TKelMethodResult Greet(keltk::TVarRecs Params) {
-    (void)LogIt("Hello, " + kelvarin::Var2Str(Params[0]) + "!", kelvarin::lkAction);
+    LogIt("Hello, " + kelvarin::Var2Str(Params[0]) + "!", kelvarin::lkAction);
     return kelvarin::smrOk;
   }
   void GreetMenuClick(keltk::TObject* /*Sender*/) {
-    (void)LogIt("Hello from the menu!", kelvarin::lkAction);
+    LogIt("Hello from the menu!", kelvarin::lkAction);
   }
 };
 

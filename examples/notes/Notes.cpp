@@ -35,7 +35,7 @@ public:
     const std::string problem = window_->Flush();
     keltk::FreeObject(window_);
     if (!problem.empty()) {
-      (void)LogIt(problem, kelvarin::lkError);
+      LogIt(problem, kelvarin::lkError);
       keltk::ShowMessage(problem);
     }
     return kelvarin::smrOk;
@@ -56,7 +56,7 @@ private:
       window_ = keltk::CreateObject<TNotesForm>(nullptr);
       window_->FreeNotification(this);
       window_->OnProblem = [this](const std::string& message) {
-        (void)LogIt(message, kelvarin::lkError);
+        LogIt(message, kelvarin::lkError);
       };
     }
     window_->Show();

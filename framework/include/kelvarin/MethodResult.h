@@ -21,7 +21,9 @@ struct TErrorClassInfo {
 };
 using TErrorClass = const TErrorClassInfo*;
 
-struct [[nodiscard]] TKelMethodResult {
+// The operations whose answer decides what comes next (loading, unloading,
+// commands, merging) are [[nodiscard]]; advisory ones (LogIt) may be ignored.
+struct TKelMethodResult {
   bool Success = false;
   TErrorClass ErrorClass = nullptr;
   std::int32_t ErrorCode = 0;

@@ -119,13 +119,17 @@ public:
   //
   // The operations that plug-in code calls on its manager are virtual: the
   // manager's own framework copy runs them, whichever copy the caller uses.
-  virtual TKelMethodResult LoadPlugin(bool ShowErrorMessage, const std::string& FileName,
-                                      keltk::TVarRecs Params, TulmKel** LoadedPlugin = nullptr);
-  TKelMethodResult LoadPlugin(const std::string& FileName, TulmKel** LoadedPlugin = nullptr);
+  [[nodiscard]] virtual TKelMethodResult LoadPlugin(bool ShowErrorMessage,
+                                                    const std::string& FileName,
+                                                    keltk::TVarRecs Params,
+                                                    TulmKel** LoadedPlugin = nullptr);
+  [[nodiscard]] TKelMethodResult LoadPlugin(const std::string& FileName,
+                                            TulmKel** LoadedPlugin = nullptr);
   // Undoes a load that failed half way: finalizes the plug-in when it was
   // initialized, takes it out of the list, recounts the other instances, destroys
   // it and releases the module. `Plugin` (when not null) must be alive.
-  TKelMethodResult CancelPlugin(TulmKel* Plugin, const std::string& FileName, void* Module);
+  [[nodiscard]] TKelMethodResult CancelPlugin(TulmKel* Plugin, const std::string& FileName,
+                                              void* Module);
   // Why the last load found no plug-in: the operating system's reason for a
   // module that could not be loaded (E001), or the message with which the
   // module's RegisterKelvarin raised (a stored form that does not read names
@@ -143,10 +147,10 @@ public:
   // until the list is empty (handlers may load plug-ins meanwhile) and gives up,
   // with an error entry, when handlers keep loading. While the manager is being
   // destroyed it loads nothing (E002).
-  virtual TKelMethodResult UnloadPlugin(bool ShowErrorMessage, int Index);
-  virtual TKelMethodResult UnloadPlugin(bool ShowErrorMessage, TulmKel* Plugin);
-  TKelMethodResult UnloadPlugin(TulmKel* Plugin);
-  virtual TKelMethodResult UnloadAllPlugins(bool ShowErrorMessage);
+  [[nodiscard]] virtual TKelMethodResult UnloadPlugin(bool ShowErrorMessage, int Index);
+  [[nodiscard]] virtual TKelMethodResult UnloadPlugin(bool ShowErrorMessage, TulmKel* Plugin);
+  [[nodiscard]] TKelMethodResult UnloadPlugin(TulmKel* Plugin);
+  [[nodiscard]] virtual TKelMethodResult UnloadAllPlugins(bool ShowErrorMessage);
   // Queues `plugin` for unloading by the next idle event and returns at once. A
   // plug-in already queued is not queued twice.
   virtual void UnloadPluginLater(TulmKel* plugin);
@@ -197,9 +201,9 @@ public:
   // says. MergedItem is the item that carries the copy, or null after a failure
   // (E026, E022, E029, E01C). A failed merge leaves nothing in the host's menu that
   // leads into the source's handlers.
-  TKelMethodResult MergeMenu(keltk::TMenuItem* Source, TTargetMenu TargetMenu,
-                             const std::string& ValueToSearch, TMenuMergeType MergeType,
-                             keltk::TMenuItem*& MergedItem);
+  [[nodiscard]] TKelMethodResult MergeMenu(keltk::TMenuItem* Source, TTargetMenu TargetMenu,
+                                           const std::string& ValueToSearch,
+                                           TMenuMergeType MergeType, keltk::TMenuItem*& MergedItem);
 
   // Driving loaded plug-ins. Each answers the handler's own result, or a failure
   // of class EulmKelError logged as an error entry: E01A when no plug-in is
@@ -216,20 +220,22 @@ public:
   // accepted for every parameter when AllowNullInAllParams is True and refused
   // for every parameter otherwise, whatever CheckParamType says. Every call that
   // reaches the handler is logged as an lkCommand entry first.
-  TKelMethodResult ExecuteCommand(TulmKel* Plugin, const std::string& Name, keltk::TVarRecs Params);
-  TKelMethodResult ExecuteCommand(TulmKel* Plugin, int Index, keltk::TVarRecs Params);
-  TKelMethodResult ExecuteCommand(TulmKel* Plugin, const std::string& Name,
-                                  std::initializer_list<keltk::TVarRec> Params = {});
-  TKelMethodResult ExecuteCommand(TulmKel* Plugin, int Index,
-                                  std::initializer_list<keltk::TVarRec> Params = {});
+  [[nodiscard]] TKelMethodResult ExecuteCommand(TulmKel* Plugin, const std::string& Name,
+                                                keltk::TVarRecs Params);
+  [[nodiscard]] TKelMethodResult ExecuteCommand(TulmKel* Plugin, int Index, keltk::TVarRecs Params);
+  [[nodiscard]] TKelMethodResult ExecuteCommand(TulmKel* Plugin, const std::string& Name,
+                                                std::initializer_list<keltk::TVarRec> Params = {});
+  [[nodiscard]] TKelMethodResult ExecuteCommand(TulmKel* Plugin, int Index,
+                                                std::initializer_list<keltk::TVarRec> Params = {});
   // Hands a message to a plug-in's OnMessage, or with a null Plugin to the
   // manager's own (the host's); logged as an lkMessage entry. E00D for the host
   // names the running program's file.
-  TKelMethodResult SendMessage(TulmKel* Plugin, std::int32_t MsgID, keltk::TVarRecs Params);
-  TKelMethodResult SendMessage(TulmKel* Plugin, std::int32_t MsgID,
-                               std::initializer_list<keltk::TVarRec> Params = {});
+  [[nodiscard]] TKelMethodResult SendMessage(TulmKel* Plugin, std::int32_t MsgID,
+                                             keltk::TVarRecs Params);
+  [[nodiscard]] TKelMethodResult SendMessage(TulmKel* Plugin, std::int32_t MsgID,
+                                             std::initializer_list<keltk::TVarRec> Params = {});
   // Runs the plug-in's OnSetup.
-  TKelMethodResult SetupPlugin(TulmKel* Plugin);
+  [[nodiscard]] TKelMethodResult SetupPlugin(TulmKel* Plugin);
 
   void Loaded() override;
   void ReadState(keltk::TReader& reader) override;

@@ -115,10 +115,10 @@ public:
   // OnInitialize whether it may load, and answers smrOk, E003, E006 or E009.
   // Virtual, like Finalize, so that the code of the framework copy the plug-in's
   // module uses runs, whichever copy the manager calling it belongs to.
-  virtual TKelMethodResult Initialize(keltk::TVarRecs Params);
+  [[nodiscard]] virtual TKelMethodResult Initialize(keltk::TVarRecs Params);
   // Finalizes the plug-in once, after it was initialized: runs OnFinalize (its
   // answer and exceptions do not change the outcome) and answers smrOk.
-  virtual TKelMethodResult Finalize();
+  [[nodiscard]] virtual TKelMethodResult Finalize();
 
   // One entry in the manager's log with this plug-in as origin.
   TKelMethodResult LogIt(std::string_view msg, TLogKind kind);
@@ -126,8 +126,8 @@ public:
   // Copies MenuMerging.SourceMenu into the host's main menu through the manager
   // and keeps the result in MenuMerging.MergedItem (an earlier merge is taken out
   // first); UnmergeMenu frees that item again (E028 when there is none).
-  TKelMethodResult MergeMenu();
-  TKelMethodResult UnmergeMenu();
+  [[nodiscard]] TKelMethodResult MergeMenu();
+  [[nodiscard]] TKelMethodResult UnmergeMenu();
 
   void Loaded() override;
   void ReadState(keltk::TReader& reader) override;
