@@ -117,8 +117,9 @@ private:
   bool checkFile() {
     site_.step = 5;
     size_ = fileName_.find('\0') == std::string::npos ? FileSizeOf(fileName_) : 0;
-    if (size_ <= 0) return fail(E016, {keltk::VarStr(shownName(fileName_))});
-    return true;
+    if (size_ > 0) return true;
+    const std::string shown = shownName(fileName_);
+    return fail(E016, {keltk::VarStr(shown)});
   }
 
   // Step 6; a failure to log does not stop the load.
@@ -135,9 +136,9 @@ private:
   // A manager that is closing takes no new plug-ins: they would outlive it.
   bool askVetoes() {
     site_.step = 7;
-    if (m_.closing_ || !m_.loadAllowed(fileName_, site_))
-      return fail(E002, {keltk::VarStr(fileNamePart())});
-    return true;
+    if (!m_.closing_ && m_.loadAllowed(fileName_, site_)) return true;
+    const std::string name = fileNamePart();
+    return fail(E002, {keltk::VarStr(name)});
   }
 
   // Step 9. The loader's reason follows the catalogue's line.
@@ -163,8 +164,9 @@ private:
     site_.step = 10;
     auto getPluginInfo =
         reinterpret_cast<TGetPluginInfoFunc>(::dlsym(module_, kGetPluginInfoExport));
+    const std::string name = fileNamePart();
     if (getPluginInfo == nullptr)
-      return fail(E004, {keltk::VarStr(kGetPluginInfoExport), keltk::VarStr(fileNamePart())});
+      return fail(E004, {keltk::VarPChar(kGetPluginInfoExport), keltk::VarStr(name)});
     site_.step = 11;
     std::string info;
     if (!callEntryPoint(kGetPluginInfoExport,
@@ -174,10 +176,10 @@ private:
     record.SetText(info);
     const std::string version = record.Values("ProdVersion");
     site_.step = 12;
-    if (version.empty()) return fail(E010, {keltk::VarStr(fileNamePart())});
+    if (version.empty()) return fail(E010, {keltk::VarStr(name)});
     site_.step = 13;
     if (version != kFrameworkVersion)
-      return fail(E027, {keltk::VarStr(kFrameworkVersion), keltk::VarStr(version)});
+      return fail(E027, {keltk::VarPChar(kFrameworkVersion), keltk::VarStr(version)});
     return true;
   }
 
@@ -207,8 +209,9 @@ private:
     site_.step = 14;
     auto registerKelvarin =
         reinterpret_cast<TRegisterKelvarinFunc>(::dlsym(module_, kRegisterKelvarinExport));
+    const std::string name = fileNamePart();
     if (registerKelvarin == nullptr)
-      return fail(E004, {keltk::VarStr(kRegisterKelvarinExport), keltk::VarStr(fileNamePart())});
+      return fail(E004, {keltk::VarPChar(kRegisterKelvarinExport), keltk::VarStr(name)});
     site_.step = 15;
     TulmKel* plugin = nullptr;
     if (!callEntryPoint(kRegisterKelvarinExport, [&] { plugin = registerKelvarin(); }))
@@ -216,7 +219,7 @@ private:
     watch_.watch(plugin);
     if (loadedPlugin_ != nullptr) *loadedPlugin_ = plugin;
     site_.step = 16;
-    if (plugin == nullptr) return fail(E005, {keltk::VarStr(fileNamePart())});
+    if (plugin == nullptr) return fail(E005, {keltk::VarStr(name)});
 
     site_.step = 17;
     FrameworkAccess::setManager(*plugin, &m_);

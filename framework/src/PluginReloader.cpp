@@ -146,8 +146,8 @@ void PluginReloader::onFileChange(keltk::TObject* /*Sender*/, const std::string&
   if (std::any_of(due.begin(), due.end(), [](const Reload& r) { return r.plugin != nullptr; }) &&
       !m_.loadAllowed(FileName, siteReload)) {
     TKelMethodResult refused = smrUnexpectedError;
-    m_.logError(FormatError(&EulmKelLoadError::StaticClass(), refused, E002,
-                            {keltk::VarStr(keltk::ExtractFileName(FileName))}));
+    const std::string name = keltk::ExtractFileName(FileName);
+    m_.logError(FormatError(&EulmKelLoadError::StaticClass(), refused, E002, {keltk::VarStr(name)}));
     for (const Reload& r : due)
       if (r.plugin != nullptr && m_.isLogged(lkAction))
         (void)m_.LogIt(fmt::format("Plugin Reload Refused: \"{}\" (\"{}\"): the loaded build "

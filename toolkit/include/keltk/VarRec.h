@@ -62,7 +62,13 @@ struct TVarRec {
   bool IsNull() const;
 };
 
-// The values behind pointer tags must outlive the call that receives the array.
+// A record with a pointer tag points at its value and does not own it: the value
+// must outlive every use of the record. Binding a temporary is therefore a compile
+// error (the deleted overloads below), because an array such as
+//   const TVarRec args[] = {VarStr(std::string("x"))};
+// would point at a destroyed string by the time a command reads it. Name the value
+// first (`const std::string text = ...; VarStr(text)`), or pass a literal with
+// `VarPChar("literal")`, whose text lives as long as the program.
 inline TVarRec VarInt(std::int32_t v) {
   TVarRec r;
   r.VType = vtInteger;
@@ -87,12 +93,14 @@ inline TVarRec VarExtended(const long double& v) {
   r.VExtended = &v;
   return r;
 }
+TVarRec VarExtended(long double&&) = delete;
 inline TVarRec VarStr(const std::string& v) {
   TVarRec r;
   r.VType = vtAnsiString;
   r.VAnsiString = &v;
   return r;
 }
+TVarRec VarStr(std::string&&) = delete;
 inline TVarRec VarPChar(const char* v) {
   TVarRec r;
   r.VType = vtPChar;
@@ -111,12 +119,14 @@ inline TVarRec VarInt64(const std::int64_t& v) {
   r.VInt64 = &v;
   return r;
 }
+TVarRec VarInt64(std::int64_t&&) = delete;
 inline TVarRec VarWideString(const std::u16string& v) {
   TVarRec r;
   r.VType = vtWideString;
   r.VWideString = &v;
   return r;
 }
+TVarRec VarWideString(std::u16string&&) = delete;
 
 using TVarRecs = std::span<const TVarRec>;
 
