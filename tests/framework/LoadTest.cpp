@@ -333,7 +333,8 @@ TEST_F(LoadTest, ACancelledInstanceLeavesTheTrueCountOnTheOneLeft) {
 }
 
 TEST_F(LoadTest, RefusalInTheInitializeHandler) {
-  const std::array<keltk::TVarRec, 2> params{keltk::VarInt(7), keltk::VarStr("seven")};
+  const std::string seven = "seven";
+  const std::array<keltk::TVarRec, 2> params{keltk::VarInt(7), keltk::VarStr(seven)};
   TulmKel* plugin = reinterpret_cast<TulmKel*>(this);
   const std::size_t before = logged();
   const TKelMethodResult r = manager->LoadPlugin(false, "Refuser", params, &plugin);

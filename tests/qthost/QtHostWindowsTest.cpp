@@ -92,7 +92,7 @@ TEST_F(QtHostWindows, AMessageBoxFromAPlugInIsModalOverTheProgramsWindow) {
   // closes it.
   const std::vector<std::pair<std::string, std::function<void()>>> cases = {
       {"a command shows one",
-       [&] { (void)Manager()->ExecuteCommand(commander, "Tell", {keltk::VarStr("Hello")}); }},
+       [&] { (void)Manager()->ExecuteCommand(commander, "Tell", {keltk::VarPChar("Hello")}); }},
       {"the framework reports a merged entry's exception", [&] { runEntry->trigger(); }},
   };
   for (const auto& [how, raise] : cases) {
