@@ -19,6 +19,11 @@
 #   <!-- check: qt-cpp -->               one that compiles against Kelvarin::Qt:
 #                                        QtHost's, the framework's and Qt's headers
 #
+# The public headers mark their examples the same way, inside a comment: a line
+# "// check: cpp" (or qt-cpp), then the example as comment lines indented by three
+# spaces ("//   ..."; "//" alone for a blank line). It is compiled after an
+# include of its header.
+#
 #   check_examples.sh SOURCE_DIR FORM_CHECK TAVLO SPLASH DONOTHING LIBRARY_DIR CXX QT_FLAGS
 # QT_FLAGS is a file of the compile flags of a program that links Kelvarin::Qt.
 set -euo pipefail
@@ -39,6 +44,13 @@ cp "$4" "$bin/Splash.kel"
 cp "$5" "$bin/DoNothing.kel"
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime"
 log="" config=""
+
+# Compiles a C++ example (kind cpp or qt-cpp); the compiler's complaint in $work/out.
+compile() {
+  local flags=(-I"$source/toolkit/include" -I"$source/framework/include")
+  [[ "$1" == qt-cpp ]] && flags=("${qtflags[@]}")
+  "$cxx" -std=c++20 -fsyntax-only -Wall -Wextra -Werror "${flags[@]}" -x c++ "$2" 2>"$work/out"
+}
 
 for page in "$source"/docs/*.md; do
   name="docs/$(basename "$page")"
@@ -96,18 +108,31 @@ for page in "$source"/docs/*.md; do
       while IFS= read -r line; do
         grep -Fxq -- "$line" "$work/entries" || fail "$where: the log has no line \"$line\""
       done <"$body" ;;
-    cpp)
-      "$cxx" -std=c++20 -fsyntax-only -Wall -Wextra -Werror -I"$source/toolkit/include" -I"$source/framework/include" \
-        -x c++ "$body" 2>"$work/out" || fail "$where: $(cat "$work/out")" ;;
-    qt-cpp)
-      "$cxx" -std=c++20 -fsyntax-only -Wall -Wextra -Werror "${qtflags[@]}" -x c++ "$body" \
-        2>"$work/out" || fail "$where: $(cat "$work/out")" ;;
+    cpp | qt-cpp)
+      compile "$kind" "$body" || fail "$where: $(cat "$work/out")" ;;
     excerpt)
       [[ "$(cat "$source/$arg")" == *"$(cat "$body")"* ]] || fail "$where: not in $arg" ;;
     *)
       fail "$where: unknown kind" ;;
     esac
   done
+done
+
+for header in "$source"/{toolkit,framework,qthost}/include/*/*.h; do
+  name="${header#"$source"/}"
+  n=0
+  while IFS= read -r kind; do
+    n=$((n + 1)) checked=$((checked + 1))
+    body="$work/header-example.cpp"
+    { echo "#include \"$header\""
+      awk -v want="$n" '
+        /^[ \t]*\/\/ check: (cpp|qt-cpp)$/ { seen++; inside = (seen == want); next }
+        inside && /^[ \t]*\/\/$/ { print ""; next }
+        inside && /^[ \t]*\/\/   / { sub(/^[ \t]*\/\/   /, ""); print; next }
+        { inside = 0 }' "$header"
+    } >"$body"
+    compile "$kind" "$body" || fail "$name example $n ($kind): $(cat "$work/out")"
+  done < <(sed -nE 's/^[[:space:]]*\/\/ check: (cpp|qt-cpp)$/\1/p' "$header")
 done
 
 echo "$((checked - failures)) passed, $failures failed"

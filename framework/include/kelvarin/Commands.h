@@ -99,6 +99,9 @@ public:
   // Trimmed, not blank, unique in the collection without regard to case. A refused
   // name is logged and the old one stays; while the plug-in is being designed the
   // refusal is also raised as EulmKelPropertyError.
+  // The Get forms here and in TCommandParam are the published properties' readers
+  // (forms and the property system use them): they answer what the short forms
+  // answer, read under the framework's exception report. Code uses the short forms.
   std::string GetName() const;
   void SetName(const std::string& name);
   const std::string& Name() const { return name_; }

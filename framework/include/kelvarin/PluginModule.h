@@ -5,16 +5,48 @@
 //                     only to a genuine manager. The source that kelforms writes
 //                     for each module (kelvarin_add_plugin() runs it) defines it.
 //   RegisterKelvarin  each plug-in module: a new plug-in object, written by the
-//                     plug-in's author, usually as
-//                       extern "C" kelvarin::TulmKel* RegisterKelvarin() {
-//                         return kelvarin::RegisterPlugin<TkelMine>();
-//                       }
+//                     plug-in's author. A module without it is no plug-in: its
+//                     build fails, discovery says so, and a load answers E004.
+//
+// The manager owns the object RegisterKelvarin answers: it destroys it when the
+// plug-in is unloaded or its load fails, before it releases the module. Plug-in
+// code never deletes it; to go away, a plug-in asks its manager to unload it.
 //
 // A window the plug-in creates from a stored form of its own class (a TForm
 // descendant made with keltk::CreateObject) is registered by one line in its
 // source, so that forms can name it and `kelforms check` reads its form at build
-// time (see keltk::ClassRegistrar):
+// time (keltk::ClassRegistrar). A plug-in module's usual source, its stored form
+// beside it (a .kfm that kelvarin_add_plugin's FORMS names):
+//
+// check: cpp
+//   #include <keltk/Forms.h>
+//
+//   class TkelMine : public kelvarin::TulmKel {
+//   public:
+//     using TulmKel::TulmKel;
+//     static const keltk::TClassInfo& StaticClass() {
+//       static keltk::TClassInfo info("TkelMine", &TulmKel::StaticClass());
+//       return info;
+//     }
+//     const keltk::TClassInfo& ClassType() const override { return StaticClass(); }
+//   };
+//
+//   class TMineForm : public keltk::TForm {
+//   public:
+//     using TForm::TForm;
+//     static const keltk::TClassInfo& StaticClass() {
+//       static keltk::TClassInfo info("TMineForm", &TForm::StaticClass(), [](keltk::TClassInfo& i) {
+//         keltk::ClassBuilder<TMineForm>(i).componentFactory();
+//       });
+//       return info;
+//     }
+//     const keltk::TClassInfo& ClassType() const override { return StaticClass(); }
+//   };
 //   const keltk::ClassRegistrar<TMineForm> registerMineForm;
+//
+//   extern "C" kelvarin::TulmKel* RegisterKelvarin() {
+//     return kelvarin::RegisterPlugin<TkelMine>();
+//   }
 #pragma once
 
 #include "kelvarin/Types.h"

@@ -43,7 +43,8 @@ enum TLoadOption : std::uint8_t { loBreakLoopOnError };
 using TLoadOptionsSet = TSet<TLoadOption>;
 
 // Manager settings whose changes are told to the host's and the plug-ins'
-// OnPropertyModified handlers.
+// OnPropertyModified handlers. pmPluginsTopLevelMenu is declared only: that
+// property is a plain field, so no change of it is ever told.
 enum TPropToMonitor : std::uint8_t {
   pmLoadOptions,
   pmPluginExtension,

@@ -81,14 +81,15 @@ public:
   const TEventOnPropertyModified& OnPropertyModified() const { return onPropertyModified_; }
   void SetOnPropertyModified(const TEventOnPropertyModified& e) { onPropertyModified_ = e; }
 
-  // The loaded plug-ins, oldest first. GetPlugins answers null for any index
-  // outside the list.
   // A manager belongs to the thread that created it (the GUI thread). Its
   // operations refuse a call from any other thread at once, touching nothing:
   // the result says so, and an error entry is posted to the manager's thread.
   // Worker threads hand their work over with keltk::RunOnMainThread.
   bool CalledFromOwnThread() const { return std::this_thread::get_id() == ownThread_; }
 
+  // The loaded plug-ins, oldest first. GetPlugins answers null for any index
+  // outside the list. PluginCount and Plugins are the same two readers under the
+  // properties' own names.
   int GetPluginCount() const;
   TulmKel* GetPlugins(int index) const;
   int PluginCount() const { return GetPluginCount(); }
@@ -117,8 +118,13 @@ public:
   // everyone. A failed load is undone by CancelPlugin; LoadedPlugin (when given)
   // then reads null. The short form shows no message box and passes no Params.
   //
-  // The operations that plug-in code calls on its manager are virtual: the
-  // manager's own framework copy runs them, whichever copy the caller uses.
+  // LoadPlugin (the long form), the UnloadPlugin forms that take a bool,
+  // UnloadAllPlugins and UnloadPluginLater are virtual: the manager's own framework
+  // copy runs them, whichever copy the caller uses. Every other member runs the
+  // code of the caller's copy on the manager's fields: the same code whenever host
+  // and plug-ins use the shared framework library (kelvarin_add_plugin and
+  // pkg-config build them so). MergeMenu, LogIt and the CheckIf_ guards are among
+  // these.
   [[nodiscard]] virtual TKelMethodResult LoadPlugin(bool ShowErrorMessage,
                                                     const std::string& FileName,
                                                     keltk::TVarRecs Params,

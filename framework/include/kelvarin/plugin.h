@@ -21,6 +21,9 @@ namespace kelvarin {
 class TulmKelMan;
 class TulmKel;
 
+// The answer of an OnInitialize handler is not consulted: to refuse the load, set
+// CanLoad to false (E003) or raise (E006). A handler that answers an error but
+// leaves CanLoad set gets a loaded plug-in.
 using TEventOnInitialize = keltk::Event<TKelMethodResult(keltk::TVarRecs Params, bool& CanLoad)>;
 using TEventOnFinalize = keltk::Event<TKelMethodResult()>;
 using TEventOnSetup = keltk::Event<TKelMethodResult()>;
@@ -32,6 +35,11 @@ using TEventOnAnyPluginAfterUnload =
     keltk::Event<void(TulmKel* PluginPtr, const std::string& FileName)>;
 using TEventOnAnyPluginBeforeUnload = keltk::Event<void(TulmKel* Plugin)>;
 
+// A plug-in object is made by its module's RegisterKelvarin and from then on
+// owned by the manager that loads it, which destroys it when it is unloaded or its
+// load fails, before the module is released. Plug-in code never deletes it; a
+// plug-in that wants to go asks Manager() to unload it (from inside its own code
+// the unload waits until that code has returned).
 class TulmKel : public keltk::TDataModule {
 public:
   explicit TulmKel(keltk::TComponent* owner);
@@ -45,7 +53,9 @@ public:
   const std::string& Author() const { return author_; }
   void SetAuthor(const std::string& author) { author_ = author; }
   // The commands offered to the host, owned. Setting copies the given commands
-  // into the owned collection; none is ignored.
+  // into the owned collection; none is ignored. GetCommands is the published
+  // property's reader (forms and the property system use it) and answers the same
+  // collection as Commands.
   TCommands* Commands() const { return commands_.get(); }
   TCommands* GetCommands() const;
   void SetCommands(const TCommands* commands);
@@ -112,7 +122,9 @@ public:
 
   // Initializes the plug-in once, after the manager's hand-over: makes the host's
   // application and screen objects current in this code's toolkit copy, asks
-  // OnInitialize whether it may load, and answers smrOk, E003, E006 or E009.
+  // OnInitialize whether it may load (through CanLoad and exceptions only, not its
+  // answer), merges the menu when MenuMerging.Automatic is set, and answers smrOk,
+  // E003, E006, E009 or the failed merge's result.
   // Virtual, like Finalize, so that the code of the framework copy the plug-in's
   // module uses runs, whichever copy the manager calling it belongs to.
   [[nodiscard]] virtual TKelMethodResult Initialize(keltk::TVarRecs Params);

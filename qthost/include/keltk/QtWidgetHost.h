@@ -1,8 +1,13 @@
 // A control that shows a widget of the program's or plug-in's own making inside a
 // designed window: any Qt widget, placed and sized like the other controls.
 //
-//   auto* host = keltk::ObjectAs<keltk::TQtWidgetHost>(FindComponent("Chart"));
-//   host->SetWidget(new QCalendarWidget);
+// check: qt-cpp
+//   #include <QCalendarWidget>
+//
+//   void showCalendar(keltk::TComponent* window) {
+//     auto* host = keltk::ObjectAs<keltk::TQtWidgetHost>(window->FindComponent("Chart"));
+//     if (host != nullptr) host->SetWidget(new QCalendarWidget);
+//   }
 //
 // The widget fills the control: it follows the control's Left, Top, Width, Height
 // and Align, and is shown and enabled with it. It is deleted with the control, so

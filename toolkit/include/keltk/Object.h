@@ -33,13 +33,8 @@ struct TClassInfo {
   std::vector<std::unique_ptr<PropInfo>> props;
   std::vector<MethodInfo> methods;
 
-  // `describe` fills in the factory, properties and methods, e.g. with a ClassBuilder:
-  //   const TClassInfo& TFoo::StaticClass() {
-  //     static TClassInfo info("TFoo", &TBar::StaticClass(), [](TClassInfo& i) {
-  //       ClassBuilder<TFoo>(i).string("Caption", &TFoo::Caption, &TFoo::SetCaption);
-  //     });
-  //     return info;
-  //   }
+  // `describe` fills in the factory, properties and methods, usually with a
+  // ClassBuilder (keltk/PropInfo.h shows a whole class).
   TClassInfo(std::string className, const TClassInfo* parentClass,
              void (*describe)(TClassInfo&) = nullptr);
   ~TClassInfo();

@@ -1,11 +1,35 @@
 // Published properties and methods: what the form reader and writer see of a class.
 //
-// A class describes itself once, in its StaticClass(), with a ClassBuilder:
+// A class describes itself once, in its StaticClass(), with a ClassBuilder. Each
+// property call answers the PropTweaks of that property, so give the builder a
+// name and add one property per statement:
 //
-//   static TClassInfo info("TCommand", &TCollectionItem::StaticClass());
-//   ClassBuilder<TCommand>(info)
-//       .string("Caption", &TCommand::Caption, &TCommand::SetCaption)
-//       .boolean("CheckParamType", &TCommand::CheckParamType, &TCommand::SetCheckParamType);
+// check: cpp
+//   #include <keltk/Component.h>
+//
+//   class TCounter : public keltk::TComponent {
+//   public:
+//     using TComponent::TComponent;
+//     static const keltk::TClassInfo& StaticClass();
+//     const keltk::TClassInfo& ClassType() const override { return StaticClass(); }
+//     const std::string& Caption() const { return caption_; }
+//     void SetCaption(const std::string& caption) { caption_ = caption; }
+//     std::int32_t Step = 1;
+//
+//   private:
+//     std::string caption_;
+//   };
+//
+//   const keltk::TClassInfo& TCounter::StaticClass() {
+//     static keltk::TClassInfo info(
+//         "TCounter", &keltk::TComponent::StaticClass(), [](keltk::TClassInfo& i) {
+//           keltk::ClassBuilder<TCounter> b(i);
+//           b.componentFactory();
+//           b.string("Caption", &TCounter::Caption, &TCounter::SetCaption);
+//           b.integer("Step", &TCounter::Step).defaultValue(1);
+//         });
+//     return info;
+//   }
 //
 // Getters and setters may be member functions, data members (one pointer serves
 // both), or callables taking the object.
