@@ -45,5 +45,5 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   "${extra[@]}" -artifact_prefix="$build/artifacts/" -print_final_stats=1 \
   "$scratch" "$root/fuzz/corpus/${corpus:-$target}" 2>&1 | tee "$scratch.out"
 # The fuzzer stops at its first crash, so one that ends well found none.
-runs="$(sed -n 's/^stat::number_of_executed_runs: *//p' "$scratch.out")"
-echo "fuzz $target: ${runs:-?} runs in $seconds s, 0 crashes"
+done_line="$(sed -n 's/^Done \([0-9]* runs in [0-9]*\) second.*/\1 s/p' "$scratch.out")"
+echo "fuzz $target: ${done_line:-? runs in $seconds s}, 0 crashes"
