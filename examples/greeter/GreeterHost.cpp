@@ -127,7 +127,10 @@ int run(const std::string& pluginPath, bool showForm) {
   if (!succeeded(manager->ExecuteCommand(greeter, "Greet", args), "Greet")) return 1;
   plugins->Items(0)->Click(); // as if the user chose "Say Hello"
   // Closing the main form hides it and ends the loop; the form stays for the rest.
-  if (showForm) keltk::Application()->Run();
+  if (showForm) {
+    std::fflush(stdout); // the menu is read while the window is up, also through a pipe
+    keltk::Application()->Run();
+  }
 
   if (!succeeded(manager->UnloadPlugin(greeter), "Unloading Greeter")) return 1;
   printMenu(menu->Items(), 0); // the merged item went with the plug-in
