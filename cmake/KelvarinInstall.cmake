@@ -89,3 +89,27 @@ foreach(pc kelvarin kelvarin-plugin kelvarin-qt)
   configure_file("${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in" "${PROJECT_BINARY_DIR}/${pc}.pc" @ONLY)
   install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 endforeach()
+
+# The examples the docs walk through, as sources to copy and build against the
+# package: share/kelvarin/examples/<name>. Only the top level of each folder is
+# taken, by kind of file, so a build folder or in-place build products left in
+# the source tree never reach the package.
+set(KELVARIN_EXAMPLE_DIRS
+  greeter "${PROJECT_SOURCE_DIR}/examples/greeter"
+  notes "${PROJECT_SOURCE_DIR}/examples/notes"
+  qt-host "${PROJECT_SOURCE_DIR}/examples/qt-host"
+  splash "${PROJECT_SOURCE_DIR}/plugins/splash"
+  donothing "${PROJECT_SOURCE_DIR}/plugins/donothing"
+  tavlo "${PROJECT_SOURCE_DIR}/host")
+while(KELVARIN_EXAMPLE_DIRS)
+  list(POP_FRONT KELVARIN_EXAMPLE_DIRS name dir)
+  file(GLOB files CONFIGURE_DEPENDS
+    "${dir}/*.cpp" "${dir}/*.h" "${dir}/*.kfm" "${dir}/*.tavlo" "${dir}/Makefile")
+  list(FILTER files EXCLUDE REGEX "\\.forms\\.cpp$")
+  # The plug-ins' and tavlo's build files belong to this tree; the examples' own
+  # build against the package.
+  if(dir MATCHES "/examples/")
+    list(APPEND files "${dir}/CMakeLists.txt")
+  endif()
+  install(FILES ${files} DESTINATION "${KELVARIN_INSTALL_DATADIR}/examples/${name}")
+endwhile()

@@ -57,9 +57,20 @@ while read -r path; do
 done < <(sed -n 's/^<!-- file: \(.*\) -->$/\1/p' "$tutorial")
 [[ $quoted -eq 7 ]] || fail "docs/tutorial.md quotes $quoted files of the examples, not 7"
 
-# --- the example, configured and built against the installed copy only
+# --- the examples the docs point at are installed, as sources only
+examples="$prefix/share/kelvarin/examples"
+for f in greeter/CMakeLists.txt greeter/Makefile greeter/GreeterHost.cpp greeter/greeter.tavlo \
+         notes/CMakeLists.txt notes/NotesForm.kfm qt-host/CMakeLists.txt qt-host/Makefile \
+         splash/Splash_Plugin.cpp splash/Splash_Form.kfm donothing/DoNothing.cpp tavlo/Unit1.cpp; do
+  [[ -f "$examples/$f" ]] || fail "missing from the package: share/kelvarin/examples/$f"
+done
+products="$(find "$examples" -mindepth 2 ! -type f -o -name '*.forms.cpp' -o -type f ! \( \
+  -name '*.cpp' -o -name '*.h' -o -name '*.kfm' -o -name '*.tavlo' -o -name CMakeLists.txt -o -name Makefile \))"
+[[ -z "$products" ]] || fail "not sources in share/kelvarin/examples: $products"
+
+# --- the example, copied from the package and built against it alone
 example="$work/greeter"
-cp -r "$source/examples/greeter" "$example"
+cp -r "$examples/greeter" "$example"
 cmake -S "$example" -B "$example/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log"; fail "configuring the example"; }
@@ -78,7 +89,7 @@ readelf -d "$module" | grep -Fq '(NEEDED)             Shared library: [libulmKEL
 
 # --- the Notes example, a plug-in with a window, built the same way
 notes="$work/notes"
-cp -r "$source/examples/notes" "$notes"
+cp -r "$examples/notes" "$notes"
 cmake -S "$notes" -B "$notes/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$work/notes.log" 2>&1 &&
   cmake --build "$notes/build" -j 2 >>"$work/notes.log" 2>&1 ||
@@ -133,10 +144,12 @@ expect_line() {
   grep -Fxq -- "$2" <(entries "$1") || { cat "$1"; fail "no line \"$2\" in $1"; }
 }
 
-# --- the example host: merged menu, command, menu click, unload
-(cd "$example/build" && ./greeter-host ./Greeter.kel) >"$work/host.out" 2>&1 ||
+# --- the example host: merged menu, command, menu click, unload; the captions
+# as the menus show them. Without a display it shows no window and ends.
+nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY "$@"; }
+(cd "$example/build" && nodisplay ./greeter-host ./Greeter.kel) >"$work/host.out" 2>&1 ||
   { cat "$work/host.out"; fail "greeter-host"; }
-expected_host=$'&Plugins\n  &Say Hello\n&Plugins'
+expected_host=$'Plugins\n  Say Hello\nPlugins'
 [[ "$(cat "$work/host.out")" == "$expected_host" ]] ||
   { cat "$work/host.out"; fail "greeter-host printed an unexpected menu"; }
 hostlog="$example/build/greeter-host.kel.log"
@@ -144,6 +157,13 @@ hostlog="$example/build/greeter-host.kel.log"
 expect_line "$hostlog" "Greeter              A  Hello, World!"
 expect_line "$hostlog" "Greeter              A  Hello from the menu!"
 expect_line "$hostlog" "MANAGER              A  Manager Closed Normally."
+# A plug-in that does not load: the manager's reason on standard error.
+status=0
+(cd "$example/build" && nodisplay ./greeter-host ./Missing.kel) >"$work/host.out" 2>"$work/host.err" ||
+  status=$?
+[[ $status -eq 1 && ! -s "$work/host.out" ]] || { cat "$work/host.out"; fail "greeter-host Missing.kel: $status"; }
+[[ "$(cat "$work/host.err")" == 'greeter-host: Loading ./Missing.kel: Error $E016:  Plugin not found: "./Missing.kel"' ]] ||
+  { cat "$work/host.err"; fail "greeter-host did not tell the failed load"; }
 
 # --- the same plug-in in a host without windows
 (cd "$example/build" && env -u DISPLAY -u WAYLAND_DISPLAY ./greeter-service ./Greeter.kel Reader) \
@@ -266,7 +286,7 @@ QT_QPA_PLATFORM=offscreen "$work/qthost" || fail "the pkg-config Qt host did not
 # --- the qt-host example from the installed package: with CMake (Kelvarin::Qt) and
 # with its Makefile (pkg-config kelvarin-qt), nothing but the package and Qt given
 qtexample="$work/qt-host"
-cp -r "$source/examples/qt-host" "$qtexample"
+cp -r "$examples/qt-host" "$qtexample"
 cmake -S "$qtexample" -B "$qtexample/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$work/qt-host.log" 2>&1 &&
   cmake --build "$qtexample/build" >>"$work/qt-host.log" 2>&1 ||
@@ -314,15 +334,17 @@ for pc in kelvarin kelvarin-plugin kelvarin-qt; do
 done
 
 # --- without CMake: the example's Makefile builds the same plug-in and host
-plain="$work/plain"
-cp -r "$source/examples/greeter" "$plain"
-# Word for word as the tutorial says: the pkg-config folder on make's command line.
-env -u PKG_CONFIG_PATH make -C "$plain" PKG_CONFIG_PATH="$prefix/lib/pkgconfig" >"$work/make.log" 2>&1 ||
+plain="$work/plain/greeter"
+# Word for word as the tutorial says: the package's copy of the example, and the
+# pkg-config folder on make's command line.
+mkdir "$work/plain"
+(cd "$work/plain" && cp -r "$prefix/share/kelvarin/examples/greeter" . &&
+  env -u PKG_CONFIG_PATH make -C greeter PKG_CONFIG_PATH="$prefix/lib/pkgconfig") >"$work/make.log" 2>&1 ||
   { cat "$work/make.log"; fail "make in the example"; }
 exports="$(nm -D --defined-only "$plain/Greeter.kel" | awk '$2 == "T" {print $3}' | sort | tr '\n' ' ')"
 [[ "$exports" == "GetPluginInfo RegisterKelvarin " ]] || fail "Makefile's Greeter.kel exports: $exports"
 "$kelinfo" "$plain/Greeter.kel" | grep -Fxq "DeepName:          Greeter" || fail "kelinfo: Makefile's module"
-(cd "$plain" && ./greeter-host ./Greeter.kel) >"$work/plain.out" 2>&1 ||
+(cd "$plain" && nodisplay ./greeter-host ./Greeter.kel) >"$work/plain.out" 2>&1 ||
   { cat "$work/plain.out"; fail "the Makefile's greeter-host"; }
 [[ "$(cat "$work/plain.out")" == "$expected_host" ]] || { cat "$work/plain.out"; fail "Makefile's host menu"; }
 
