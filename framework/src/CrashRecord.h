@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace kelvarin {
 
@@ -23,6 +24,13 @@ const CrashPreparation* PreparedForCrash();
 // The logs a crash record is written to: every live one.
 void RegisterLogForCrash(TLog* log) noexcept;
 void UnregisterLogForCrash(TLog* log) noexcept;
+
+// The modules OpenModule mapped, under the file name they were asked for: the
+// crash handler cannot ask the loader (it takes locks), and a module that runs
+// from a private copy is known to its author by the file's name, not the copy's.
+// Counted: a module opened twice is forgotten at its last close.
+void NoteModuleForCrash(void* module, std::string_view fileName) noexcept;
+void ForgetModuleForCrash(void* module) noexcept;
 
 // Formats the local time now as "yyyy/mm/dd hh:nn:ss.zzz" into `out` (23 bytes);
 // safe in a signal handler.

@@ -4,6 +4,7 @@
 #include "CrashRecord.h"
 #include "DumpFile.h"
 #include "ManagerOperation.h"
+#include "ModuleLoader.h"
 #include "RunningCode.h"
 #include "kelvarin/Log.h"
 #include "kelvarin/manager.h"
@@ -23,6 +24,8 @@
 #include <keltk/Backend.h>
 #include <keltk/Forms.h>
 #include <keltk/SysUtils.h>
+#include <link.h>
+#include <mutex>
 #include <thread>
 #include <ucontext.h>
 #include <unistd.h>
@@ -77,9 +80,10 @@ public:
       add(std::string_view(&digits[--n], 1));
   }
   std::string_view view() const { return {text_, size_}; }
+  void clear() { size_ = 0; }
 
 private:
-  char text_[1024];
+  char text_[8192];
   std::size_t size_ = 0;
 };
 
@@ -144,6 +148,18 @@ public:
       return path.substr(path.rfind('/') + 1);
     }
     return {};
+  }
+
+  // Where the file mapped at `address` starts: its first mapping, which holds
+  // the file's start (0 when no file is mapped there).
+  std::uintptr_t baseOf(std::uintptr_t address) const {
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (address < table_[i].low || address >= table_[i].high) continue;
+      while (i > 0 && table_[i - 1].pathAt == table_[i].pathAt)
+        --i;
+      return table_[i].low;
+    }
+    return 0;
   }
 
   // The end of the stack mapping that holds the stack pointer given to read().
@@ -262,48 +278,148 @@ const TulmKel* pluginOfModule(std::string_view shortName) {
   return nullptr;
 }
 
+// The modules the manager loaded, filled while loading and read by the handler:
+// a slot is published by storing its handle last.
+struct KnownModule {
+  std::atomic<void*> handle{nullptr};
+  int uses = 0;
+  std::uintptr_t base = 0; // what the module's own addresses are offsets from
+  std::uintptr_t begin = 0;
+  std::uintptr_t end = 0;
+  char name[256] = {};
+  std::size_t nameSize = 0;
+};
+std::array<KnownModule, 256> knownModules;
+std::mutex knownModulesLock;
+
+KnownModule* knownModuleOf(void* module) {
+  for (KnownModule& known : knownModules)
+    if (known.handle.load(std::memory_order_relaxed) == module) return &known;
+  return nullptr;
+}
+
+// Where a code address lies: the module file and the address as an offset into
+// it, the number addr2line takes.
+struct CodePlace {
+  std::string_view module;
+  std::uintptr_t offset = 0;
+};
+
+CodePlace placeOf(const Mappings& maps, std::uintptr_t address) {
+  for (const KnownModule& known : knownModules) {
+    if (known.handle.load(std::memory_order_acquire) == nullptr || address < known.begin ||
+        address >= known.end)
+      continue;
+    return {std::string_view(known.name, known.nameSize), address - known.base};
+  }
+  // Not one of the plug-ins (the host, a library): the file's first mapping is
+  // where a position-independent file's addresses start.
+  return {maps.moduleAt(address), address - maps.baseOf(address)};
+}
+
 // Static, so that nothing needs constructing (or locking) in the handler.
 Mappings mappings;
 
-void describeCrash(int sig, void* context, FixedText& text) {
+// What the handler found: written to the logs, and told on standard error.
+struct CrashFacts {
+  int signal = 0;
+  std::uintptr_t address = 0;
+  CodePlace place;
+  const TulmKel* plugin = nullptr;
+};
+
+CrashFacts findCrash(int sig, void* context) {
   std::uintptr_t pc = registerOf(context, Register::ProgramCounter);
   const std::uintptr_t stackPointer = registerOf(context, Register::StackPointer);
   mappings.read(stackPointer);
-  std::string_view shortName = pc == 0 ? std::string_view() : mappings.moduleAt(pc);
-  if (isRuntime(shortName)) {
-    if (const std::uintptr_t caller = unwoundCallerOutsideRuntime(mappings, pc)) {
-      pc = caller;
-      shortName = mappings.moduleAt(caller);
-    } else if (const std::uintptr_t caller = firstCallerOutsideRuntime(mappings, stackPointer)) {
-      pc = caller;
-      shortName = mappings.moduleAt(caller);
-    }
+  bool returnAddress = false;
+  if (pc != 0 && isRuntime(mappings.moduleAt(pc))) {
+    std::uintptr_t caller = unwoundCallerOutsideRuntime(mappings, pc);
+    if (caller == 0) caller = firstCallerOutsideRuntime(mappings, stackPointer);
+    returnAddress = caller != 0;
+    if (returnAddress) pc = caller;
   }
+  // A return address may follow a call that never returns, at the very end of
+  // its function: the offset is the call's own, whose line addr2line then names.
+  CrashFacts facts{sig, pc, pc == 0 ? CodePlace{} : placeOf(mappings, pc - (returnAddress ? 1 : 0)),
+                   nullptr};
+  if (!facts.place.module.empty()) facts.plugin = pluginOfModule(facts.place.module);
+  return facts;
+}
+
+// "Commander.kel+0x1a2b"
+void addPlace(FixedText& text, const CodePlace& place) {
+  text.add(place.module);
+  text.add("+");
+  text.addHex(place.offset);
+}
+
+void describeCrash(const CrashFacts& facts, FixedText& text) {
   text.add("Program ended by signal ");
-  text.add(signalName(sig));
+  text.add(signalName(facts.signal));
   text.add(" at address ");
-  text.addHex(pc);
-  if (shortName.empty()) {
+  text.addHex(facts.address);
+  if (facts.place.module.empty()) {
     text.add(" outside any module.");
     return;
   }
-  text.add(" in module \"");
-  text.add(shortName);
+  text.add(" (");
+  addPlace(text, facts.place);
+  text.add(") in module \"");
+  text.add(facts.place.module);
   text.add("\"");
-  if (const TulmKel* plugin = pluginOfModule(shortName)) {
+  if (facts.plugin != nullptr) {
     text.add(" (plugin \"");
-    text.add(plugin->DeepName());
+    text.add(facts.plugin->DeepName());
     text.add("\")");
   }
   text.add(".");
 }
 
+// One line where the user looks, since the shell only says that it crashed:
+// "tavlo: ended by signal SIGSEGV in plugin "Notes" (Notes.kel+0x1a2b); details
+// in the log /home/me/tavlo.kel.log"
+void tellCrash(const CrashFacts& facts, const char* logFile, FixedText& text) {
+  text.add(program_invocation_short_name);
+  text.add(": ended by signal ");
+  text.add(signalName(facts.signal));
+  if (facts.place.module.empty()) {
+    text.add(" at address ");
+    text.addHex(facts.address);
+  } else {
+    text.add(facts.plugin != nullptr ? " in plugin \"" : " in module \"");
+    text.add(facts.plugin != nullptr ? std::string_view(facts.plugin->DeepName())
+                                     : facts.place.module);
+    text.add("\" (");
+    addPlace(text, facts.place);
+    text.add(")");
+  }
+  if (logFile != nullptr) {
+    text.add("; details in the log ");
+    text.add(logFile);
+  }
+  text.add("\n");
+  WriteAll(STDERR_FILENO, text.view().data(), text.view().size());
+}
+
 FixedText crashText;
 
 void onCrash(int sig, siginfo_t*, void* context) {
-  describeCrash(sig, context, crashText);
-  for (const auto& slot : liveLogs)
-    if (TLog* log = slot.load(std::memory_order_acquire)) log->WriteCrashRecord(crashText.view());
+  const CrashFacts facts = findCrash(sig, context);
+  describeCrash(facts, crashText);
+  // The first log written is the one named; the next record reuses its buffer.
+  static char logFile[4096];
+  logFile[0] = '\0';
+  for (const auto& slot : liveLogs) {
+    TLog* log = slot.load(std::memory_order_acquire);
+    const char* written = log != nullptr ? log->WriteCrashRecord(crashText.view()) : nullptr;
+    if (written == nullptr || logFile[0] != '\0') continue;
+    const std::size_t size = std::min(std::strlen(written), sizeof logFile - 1);
+    std::memcpy(logFile, written, size);
+    logFile[size] = '\0';
+  }
+  crashText.clear();
+  tellCrash(facts, logFile[0] != '\0' ? logFile : nullptr, crashText);
   // The handler was reset on entry: the signal, raised again, ends the process
   // as it would have without us (exit status, core dump).
   ::raise(sig);
@@ -435,6 +551,33 @@ void UnregisterLogForCrash(TLog* log) noexcept {
     TLog* expected = log;
     if (slot.compare_exchange_strong(expected, nullptr)) return;
   }
+}
+
+void NoteModuleForCrash(void* module, std::string_view fileName) noexcept {
+  link_map* map = nullptr;
+  if (module == nullptr || ::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return;
+  const std::lock_guard lock(knownModulesLock);
+  if (KnownModule* known = knownModuleOf(module)) {
+    ++known->uses;
+    return;
+  }
+  KnownModule* slot = knownModuleOf(nullptr);
+  if (slot == nullptr) return; // the handler then finds it in the process's mappings
+  const ModuleSpan span = SpanOfModule(module);
+  slot->uses = 1;
+  slot->base = static_cast<std::uintptr_t>(map->l_addr);
+  slot->begin = reinterpret_cast<std::uintptr_t>(span.begin);
+  slot->end = reinterpret_cast<std::uintptr_t>(span.end);
+  slot->nameSize = std::min(fileName.size(), sizeof slot->name);
+  std::memcpy(slot->name, fileName.data(), slot->nameSize);
+  slot->handle.store(module, std::memory_order_release);
+}
+
+void ForgetModuleForCrash(void* module) noexcept {
+  const std::lock_guard lock(knownModulesLock);
+  KnownModule* known = module == nullptr ? nullptr : knownModuleOf(module);
+  if (known == nullptr || --known->uses > 0) return;
+  known->handle.store(nullptr, std::memory_order_release);
 }
 
 void CrashStamp(const CrashPreparation& p, char* out) noexcept {

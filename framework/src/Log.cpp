@@ -261,17 +261,19 @@ TLog::~TLog() {
   UnregisterLogForCrash(this);
 }
 
-void TLog::WriteCrashRecord(std::string_view message) noexcept {
+const char* TLog::WriteCrashRecord(std::string_view message) noexcept {
   const CrashPreparation* p = PreparedForCrash();
-  if (p == nullptr || dumpOn_ == doNever) return;
+  if (p == nullptr || dumpOn_ == doNever) return nullptr;
   static char name[4096];
-  if (!crashDumpName(name, sizeof name)) return;
+  if (!crashDumpName(name, sizeof name)) return nullptr;
+  const char* written = name;
   DumpOpen file = OpenDumpFile(name);
   if (file.fd < 0 && !p->fallbackFile.empty()) {
     ::mkdir(p->fallbackFolder.c_str(), 0700);
-    file = OpenDumpFile(p->fallbackFile.c_str());
+    written = p->fallbackFile.c_str();
+    file = OpenDumpFile(written);
   }
-  if (file.fd < 0) return;
+  if (file.fd < 0) return nullptr;
   const std::size_t count = lines().Count();
   std::size_t first = FirstUndumped();
   struct stat info {};
@@ -309,6 +311,7 @@ void TLog::WriteCrashRecord(std::string_view message) noexcept {
   WriteAll(file.fd, message.data(), message.size());
   WriteAll(file.fd, kLineEnd, 2);
   ::close(file.fd);
+  return written;
 }
 
 bool TLog::crashDumpName(char* out, std::size_t capacity) const noexcept {

@@ -1,5 +1,6 @@
 #include "ModuleLoader.h"
 
+#include "CrashRecord.h"
 #include "ModuleCheck.h"
 #include "TrialLoad.h"
 
@@ -72,7 +73,9 @@ std::string refusalOf(const std::string& name, bool tried) {
   return why.empty() ? why : fmt::format("{}: {}", name, why);
 }
 
-void* openModule(const std::string& path, std::string& error, bool tried) {
+// `shown` is the file the caller asked for, which `path` may be a copy of.
+void* openModule(const std::string& path, std::string& error, bool tried,
+                 const std::string& shown) {
   const std::string name = loaderName(path);
   error = refusalOf(name, tried);
   if (!error.empty()) return nullptr;
@@ -80,14 +83,16 @@ void* openModule(const std::string& path, std::string& error, bool tried) {
   if (module == nullptr) {
     const char* reason = ::dlerror();
     error = reason != nullptr ? reason : "the module could not be loaded";
+    return nullptr;
   }
+  NoteModuleForCrash(module, shown.substr(shown.rfind('/') + 1));
   return module;
 }
 
 } // namespace
 
 void* OpenModule(const std::string& path, std::string& error) {
-  return openModule(path, error, false);
+  return openModule(path, error, false, path);
 }
 
 void* OpenModuleCopy(const std::string& path, std::string& error) {
@@ -104,7 +109,7 @@ void* OpenModuleCopy(const std::string& path, std::string& error) {
   }
   const bool copied = copyInto(name, out);
   ::close(out);
-  void* module = copied ? openModule(copy, error, true) : nullptr;
+  void* module = copied ? openModule(copy, error, true, path) : nullptr;
   ::unlink(copy.c_str());
   if (!copied) return OpenModule(path, error);
   // The reasons speak of the file the host asked for.
@@ -115,7 +120,9 @@ void* OpenModuleCopy(const std::string& path, std::string& error) {
 }
 
 void CloseModule(void* module) {
-  if (module != nullptr) ::dlclose(module);
+  if (module == nullptr) return;
+  ForgetModuleForCrash(module);
+  ::dlclose(module);
 }
 
 void* MappedModule(const std::string& path) {

@@ -146,7 +146,9 @@ TEST(EndingTest, SignalsWaitForTheManagerAndASecondOneEndsAtOnce) {
 
 // A plug-in command that brings the host down: the crash record is the log's last
 // entry, names the plug-in's module even where the program ended in the C or C++
-// runtime, and goes where a normal close would have put the log.
+// runtime, and goes where a normal close would have put the log. Standard error
+// names the plug-in and that log, and the module's offset leads addr2line to the
+// plug-in's source.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;
 #else
@@ -185,8 +187,9 @@ TEST(EndingTest, CrashInAPluginCommandIsTheLogsLastEntry) {
     TavloRun run =
         box.run(std::string("load Commander\nexec Commander ") + c.command + "\nclose\n");
     EXPECT_EQ(run.signal, c.signal);
-    if (c.ownLogBlocked)
-      run.log = box.readLog(box.path("home/.local/state/kelvarin/tavlo.kel.log"));
+    const std::string logFile =
+        box.path(c.ownLogBlocked ? "home/.local/state/kelvarin/tavlo.kel.log" : "tavlo.kel.log");
+    if (c.ownLogBlocked) run.log = box.readLog(logFile);
     const std::vector<std::string> entries = LogEntries(run.log);
     ASSERT_GE(entries.size(), 3u) << run.log;
     EXPECT_EQ(entries[entries.size() - 2],
@@ -196,14 +199,24 @@ TEST(EndingTest, CrashInAPluginCommandIsTheLogsLastEntry) {
     // runtime and leaves code addresses of the program on the stack: there only
     // the signal of a crash in the runtime is checked.
     const bool throughRuntime = c.signal == SIGABRT && kSanitized;
-    const std::regex last(std::string("MANAGER              E  Program ended by signal ") +
-                          (c.signal == SIGSEGV ? "SIGSEGV" : "SIGABRT") +
+    const std::string signal = c.signal == SIGSEGV ? "SIGSEGV" : "SIGABRT";
+    const std::regex last("MANAGER              E  Program ended by signal " + signal +
                           " at address 0x[0-9a-f]+ " +
                           (throughRuntime ? ".*"
-                                          : "in module \"Commander.kel\" \\(plugin "
-                                            "\"Commander\"\\)\\."));
-    EXPECT_TRUE(std::regex_match(entries.back(), last)) << entries.back();
+                                          : "\\(Commander\\.kel\\+(0x[0-9a-f]+)\\) in module "
+                                            "\"Commander.kel\" \\(plugin \"Commander\"\\)\\."));
+    std::smatch place;
+    EXPECT_TRUE(std::regex_match(entries.back(), place, last)) << entries.back();
     EXPECT_TRUE(EveryLineEndsWithCrLf(run.log));
+    if (throughRuntime) continue;
+    const std::vector<std::string> err = Lines(run.err);
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.back(), "tavlo: ended by signal " + signal +
+                              " in plugin \"Commander\" (Commander.kel+" + place[1].str() +
+                              "); details in the log " + logFile);
+    EXPECT_NE(CommandOutput("addr2line -i -e " + box.path("Commander.kel") + " " + place[1].str())
+                  .find("Commander.cpp:"),
+              std::string::npos);
   }
 }
 

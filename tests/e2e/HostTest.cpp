@@ -3,13 +3,11 @@
 #include "TavloSandbox.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <memory>
 #include <unistd.h>
 
 using namespace e2e;
@@ -19,13 +17,7 @@ namespace {
 const std::string kSplash = "\"Splash Screen\"";
 
 std::string exportedSymbols(const std::string& file) {
-  const std::string command = "nm -D --defined-only '" + file + "'";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  std::string text;
-  std::array<char, 256> buffer{};
-  while (pipe && fgets(buffer.data(), buffer.size(), pipe.get()) != nullptr)
-    text += buffer.data();
-  return text;
+  return CommandOutput("nm -D --defined-only '" + file + "'");
 }
 
 std::vector<std::string> exportedCode(const char* program) {

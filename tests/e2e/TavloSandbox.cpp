@@ -1,13 +1,16 @@
 #include "TavloSandbox.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <regex>
 #include <spawn.h>
 #include <sstream>
@@ -226,6 +229,15 @@ std::vector<std::string> LogEntries(std::string_view log) {
     if (line.starts_with(prefix) && line.find("Origin Of Entry") == std::string::npos)
       entries.push_back(line.substr(prefix.size()));
   return entries;
+}
+
+std::string CommandOutput(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  std::string text;
+  std::array<char, 256> buffer{};
+  while (pipe && fgets(buffer.data(), buffer.size(), pipe.get()) != nullptr)
+    text += buffer.data();
+  return text;
 }
 
 } // namespace e2e

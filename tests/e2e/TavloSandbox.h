@@ -78,4 +78,7 @@ void ExpectLines(std::string_view text, const std::vector<std::string>& expected
 // time stamp and the leading blank cut off.
 std::vector<std::string> LogEntries(std::string_view log);
 
+// What a shell command prints on its standard output.
+std::string CommandOutput(const std::string& command);
+
 } // namespace e2e

@@ -68,18 +68,26 @@ products="$(find "$examples" -mindepth 2 ! -type f -o -name '*.forms.cpp' -o -ty
   -name '*.cpp' -o -name '*.h' -o -name '*.kfm' -o -name '*.tavlo' -o -name CMakeLists.txt -o -name Makefile \))"
 [[ -z "$products" ]] || fail "not sources in share/kelvarin/examples: $products"
 
-# --- the example, copied from the package and built against it alone
+# --- the example, copied from the package and built against it alone, with the
+# tutorial's own commands word for word: run from a home whose kelvarin is the package.
 example="$work/greeter"
 cp -r "$examples/greeter" "$example"
-cmake -S "$example" -B "$example/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$work/configure.log" 2>&1 ||
-  { cat "$work/configure.log"; fail "configuring the example"; }
+ln -s "$prefix" "$work/kelvarin"
+awk '/^## 5\. Build and inspect it/ { section = 1; next }
+     section && /^```sh$/ { inside = 1; next }
+     inside && /^```$/ { exit }
+     inside { print }' "$tutorial" >"$work/tutorial-build.sh"
+grep -q '^cmake --build greeter/build$' "$work/tutorial-build.sh" ||
+  fail "docs/tutorial.md section 5 does not build greeter/build: $(cat "$work/tutorial-build.sh")"
+(cd "$work" && HOME="$work" bash -euo pipefail "$work/tutorial-build.sh") >"$work/configure.log" 2>&1 ||
+  { cat "$work/configure.log"; fail "building the example as the tutorial says"; }
 # A plug-in project's configure reports nothing it could not find.
 ! grep -F "Could NOT find" "$work/configure.log" || fail "configure noise from the package"
-cmake --build "$example/build" -j 2 >"$work/build.log" 2>&1 ||
-  { cat "$work/build.log"; fail "building the example"; }
 module="$example/build/Greeter.kel"
 [[ -f "$module" ]] || fail "Greeter.kel was not built"
+# The tutorial's build is one a debugger can use (docs/debugging.md).
+has_debug_info() { readelf -S "$1" | grep -Fq .debug_info; }
+has_debug_info "$module" || fail "the tutorial's Greeter.kel has no debug information"
 # Only the two entry points leave the module.
 exports="$(nm -D --defined-only "$module" | awk '$2 == "T" {print $3}' | sort | tr '\n' ' ')"
 [[ "$exports" == "GetPluginInfo RegisterKelvarin " ]] || fail "Greeter.kel exports: $exports"
@@ -343,6 +351,7 @@ mkdir "$work/plain"
   { cat "$work/make.log"; fail "make in the example"; }
 exports="$(nm -D --defined-only "$plain/Greeter.kel" | awk '$2 == "T" {print $3}' | sort | tr '\n' ' ')"
 [[ "$exports" == "GetPluginInfo RegisterKelvarin " ]] || fail "Makefile's Greeter.kel exports: $exports"
+has_debug_info "$plain/Greeter.kel" || fail "the Makefile's Greeter.kel has no debug information"
 "$kelinfo" "$plain/Greeter.kel" | grep -Fxq "DeepName:          Greeter" || fail "kelinfo: Makefile's module"
 (cd "$plain" && nodisplay ./greeter-host ./Greeter.kel) >"$work/plain.out" 2>&1 ||
   { cat "$work/plain.out"; fail "the Makefile's greeter-host"; }

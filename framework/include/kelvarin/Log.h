@@ -110,8 +110,9 @@ public:
   // Index of the oldest entry not yet in the dump file (Count when none).
   std::size_t FirstUndumped() const;
   // From a crash handler: writes the entries not yet dumped and `message` as a
-  // last error entry of the manager, with nothing but system calls.
-  void WriteCrashRecord(std::string_view message) noexcept;
+  // last error entry of the manager, with nothing but system calls. Answers the
+  // file written (valid until the next call), null when none was.
+  const char* WriteCrashRecord(std::string_view message) noexcept;
 
 private:
   LogLines& lines() { return *entries_.lines_; }
