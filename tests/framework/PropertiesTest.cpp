@@ -174,5 +174,15 @@ TEST_F(PropertiesTest, ItemsToLogAreBroadcastToo) {
   EXPECT_EQ(seen, std::vector<std::string>{"3 62 -> 4"});
 }
 
+// A set has a bit for eight members only: a ninth must not stand in for the first.
+TEST(SetTest, AnOrdinalBeyondTheByteIsNoMember) {
+  enum Nine : std::uint8_t { n0, n1, n2, n3, n4, n5, n6, n7, n8 };
+  volatile std::uint8_t eight = n8; // a run-time value: a constant would not compile
+  TSet<Nine> set{static_cast<Nine>(eight)};
+  EXPECT_TRUE(set.empty());
+  EXPECT_FALSE(set.include(n7).contains(static_cast<Nine>(eight)));
+  EXPECT_EQ(set.exclude(static_cast<Nine>(eight)).bits(), 0x80);
+}
+
 } // namespace
 } // namespace kelvarin::test

@@ -5,11 +5,14 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <type_traits>
 
 namespace kelvarin {
 
 // A set of members of an enumeration with at most eight values: bit n stands for
-// the member with ordinal n, and the whole set is one byte.
+// the member with ordinal n, and the whole set is one byte. An ordinal beyond 7
+// has no bit: in a constant expression it does not compile, at run time it is
+// never a member (including it changes nothing).
 template <class E> class TSet {
 public:
   constexpr TSet() = default;
@@ -21,21 +24,28 @@ public:
   constexpr explicit TSet(std::int64_t bits) : bits_(static_cast<std::uint8_t>(bits)) {}
   constexpr explicit operator std::int64_t() const { return bits_; }
 
-  constexpr bool contains(E member) const { return (bits_ >> bit(member)) & 1u; }
+  constexpr bool contains(E member) const { return (bits_ & mask(member)) != 0; }
   constexpr bool empty() const { return bits_ == 0; }
   constexpr std::uint8_t bits() const { return bits_; }
   constexpr TSet& include(E member) {
-    bits_ = static_cast<std::uint8_t>(bits_ | (1u << bit(member)));
+    bits_ = static_cast<std::uint8_t>(bits_ | mask(member));
     return *this;
   }
   constexpr TSet& exclude(E member) {
-    bits_ = static_cast<std::uint8_t>(bits_ & ~(1u << bit(member)));
+    bits_ = static_cast<std::uint8_t>(bits_ & ~mask(member));
     return *this;
   }
   friend constexpr bool operator==(TSet, TSet) = default;
 
 private:
-  static constexpr unsigned bit(E member) { return static_cast<unsigned>(member) & 7u; }
+  static constexpr unsigned kBits = 8;
+  // The member's bit, or no bit at all for an ordinal the byte has no room for.
+  static constexpr unsigned mask(E member) {
+    const auto ordinal = static_cast<unsigned>(member);
+    if (ordinal < kBits) return 1u << ordinal;
+    if (std::is_constant_evaluated()) throw "TSet: an enumeration of more than eight values";
+    return 0;
+  }
   std::uint8_t bits_ = 0;
 };
 
