@@ -2,6 +2,9 @@
 // handler: no allocation, no exceptions, only system calls.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kelvarin {
@@ -29,5 +32,17 @@ void MakeFolders(const std::string& folder);
 
 // The text for DumpOpen::error.
 const char* DumpOpenReason(int error) noexcept;
+
+// The header lines that start each run's part of the dump file.
+std::string DumpHeaderText();
+// Where a log goes when its DumpFileName cannot be written (told on standard
+// error): "<program>.kel.log" in $XDG_STATE_HOME/kelvarin, else in
+// ~/.local/state/kelvarin; empty when neither is known.
+std::string FallbackDumpFileName();
+// The statistics block of the closing dump for these counters (indexed by
+// TLogKind); nullopt when no entry was counted.
+std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& counts);
+// The running program's full path.
+std::string RunningProgramPath();
 
 } // namespace kelvarin

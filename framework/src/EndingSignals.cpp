@@ -3,6 +3,7 @@
 #include "AlternateStacks.h"
 #include "CrashRecord.h"
 #include "DumpFile.h"
+#include "FrameworkAccess.h"
 #include "ManagerOperation.h"
 #include "ModuleLoader.h"
 #include "RunningCode.h"
@@ -412,7 +413,8 @@ void onCrash(int sig, siginfo_t*, void* context) {
   logFile[0] = '\0';
   for (const auto& slot : liveLogs) {
     TLog* log = slot.load(std::memory_order_acquire);
-    const char* written = log != nullptr ? log->WriteCrashRecord(crashText.view()) : nullptr;
+    const char* written =
+        log != nullptr ? FrameworkAccess::writeCrashRecord(*log, crashText.view()) : nullptr;
     if (written == nullptr || logFile[0] != '\0') continue;
     const std::size_t size = std::min(std::strlen(written), sizeof logFile - 1);
     std::memcpy(logFile, written, size);
@@ -498,8 +500,8 @@ void prepare() {
   // The unwinder's first use loads it, which a signal handler may not do.
   void* warm[1];
   (void)::backtrace(warm, 1);
-  preparation.header = TLog::HeaderText();
-  preparation.fallbackFile = TLog::FallbackDumpFileName();
+  preparation.header = DumpHeaderText();
+  preparation.fallbackFile = FallbackDumpFileName();
   const std::string& file = preparation.fallbackFile;
   if (!file.empty()) {
     preparation.fallbackFolder = file.substr(0, file.rfind('/'));

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kelvarin {
 
@@ -27,6 +28,10 @@ public:
   static void setInitialized(TulmKel& p, bool initialized) { p.initialized_ = initialized; }
   static void enterCode(TulmKel& p) { p.EnterCode(); }
   static void leaveCode(TulmKel& p) { p.LeaveCode(); }
+
+  static const char* writeCrashRecord(TLog& log, std::string_view message) noexcept {
+    return log.WriteCrashRecord(message);
+  }
 
   // Appends a plug-in that has been loaded and initialized; returns its index.
   static int appendPlugin(TulmKelMan& manager, TulmKel* plugin) {

@@ -25,6 +25,7 @@
 #include <keltk/PropInfo.h>
 #include <keltk/StrUtils.h>
 #include <keltk/SysUtils.h>
+#include <limits>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -248,11 +249,29 @@ const keltk::TClassInfo& TLog::StaticClass() {
   return info;
 }
 
-TLog::TLog() {
+// What a log keeps between entries, none of it a concern of the code that logs.
+struct TLog::Work {
+  std::string line; // scratch for the entry being formed
+  // The stamp of the last millisecond asked for, and of its second.
+  std::int64_t stampMillis = -1;
+  std::int64_t stampSecond = std::numeric_limits<std::int64_t>::min();
+  char stampSeparators[2] = {0, 0};
+  std::string stamp;
+  // Re-entrance guards: a failing handler or dump must not start itself again.
+  int recordingHandlerFailure = 0;
+  bool reportingDumpFailure = false;
+  std::size_t dumpedCount = 0; // entries known to be dumped
+  // Once DumpFile could not be written, the log goes to the fallback file for as
+  // long as DumpFile keeps the pattern that failed.
+  std::string failedPattern;
+  std::string fallbackName;
+};
+
+TLog::TLog() : work_(std::make_unique<Work>()) {
   GuardedPassOn(this, siteCreate, [&] {
     siteCreate.step = 1;
-    line_.reserve(256);
-    stamp_.reserve(32);
+    work_->line.reserve(256);
+    work_->stamp.reserve(32);
     RegisterLogForCrash(this);
   });
 }
@@ -316,8 +335,9 @@ const char* TLog::WriteCrashRecord(std::string_view message) noexcept {
 
 bool TLog::crashDumpName(char* out, std::size_t capacity) const noexcept {
   // The name DumpFileName gives, worked out without allocating.
-  const std::string_view pattern =
-      !fallbackName_.empty() && dumpFile_ == failedPattern_ ? fallbackName_ : dumpFile_;
+  const std::string_view pattern = !work_->fallbackName.empty() && dumpFile_ == work_->failedPattern
+                                       ? work_->fallbackName
+                                       : dumpFile_;
   static constexpr std::string_view placeholder = "%HOSTAPP%";
   std::size_t at = std::string_view::npos;
   for (std::size_t i = 0; at == std::string_view::npos && i + placeholder.size() <= pattern.size();
@@ -388,42 +408,42 @@ std::string_view TLog::stampNow() {
   const std::int64_t millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
   const keltk::TFormatSettings& fs = keltk::FormatSettings();
-  const bool sameSeparators =
-      stampSeparators_[0] == fs.DateSeparator && stampSeparators_[1] == fs.TimeSeparator;
-  if (millis == stampMillis_ && sameSeparators) return stamp_;
+  const bool sameSeparators = work_->stampSeparators[0] == fs.DateSeparator &&
+                              work_->stampSeparators[1] == fs.TimeSeparator;
+  if (millis == work_->stampMillis && sameSeparators) return work_->stamp;
 
   const std::int64_t second = millis >= 0 ? millis / 1000 : (millis - 999) / 1000;
-  if (second != stampSecond_ || !sameSeparators) {
+  if (second != work_->stampSecond || !sameSeparators) {
     // Local time is worked out once a second; within it only the milliseconds move.
-    stamp_ = keltk::FormatDateTime("yyyy/mm/dd hh:nn:ss", now, fs);
-    stamp_ += ".000";
-    stampSecond_ = second;
-    stampSeparators_[0] = fs.DateSeparator;
-    stampSeparators_[1] = fs.TimeSeparator;
+    work_->stamp = keltk::FormatDateTime("yyyy/mm/dd hh:nn:ss", now, fs);
+    work_->stamp += ".000";
+    work_->stampSecond = second;
+    work_->stampSeparators[0] = fs.DateSeparator;
+    work_->stampSeparators[1] = fs.TimeSeparator;
   }
   const int ms = static_cast<int>(millis - second * 1000);
-  char* digits = stamp_.data() + stamp_.size() - 3;
+  char* digits = work_->stamp.data() + work_->stamp.size() - 3;
   digits[0] = static_cast<char>('0' + ms / 100);
   digits[1] = static_cast<char>('0' + ms / 10 % 10);
   digits[2] = static_cast<char>('0' + ms % 10);
-  stampMillis_ = millis;
-  return stamp_;
+  work_->stampMillis = millis;
+  return work_->stamp;
 }
 
 void TLog::formatEntry(std::string_view originText, TLogKind kind, std::string_view msg) {
-  line_.clear();
-  line_ += ' ';
-  line_.append(stampNow());
-  line_.append("  ");
+  work_->line.clear();
+  work_->line += ' ';
+  work_->line.append(stampNow());
+  work_->line.append("  ");
   std::string scratch;
-  appendFitted(line_, withoutControls(originText, scratch), kOriginWidth);
-  line_ += ' ';
+  appendFitted(work_->line, withoutControls(originText, scratch), kOriginWidth);
+  work_->line += ' ';
   if (kind != lkTotal) {
     assert(kind <= lkUser); // LogIt turns away any other
-    line_ += kKindLetters[kind];
-    line_.append("  ");
+    work_->line += kKindLetters[kind];
+    work_->line.append("  ");
   }
-  appendWithoutLineBreaks(line_, msg);
+  appendWithoutLineBreaks(work_->line, msg);
 }
 
 void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
@@ -450,11 +470,11 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
     if (kind != lkTotal) ++counts_[kind];
     siteLogIt.step = 7;
     try {
-      lines().Add(line_);
+      lines().Add(work_->line);
     } catch (const std::exception&) {
       // No room for the line: it is counted and announced all the same.
     }
-    // Handlers may log in turn, which reuses line_.
+    // Handlers may log in turn, which reuses work_->line.
     std::string line;
     TulmKelMan* manager = manager_;
     const bool anyHandler =
@@ -463,12 +483,12 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
             if (TulmKel* p = manager->GetPlugins(i); p != nullptr && p->OnLogChanged()) return true;
           return false;
         }());
-    if (anyHandler) line = line_;
+    if (anyHandler) line = work_->line;
 
     siteLogIt.step = 8;
     // While a failed dump is being reported its own entry is not dumped, or the
     // report would fail and be reported again without end.
-    if (dumpOn_ == doEachNewItem && !reportingDumpFailure_) DumpLog(std::string());
+    if (dumpOn_ == doEachNewItem && !work_->reportingDumpFailure) DumpLog(std::string());
 
     if (anyHandler) {
       siteLogIt.step = 9;
@@ -520,12 +540,12 @@ void TLog::tellLogChanged(keltk::TComponent* origin, std::string_view line) {
 void TLog::recordHandlerFailures(std::vector<std::string>& failures) {
   // A handler that fails on every call would fail again for the line that records
   // its failure; those second failures are not recorded, so this ends.
-  if (failures.empty() || manager_ == nullptr || recordingHandlerFailure_ > 0) return;
-  ++recordingHandlerFailure_;
+  if (failures.empty() || manager_ == nullptr || work_->recordingHandlerFailure > 0) return;
+  ++work_->recordingHandlerFailure;
   struct Leave {
     int& depth;
     ~Leave() { --depth; }
-  } leave{recordingHandlerFailure_};
+  } leave{work_->recordingHandlerFailure};
   for (const std::string& text : failures) {
     TKelMethodResult scratch;
     LogIt(SealOrigin(manager_), text, lkError, scratch);
@@ -542,7 +562,7 @@ std::string TLog::DumpFileName() const {
   return name;
 }
 
-std::string TLog::HeaderText() {
+std::string DumpHeaderText() {
   std::string text;
   for (const std::string& line :
        {std::string(), rule('='),
@@ -574,9 +594,9 @@ void TLog::writeHeader(int fd, std::string_view header) {
 std::size_t TLog::FirstUndumped() const {
   // Entries are written in the order they were recorded, so the dumped ones are
   // always the first ones.
-  while (dumpedCount_ < lines().Count() && lines().Dumped(dumpedCount_))
-    ++dumpedCount_;
-  return dumpedCount_;
+  while (work_->dumpedCount < lines().Count() && lines().Dumped(work_->dumpedCount))
+    ++work_->dumpedCount;
+  return work_->dumpedCount;
 }
 
 std::string TLog::dumpTo(const std::string& name, const std::string& statistics) {
@@ -595,7 +615,7 @@ std::string TLog::dumpTo(const std::string& name, const std::string& statistics)
     // never written.
     const bool allWritten = isNew || (!lines().Empty() && !lines().Dumped(0));
     const std::size_t first = FirstUndumped();
-    const std::string header = allWritten ? HeaderText() : std::string();
+    const std::string header = allWritten ? DumpHeaderText() : std::string();
     struct stat info {};
     const DumpInProgressEnd dumpEnd;
     if (::fstat(file.get(), &info) == 0) {
@@ -643,15 +663,15 @@ std::string TLog::dumpTo(const std::string& name, const std::string& statistics)
       lines().MarkDumped(i);
     return {};
   } catch (const keltk::Exception& e) {
-    const bool outer = !reportingDumpFailure_;
-    reportingDumpFailure_ = true;
+    const bool outer = !work_->reportingDumpFailure;
+    work_->reportingDumpFailure = true;
     ReportException(manager_, site, e);
-    if (outer) reportingDumpFailure_ = false;
+    if (outer) work_->reportingDumpFailure = false;
     return e.Message().empty() ? std::string("Cannot write log file") : e.Message();
   }
 }
 
-std::string TLog::FallbackDumpFileName() {
+std::string FallbackDumpFileName() {
   const std::string folder = fallbackFolder();
   if (folder.empty()) return {};
   return folder + "/" + keltk::ChangeFileExt(keltk::ExtractFileName(RunningProgramPath()), "") +
@@ -660,19 +680,19 @@ std::string TLog::FallbackDumpFileName() {
 
 void TLog::DumpLog(const std::string& statistics) {
   siteDumpLog.step = 1;
-  const bool onFallback = !fallbackName_.empty() && dumpFile_ == failedPattern_;
-  const std::string name = onFallback ? fallbackName_ : DumpFileName();
+  const bool onFallback = !work_->fallbackName.empty() && dumpFile_ == work_->failedPattern;
+  const std::string name = onFallback ? work_->fallbackName : DumpFileName();
   const std::string failure = dumpTo(name, statistics);
   // Told once per DumpFile setting; the log itself records every failure.
-  if (failure.empty() || onFallback || dumpFile_ == failedPattern_) return;
+  if (failure.empty() || onFallback || dumpFile_ == work_->failedPattern) return;
 
   // The log is the record people look for after something went wrong: it is
   // never lost without a word.
   tellUser(failure);
-  failedPattern_ = dumpFile_;
+  work_->failedPattern = dumpFile_;
   const std::string fallback = FallbackDumpFileName();
   if (fallback.empty() || fallback == name) return;
-  fallbackName_ = fallback;
+  work_->fallbackName = fallback;
   MakeFolders(fallbackFolder());
   const std::string again = dumpTo(fallback, statistics);
   tellUser(again.empty() ? fmt::format("the log is written to \"{}\" instead", fallback) : again);

@@ -1,5 +1,6 @@
 #include "kelvarin/manager.h"
 
+#include "DumpFile.h"
 #include "ExceptionReport.h"
 #include "IdleHub.h"
 #include "Origin.h"

@@ -1,5 +1,6 @@
 // The dump file: header, entries, statistics, and how it copes with files that
 // exist, do not exist or cannot be written.
+#include "DumpFile.h"
 #include "FrameworkTestSupport.h"
 
 #include <csignal>

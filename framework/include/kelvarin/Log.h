@@ -11,9 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <keltk/Component.h>
-#include <limits>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,20 +99,16 @@ public:
   // DumpFile with its first "%HostApp%" (any letter case) replaced by the running
   // program's path without extension.
   std::string DumpFileName() const;
-  // Where the log goes when DumpFileName cannot be written (told on standard
-  // error): "<program>.kel.log" in $XDG_STATE_HOME/kelvarin, else in
-  // ~/.local/state/kelvarin; empty when neither is known.
-  static std::string FallbackDumpFileName();
-  // The header lines that start each run's part of the dump file.
-  static std::string HeaderText();
+
+private:
+  friend class FrameworkAccess;
+  struct Work;
   // Index of the oldest entry not yet in the dump file (Count when none).
   std::size_t FirstUndumped() const;
   // From a crash handler: writes the entries not yet dumped and `message` as a
   // last error entry of the manager, with nothing but system calls. Answers the
   // file written (valid until the next call), null when none was.
   const char* WriteCrashRecord(std::string_view message) noexcept;
-
-private:
   LogLines& lines() { return *entries_.lines_; }
   const LogLines& lines() const { return *entries_.lines_; }
   void formatEntry(std::string_view originText, TLogKind kind, std::string_view msg);
@@ -134,27 +128,7 @@ private:
   TLogKindSet itemsToLog_ = kDefaultItemsToLog;
   TLogEntries entries_;
 
-  std::string line_; // scratch for the entry being formed
-  // The stamp of the last millisecond asked for, and of its second.
-  std::int64_t stampMillis_ = -1;
-  std::int64_t stampSecond_ = std::numeric_limits<std::int64_t>::min();
-  char stampSeparators_[2] = {0, 0};
-  std::string stamp_;
-  // Re-entrance guards: a failing handler or dump must not start itself again.
-  int recordingHandlerFailure_ = 0;
-  bool reportingDumpFailure_ = false;
-  mutable std::size_t dumpedCount_ = 0; // entries known to be dumped
-  // Once DumpFile could not be written, the log goes to the fallback file for as
-  // long as DumpFile keeps the pattern that failed.
-  std::string failedPattern_;
-  std::string fallbackName_;
+  std::unique_ptr<Work> work_; // scratch, stamp cache, re-entrance guards, dump state
 };
-
-// The statistics block of the closing dump for these counters (indexed by
-// TLogKind); nullopt when no entry was counted.
-std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& counts);
-
-// The running program's full path.
-std::string RunningProgramPath();
 
 } // namespace kelvarin
