@@ -254,7 +254,7 @@ template <class Source> ModuleMetadata readMetadata(const Source& source) {
   const std::vector<std::string_view> missing = missingEntryPoints(source);
   if (missing.empty()) return meta;
   throw MissingEntryPointError(fmt::format(
-      "the module does not export {}, {} a manager needs (misspelt, or not extern \"C\"?)",
+      "the module does not export {}, {} a manager needs: misspelt, or not extern \"C\"?",
       fmt::join(missing, " or "), missing.size() == 1 ? "an entry point" : "entry points"));
 }
 

@@ -76,8 +76,8 @@ TEST(KelFormsTest, AMissingEntryPointFailsAModuleThatCannotBeLoadedHereIsKept) {
     const char* message; // after the module's path
   } cases[] = {
       {"NoRegister", 1,
-       ": error: the module does not export RegisterKelvarin, an entry point a manager needs "
-       "(misspelt, or not extern \"C\"?)\n"},
+       ": error: the module does not export RegisterKelvarin, an entry point a manager needs: "
+       "misspelt, or not extern \"C\"?\n"},
       {"RunTimeOnly", 0,
        ": warning: forms not checked: the module cannot be loaded where it is built: "
        "libFxRunTimeOnly.so: cannot open shared object file: No such file or directory\n"},
