@@ -8,16 +8,19 @@
 # visibility and only GetPluginInfo and RegisterKelvarin exported. kelforms
 # writes a source that carries the FORMS, the metadata section kelinfo reads and
 # GetPluginInfo; the plug-in's sources define RegisterKelvarin. Once linked, the
-# module's forms are read against its own classes (kelforms check): a misspelt
-# property, an unknown class or handler, a value of the wrong type fails the
-# build at the form's line and column. A window form is checked when the module
-# registers its class (keltk::ClassRegistrar); otherwise the check warns.
+# module is checked (kelforms check): a module that does not export both entry
+# points fails the build, as every manager would refuse it; its forms are read
+# against its own classes: a misspelt property, an unknown class or handler, a
+# value of the wrong type fails the build at the form's line and column. A window
+# form is checked when the module registers its class (keltk::ClassRegistrar);
+# otherwise the check warns. A module that cannot be loaded where it is built (a
+# library it links is found only where it runs) is kept, with a warning.
 #   OWN_FRAMEWORK_COPY  links the module with its own copy of the framework and
 #                       the toolkit (ulmKELrp_static) instead of the shared ones.
 #   NO_PLUGIN_INFO      leaves GetPluginInfo out (for modules that bring their
 #                       own, or none).
-#   NO_FORM_CHECK       skips the check (a cross build, whose module cannot run
-#                       where it is built).
+#   NO_FORM_CHECK       skips the check (a module that must not run where it is
+#                       built, or lacks an entry point on purpose).
 #
 #   kelvarin_add_forms(<target> <file.kfm>...)
 #

@@ -1,12 +1,16 @@
 #include "ModuleMetadata.h"
 
 #include "ModuleCheck.h"
+#include "kelvarin/PluginModule.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <fmt/ranges.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -145,7 +149,7 @@ struct SectionPlace {
 // Bounds for what a section may claim: enough for any real module, and what
 // keeps a damaged or hostile file from costing memory.
 constexpr std::uint64_t kLargestNameTable = 16 << 20;
-constexpr std::uint64_t kLargestMetadata = 64 << 20;
+constexpr std::uint64_t kLargestSection = 64 << 20; // the metadata, the dynamic symbols
 // Each form costs a copy of its text and a parse; a module has a handful.
 constexpr std::size_t kMaxForms = 1000;
 
@@ -153,8 +157,11 @@ bool fitsIn(std::uint64_t fileSize, std::uint64_t offset, std::uint64_t size) {
   return offset <= fileSize && size <= fileSize - offset;
 }
 
-// Finds section `name`, checking every offset and size against the file.
-template <class Source> SectionPlace locateSection(const Source& source, std::string_view name) {
+// Finds the sections `names`, checking every offset and size against the file:
+// their places in the order asked, nothing for one the file does not have.
+template <class Source, std::size_t N>
+std::array<std::optional<SectionPlace>, N>
+findSections(const Source& source, const std::array<std::string_view, N>& names) {
   static constexpr std::uint8_t magic[] = {0x7F, 'E', 'L', 'F'};
   const std::uint64_t fileSize = source.size();
   const std::vector<std::uint8_t> header =
@@ -181,18 +188,74 @@ template <class Source> SectionPlace locateSection(const Source& source, std::st
   if (namesHeader.type == kSectionNoBits || !fitsIn(fileSize, namesHeader.offset, namesHeader.size))
     throw MetadataError("truncated section name table");
   if (namesHeader.size > kLargestNameTable) throw MetadataError("section name table too large");
-  const std::vector<std::uint8_t> names = source.read(namesHeader.offset, namesHeader.size);
+  const std::vector<std::uint8_t> sectionNames = source.read(namesHeader.offset, namesHeader.size);
 
+  std::array<std::optional<SectionPlace>, N> places;
   for (std::size_t i = 0; i < count; ++i) {
     const SectionHeader header = sectionAt(table, 0, i);
-    if (nameAt(names, header.name) != name) continue;
+    const auto wanted = std::ranges::find(names, nameAt(sectionNames, header.name));
+    if (wanted == names.end() || places[wanted - names.begin()]) continue;
+    const std::string name(*wanted);
     if (header.type == kSectionNoBits || !fitsIn(fileSize, header.offset, header.size))
-      throw MetadataError("truncated section " + std::string(name));
-    if (header.size > kLargestMetadata)
-      throw MetadataError("section " + std::string(name) + " too large");
-    return {header.offset, header.size};
+      throw MetadataError("truncated section " + name);
+    if (header.size > kLargestSection) throw MetadataError("section " + name + " too large");
+    places[wanted - names.begin()] = SectionPlace{header.offset, header.size};
   }
+  return places;
+}
+
+template <class Source> SectionPlace locateSection(const Source& source, std::string_view name) {
+  if (const auto place = findSections(source, std::array{name})[0]) return *place;
   throw NotAPluginError("no " + std::string(name) + " section: not a Kelvarin plug-in module");
+}
+
+// What a manager looks up in every module it loads.
+constexpr std::array<std::string_view, 2> kEntryPoints = {kGetPluginInfoExport,
+                                                          kRegisterKelvarinExport};
+constexpr std::size_t kSymbolSize = 24; // an Elf64_Sym
+constexpr std::uint8_t kBindGlobal = 1;
+constexpr std::uint8_t kBindWeak = 2;
+constexpr std::uint8_t kVisibilityInternal = 1;
+constexpr std::uint8_t kVisibilityHidden = 2;
+
+// The entry points the module's dynamic symbols do not define, as the loader's
+// lookup sees them: global or weak, defined, not hidden.
+template <class Source> std::vector<std::string_view> missingEntryPoints(const Source& source) {
+  const auto [symbolPlace, stringPlace] =
+      findSections(source, std::array<std::string_view, 2>{".dynsym", ".dynstr"});
+  std::array<bool, kEntryPoints.size()> found{};
+  if (symbolPlace && stringPlace) {
+    const std::vector<std::uint8_t> symbols = source.read(symbolPlace->offset, symbolPlace->size);
+    const std::vector<std::uint8_t> strings = source.read(stringPlace->offset, stringPlace->size);
+    for (std::size_t at = 0; symbols.size() - at >= kSymbolSize; at += kSymbolSize) {
+      const auto name = readAt<std::uint32_t>(symbols, at);
+      if (name >= strings.size())
+        throw MetadataError("a dynamic symbol's name lies outside section .dynstr");
+      const std::uint8_t bind = symbols[at + 4] >> 4;
+      const std::uint8_t visibility = symbols[at + 5] & 3;
+      if (readAt<std::uint16_t>(symbols, at + 6) == 0 ||
+          (bind != kBindGlobal && bind != kBindWeak) || visibility == kVisibilityInternal ||
+          visibility == kVisibilityHidden)
+        continue;
+      const auto entry = std::ranges::find(kEntryPoints, nameAt(strings, name));
+      if (entry != kEntryPoints.end()) found[entry - kEntryPoints.begin()] = true;
+    }
+  }
+  std::vector<std::string_view> missing;
+  for (std::size_t i = 0; i < kEntryPoints.size(); ++i)
+    if (!found[i]) missing.push_back(kEntryPoints[i]);
+  return missing;
+}
+
+// The metadata, from a module that has every entry point a manager needs.
+template <class Source> ModuleMetadata readMetadata(const Source& source) {
+  const SectionPlace place = locateSection(source, kMetadataSection);
+  ModuleMetadata meta = ParseMetadata(source.read(place.offset, place.size));
+  const std::vector<std::string_view> missing = missingEntryPoints(source);
+  if (missing.empty()) return meta;
+  throw MissingEntryPointError(fmt::format(
+      "the module does not export {}, {} a manager needs: misspelt, or not extern \"C\"?",
+      fmt::join(missing, " or "), missing.size() == 1 ? "an entry point" : "entry points"));
 }
 
 } // namespace
@@ -231,7 +294,7 @@ ModuleMetadata ParseMetadata(std::span<const std::uint8_t> section) {
 }
 
 ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file) {
-  return ParseMetadata(FindElfSection(file, kMetadataSection));
+  return readMetadata(MemorySource{file});
 }
 
 ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
@@ -259,9 +322,7 @@ ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
     if (foreign) throw NotAPluginError(why);
     throw MetadataError(why);
   }
-  const FileSource source{fd, fileSize, head};
-  const SectionPlace place = locateSection(source, kMetadataSection);
-  return ParseMetadata(source.read(place.offset, place.size));
+  return readMetadata(FileSource{fd, fileSize, head});
 }
 
 } // namespace kelvarin

@@ -26,6 +26,13 @@ public:
   using MetadataError::MetadataError;
 };
 
+// The module does not export an entry point a manager looks up (GetPluginInfo,
+// RegisterKelvarin): it would be refused with E004. The message names them.
+class MissingEntryPointError : public NotAPluginError {
+public:
+  using NotAPluginError::NotAPluginError;
+};
+
 inline constexpr std::string_view kMetadataSection = ".kelvarin.meta";
 
 struct ModuleMetadata {
@@ -42,13 +49,14 @@ std::span<const std::uint8_t> FindElfSection(std::span<const std::uint8_t> file,
 // Splits the section's records; raises MetadataError for anything malformed.
 ModuleMetadata ParseMetadata(std::span<const std::uint8_t> section);
 
-// Both steps on a file's bytes.
+// Both steps on a file's bytes, then the module's exported symbols: raises
+// MissingEntryPointError when an entry point a manager needs is not among them.
 ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file);
 
 // The metadata of the module file `path`, reading only its headers, section
-// table and metadata section. Raises MetadataError for anything but a regular
-// file, for a module the manager would refuse to load (CheckModuleFile), and
-// for what ReadModuleMetadata refuses.
+// table, metadata section and dynamic symbols. Raises MetadataError for anything
+// but a regular file, for a module the manager would refuse to load
+// (CheckModuleFile), and for what ReadModuleMetadata refuses.
 ModuleMetadata ReadModuleMetadataFile(const std::string& path);
 
 // Describes the files of `folder` as DescribePluginFolder does; raises

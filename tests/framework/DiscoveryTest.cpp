@@ -33,6 +33,9 @@ TEST_F(DiscoveryTest, DescribesEachModuleOfAFolderWithoutLoadingIt) {
   const std::string minimal = readFile(fixture("Minimal"));
   fs::copy_file(fixture("Minimal"), folder.file("Loaded.kel"));
   fs::copy_file(fixture("ReloadableA"), folder.file("Reloadable.kel"));
+  // Sound modules whose entry points a manager would not find.
+  fs::copy_file(fixture("NoInfo"), folder.file("NoInfo.kel"));
+  fs::copy_file(fixture("NoRegister"), folder.file("NoRegister.kel"));
   writeFile(folder.file("Other.kel"), otherVersion(fixture("Minimal")));
   // Its section table said to lie past the end of the file.
   std::string damaged = minimal;
@@ -54,6 +57,9 @@ TEST_F(DiscoveryTest, DescribesEachModuleOfAFolderWithoutLoadingIt) {
   const Expected expected[] = {
       {"Damaged.kel", TPluginFileState::Damaged, "truncated section table"},
       {"Loaded.kel", TPluginFileState::AlreadyLoaded, ""},
+      {"NoInfo.kel", TPluginFileState::NotAPlugin, "does not export GetPluginInfo, an entry point"},
+      {"NoRegister.kel", TPluginFileState::NotAPlugin,
+       "does not export RegisterKelvarin, an entry point a manager needs"},
       {"Other.kel", TPluginFileState::OtherFrameworkVersion, kFrameworkVersion},
       {"Reloadable.kel", TPluginFileState::Loadable, ""},
       {"Text.kel", TPluginFileState::NotAPlugin, "not an ELF file"},
@@ -65,7 +71,7 @@ TEST_F(DiscoveryTest, DescribesEachModuleOfAFolderWithoutLoadingIt) {
     EXPECT_EQ(list[i].State, expected[i].state) << PluginFileStateName(list[i].State);
     EXPECT_NE(list[i].Reason.find(expected[i].reason), std::string::npos) << list[i].Reason;
   }
-  const PluginSummary& described = list[3].Plugin;
+  const PluginSummary& described = list[5].Plugin;
   EXPECT_EQ(described.deepName, "Reloadable");
   EXPECT_EQ(described.maxInstances, 1);
   EXPECT_EQ(described.frameworkVersion, kFrameworkVersion);

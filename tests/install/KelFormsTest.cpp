@@ -1,7 +1,8 @@
 // kelforms check on modules whose code does not let it finish: an exit, a crash
 // and a hang fail the check and remove the module; a message of any length is
-// reported whole. Window forms are read against the classes the module
-// registers.
+// reported whole. A module without an entry point a manager needs fails too; one
+// that cannot be loaded where it is built is kept. Window forms are read against
+// the classes the module registers.
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -63,6 +64,30 @@ TEST(KelFormsTest, ACheckTheModulesCodeDoesNotLetFinishFailsAndRemovesIt) {
     EXPECT_EQ(run.status, c.status) << run.output.substr(0, 500);
     EXPECT_NE(run.output.find(module.string() + c.message), std::string::npos)
         << run.output.substr(0, 500);
+    EXPECT_EQ(fs::exists(module), c.status == 0);
+    fs::remove(module);
+  }
+}
+
+TEST(KelFormsTest, AMissingEntryPointFailsAModuleThatCannotBeLoadedHereIsKept) {
+  const struct {
+    const char* fixture;
+    int status;
+    const char* message; // after the module's path
+  } cases[] = {
+      {"NoRegister", 1,
+       ": error: the module does not export RegisterKelvarin, an entry point a manager needs: "
+       "misspelt, or not extern \"C\"?\n"},
+      {"RunTimeOnly", 0,
+       ": warning: forms not checked: the module cannot be loaded where it is built: "
+       "libFxRunTimeOnly.so: cannot open shared object file: No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const fs::path module = copyOfFixture(c.fixture);
+    const CheckRun run = runCheck(module, "");
+    EXPECT_EQ(run.status, c.status) << run.output;
+    EXPECT_NE(run.output.find(module.string() + c.message), std::string::npos) << run.output;
     EXPECT_EQ(fs::exists(module), c.status == 0);
     fs::remove(module);
   }

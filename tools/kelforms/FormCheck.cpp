@@ -1,5 +1,6 @@
 #include "FormCheck.h"
 
+#include "ModuleMetadata.h"
 #include "UnattachedLog.h"
 
 #include <algorithm>
@@ -203,23 +204,43 @@ void checkWindowForms(const std::string& modulePath, const void* moduleBase,
   }
 }
 
+// Why a manager would refuse the module for an entry point it lacks, read from
+// the file: it holds where the module cannot be loaded too. Empty when nothing
+// is missing or the file says nothing about it.
+std::string missingEntryPoint(const std::string& modulePath) {
+  try {
+    kelvarin::ReadModuleMetadataFile(modulePath);
+  } catch (const kelvarin::MissingEntryPointError& e) {
+    return e.what();
+  } catch (const kelvarin::MetadataError&) {
+  }
+  return {};
+}
+
 } // namespace
 
 CheckReport CheckModule(const std::string& modulePath, const std::vector<SourceForm>& forms) {
   CheckReport report;
+  if (std::string missing = missingEntryPoint(modulePath); !missing.empty()) {
+    report.errors.push_back(fmt::format("{}: error: {}", modulePath, missing));
+    return report;
+  }
   ModuleHandle module(modulePath);
+  // A library the module links may be found only where it runs (the host's own,
+  // one installed beside the host): the module is sound, its forms unread.
   if (module.get() == nullptr) {
     const char* why = ::dlerror();
-    report.errors.push_back(fmt::format("{}: error: the module cannot be loaded: {}", modulePath,
-                                        why != nullptr ? why : "unknown reason"));
+    report.warnings.push_back(
+        fmt::format("{}: warning: forms not checked: the module cannot be loaded where it is "
+                    "built: {}",
+                    modulePath, why != nullptr ? why : "unknown reason"));
     return report;
   }
   auto* registerKelvarin = reinterpret_cast<kelvarin::TRegisterKelvarinFunc>(
       ::dlsym(module.get(), kelvarin::kRegisterKelvarinExport));
   if (registerKelvarin == nullptr) {
-    report.warnings.push_back(
-        fmt::format("{}: warning: no {} export: a manager will refuse the module", modulePath,
-                    kelvarin::kRegisterKelvarinExport));
+    report.errors.push_back(fmt::format("{}: error: the module does not export {}", modulePath,
+                                        kelvarin::kRegisterKelvarinExport));
     return report;
   }
 

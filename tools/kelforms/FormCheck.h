@@ -6,6 +6,8 @@
 // duplicate command and parameter names), is reported in a compiler's words at
 // the .kfm file, line and column. A form whose class the module does not
 // register, or registers only in a framework copy of its own, is a warning.
+// Before that: a module without an entry point a manager needs is an error; one
+// the loader cannot load here (a library found only where it runs) a warning.
 #pragma once
 
 #include "FormSource.h"
