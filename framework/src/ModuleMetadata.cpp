@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,15 +122,17 @@ struct FileSource {
       return {part.begin(), part.end()};
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    readInto(bytes.data(), bytes.size(), offset);
+    return bytes;
+  }
+  void readInto(std::uint8_t* out, std::size_t size, std::uint64_t offset) const {
     std::size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n =
-          ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(offset + got));
+    while (got < size) {
+      const ssize_t n = ::pread(fd, out + got, size - got, static_cast<off_t>(offset + got));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) throw MetadataError("cannot read the file");
       got += static_cast<std::size_t>(n);
     }
-    return bytes;
   }
 };
 
@@ -234,14 +237,18 @@ ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file) {
   return ParseMetadata(FindElfSection(file, kMetadataSection));
 }
 
-ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
+ModuleMetadata ReadModuleMetadataFile(const std::string& path, struct stat* opened,
+                                      bool listedRegular) {
   // Opening a device can act on it (a tape rewinds, a terminal becomes the
   // controlling one): only a regular file is opened, and never as a terminal.
+  // A folder listing that has just named the entry a regular file said so already.
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) throw cannotReach(path);
-  if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
+  if (!listedRegular) {
+    if (::stat(path.c_str(), &info) != 0) throw cannotReach(path);
+    if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
+  }
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) throw cannotOpen();
+  if (fd < 0) throw listedRegular ? cannotReach(path) : cannotOpen();
   const struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
@@ -249,10 +256,13 @@ ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
   // The name may have been given to another file since.
   if (::fstat(fd, &info) != 0) throw cannotOpen();
   if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
+  if (opened != nullptr) *opened = info;
   const auto fileSize = static_cast<std::uint64_t>(info.st_size);
-  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min(fileSize, kHeadBytes)));
-  const FileSource whole{fd, fileSize, {}};
-  if (!head.empty()) head = whole.read(0, head.size());
+  // Overwritten by the read at once: zeroing it first would cost as much again.
+  const auto headSize = static_cast<std::size_t>(std::min(fileSize, kHeadBytes));
+  const auto headBytes = std::make_unique_for_overwrite<std::uint8_t[]>(headSize);
+  const std::span<const std::uint8_t> head(headBytes.get(), headSize);
+  FileSource{fd, fileSize, {}}.readInto(headBytes.get(), headSize, 0);
   // A module the manager would refuse is no module to describe either.
   bool foreign = false;
   if (std::string why = CheckModuleFile(fd, fileSize, head, &foreign); !why.empty()) {
