@@ -97,14 +97,14 @@ bool readRecord(std::string_view text, std::size_t& pos, std::string_view& word,
   return true;
 }
 
-// The bytes of a file already in memory.
+// The bytes of a file already in memory. A source answers with a view of bytes
+// it holds, or of `store`, which it fills when it must read them.
 struct MemorySource {
   std::span<const std::uint8_t> bytes;
   std::uint64_t size() const { return bytes.size(); }
-  std::vector<std::uint8_t> read(std::uint64_t offset, std::uint64_t size) const {
-    const auto part =
-        bytes.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
-    return {part.begin(), part.end()};
+  std::span<const std::uint8_t> read(std::uint64_t offset, std::uint64_t size,
+                                     std::vector<std::uint8_t>&) const {
+    return bytes.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
   }
 };
 
@@ -115,15 +115,13 @@ struct FileSource {
   std::uint64_t fileSize;
   std::span<const std::uint8_t> head;
   std::uint64_t size() const { return fileSize; }
-  std::vector<std::uint8_t> read(std::uint64_t offset, std::uint64_t size) const {
-    if (offset <= head.size() && size <= head.size() - offset) {
-      const auto part =
-          head.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
-      return {part.begin(), part.end()};
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    readInto(bytes.data(), bytes.size(), offset);
-    return bytes;
+  std::span<const std::uint8_t> read(std::uint64_t offset, std::uint64_t size,
+                                     std::vector<std::uint8_t>& store) const {
+    if (offset <= head.size() && size <= head.size() - offset)
+      return head.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
+    store.resize(static_cast<std::size_t>(size));
+    readInto(store.data(), store.size(), offset);
+    return store;
   }
   void readInto(std::uint8_t* out, std::size_t size, std::uint64_t offset) const {
     std::size_t got = 0;
@@ -139,6 +137,9 @@ struct FileSource {
 // Read in one go: the headers, the dynamic section and the metadata of a small
 // module lie in it, and each read less is a system call less.
 constexpr std::uint64_t kHeadBytes = 32 << 10;
+// A module little larger than that is read whole: its section table lies at the
+// end, and copying the bytes between costs less than one read more.
+constexpr std::uint64_t kWholeBytes = 48 << 10;
 
 struct SectionPlace {
   std::uint64_t offset;
@@ -160,8 +161,9 @@ bool fitsIn(std::uint64_t fileSize, std::uint64_t offset, std::uint64_t size) {
 template <class Source> SectionPlace locateSection(const Source& source, std::string_view name) {
   static constexpr std::uint8_t magic[] = {0x7F, 'E', 'L', 'F'};
   const std::uint64_t fileSize = source.size();
-  const std::vector<std::uint8_t> header =
-      source.read(0, std::min<std::uint64_t>(fileSize, kElfHeaderSize));
+  std::vector<std::uint8_t> headerStore, tableStore, namesStore;
+  const std::span<const std::uint8_t> header =
+      source.read(0, std::min<std::uint64_t>(fileSize, kElfHeaderSize), headerStore);
   if (header.size() < 4 || std::memcmp(header.data(), magic, 4) != 0)
     throw NotAPluginError("not an ELF file");
   if (header.size() < kElfHeaderSize) throw MetadataError("truncated ELF header");
@@ -177,18 +179,19 @@ template <class Source> SectionPlace locateSection(const Source& source, std::st
   if (!fitsIn(fileSize, tableOffset, std::uint64_t{count} * kSectionHeaderSize))
     throw MetadataError("truncated section table");
   if (namesIndex >= count) throw MetadataError("no section name table");
-  const std::vector<std::uint8_t> table =
-      source.read(tableOffset, std::uint64_t{count} * kSectionHeaderSize);
+  const std::span<const std::uint8_t> table =
+      source.read(tableOffset, std::uint64_t{count} * kSectionHeaderSize, tableStore);
 
   const SectionHeader namesHeader = sectionAt(table, 0, namesIndex);
   if (namesHeader.type == kSectionNoBits || !fitsIn(fileSize, namesHeader.offset, namesHeader.size))
     throw MetadataError("truncated section name table");
   if (namesHeader.size > kLargestNameTable) throw MetadataError("section name table too large");
-  const std::vector<std::uint8_t> names = source.read(namesHeader.offset, namesHeader.size);
+  const std::span<const std::uint8_t> names =
+      source.read(namesHeader.offset, namesHeader.size, namesStore);
 
   for (std::size_t i = 0; i < count; ++i) {
+    if (nameAt(names, readAt<std::uint32_t>(table, i * kSectionHeaderSize)) != name) continue;
     const SectionHeader header = sectionAt(table, 0, i);
-    if (nameAt(names, header.name) != name) continue;
     if (header.type == kSectionNoBits || !fitsIn(fileSize, header.offset, header.size))
       throw MetadataError("truncated section " + std::string(name));
     if (header.size > kLargestMetadata)
@@ -259,7 +262,7 @@ ModuleMetadata ReadModuleMetadataFile(const std::string& path, struct stat* open
   if (opened != nullptr) *opened = info;
   const auto fileSize = static_cast<std::uint64_t>(info.st_size);
   // Overwritten by the read at once: zeroing it first would cost as much again.
-  const auto headSize = static_cast<std::size_t>(std::min(fileSize, kHeadBytes));
+  const auto headSize = static_cast<std::size_t>(fileSize <= kWholeBytes ? fileSize : kHeadBytes);
   const auto headBytes = std::make_unique_for_overwrite<std::uint8_t[]>(headSize);
   const std::span<const std::uint8_t> head(headBytes.get(), headSize);
   FileSource{fd, fileSize, {}}.readInto(headBytes.get(), headSize, 0);
@@ -271,7 +274,8 @@ ModuleMetadata ReadModuleMetadataFile(const std::string& path, struct stat* open
   }
   const FileSource source{fd, fileSize, head};
   const SectionPlace place = locateSection(source, kMetadataSection);
-  return ParseMetadata(source.read(place.offset, place.size));
+  std::vector<std::uint8_t> store;
+  return ParseMetadata(source.read(place.offset, place.size, store));
 }
 
 } // namespace kelvarin
