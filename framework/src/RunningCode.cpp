@@ -213,20 +213,25 @@ bool threadHolds(pid_t tid, int sig, const link_map* target) {
   return count >= kMostFrames || inModule(sampledFrames, count, target);
 }
 
-// The calling thread's stack: its highest address, or null when unknown. Asked
-// once per thread (for the main thread the system reads the process's maps).
-const char* stackTop() {
-  thread_local const char* const top = [] {
+struct StackBounds {
+  const char* low = nullptr;
+  const char* top = nullptr;
+};
+
+// The calling thread's own stack; empty when unknown. Asked once per thread (for
+// the main thread the system reads the process's maps).
+StackBounds stackBounds() {
+  thread_local const StackBounds bounds = [] {
     pthread_attr_t attributes;
-    if (::pthread_getattr_np(::pthread_self(), &attributes) != 0)
-      return static_cast<char*>(nullptr);
+    if (::pthread_getattr_np(::pthread_self(), &attributes) != 0) return StackBounds{};
     void* low = nullptr;
     std::size_t size = 0;
     const bool known = ::pthread_attr_getstack(&attributes, &low, &size) == 0;
     ::pthread_attr_destroy(&attributes);
-    return known ? static_cast<char*>(low) + size : nullptr;
+    if (!known) return StackBounds{};
+    return StackBounds{static_cast<char*>(low), static_cast<char*>(low) + size};
   }();
-  return top;
+  return bounds;
 }
 
 // False only when no word of the calling thread's live stack points into the
@@ -240,10 +245,10 @@ __attribute__((no_sanitize("address"))) bool stackMayHold(const link_map* target
     return true;
   const auto start = reinterpret_cast<std::uintptr_t>(found.dlfo_map_start);
   const auto end = reinterpret_cast<std::uintptr_t>(found.dlfo_map_end);
-  const char* top = stackTop();
+  const auto [low, top] = stackBounds();
   const char* here = static_cast<const char*>(__builtin_frame_address(0));
   // On an alternate signal stack, say, the thread's own stack is not where we are.
-  if (top == nullptr || here >= top || top - here > (std::ptrdiff_t{64} << 20)) return true;
+  if (top == nullptr || here < low || here >= top) return true;
   const auto* word = reinterpret_cast<const std::uintptr_t*>(
       reinterpret_cast<std::uintptr_t>(here) & ~(sizeof(std::uintptr_t) - 1));
   const auto* last = reinterpret_cast<const std::uintptr_t*>(top);
