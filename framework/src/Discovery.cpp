@@ -144,11 +144,14 @@ const char* PluginFileStateName(TPluginFileState state) {
   return "damaged";
 }
 
-TPluginFileInfo DescribePluginFile(const std::string& path) {
+namespace {
+
+TPluginFileInfo describe(const std::string& path, bool listedRegular) {
   TPluginFileInfo info;
   info.FileName = path;
+  struct stat read {};
   try {
-    info.Plugin = Summarize(ReadModuleMetadataFile(path));
+    info.Plugin = Summarize(ReadModuleMetadataFile(path, &read, listedRegular));
     if (info.Plugin.frameworkVersion == kFrameworkVersion) {
       info.State = TPluginFileState::Loadable;
     } else {
@@ -169,9 +172,10 @@ TPluginFileInfo DescribePluginFile(const std::string& path) {
     info.State = TPluginFileState::Damaged;
     info.Reason = e.what();
   }
-  // The metadata may read well while the loader cannot map the file.
+  // The metadata may read well while the loader cannot map the file. The file
+  // read is the one judged: its status is at hand, no second stat is needed.
   if (info.State == TPluginFileState::Loadable)
-    if (std::string failed = TrialLoadFailure(path); !failed.empty()) {
+    if (std::string failed = TrialLoadFailure(read); !failed.empty()) {
       info.State = TPluginFileState::Damaged;
       info.Reason = std::move(failed);
     }
@@ -179,6 +183,12 @@ TPluginFileInfo DescribePluginFile(const std::string& path) {
       info.State != TPluginFileState::OtherFrameworkVersion)
     info.Plugin = PluginSummary();
   return info;
+}
+
+} // namespace
+
+TPluginFileInfo DescribePluginFile(const std::string& path) {
+  return describe(path, false);
 }
 
 std::vector<TPluginFileInfo> ReadPluginFolder(const std::string& folder,
@@ -193,7 +203,12 @@ std::vector<TPluginFileInfo> ReadPluginFolder(const std::string& folder,
     DIR* dir;
     ~Closer() { ::closedir(dir); }
   } closer{dir};
-  std::vector<std::string> names;
+  struct Entry {
+    std::string name;
+    bool regular;
+    bool operator<(const Entry& other) const { return name < other.name; }
+  };
+  std::vector<Entry> entries;
   const std::string suffix = "." + extension;
   for (;;) {
     errno = 0;
@@ -211,13 +226,13 @@ std::vector<TPluginFileInfo> ReadPluginFolder(const std::string& folder,
       struct stat st {};
       if (::stat((prefix + std::string(name)).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
     }
-    names.emplace_back(name);
+    entries.push_back({std::string(name), entry->d_type == DT_REG});
   }
-  std::sort(names.begin(), names.end());
+  std::sort(entries.begin(), entries.end());
   std::vector<TPluginFileInfo> list;
-  list.reserve(names.size());
-  for (const std::string& name : names)
-    list.push_back(DescribePluginFile(prefix + name));
+  list.reserve(entries.size());
+  for (const Entry& entry : entries)
+    list.push_back(describe(prefix + entry.name, entry.regular));
   return list;
 }
 

@@ -1,5 +1,6 @@
 #include "ModuleCheck.h"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -141,18 +142,23 @@ private:
     if (count > 0 && !readAt(fd_, entries.data(), count * sizeof(Dyn), dynamic->p_offset))
       return "file too short";
     bool ended = false;
+    values_.reserve(count);
     for (const Dyn& d : entries) {
       if (d.d_tag == DT_NULL) {
         ended = true;
         break;
       }
       values_.emplace_back(d.d_tag, d.d_un.d_val);
+      if (d.d_tag >= 0 && d.d_tag < DT_NUM && !common_[static_cast<std::size_t>(d.d_tag)])
+        common_[static_cast<std::size_t>(d.d_tag)] = d.d_un.d_val;
     }
     if (!ended) return "the dynamic section has no end marker";
     return dynamicValues();
   }
 
+  // The first entry with `tag`.
   std::optional<std::uint64_t> value(std::int64_t tag) const {
+    if (tag >= 0 && tag < DT_NUM) return common_[static_cast<std::size_t>(tag)];
     for (const auto& [t, v] : values_)
       if (t == tag) return v;
     return std::nullopt;
@@ -234,11 +240,19 @@ private:
     return {};
   }
 
+  static bool holds(const Phdr& s, Addr address, std::uint64_t size) {
+    return s.p_type == PT_LOAD && address >= s.p_vaddr && address - s.p_vaddr <= s.p_memsz &&
+           size <= s.p_memsz - (address - s.p_vaddr);
+  }
+
+  // Relocations mostly write into one segment: the last one found is tried first.
   bool inMemory(Addr address, std::uint64_t size) const {
+    if (lastHolder_ != nullptr && holds(*lastHolder_, address, size)) return true;
     for (const Phdr& s : phdrs_)
-      if (s.p_type == PT_LOAD && address >= s.p_vaddr && address - s.p_vaddr <= s.p_memsz &&
-          size <= s.p_memsz - (address - s.p_vaddr))
+      if (holds(s, address, size)) {
+        lastHolder_ = &s;
         return true;
+      }
     return false;
   }
 
@@ -257,7 +271,10 @@ private:
   bool foreign_ = false;
   Ehdr header_{};
   std::vector<Phdr> phdrs_;
+  mutable const Phdr* lastHolder_ = nullptr;
   std::vector<std::pair<std::int64_t, std::uint64_t>> values_;
+  // The standard tags' first values, asked for many times over.
+  std::array<std::optional<std::uint64_t>, DT_NUM> common_{};
 };
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <fmt/ranges.h>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,14 +101,14 @@ bool readRecord(std::string_view text, std::size_t& pos, std::string_view& word,
   return true;
 }
 
-// The bytes of a file already in memory.
+// The bytes of a file already in memory. A source answers with a view of bytes
+// it holds, or of `store`, which it fills when it must read them.
 struct MemorySource {
   std::span<const std::uint8_t> bytes;
   std::uint64_t size() const { return bytes.size(); }
-  std::vector<std::uint8_t> read(std::uint64_t offset, std::uint64_t size) const {
-    const auto part =
-        bytes.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
-    return {part.begin(), part.end()};
+  std::span<const std::uint8_t> read(std::uint64_t offset, std::uint64_t size,
+                                     std::vector<std::uint8_t>&) const {
+    return bytes.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
   }
 };
 
@@ -118,28 +119,31 @@ struct FileSource {
   std::uint64_t fileSize;
   std::span<const std::uint8_t> head;
   std::uint64_t size() const { return fileSize; }
-  std::vector<std::uint8_t> read(std::uint64_t offset, std::uint64_t size) const {
-    if (offset <= head.size() && size <= head.size() - offset) {
-      const auto part =
-          head.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
-      return {part.begin(), part.end()};
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  std::span<const std::uint8_t> read(std::uint64_t offset, std::uint64_t size,
+                                     std::vector<std::uint8_t>& store) const {
+    if (offset <= head.size() && size <= head.size() - offset)
+      return head.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
+    store.resize(static_cast<std::size_t>(size));
+    readInto(store.data(), store.size(), offset);
+    return store;
+  }
+  void readInto(std::uint8_t* out, std::size_t size, std::uint64_t offset) const {
     std::size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n =
-          ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(offset + got));
+    while (got < size) {
+      const ssize_t n = ::pread(fd, out + got, size - got, static_cast<off_t>(offset + got));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) throw MetadataError("cannot read the file");
       got += static_cast<std::size_t>(n);
     }
-    return bytes;
   }
 };
 
 // Read in one go: the headers, the dynamic section and the metadata of a small
 // module lie in it, and each read less is a system call less.
 constexpr std::uint64_t kHeadBytes = 32 << 10;
+// A module little larger than that is read whole: its section table lies at the
+// end, and copying the bytes between costs less than one read more.
+constexpr std::uint64_t kWholeBytes = 48 << 10;
 
 struct SectionPlace {
   std::uint64_t offset;
@@ -164,8 +168,9 @@ std::array<std::optional<SectionPlace>, N>
 findSections(const Source& source, const std::array<std::string_view, N>& names) {
   static constexpr std::uint8_t magic[] = {0x7F, 'E', 'L', 'F'};
   const std::uint64_t fileSize = source.size();
-  const std::vector<std::uint8_t> header =
-      source.read(0, std::min<std::uint64_t>(fileSize, kElfHeaderSize));
+  std::vector<std::uint8_t> headerStore, tableStore, namesStore;
+  const std::span<const std::uint8_t> header =
+      source.read(0, std::min<std::uint64_t>(fileSize, kElfHeaderSize), headerStore);
   if (header.size() < 4 || std::memcmp(header.data(), magic, 4) != 0)
     throw NotAPluginError("not an ELF file");
   if (header.size() < kElfHeaderSize) throw MetadataError("truncated ELF header");
@@ -181,24 +186,27 @@ findSections(const Source& source, const std::array<std::string_view, N>& names)
   if (!fitsIn(fileSize, tableOffset, std::uint64_t{count} * kSectionHeaderSize))
     throw MetadataError("truncated section table");
   if (namesIndex >= count) throw MetadataError("no section name table");
-  const std::vector<std::uint8_t> table =
-      source.read(tableOffset, std::uint64_t{count} * kSectionHeaderSize);
+  const std::span<const std::uint8_t> table =
+      source.read(tableOffset, std::uint64_t{count} * kSectionHeaderSize, tableStore);
 
   const SectionHeader namesHeader = sectionAt(table, 0, namesIndex);
   if (namesHeader.type == kSectionNoBits || !fitsIn(fileSize, namesHeader.offset, namesHeader.size))
     throw MetadataError("truncated section name table");
   if (namesHeader.size > kLargestNameTable) throw MetadataError("section name table too large");
-  const std::vector<std::uint8_t> sectionNames = source.read(namesHeader.offset, namesHeader.size);
+  const std::span<const std::uint8_t> sectionNames =
+      source.read(namesHeader.offset, namesHeader.size, namesStore);
 
   std::array<std::optional<SectionPlace>, N> places;
   for (std::size_t i = 0; i < count; ++i) {
-    const SectionHeader header = sectionAt(table, 0, i);
-    const auto wanted = std::ranges::find(names, nameAt(sectionNames, header.name));
+    // The name first: most sections are not wanted, and their headers need no decoding.
+    const auto wanted = std::ranges::find(
+        names, nameAt(sectionNames, readAt<std::uint32_t>(table, i * kSectionHeaderSize)));
     if (wanted == names.end() || places[wanted - names.begin()]) continue;
-    const std::string name(*wanted);
+    const SectionHeader header = sectionAt(table, 0, i);
     if (header.type == kSectionNoBits || !fitsIn(fileSize, header.offset, header.size))
-      throw MetadataError("truncated section " + name);
-    if (header.size > kLargestSection) throw MetadataError("section " + name + " too large");
+      throw MetadataError("truncated section " + std::string(*wanted));
+    if (header.size > kLargestSection)
+      throw MetadataError("section " + std::string(*wanted) + " too large");
     places[wanted - names.begin()] = SectionPlace{header.offset, header.size};
   }
   return places;
@@ -225,8 +233,11 @@ template <class Source> std::vector<std::string_view> missingEntryPoints(const S
       findSections(source, std::array<std::string_view, 2>{".dynsym", ".dynstr"});
   std::array<bool, kEntryPoints.size()> found{};
   if (symbolPlace && stringPlace) {
-    const std::vector<std::uint8_t> symbols = source.read(symbolPlace->offset, symbolPlace->size);
-    const std::vector<std::uint8_t> strings = source.read(stringPlace->offset, stringPlace->size);
+    std::vector<std::uint8_t> symbolStore, stringStore;
+    const std::span<const std::uint8_t> symbols =
+        source.read(symbolPlace->offset, symbolPlace->size, symbolStore);
+    const std::span<const std::uint8_t> strings =
+        source.read(stringPlace->offset, stringPlace->size, stringStore);
     for (std::size_t at = 0; symbols.size() - at >= kSymbolSize; at += kSymbolSize) {
       const auto name = readAt<std::uint32_t>(symbols, at);
       if (name >= strings.size())
@@ -250,7 +261,8 @@ template <class Source> std::vector<std::string_view> missingEntryPoints(const S
 // The metadata, from a module that has every entry point a manager needs.
 template <class Source> ModuleMetadata readMetadata(const Source& source) {
   const SectionPlace place = locateSection(source, kMetadataSection);
-  ModuleMetadata meta = ParseMetadata(source.read(place.offset, place.size));
+  std::vector<std::uint8_t> store;
+  ModuleMetadata meta = ParseMetadata(source.read(place.offset, place.size, store));
   const std::vector<std::string_view> missing = missingEntryPoints(source);
   if (missing.empty()) return meta;
   throw MissingEntryPointError(fmt::format(
@@ -297,14 +309,18 @@ ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file) {
   return readMetadata(MemorySource{file});
 }
 
-ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
+ModuleMetadata ReadModuleMetadataFile(const std::string& path, struct stat* opened,
+                                      bool listedRegular) {
   // Opening a device can act on it (a tape rewinds, a terminal becomes the
   // controlling one): only a regular file is opened, and never as a terminal.
+  // A folder listing that has just named the entry a regular file said so already.
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) throw cannotReach(path);
-  if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
+  if (!listedRegular) {
+    if (::stat(path.c_str(), &info) != 0) throw cannotReach(path);
+    if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
+  }
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) throw cannotOpen();
+  if (fd < 0) throw listedRegular ? cannotReach(path) : cannotOpen();
   const struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
@@ -312,10 +328,13 @@ ModuleMetadata ReadModuleMetadataFile(const std::string& path) {
   // The name may have been given to another file since.
   if (::fstat(fd, &info) != 0) throw cannotOpen();
   if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
+  if (opened != nullptr) *opened = info;
   const auto fileSize = static_cast<std::uint64_t>(info.st_size);
-  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min(fileSize, kHeadBytes)));
-  const FileSource whole{fd, fileSize, {}};
-  if (!head.empty()) head = whole.read(0, head.size());
+  // Overwritten by the read at once: zeroing it first would cost as much again.
+  const auto headSize = static_cast<std::size_t>(fileSize <= kWholeBytes ? fileSize : kHeadBytes);
+  const auto headBytes = std::make_unique_for_overwrite<std::uint8_t[]>(headSize);
+  const std::span<const std::uint8_t> head(headBytes.get(), headSize);
+  FileSource{fd, fileSize, {}}.readInto(headBytes.get(), headSize, 0);
   // A module the manager would refuse is no module to describe either.
   bool foreign = false;
   if (std::string why = CheckModuleFile(fd, fileSize, head, &foreign); !why.empty()) {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 namespace kelvarin {
@@ -56,8 +57,12 @@ ModuleMetadata ReadModuleMetadata(std::span<const std::uint8_t> file);
 // The metadata of the module file `path`, reading only its headers, section
 // table, metadata section and dynamic symbols. Raises MetadataError for anything
 // but a regular file, for a module the manager would refuse to load
-// (CheckModuleFile), and for what ReadModuleMetadata refuses.
-ModuleMetadata ReadModuleMetadataFile(const std::string& path);
+// (CheckModuleFile), and for what ReadModuleMetadata refuses. `opened` (when
+// given) receives the status of the file that was read, for callers that would
+// otherwise stat it again; `listedRegular` tells that a folder listing has just
+// named it a regular file.
+ModuleMetadata ReadModuleMetadataFile(const std::string& path, struct stat* opened = nullptr,
+                                      bool listedRegular = false);
 
 // Describes the files of `folder` as DescribePluginFolder does; raises
 // MetadataError with the system's reason when the folder cannot be read.

@@ -15,6 +15,7 @@
 #include <link.h>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <semaphore.h>
 #include <string>
 #include <sys/single_threaded.h>
@@ -212,11 +213,62 @@ bool threadHolds(pid_t tid, int sig, const link_map* target) {
   return count >= kMostFrames || inModule(sampledFrames, count, target);
 }
 
+struct StackBounds {
+  const char* low = nullptr;
+  const char* top = nullptr;
+};
+
+// The calling thread's own stack; empty when unknown. Asked once per thread (for
+// the main thread the system reads the process's maps).
+StackBounds stackBounds() {
+  thread_local const StackBounds bounds = [] {
+    pthread_attr_t attributes;
+    if (::pthread_getattr_np(::pthread_self(), &attributes) != 0) return StackBounds{};
+    void* low = nullptr;
+    std::size_t size = 0;
+    const bool known = ::pthread_attr_getstack(&attributes, &low, &size) == 0;
+    ::pthread_attr_destroy(&attributes);
+    if (!known) return StackBounds{};
+    return StackBounds{static_cast<char*>(low), static_cast<char*>(low) + size};
+  }();
+  return bounds;
+}
+
+// False only when no word of the calling thread's live stack points into the
+// module's mapping: then no return address can. Unwinding costs far more than
+// reading the words, and is left for the stacks this cannot clear. The words of
+// other frames are read as they are, padding included.
+__attribute__((no_sanitize("address"))) bool stackMayHold(const link_map* target) {
+  dl_find_object found{};
+  if (target->l_ld == nullptr || ::_dl_find_object(target->l_ld, &found) != 0 ||
+      found.dlfo_link_map != target)
+    return true;
+  const auto start = reinterpret_cast<std::uintptr_t>(found.dlfo_map_start);
+  const auto end = reinterpret_cast<std::uintptr_t>(found.dlfo_map_end);
+  const auto [low, top] = stackBounds();
+  const char* here = static_cast<const char*>(__builtin_frame_address(0));
+  // On an alternate signal stack, say, the thread's own stack is not where we are.
+  if (top == nullptr || here < low || here >= top) return true;
+  const auto* word = reinterpret_cast<const std::uintptr_t*>(
+      reinterpret_cast<std::uintptr_t>(here) & ~(sizeof(std::uintptr_t) - 1));
+  const auto* last = reinterpret_cast<const std::uintptr_t*>(top);
+  const std::uintptr_t span = end - start;
+  // Four words a turn, without branches: the compiler keeps them in registers.
+  bool any = false;
+  for (; last - word >= 4; word += 4)
+    any |= (word[0] - start <= span) | (word[1] - start <= span) | (word[2] - start <= span) |
+           (word[3] - start <= span);
+  for (; word < last; ++word)
+    any |= *word - start <= span;
+  return any;
+}
+
 } // namespace
 
 bool ModuleCodeOnStack(void* module) {
   const link_map* target = linkMapOf(module);
   if (target == nullptr) return false;
+  if (!stackMayHold(target)) return false;
   const std::vector<void*> frames = returnAddresses();
   return inModule(frames.data(), frames.size(), target);
 }

@@ -35,11 +35,15 @@ constexpr std::size_t kMostReasonBytes = 512;
 // A file as it is now: another build at the same path is another file.
 using FileKey = std::tuple<dev_t, ino_t, off_t, std::int64_t, long>;
 
+FileKey keyOf(const struct stat& info) {
+  return {info.st_dev, info.st_ino, info.st_size, static_cast<std::int64_t>(info.st_mtim.tv_sec),
+          info.st_mtim.tv_nsec};
+}
+
 bool keyOf(const std::string& path, FileKey& key) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return false;
-  key = {info.st_dev, info.st_ino, info.st_size, static_cast<std::int64_t>(info.st_mtim.tv_sec),
-         info.st_mtim.tv_nsec};
+  key = keyOf(info);
   return true;
 }
 
@@ -263,11 +267,9 @@ bool ProvenLoadable(const std::string& path) {
   return it != tried().end() && it->second.empty();
 }
 
-std::string TrialLoadFailure(const std::string& path) {
-  FileKey key;
-  if (!keyOf(path, key)) return {};
+std::string TrialLoadFailure(const struct stat& file) {
   const std::lock_guard lock(triedMutex);
-  const auto it = tried().find(key);
+  const auto it = tried().find(keyOf(file));
   return it != tried().end() ? it->second : std::string();
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <sys/stat.h>
 
 namespace kelvarin {
 
@@ -15,9 +16,9 @@ namespace kelvarin {
 // "the system loader crashed on this file (SIGSEGV) in a trial load".
 std::string TrialLoad(const std::string& path);
 
-// Why an earlier trial load of `path`, as the file is now, failed; empty when
-// none did.
-std::string TrialLoadFailure(const std::string& path);
+// Why an earlier trial load of the file whose status is `file` (as stat or fstat
+// gave it) failed; empty when none did.
+std::string TrialLoadFailure(const struct stat& file);
 
 // Whether `path`, as the file is now, passed a trial load before: it has been
 // looked at whole and needs no second look.

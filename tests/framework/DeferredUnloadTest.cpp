@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <dlfcn.h>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
@@ -187,6 +188,18 @@ TEST_F(DeferredUnloadTest, CancellingAPluginInTheListDestroysItAndRecounts) {
 // it, and not once that thread has ended, while a thread of the host answers
 // without it; a thread that blocks every signal cannot be asked, and holds it.
 using RunningCodeTest = LifecycleTest;
+
+// A word of the stack that points into the module without being a return
+// address, an entry point kept in a local, is no running code.
+TEST_F(RunningCodeTest, APointerIntoTheModuleIsNoReturnAddress) {
+  TulmKel* plugin = load("Commander");
+  ASSERT_NE(plugin, nullptr);
+  void* module = plugin->ModuleHandle();
+  void* volatile kept = ::dlsym(module, "RegisterKelvarin");
+  ASSERT_NE(kept, nullptr);
+  EXPECT_FALSE(ModuleCodeOnStack(module));
+  EXPECT_NE(kept, nullptr);
+}
 
 TEST_F(RunningCodeTest, ModuleCodeOnAnyThreadAsksEveryThread) {
   TulmKel* commander = load("Commander");

@@ -222,6 +222,11 @@ TEST_F(LoadTest, AModuleTheLoaderCrashesOnIsRefusedAfterATrialLoad) {
     EXPECT_NE(reason.find("in a trial load"), std::string::npos) << reason;
     EXPECT_EQ(DescribePluginFile(file).State, TPluginFileState::Damaged) << name;
   }
+  // The same verdicts when the files are found by listing their folder.
+  const std::vector<TPluginFileInfo> listed = DescribePluginFolder(odd.path(), "kel");
+  EXPECT_EQ(listed.size(), std::size(mutants));
+  for (const TPluginFileInfo& info : listed)
+    EXPECT_EQ(info.State, TPluginFileState::Damaged) << info.FileName;
   EXPECT_EQ(manager->GetPluginCount(), 0);
   load("Minimal"); // a sound file still loads, and needs no trial the second time
 }

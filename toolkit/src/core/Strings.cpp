@@ -287,13 +287,15 @@ private:
   Chunk& chunkFor(std::size_t need) {
     if (need > kOwnChunk) {
       // Keep the shared chunk last so that short lines go on filling it.
-      Chunk own{std::make_unique<char[]>(need), need, 0};
+      Chunk own{std::make_unique_for_overwrite<char[]>(need), need, 0};
       capacity_ += need;
       auto pos = chunks_.empty() ? chunks_.end() : chunks_.end() - 1;
       return *chunks_.insert(pos, std::move(own));
     }
     if (chunks_.empty() || chunks_.back().size - chunks_.back().used < need) {
-      chunks_.push_back(Chunk{std::make_unique<char[]>(kChunk), kChunk, 0});
+      // Only the bytes written are ever read: zeroing a chunk made a list of
+      // one line cost as much as writing 64 KiB.
+      chunks_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(kChunk), kChunk, 0});
       capacity_ += kChunk;
     }
     return chunks_.back();
