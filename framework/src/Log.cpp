@@ -1,5 +1,6 @@
 #include "kelvarin/Log.h"
 
+#include "Broadcast.h"
 #include "CrashRecord.h"
 #include "DumpFile.h"
 #include "ExceptionReport.h"
@@ -381,25 +382,24 @@ void TLog::SetItemsToLog(TLogKindSet items) {
     TulmKelMan* manager = manager_;
     if (manager == nullptr) return;
 
-    std::vector<std::string> failures;
     siteSetItemsToLog.step = 3;
-    if (manager->OnPropertyModified() && manager->PropsToMonitor().contains(pmItemsToLog)) {
-      if (auto error = CallHandler(manager, siteSetItemsToLog, [&] {
-            manager->OnPropertyModified()(pmItemsToLog, &old, &items);
-          }))
-        failures.push_back(HostEventFailure("OnPropertyModified()", *error));
-    }
-    siteSetItemsToLog.step = 4;
-    ForEachPlugin(*manager, siteSetItemsToLog, [&](TulmKel* plugin) {
-      const TEventOnPropertyModified handler = plugin->OnPropertyModified();
-      if (!handler || !plugin->PropsToMonitor().contains(pmItemsToLog)) return;
-      const std::string name = plugin->ShortFileName();
-      if (auto error = CallPluginHandler(manager, siteSetItemsToLog, plugin,
-                                         [&] { handler(pmItemsToLog, &old, &items); }))
-        failures.push_back(PluginEventFailure("OnPropertyModified()", name, *error));
-    });
+    // Host first, then plug-ins newest first, each only when it monitors the
+    // property; the failure lines wait for the walk's end.
+    BroadcastEnd end = Broadcast(
+        *manager, siteSetItemsToLog,
+        {"OnPropertyModified()", "OnPropertyModified()", FailureLines::AfterWalk, 4},
+        manager->OnPropertyModified() && manager->PropsToMonitor().contains(pmItemsToLog),
+        [&] { manager->OnPropertyModified()(pmItemsToLog, &old, &items); },
+        [](TulmKel* plugin) {
+          return plugin->OnPropertyModified() && plugin->PropsToMonitor().contains(pmItemsToLog);
+        },
+        [&](TulmKel* plugin) {
+          const TEventOnPropertyModified handler = plugin->OnPropertyModified();
+          handler(pmItemsToLog, &old, &items);
+        },
+        ShortNameOf);
     siteSetItemsToLog.step = 5;
-    recordHandlerFailures(failures);
+    recordHandlerFailures(end.failures);
   });
 }
 
@@ -478,11 +478,9 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
     std::string line;
     TulmKelMan* manager = manager_;
     const bool anyHandler =
-        manager != nullptr && (manager->OnLogChanged() || [&] {
-          for (int i = manager->GetPluginCount() - 1; i >= 0; --i)
-            if (TulmKel* p = manager->GetPlugins(i); p != nullptr && p->OnLogChanged()) return true;
-          return false;
-        }());
+        manager != nullptr &&
+        AnyoneListens(*manager, bool(manager->OnLogChanged()),
+                      [](const TulmKel* plugin) { return bool(plugin->OnLogChanged()); });
     if (anyHandler) line = work_->line;
 
     siteLogIt.step = 8;
@@ -507,34 +505,23 @@ void TLog::tellLogChanged(keltk::TComponent* origin, std::string_view line) {
   TulmKelMan* manager = manager_;
   if (manager == nullptr) return;
   const std::string fullMsg(line);
-  std::vector<std::string> failures;
-  // Reports wait with the handler lines: logged at once, they would reach the
-  // failing handler again.
-  auto note = [&](const HandlerFailure& failure, std::string line) {
-    if (failure.foreign)
-      failures.push_back(ExceptionReportLine(kReportModule, kReportUnit, siteLogIt.location,
-                                             siteLogIt.step, *failure.foreign));
-    failures.push_back(std::move(line));
-  };
-  if (manager->OnLogChanged()) {
-    if (auto failure = TryHandler([&] {
-          HandlerFrame frame(*manager, *manager, "OnLogChanged");
-          manager->OnLogChanged()(origin, fullMsg);
-        }))
-      note(*failure, HostEventFailure("OnLogChanged()", failure->message));
-  }
-  siteLogIt.step = 10;
-  ForEachPlugin(*manager, siteLogIt, [&](TulmKel* plugin) {
-    const TEventOnLogChanged handler = plugin->OnLogChanged();
-    if (!handler) return;
-    const std::string name = plugin->ShortFileName();
-    if (auto failure = TryPluginHandler(plugin, [&] {
-          HandlerFrame frame(*manager, *plugin, "OnLogChanged");
-          handler(origin, fullMsg);
-        }))
-      note(*failure, PluginEventFailure("OnLogChanged()", name, failure->message));
-  });
-  recordHandlerFailures(failures);
+  // Host first, then plug-ins newest first; the failure lines wait for the walk's
+  // end: logged at once, they would reach the failing handler again.
+  BroadcastEnd end = Broadcast(
+      *manager, siteLogIt, {"OnLogChanged()", "OnLogChanged()", FailureLines::AfterWalk, 10},
+      bool(manager->OnLogChanged()),
+      [&] {
+        HandlerFrame frame(*manager, *manager, "OnLogChanged");
+        manager->OnLogChanged()(origin, fullMsg);
+      },
+      [](TulmKel* plugin) { return bool(plugin->OnLogChanged()); },
+      [&](TulmKel* plugin) {
+        const TEventOnLogChanged handler = plugin->OnLogChanged();
+        HandlerFrame frame(*manager, *plugin, "OnLogChanged");
+        handler(origin, fullMsg);
+      },
+      ShortNameOf);
+  recordHandlerFailures(end.failures);
 }
 
 void TLog::recordHandlerFailures(std::vector<std::string>& failures) {

@@ -1,5 +1,6 @@
 #include "kelvarin/manager.h"
 
+#include "Broadcast.h"
 #include "DumpFile.h"
 #include "ExceptionReport.h"
 #include "IdleHub.h"
@@ -166,18 +167,19 @@ void TulmKelMan::SetPluginsTopLevelMenu(keltk::TMenuItem* menu) {
 
 void TulmKelMan::broadcastPropertyChange(TPropToMonitor property, const void* oldValue,
                                          const void* newValue, TMethodSite& site) {
-  if (onPropertyModified_ && propsToMonitor_.contains(property))
-    if (auto error =
-            CallHandler(this, site, [&] { onPropertyModified_(property, oldValue, newValue); }))
-      logError(HostEventFailure("OnPropertyModified()", *error));
-  ForEachPlugin(*this, site, [&](TulmKel* plugin) {
-    const TEventOnPropertyModified handler = plugin->OnPropertyModified();
-    if (!handler || !plugin->PropsToMonitor().contains(property)) return;
-    const std::string name = plugin->ShortFileName();
-    if (auto error =
-            CallPluginHandler(this, site, plugin, [&] { handler(property, oldValue, newValue); }))
-      logError(PluginEventFailure("OnPropertyModified()", name, *error));
-  });
+  // Host first, then plug-ins newest first, each only when it monitors the property.
+  Broadcast(
+      *this, site, {"OnPropertyModified()", "OnPropertyModified()"},
+      onPropertyModified_ && propsToMonitor_.contains(property),
+      [&] { onPropertyModified_(property, oldValue, newValue); },
+      [&](TulmKel* plugin) {
+        return plugin->OnPropertyModified() && plugin->PropsToMonitor().contains(property);
+      },
+      [&](TulmKel* plugin) {
+        const TEventOnPropertyModified handler = plugin->OnPropertyModified();
+        handler(property, oldValue, newValue);
+      },
+      ShortNameOf);
 }
 
 void TulmKelMan::SetLoadOptions(TLoadOptionsSet options) {

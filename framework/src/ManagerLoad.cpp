@@ -1,6 +1,7 @@
 // Turning a file name into a loaded, initialized plug-in, and undoing a load that
 // failed half way. One function per phase; each keeps the step markers of the
 // steps it runs.
+#include "Broadcast.h"
 #include "ExceptionReport.h"
 #include "FrameworkAccess.h"
 #include "ManagerOperation.h"
@@ -293,32 +294,26 @@ private:
     loadToolkitModule(plugin);
 
     site_.step = 25;
-    if (m_.onAfterLoad_) {
-      if (auto error = CallHandler(&m_, site_, [&] {
-            HandlerFrame frame(m_, m_, "OnAfterLoad");
-            m_.onAfterLoad_(plugin);
-          }))
-        m_.logError(HostEventFailure("OnAfterLoad()", *error));
-      if (!stillLoaded()) return failUnloaded(m_.Name() + ".OnAfterLoad");
-    }
-
-    site_.step = 26;
-    bool loaded = true;
-    ForEachPlugin(m_, site_, [&](TulmKel* other) {
-      const TEventOnAnyPluginAfterLoad handler = other->OnAnyPluginAfterLoad();
-      if (!handler) return true;
-      const std::string handlerOwner = other->Name();
-      if (auto error = CallPluginHandler(&m_, site_, other, [&] {
-            HandlerFrame frame(m_, *other, "OnAnyPluginAfterLoad");
-            handler(plugin);
-          }))
-        m_.logError(PluginEventFailure("OnAnyPluginAfterLoad()", shortName_, *error));
-      if (stillLoaded()) return true;
-      loaded = false;
-      failUnloaded(handlerOwner + ".OnAnyPluginAfterLoad");
-      return false;
-    });
-    return loaded;
+    // Host first, then plug-ins newest first; a handler that takes the new plug-in
+    // away stops the walk. The failure lines name the new plug-in, not the handler's.
+    std::optional<std::string> owner; // whose handler ran last; none: the host's
+    const BroadcastEnd end = Broadcast(
+        m_, site_, {"OnAfterLoad()", "OnAnyPluginAfterLoad()", FailureLines::AtOnce, 26},
+        bool(m_.onAfterLoad_),
+        [&] {
+          HandlerFrame frame(m_, m_, "OnAfterLoad");
+          m_.onAfterLoad_(plugin);
+        },
+        [](TulmKel* other) { return bool(other->OnAnyPluginAfterLoad()); },
+        [&](TulmKel* other) {
+          const TEventOnAnyPluginAfterLoad handler = other->OnAnyPluginAfterLoad();
+          owner = other->Name();
+          HandlerFrame frame(m_, *other, "OnAnyPluginAfterLoad");
+          handler(plugin);
+        },
+        [&](TulmKel*) { return shortName_; }, [&] { return stillLoaded(); });
+    if (end.completed) return true;
+    return failUnloaded(owner ? *owner + ".OnAnyPluginAfterLoad" : m_.Name() + ".OnAfterLoad");
   }
 
   // Step 24: the toolkit runtime module stays loaded for good once a plug-in
@@ -404,20 +399,17 @@ private:
 bool TulmKelMan::loadAllowed(const std::string& fileName, TMethodSite& site) {
   site.step = 7;
   bool allowLoad = true;
-  if (onBeforeLoad_) {
-    if (auto error = CallHandler(this, site, [&] { onBeforeLoad_(fileName, allowLoad); }))
-      logError(HostEventFailure("OnBeforeLoad()", *error));
-    if (!allowLoad) return false;
-  }
-  site.step = 8;
-  ForEachPlugin(*this, site, [&](TulmKel* other) {
-    const TEventOnAnyPluginBeforeLoad handler = other->OnAnyPluginBeforeLoad();
-    if (!handler) return true;
-    allowLoad = true;
-    if (auto error = CallPluginHandler(this, site, other, [&] { handler(fileName, allowLoad); }))
-      logError(PluginEventFailure("OnAnyPluginBeforeLoad()", other->ShortFileName(), *error));
-    return allowLoad;
-  });
+  // Host first, then plug-ins newest first; a refusal stops the walk.
+  Broadcast(
+      *this, site, {"OnBeforeLoad()", "OnAnyPluginBeforeLoad()", FailureLines::AtOnce, 8},
+      bool(onBeforeLoad_), [&] { onBeforeLoad_(fileName, allowLoad); },
+      [](TulmKel* other) { return bool(other->OnAnyPluginBeforeLoad()); },
+      [&](TulmKel* other) {
+        const TEventOnAnyPluginBeforeLoad handler = other->OnAnyPluginBeforeLoad();
+        allowLoad = true;
+        handler(fileName, allowLoad);
+      },
+      ShortNameOf, [&] { return allowLoad; });
   return allowLoad;
 }
 

@@ -1,5 +1,6 @@
 // Taking plug-ins out of a running host: one by one, all at once, or later from
 // the idle-time queue.
+#include "Broadcast.h"
 #include "ExceptionReport.h"
 #include "FrameworkAccess.h"
 #include "IdleHub.h"
@@ -90,19 +91,17 @@ private:
   // unloaded the plug-in already.
   bool askBeforeUnload() {
     site_.step = 4;
-    if (m_.onBeforeUnload_)
-      if (auto error = CallHandler(&m_, site_, [&] { m_.onBeforeUnload_(plugin_); }))
-        m_.logError(HostEventFailure("OnBeforeUnload()", *error));
-    site_.step = 5;
-    ForEachPlugin(m_, site_, [&](TulmKel* other) {
-      if (watch_.destroyed()) return false;
-      const TEventOnAnyPluginBeforeUnload handler = other->OnAnyPluginBeforeUnload();
-      if (!handler) return true;
-      const std::string owner = keltk::ExtractFileName(other->FileName());
-      if (auto error = CallPluginHandler(&m_, site_, other, [&] { handler(plugin_); }))
-        m_.logError(PluginEventFailure("OnAnyPluginBeforeUnload()", owner, *error));
-      return true;
-    });
+    // Host first, then plug-ins newest first; once a handler has unloaded the
+    // plug-in no one else is asked.
+    Broadcast(
+        m_, site_, {"OnBeforeUnload()", "OnAnyPluginBeforeUnload()", FailureLines::AtOnce, 5},
+        bool(m_.onBeforeUnload_), [&] { m_.onBeforeUnload_(plugin_); },
+        [](TulmKel* other) { return bool(other->OnAnyPluginBeforeUnload()); },
+        [&](TulmKel* other) {
+          const TEventOnAnyPluginBeforeUnload handler = other->OnAnyPluginBeforeUnload();
+          handler(plugin_);
+        },
+        FileNamePartOf, [&] { return !watch_.destroyed(); });
     return !watch_.destroyed();
   }
 
@@ -155,16 +154,16 @@ private:
   // Step 15: the handlers see only the former address.
   void tellAfterUnload() {
     site_.step = 15;
-    if (m_.onAfterUnload_)
-      if (auto error = CallHandler(&m_, site_, [&] { m_.onAfterUnload_(plugin_, fileName_); }))
-        m_.logError(HostEventFailure("OnAfterUnload()", *error));
-    ForEachPlugin(m_, site_, [&](TulmKel* other) {
-      const TEventOnAnyPluginAfterUnload handler = other->OnAnyPluginAfterUnload();
-      if (!handler) return;
-      const std::string owner = keltk::ExtractFileName(other->FileName());
-      if (auto error = CallPluginHandler(&m_, site_, other, [&] { handler(plugin_, fileName_); }))
-        m_.logError(PluginEventFailure("OnAnyPluginAfterUnload()", owner, *error));
-    });
+    // Host first, then plug-ins newest first, every one of them.
+    Broadcast(
+        m_, site_, {"OnAfterUnload()", "OnAnyPluginAfterUnload()"}, bool(m_.onAfterUnload_),
+        [&] { m_.onAfterUnload_(plugin_, fileName_); },
+        [](TulmKel* other) { return bool(other->OnAnyPluginAfterUnload()); },
+        [&](TulmKel* other) {
+          const TEventOnAnyPluginAfterUnload handler = other->OnAnyPluginAfterUnload();
+          handler(plugin_, fileName_);
+        },
+        FileNamePartOf);
   }
 
   TulmKelMan& m_;
