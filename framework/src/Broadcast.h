@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ExceptionReport.h"
+#include "LogCalls.h"
 #include "PluginCallScope.h"
 #include "PluginWatch.h"
 #include "kelvarin/manager.h"
@@ -80,8 +81,7 @@ BroadcastEnd Broadcast(TulmKelMan& manager, TMethodSite& site, const BroadcastRu
       end.failures.push_back(std::move(line));
       return;
     }
-    TKelMethodResult scratch;
-    manager.LogIt(line, lkError, scratch);
+    LogError(manager, line);
   };
 
   if (hostListens) {

@@ -4,6 +4,7 @@
 #include "Broadcast.h"
 #include "ExceptionReport.h"
 #include "FrameworkAccess.h"
+#include "LogCalls.h"
 #include "ManagerOperation.h"
 #include "ModuleLoader.h"
 #include "ModuleRelease.h"
@@ -94,7 +95,7 @@ public:
 
 private:
   bool fail(std::int32_t code, std::initializer_list<keltk::TVarRec> args) {
-    m_.logError(FormatError(loadError(), result_, code, args));
+    LogError(m_, FormatError(loadError(), result_, code, args));
     return false;
   }
   std::string fileNamePart() const { return keltk::ExtractFileName(fileName_); }
@@ -126,10 +127,7 @@ private:
   // Step 6; a failure to log does not stop the load.
   bool announce() {
     site_.step = 6;
-    if (m_.isLogged(lkAction))
-      GuardedSwallow(&m_, site_, [&] {
-        (void)m_.LogIt(fmt::format("Loading Plugin: \"{}\"...", fileName_), lkAction);
-      });
+    LogAction(m_, ActionText::LoadingPlugin, {fileName_});
     return true;
   }
 
@@ -156,7 +154,7 @@ private:
       return true;
     }
     fail(E001, {keltk::VarStr(fileName_)});
-    if (!m_.lastModuleError_.empty()) m_.logError(m_.lastModuleError_);
+    if (!m_.lastModuleError_.empty()) LogError(m_, m_.lastModuleError_);
     return false;
   }
 
@@ -201,7 +199,7 @@ private:
       message = e.Message();
     }
     m_.lastModuleError_ = message;
-    m_.logError(PluginMethodFailure(entry, fileNamePart(), message));
+    LogError(m_, PluginMethodFailure(entry, fileNamePart(), message));
     return false;
   }
 
@@ -265,7 +263,7 @@ private:
           HandlerFrame frame(m_, *plugin, "OnInitialize");
           answer = plugin->Initialize(params_);
         })) {
-      m_.logError(PluginMethodFailure("Initialize()", shortName_, *error));
+      LogError(m_, PluginMethodFailure("Initialize()", shortName_, *error));
       return fail(E006, {keltk::VarStr(shortName_)});
     }
     site_.step = 22;
@@ -352,12 +350,7 @@ private:
     site_.step = 27;
     m_.HookApplicationIdle();
     site_.step = 28;
-    if (m_.isLogged(lkAction))
-      GuardedSwallow(&m_, site_, [&] {
-        (void)m_.LogIt(
-            fmt::format("Plugin Loaded: \"{}\" (\"{}\").", plugin->Name(), plugin->FileName()),
-            lkAction);
-      });
+    LogAction(m_, ActionText::PluginLoaded, {plugin->Name(), plugin->FileName()});
     if (!stillLoaded()) {
       failUnloaded(m_.Name() + ".OnLogChanged");
       return;
@@ -440,19 +433,18 @@ TKelMethodResult TulmKelMan::CancelPlugin(TulmKel* Plugin, const std::string& Fi
   GuardedSwallow(this, site, [&] {
     TKelMethodResult finalizeResult = smrOk;
     site.step = 2;
-    if (isLogged(lkAction))
-      (void)LogIt(fmt::format("Canceling Loading Of Plugin: \"{}\".", FileName), lkAction);
+    LogAction(*this, ActionText::CancelingLoad, {FileName});
 
     site.step = 3;
     if (Plugin != nullptr && Plugin->Initialized())
       if (auto error =
               CallPluginHandler(this, site, Plugin, [&] { finalizeResult = Plugin->Finalize(); })) {
-        logError(PluginMethodFailure("Finalize()", FileName, *error));
+        LogError(*this, PluginMethodFailure("Finalize()", FileName, *error));
         finalizeResult = smrOk;
       }
     site.step = 4;
     if (!finalizeResult.Success)
-      logError(PluginMethodError("Finalize()", FileName, finalizeResult.ErrorCode));
+      LogError(*this, PluginMethodError("Finalize()", FileName, finalizeResult.ErrorCode));
 
     site.step = 5;
     std::string deepName;

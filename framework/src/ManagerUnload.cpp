@@ -5,6 +5,7 @@
 #include "FrameworkAccess.h"
 #include "IdleHub.h"
 #include "Leftovers.h"
+#include "LogCalls.h"
 #include "ManagerOperation.h"
 #include "ModuleLoader.h"
 #include "ModuleRelease.h"
@@ -73,18 +74,13 @@ public:
     recount();
     tellAfterUnload();
     site_.step = 16;
-    if (m_.isLogged(lkAction))
-      (void)m_.LogIt(fmt::format("Plugin Unloaded: \"{}\" (\"{}\").", deepName_, fileName_),
-                     lkAction);
+    LogAction(m_, ActionText::PluginUnloaded, {deepName_, fileName_});
   }
 
 private:
   void announce() {
     site_.step = 3;
-    if (m_.isLogged(lkAction))
-      (void)m_.LogIt(fmt::format("Unloading Plugin: \"{}\" (\"{}\")...", plugin_->DeepName(),
-                                 plugin_->FileName()),
-                     lkAction);
+    LogAction(m_, ActionText::UnloadingPlugin, {plugin_->DeepName(), plugin_->FileName()});
   }
 
   // Steps 4 and 5, the plug-in's own handler included. False when a handler has
@@ -111,12 +107,12 @@ private:
     TKelMethodResult answer = smrOk;
     if (auto error =
             CallPluginHandler(&m_, site_, plugin_, [&] { answer = plugin_->Finalize(); })) {
-      m_.logError(PluginMethodFailure("Finalize()", plugin_->ShortFileName(), *error));
+      LogError(m_, PluginMethodFailure("Finalize()", plugin_->ShortFileName(), *error));
       answer = smrOk;
     }
     site_.step = 7;
     if (!answer.Success)
-      m_.logError(PluginMethodError("Finalize()", plugin_->ShortFileName(), answer.ErrorCode));
+      LogError(m_, PluginMethodError("Finalize()", plugin_->ShortFileName(), answer.ErrorCode));
   }
 
   // Steps 8 to 13: the object goes before its module. The plug-in's destructor
@@ -205,10 +201,8 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
     // Its module must not go while its code is on the stack: the idle handler
     // unloads it once that code has returned.
     if (PluginCodeRunning(plugin)) {
-      if (!UnloadPending(plugin) && isLogged(lkAction))
-        (void)LogIt(fmt::format("Plugin Unload Queued: \"{}\" (\"{}\").", plugin->DeepName(),
-                                plugin->FileName()),
-                    lkAction);
+      if (!UnloadPending(plugin))
+        LogAction(*this, ActionText::UnloadQueued, {plugin->DeepName(), plugin->FileName()});
       UnloadPluginLater(plugin);
       result = smrOk;
       return;
@@ -271,7 +265,7 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
   site.step = 1;
   GuardedSwallow(this, site, [&] {
     site.step = 2;
-    if (isLogged(lkAction)) (void)LogIt("Unloading Plugins...", lkAction);
+    LogAction(*this, ActionText::UnloadingPlugins);
     site.step = 3;
     if (!CheckIf_NoPluginsLoaded(result, unloadError())) return;
     site.step = 4;
@@ -287,7 +281,8 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
       });
       if (left == 0) break;
       if (round == kMostUnloadRounds) {
-        logError(fmt::format("Unloading Plugins gave up after {} rounds: event handlers keep "
+        LogError(*this,
+                 fmt::format("Unloading Plugins gave up after {} rounds: event handlers keep "
                              "loading plugins ({} still loaded).",
                              round, left));
         break;
@@ -340,10 +335,8 @@ void TulmKelMan::releaseModule(void* module, const std::string& fileName) {
     // with the handler it chains to as it was.
     keltk::TApplication* app = keltk::Application();
     if (hookedApplication_ == app && !app->OnIdle()) app->SetOnIdle(ownIdleHandler_);
-    if (isLogged(lkError))
-      (void)LogIt(fmt::format("Cleared what plugin \"{}\" left behind: {}.",
-                              keltk::ExtractFileName(fileName), fmt::join(cleared, ", ")),
-                  lkError);
+    LogError(*this, fmt::format("Cleared what plugin \"{}\" left behind: {}.",
+                                keltk::ExtractFileName(fileName), fmt::join(cleared, ", ")));
   }
   CloseModuleWhenFree(module);
 }
