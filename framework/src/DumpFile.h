@@ -2,10 +2,14 @@
 // handler: no allocation, no exceptions, only system calls.
 #pragma once
 
+#include "kelvarin/Log.h"
+
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kelvarin {
 
@@ -41,7 +45,7 @@ std::string DumpHeaderText();
 std::string FallbackDumpFileName();
 // The statistics block of the closing dump for these counters (indexed by
 // TLogKind); nullopt when no entry was counted.
-std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& counts);
+std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, kLogKindCount>& counts);
 // The running program's full path.
 std::string RunningProgramPath();
 

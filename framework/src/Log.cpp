@@ -57,6 +57,7 @@ LiveOrigin findOrigin(TulmKelMan* manager, const void* address) {
 }
 
 constexpr char kKindLetters[] = {'\0', 'A', 'E', 'C', 'M', 'U'};
+static_assert(std::size(kKindLetters) == kLogKindCount);
 constexpr std::size_t kOriginWidth = 20;
 constexpr const char* kLineEnd = "\r\n";
 // The width of the rules that frame the header and the statistics block.
@@ -439,7 +440,7 @@ void TLog::formatEntry(std::string_view originText, TLogKind kind, std::string_v
   appendFitted(work_->line, withoutControls(originText, scratch), kOriginWidth);
   work_->line += ' ';
   if (kind != lkTotal) {
-    assert(kind <= lkUser); // LogIt turns away any other
+    assert(kind < kLogKindCount); // LogIt turns away any other
     work_->line += kKindLetters[kind];
     work_->line.append("  ");
   }
@@ -456,7 +457,7 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
     const LiveOrigin who = findOrigin(manager_, UnsealOrigin(origin));
     if (who.kind == OriginKind::None) return;
     siteLogIt.step = 3;
-    if (itemsToLog_.empty() || kind > lkUser) return;
+    if (itemsToLog_.empty() || kind >= kLogKindCount) return;
     if (kind != lkTotal && !itemsToLog_.contains(kind)) return;
 
     siteLogIt.step = 5;
@@ -685,7 +686,7 @@ void TLog::DumpLog(const std::string& statistics) {
   tellUser(again.empty() ? fmt::format("the log is written to \"{}\" instead", fallback) : again);
 }
 
-std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& counts) {
+std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, kLogKindCount>& counts) {
   const std::int32_t total = counts[lkTotal];
   if (total == 0) return std::nullopt;
   static constexpr std::pair<TLogKind, const char*> rows[] = {

@@ -346,9 +346,9 @@ void TulmKelMan::DumpStats() {
   GuardedSwallow(this, siteDumpStats, [&] {
     if (log_ == nullptr || log_->DumpOn() == doNever) return;
     siteDumpStats.step = 2;
-    std::array<std::int32_t, 6> counts{};
-    for (int kind = lkTotal; kind <= lkUser; ++kind)
-      counts[static_cast<std::size_t>(kind)] = log_->GetCount(static_cast<TLogKind>(kind));
+    std::array<std::int32_t, kLogKindCount> counts{};
+    for (std::size_t kind = 0; kind < kLogKindCount; ++kind)
+      counts[kind] = log_->GetCount(static_cast<TLogKind>(kind));
     siteDumpStats.step = 3;
     const std::optional<std::string> block = StatisticsBlock(counts);
     if (!block) return; // nothing was counted: no file at all

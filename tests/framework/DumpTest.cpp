@@ -87,7 +87,7 @@ TEST_F(DumpTest, WorkedExampleOfThreeActionsAndOneError) {
 }
 
 TEST_F(DumpTest, StatisticsUseTheLocaleNumberFormat) {
-  std::array<std::int32_t, 6> counts{};
+  std::array<std::int32_t, kLogKindCount> counts{};
   counts[lkTotal] = 12345;
   counts[lkCommand] = 12345;
   keltk::FormatSettings().ThousandSeparator = '.';
