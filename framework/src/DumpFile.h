@@ -39,6 +39,12 @@ const char* DumpOpenReason(int error) noexcept;
 
 // The header lines that start each run's part of the dump file.
 std::string DumpHeaderText();
+// The dump file's name for `pattern`: its first "%HostApp%" (any letter case)
+// replaced by `program` without its extension. Written with a closing NUL into
+// `out`, without allocating, since a crash handler asks too; the name's length, or
+// nullopt when it does not fit in `capacity`.
+std::optional<std::size_t> DumpFileNameInto(std::string_view pattern, std::string_view program,
+                                            char* out, std::size_t capacity) noexcept;
 // Where a log goes when its DumpFileName cannot be written (told on standard
 // error): "<program>.kel.log" in $XDG_STATE_HOME/kelvarin, else in
 // ~/.local/state/kelvarin; empty when neither is known.

@@ -336,40 +336,14 @@ const char* TLog::WriteCrashRecord(std::string_view message) noexcept {
 }
 
 bool TLog::crashDumpName(char* out, std::size_t capacity) const noexcept {
-  // The name DumpFileName gives, worked out without allocating.
   const std::string_view pattern = !work_->fallbackName.empty() && dumpFile_ == work_->failedPattern
                                        ? work_->fallbackName
                                        : dumpFile_;
-  static constexpr std::string_view placeholder = "%HOSTAPP%";
-  std::size_t at = std::string_view::npos;
-  for (std::size_t i = 0; at == std::string_view::npos && i + placeholder.size() <= pattern.size();
-       ++i) {
-    bool same = true;
-    for (std::size_t k = 0; same && k < placeholder.size(); ++k)
-      same = (pattern[i + k] & ~0x20) == (placeholder[k] & ~0x20);
-    if (same) at = i;
-  }
-  std::size_t size = 0;
-  auto add = [&](std::string_view text) {
-    if (size + text.size() >= capacity) return false;
-    std::memcpy(out + size, text.data(), text.size());
-    size += text.size();
-    return true;
-  };
-  if (at == std::string_view::npos) {
-    if (!add(pattern)) return false;
-  } else {
-    static char program[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", program, sizeof program);
-    if (n <= 0) return false;
-    std::string_view path(program, static_cast<std::size_t>(n));
-    const std::size_t dot = path.rfind('.');
-    if (dot != std::string_view::npos && dot > path.rfind('/')) path = path.substr(0, dot);
-    if (!add(pattern.substr(0, at)) || !add(path) || !add(pattern.substr(at + placeholder.size())))
-      return false;
-  }
-  out[size] = '\0';
-  return true;
+  // The program's path as RunningProgramPath finds it, without allocating.
+  static char program[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", program, sizeof program);
+  const std::string_view path(program, n > 0 ? static_cast<std::size_t>(n) : 0);
+  return DumpFileNameInto(pattern, path, out, capacity).has_value();
 }
 
 void TLog::SetItemsToLog(TLogKindSet items) {
@@ -541,12 +515,12 @@ void TLog::recordHandlerFailures(std::vector<std::string>& failures) {
 }
 
 std::string TLog::DumpFileName() const {
-  static constexpr std::string_view placeholder = "%HostApp%";
-  const std::string upperPattern = keltk::UpperCase(dumpFile_);
-  const std::size_t at = upperPattern.find(keltk::UpperCase(placeholder));
-  if (at == std::string::npos) return dumpFile_;
-  std::string name = dumpFile_;
-  name.replace(at, placeholder.size(), keltk::ChangeFileExt(RunningProgramPath(), ""));
+  const std::string program = RunningProgramPath();
+  std::string name(dumpFile_.size() + program.size() + 1, '\0');
+  const std::optional<std::size_t> size =
+      DumpFileNameInto(dumpFile_, program, name.data(), name.size());
+  assert(size); // the room asked for is always enough
+  name.resize(size.value_or(0));
   return name;
 }
 
