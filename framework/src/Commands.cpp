@@ -1,6 +1,7 @@
 #include "kelvarin/Commands.h"
 
 #include "ExceptionReport.h"
+#include "LogCalls.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
 #include "kelvarin/plugin.h"
@@ -47,7 +48,7 @@ std::string defaultName(std::string_view prefix, const keltk::TCollection* colle
 }
 
 void logRefusal(TulmKel* plugin, const std::string& message) {
-  if (plugin != nullptr) (void)plugin->LogIt(message, lkError);
+  if (plugin != nullptr) LogError(*plugin, message);
 }
 
 bool designing(const TulmKel* plugin) {

@@ -1,6 +1,7 @@
 // Driving loaded plug-ins from the host: running their commands with checked
 // arguments, sending messages to them or to the host, asking them for setup.
 #include "ExceptionReport.h"
+#include "LogCalls.h"
 #include "ManagerOperation.h"
 #include "PluginCallScope.h"
 #include "ThreadCheck.h"
@@ -59,8 +60,8 @@ TKelMethodResult TulmKelMan::executeCommand(TulmKel* plugin, keltk::TVarRecs par
     assert(commands != nullptr); // a plug-in has its collection from its creation on
     if (commands->Count() == 0) {
       site.step = 12;
-      logError(
-          FormatError(dispatchError(), result, E01B, {keltk::VarStr(plugin->ShortFileName())}));
+      LogError(*this, FormatError(dispatchError(), result, E01B,
+                                  {keltk::VarStr(plugin->ShortFileName())}));
       return;
     }
     site.step = 21;
@@ -78,10 +79,11 @@ TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, const std::string& 
     TCommand* command = commands.Find(Name);
     if (command != nullptr) return command;
     siteExecuteCommand.step = 22;
-    logError(FormatError(dispatchError(), result, E020,
-                         {keltk::VarInt(-1), keltk::VarStr(Plugin->ShortFileName())}));
+    LogError(*this, FormatError(dispatchError(), result, E020,
+                                {keltk::VarInt(-1), keltk::VarStr(Plugin->ShortFileName())}));
     // The catalogue's text has no place for the name asked for.
-    logError(fmt::format("Plugin \"{}\" has no command \"{}\".", Plugin->ShortFileName(), Name));
+    LogError(*this,
+             fmt::format("Plugin \"{}\" has no command \"{}\".", Plugin->ShortFileName(), Name));
     return command;
   });
 }
@@ -91,16 +93,16 @@ TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, int Index, keltk::T
     TCommand* command = nullptr;
     if (Index < 0 || Index >= commands.Count()) {
       siteExecuteCommand.step = 22;
-      logError(FormatError(dispatchError(), result, E01E,
-                           {keltk::VarStr(Plugin->ShortFileName()), keltk::VarInt(Index)}));
+      LogError(*this, FormatError(dispatchError(), result, E01E,
+                                  {keltk::VarStr(Plugin->ShortFileName()), keltk::VarInt(Index)}));
       return command;
     }
     siteExecuteCommand.step = 31;
     command = commands.Items(Index);
     if (command == nullptr) {
       siteExecuteCommand.step = 32;
-      logError(FormatError(dispatchError(), result, E020,
-                           {keltk::VarInt(Index), keltk::VarStr(Plugin->ShortFileName())}));
+      LogError(*this, FormatError(dispatchError(), result, E020,
+                                  {keltk::VarInt(Index), keltk::VarStr(Plugin->ShortFileName())}));
     }
     return command;
   });
@@ -124,7 +126,7 @@ TKelMethodResult TulmKelMan::runCommand(TulmKel* plugin, TCommand* command,
   const std::string name = command->Name();
   const std::string file = plugin->ShortFileName();
   auto fail = [&](std::int32_t code, std::initializer_list<keltk::TVarRec> args) {
-    logError(FormatError(dispatchError(), result, code, args));
+    LogError(*this, FormatError(dispatchError(), result, code, args));
   };
 
   site.step = 51;
@@ -159,12 +161,11 @@ TKelMethodResult TulmKelMan::runCommand(TulmKel* plugin, TCommand* command,
   }
 
   site.step = 81;
-  (void)LogIt(fmt::format("Executing command \"{}\" of plugin \"{}\" with {}...", name, file,
-                          arguments(params.size())),
-              lkCommand);
+  LogCommand(*this, fmt::format("Executing command \"{}\" of plugin \"{}\" with {}...", name, file,
+                                arguments(params.size())));
   site.step = 82;
   if (auto error = CallPluginHandler(this, site, plugin, [&] { result = handler(params); }))
-    logError(PluginEventFailure(fmt::format("OnCommand(\"{}\")", name), file, *error));
+    LogError(*this, PluginEventFailure(fmt::format("OnCommand(\"{}\")", name), file, *error));
   // Made by the plug-in's framework copy, which may go with its module.
   return AdoptResult(result);
 }
@@ -185,16 +186,15 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
       if (!handler) {
         site.step = 12;
         const std::string host = keltk::ExtractFileName(keltk::TApplication::ExeName());
-        logError(FormatError(dispatchError(), result, E00D, {keltk::VarStr(host)}));
+        LogError(*this, FormatError(dispatchError(), result, E00D, {keltk::VarStr(host)}));
         return;
       }
       site.step = 13;
-      (void)LogIt(
-          fmt::format("Sending message {} to host with {}...", MsgID, arguments(Params.size())),
-          lkMessage);
+      LogMessage(*this, fmt::format("Sending message {} to host with {}...", MsgID,
+                                    arguments(Params.size())));
       site.step = 14;
       if (auto error = CallHandler(this, site, [&] { result = handler(MsgID, Params); }))
-        logError(HostEventFailure("OnMessage()", *error));
+        LogError(*this, HostEventFailure("OnMessage()", *error));
       return;
     }
 
@@ -204,17 +204,16 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
     const TEventOnMessage handler = Plugin->OnMessage();
     if (!handler) {
       site.step = 22;
-      logError(FormatError(dispatchError(), result, E00D, {keltk::VarStr(file)}));
+      LogError(*this, FormatError(dispatchError(), result, E00D, {keltk::VarStr(file)}));
       return;
     }
     site.step = 23;
-    (void)LogIt(fmt::format("Sending message {} to plugin \"{}\" with {}...", MsgID, file,
-                            arguments(Params.size())),
-                lkMessage);
+    LogMessage(*this, fmt::format("Sending message {} to plugin \"{}\" with {}...", MsgID, file,
+                                  arguments(Params.size())));
     site.step = 24;
     if (auto error =
             CallPluginHandler(this, site, Plugin, [&] { result = handler(MsgID, Params); }))
-      logError(PluginEventFailure("OnMessage()", file, *error));
+      LogError(*this, PluginEventFailure("OnMessage()", file, *error));
     result = AdoptResult(result);
   });
   return result;
@@ -238,14 +237,14 @@ TKelMethodResult TulmKelMan::SetupPlugin(TulmKel* Plugin) {
     const TEventOnSetup handler = Plugin->OnSetup();
     if (!handler) {
       site.step = 12;
-      logError(FormatError(dispatchError(), result, E00B, {keltk::VarStr(file)}));
+      LogError(*this, FormatError(dispatchError(), result, E00B, {keltk::VarStr(file)}));
       return;
     }
     site.step = 21;
-    if (isLogged(lkAction)) (void)LogIt(fmt::format("Setting up plugin \"{}\"...", file), lkAction);
+    LogAction(*this, ActionText::SettingUp, {file});
     site.step = 22;
     if (auto error = CallPluginHandler(this, site, Plugin, [&] { result = handler(); }))
-      logError(PluginEventFailure("OnSetup()", file, *error));
+      LogError(*this, PluginEventFailure("OnSetup()", file, *error));
     result = AdoptResult(result);
   });
   return result;

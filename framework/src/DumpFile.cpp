@@ -72,4 +72,39 @@ const char* DumpOpenReason(int error) noexcept {
   }
 }
 
+std::optional<std::size_t> DumpFileNameInto(std::string_view pattern, std::string_view program,
+                                            char* out, std::size_t capacity) noexcept {
+  static constexpr std::string_view placeholder = "%HOSTAPP%";
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  std::size_t at = std::string_view::npos;
+  for (std::size_t i = 0; at == std::string_view::npos && i + placeholder.size() <= pattern.size();
+       ++i) {
+    std::size_t k = 0;
+    while (k < placeholder.size() && upper(pattern[i + k]) == placeholder[k])
+      ++k;
+    if (k == placeholder.size()) at = i;
+  }
+  std::size_t size = 0;
+  auto add = [&](std::string_view text) {
+    if (size + text.size() >= capacity) return false;
+    std::memcpy(out + size, text.data(), text.size());
+    size += text.size();
+    return true;
+  };
+  if (at == std::string_view::npos) {
+    if (!add(pattern)) return std::nullopt;
+  } else {
+    // The extension goes: what follows the last dot of the last path part.
+    const std::size_t slash = program.rfind('/');
+    const std::size_t dot = program.rfind('.');
+    if (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash))
+      program = program.substr(0, dot);
+    if (!add(pattern.substr(0, at)) || !add(program) ||
+        !add(pattern.substr(at + placeholder.size())))
+      return std::nullopt;
+  }
+  out[size] = '\0';
+  return size;
+}
+
 } // namespace kelvarin

@@ -2,10 +2,14 @@
 // handler: no allocation, no exceptions, only system calls.
 #pragma once
 
+#include "kelvarin/Log.h"
+
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kelvarin {
 
@@ -35,13 +39,19 @@ const char* DumpOpenReason(int error) noexcept;
 
 // The header lines that start each run's part of the dump file.
 std::string DumpHeaderText();
+// The dump file's name for `pattern`: its first "%HostApp%" (any letter case)
+// replaced by `program` without its extension. Written with a closing NUL into
+// `out`, without allocating, since a crash handler asks too; the name's length, or
+// nullopt when it does not fit in `capacity`.
+std::optional<std::size_t> DumpFileNameInto(std::string_view pattern, std::string_view program,
+                                            char* out, std::size_t capacity) noexcept;
 // Where a log goes when its DumpFileName cannot be written (told on standard
 // error): "<program>.kel.log" in $XDG_STATE_HOME/kelvarin, else in
 // ~/.local/state/kelvarin; empty when neither is known.
 std::string FallbackDumpFileName();
 // The statistics block of the closing dump for these counters (indexed by
 // TLogKind); nullopt when no entry was counted.
-std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& counts);
+std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, kLogKindCount>& counts);
 // The running program's full path.
 std::string RunningProgramPath();
 

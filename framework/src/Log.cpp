@@ -1,5 +1,6 @@
 #include "kelvarin/Log.h"
 
+#include "Broadcast.h"
 #include "CrashRecord.h"
 #include "DumpFile.h"
 #include "ExceptionReport.h"
@@ -56,6 +57,7 @@ LiveOrigin findOrigin(TulmKelMan* manager, const void* address) {
 }
 
 constexpr char kKindLetters[] = {'\0', 'A', 'E', 'C', 'M', 'U'};
+static_assert(std::size(kKindLetters) == kLogKindCount);
 constexpr std::size_t kOriginWidth = 20;
 constexpr const char* kLineEnd = "\r\n";
 // The width of the rules that frame the header and the statistics block.
@@ -334,40 +336,14 @@ const char* TLog::WriteCrashRecord(std::string_view message) noexcept {
 }
 
 bool TLog::crashDumpName(char* out, std::size_t capacity) const noexcept {
-  // The name DumpFileName gives, worked out without allocating.
   const std::string_view pattern = !work_->fallbackName.empty() && dumpFile_ == work_->failedPattern
                                        ? work_->fallbackName
                                        : dumpFile_;
-  static constexpr std::string_view placeholder = "%HOSTAPP%";
-  std::size_t at = std::string_view::npos;
-  for (std::size_t i = 0; at == std::string_view::npos && i + placeholder.size() <= pattern.size();
-       ++i) {
-    bool same = true;
-    for (std::size_t k = 0; same && k < placeholder.size(); ++k)
-      same = (pattern[i + k] & ~0x20) == (placeholder[k] & ~0x20);
-    if (same) at = i;
-  }
-  std::size_t size = 0;
-  auto add = [&](std::string_view text) {
-    if (size + text.size() >= capacity) return false;
-    std::memcpy(out + size, text.data(), text.size());
-    size += text.size();
-    return true;
-  };
-  if (at == std::string_view::npos) {
-    if (!add(pattern)) return false;
-  } else {
-    static char program[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", program, sizeof program);
-    if (n <= 0) return false;
-    std::string_view path(program, static_cast<std::size_t>(n));
-    const std::size_t dot = path.rfind('.');
-    if (dot != std::string_view::npos && dot > path.rfind('/')) path = path.substr(0, dot);
-    if (!add(pattern.substr(0, at)) || !add(path) || !add(pattern.substr(at + placeholder.size())))
-      return false;
-  }
-  out[size] = '\0';
-  return true;
+  // The program's path as RunningProgramPath finds it, without allocating.
+  static char program[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", program, sizeof program);
+  const std::string_view path(program, n > 0 ? static_cast<std::size_t>(n) : 0);
+  return DumpFileNameInto(pattern, path, out, capacity).has_value();
 }
 
 void TLog::SetItemsToLog(TLogKindSet items) {
@@ -381,25 +357,24 @@ void TLog::SetItemsToLog(TLogKindSet items) {
     TulmKelMan* manager = manager_;
     if (manager == nullptr) return;
 
-    std::vector<std::string> failures;
     siteSetItemsToLog.step = 3;
-    if (manager->OnPropertyModified() && manager->PropsToMonitor().contains(pmItemsToLog)) {
-      if (auto error = CallHandler(manager, siteSetItemsToLog, [&] {
-            manager->OnPropertyModified()(pmItemsToLog, &old, &items);
-          }))
-        failures.push_back(HostEventFailure("OnPropertyModified()", *error));
-    }
-    siteSetItemsToLog.step = 4;
-    ForEachPlugin(*manager, siteSetItemsToLog, [&](TulmKel* plugin) {
-      const TEventOnPropertyModified handler = plugin->OnPropertyModified();
-      if (!handler || !plugin->PropsToMonitor().contains(pmItemsToLog)) return;
-      const std::string name = plugin->ShortFileName();
-      if (auto error = CallPluginHandler(manager, siteSetItemsToLog, plugin,
-                                         [&] { handler(pmItemsToLog, &old, &items); }))
-        failures.push_back(PluginEventFailure("OnPropertyModified()", name, *error));
-    });
+    // Host first, then plug-ins newest first, each only when it monitors the
+    // property; the failure lines wait for the walk's end.
+    BroadcastEnd end = Broadcast(
+        *manager, siteSetItemsToLog,
+        {"OnPropertyModified()", "OnPropertyModified()", FailureLines::AfterWalk, 4},
+        manager->OnPropertyModified() && manager->PropsToMonitor().contains(pmItemsToLog),
+        [&] { manager->OnPropertyModified()(pmItemsToLog, &old, &items); },
+        [](TulmKel* plugin) {
+          return plugin->OnPropertyModified() && plugin->PropsToMonitor().contains(pmItemsToLog);
+        },
+        [&](TulmKel* plugin) {
+          const TEventOnPropertyModified handler = plugin->OnPropertyModified();
+          handler(pmItemsToLog, &old, &items);
+        },
+        ShortNameOf);
     siteSetItemsToLog.step = 5;
-    recordHandlerFailures(failures);
+    recordHandlerFailures(end.failures);
   });
 }
 
@@ -439,7 +414,7 @@ void TLog::formatEntry(std::string_view originText, TLogKind kind, std::string_v
   appendFitted(work_->line, withoutControls(originText, scratch), kOriginWidth);
   work_->line += ' ';
   if (kind != lkTotal) {
-    assert(kind <= lkUser); // LogIt turns away any other
+    assert(kind < kLogKindCount); // LogIt turns away any other
     work_->line += kKindLetters[kind];
     work_->line.append("  ");
   }
@@ -456,7 +431,7 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
     const LiveOrigin who = findOrigin(manager_, UnsealOrigin(origin));
     if (who.kind == OriginKind::None) return;
     siteLogIt.step = 3;
-    if (itemsToLog_.empty() || kind > lkUser) return;
+    if (itemsToLog_.empty() || kind >= kLogKindCount) return;
     if (kind != lkTotal && !itemsToLog_.contains(kind)) return;
 
     siteLogIt.step = 5;
@@ -478,11 +453,9 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
     std::string line;
     TulmKelMan* manager = manager_;
     const bool anyHandler =
-        manager != nullptr && (manager->OnLogChanged() || [&] {
-          for (int i = manager->GetPluginCount() - 1; i >= 0; --i)
-            if (TulmKel* p = manager->GetPlugins(i); p != nullptr && p->OnLogChanged()) return true;
-          return false;
-        }());
+        manager != nullptr &&
+        AnyoneListens(*manager, bool(manager->OnLogChanged()),
+                      [](const TulmKel* plugin) { return bool(plugin->OnLogChanged()); });
     if (anyHandler) line = work_->line;
 
     siteLogIt.step = 8;
@@ -507,34 +480,23 @@ void TLog::tellLogChanged(keltk::TComponent* origin, std::string_view line) {
   TulmKelMan* manager = manager_;
   if (manager == nullptr) return;
   const std::string fullMsg(line);
-  std::vector<std::string> failures;
-  // Reports wait with the handler lines: logged at once, they would reach the
-  // failing handler again.
-  auto note = [&](const HandlerFailure& failure, std::string line) {
-    if (failure.foreign)
-      failures.push_back(ExceptionReportLine(kReportModule, kReportUnit, siteLogIt.location,
-                                             siteLogIt.step, *failure.foreign));
-    failures.push_back(std::move(line));
-  };
-  if (manager->OnLogChanged()) {
-    if (auto failure = TryHandler([&] {
-          HandlerFrame frame(*manager, *manager, "OnLogChanged");
-          manager->OnLogChanged()(origin, fullMsg);
-        }))
-      note(*failure, HostEventFailure("OnLogChanged()", failure->message));
-  }
-  siteLogIt.step = 10;
-  ForEachPlugin(*manager, siteLogIt, [&](TulmKel* plugin) {
-    const TEventOnLogChanged handler = plugin->OnLogChanged();
-    if (!handler) return;
-    const std::string name = plugin->ShortFileName();
-    if (auto failure = TryPluginHandler(plugin, [&] {
-          HandlerFrame frame(*manager, *plugin, "OnLogChanged");
-          handler(origin, fullMsg);
-        }))
-      note(*failure, PluginEventFailure("OnLogChanged()", name, failure->message));
-  });
-  recordHandlerFailures(failures);
+  // Host first, then plug-ins newest first; the failure lines wait for the walk's
+  // end: logged at once, they would reach the failing handler again.
+  BroadcastEnd end = Broadcast(
+      *manager, siteLogIt, {"OnLogChanged()", "OnLogChanged()", FailureLines::AfterWalk, 10},
+      bool(manager->OnLogChanged()),
+      [&] {
+        HandlerFrame frame(*manager, *manager, "OnLogChanged");
+        manager->OnLogChanged()(origin, fullMsg);
+      },
+      [](TulmKel* plugin) { return bool(plugin->OnLogChanged()); },
+      [&](TulmKel* plugin) {
+        const TEventOnLogChanged handler = plugin->OnLogChanged();
+        HandlerFrame frame(*manager, *plugin, "OnLogChanged");
+        handler(origin, fullMsg);
+      },
+      ShortNameOf);
+  recordHandlerFailures(end.failures);
 }
 
 void TLog::recordHandlerFailures(std::vector<std::string>& failures) {
@@ -553,12 +515,12 @@ void TLog::recordHandlerFailures(std::vector<std::string>& failures) {
 }
 
 std::string TLog::DumpFileName() const {
-  static constexpr std::string_view placeholder = "%HostApp%";
-  const std::string upperPattern = keltk::UpperCase(dumpFile_);
-  const std::size_t at = upperPattern.find(keltk::UpperCase(placeholder));
-  if (at == std::string::npos) return dumpFile_;
-  std::string name = dumpFile_;
-  name.replace(at, placeholder.size(), keltk::ChangeFileExt(RunningProgramPath(), ""));
+  const std::string program = RunningProgramPath();
+  std::string name(dumpFile_.size() + program.size() + 1, '\0');
+  const std::optional<std::size_t> size =
+      DumpFileNameInto(dumpFile_, program, name.data(), name.size());
+  assert(size); // the room asked for is always enough
+  name.resize(size.value_or(0));
   return name;
 }
 
@@ -698,7 +660,7 @@ void TLog::DumpLog(const std::string& statistics) {
   tellUser(again.empty() ? fmt::format("the log is written to \"{}\" instead", fallback) : again);
 }
 
-std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, 6>& counts) {
+std::optional<std::string> StatisticsBlock(const std::array<std::int32_t, kLogKindCount>& counts) {
   const std::int32_t total = counts[lkTotal];
   if (total == 0) return std::nullopt;
   static constexpr std::pair<TLogKind, const char*> rows[] = {

@@ -1,8 +1,10 @@
 #include "kelvarin/manager.h"
 
+#include "Broadcast.h"
 #include "DumpFile.h"
 #include "ExceptionReport.h"
 #include "IdleHub.h"
+#include "LogCalls.h"
 #include "Origin.h"
 #include "PluginCallScope.h"
 #include "PluginReloader.h"
@@ -105,7 +107,7 @@ TulmKelMan::TulmKelMan(keltk::TComponent* owner) : TComponent(owner) {
     siteCreate.step = 6;
     usesToolkitModule_ = toolkitInAnotherModule();
     siteCreate.step = 7;
-    if (isLogged(lkAction)) (void)LogIt("Manager Ready.", lkAction);
+    LogAction(*this, ActionText::ManagerReady);
   });
 }
 
@@ -123,8 +125,7 @@ TulmKelMan::~TulmKelMan() {
     plugins_.clear();
     plugins_.shrink_to_fit();
     siteDestroy.step = 3;
-    if (!HasState(keltk::csDesigning) && isLogged(lkAction))
-      (void)LogIt("Manager Closed Normally.", lkAction);
+    if (!HasState(keltk::csDesigning)) LogAction(*this, ActionText::ManagerClosed);
     siteDestroy.step = 4;
     DumpStats();
     siteDestroy.step = 5;
@@ -166,18 +167,19 @@ void TulmKelMan::SetPluginsTopLevelMenu(keltk::TMenuItem* menu) {
 
 void TulmKelMan::broadcastPropertyChange(TPropToMonitor property, const void* oldValue,
                                          const void* newValue, TMethodSite& site) {
-  if (onPropertyModified_ && propsToMonitor_.contains(property))
-    if (auto error =
-            CallHandler(this, site, [&] { onPropertyModified_(property, oldValue, newValue); }))
-      logError(HostEventFailure("OnPropertyModified()", *error));
-  ForEachPlugin(*this, site, [&](TulmKel* plugin) {
-    const TEventOnPropertyModified handler = plugin->OnPropertyModified();
-    if (!handler || !plugin->PropsToMonitor().contains(property)) return;
-    const std::string name = plugin->ShortFileName();
-    if (auto error =
-            CallPluginHandler(this, site, plugin, [&] { handler(property, oldValue, newValue); }))
-      logError(PluginEventFailure("OnPropertyModified()", name, *error));
-  });
+  // Host first, then plug-ins newest first, each only when it monitors the property.
+  Broadcast(
+      *this, site, {"OnPropertyModified()", "OnPropertyModified()"},
+      onPropertyModified_ && propsToMonitor_.contains(property),
+      [&] { onPropertyModified_(property, oldValue, newValue); },
+      [&](TulmKel* plugin) {
+        return plugin->OnPropertyModified() && plugin->PropsToMonitor().contains(property);
+      },
+      [&](TulmKel* plugin) {
+        const TEventOnPropertyModified handler = plugin->OnPropertyModified();
+        handler(property, oldValue, newValue);
+      },
+      ShortNameOf);
 }
 
 void TulmKelMan::SetLoadOptions(TLoadOptionsSet options) {
@@ -214,8 +216,8 @@ void TulmKelMan::SetPluginFolder(const std::string& folder) {
     }
     site.step = 51;
     TKelMethodResult refused = smrUnexpectedError;
-    logError(
-        FormatError(&EulmKelPropertyError::StaticClass(), refused, E017, {keltk::VarStr(folder)}));
+    LogError(*this, FormatError(&EulmKelPropertyError::StaticClass(), refused, E017,
+                                {keltk::VarStr(folder)}));
     site.step = 52;
     if (HasState(keltk::csDesigning)) RaiseMarked(site, refused);
   });
@@ -231,8 +233,8 @@ void TulmKelMan::SetPluginExtension(const std::string& extension) {
     if (extension.find_first_of(" .*") != std::string::npos) {
       site.step = 51;
       TKelMethodResult refused = smrUnexpectedError;
-      logError(FormatError(&EulmKelPropertyError::StaticClass(), refused, E02E,
-                           {keltk::VarStr(extension)}));
+      LogError(*this, FormatError(&EulmKelPropertyError::StaticClass(), refused, E02E,
+                                  {keltk::VarStr(extension)}));
       site.step = 52;
       if (HasState(keltk::csDesigning)) RaiseMarked(site, refused);
       return;
@@ -257,15 +259,6 @@ TulmKel* TulmKelMan::GetPlugins(int index) const {
   return plugins_[static_cast<std::size_t>(index)];
 }
 
-bool TulmKelMan::isLogged(TLogKind kind) const {
-  return log_ != nullptr && log_->ItemsToLog().contains(kind);
-}
-
-void TulmKelMan::logError(std::string_view msg) {
-  TKelMethodResult scratch;
-  LogIt(msg, lkError, scratch);
-}
-
 bool TulmKelMan::CheckIf_NoPluginsLoaded(TKelMethodResult& result, TErrorClass errorClass) {
   bool passed = true;
   siteNoPluginsLoaded.step = 1;
@@ -274,7 +267,7 @@ bool TulmKelMan::CheckIf_NoPluginsLoaded(TKelMethodResult& result, TErrorClass e
     siteNoPluginsLoaded.step = 11;
     passed = false;
     siteNoPluginsLoaded.step = 12;
-    logError(FormatError(errorClass, result, E01A));
+    LogError(*this, FormatError(errorClass, result, E01A));
   });
   return passed;
 }
@@ -288,7 +281,7 @@ bool TulmKelMan::CheckIf_InvalidPluginIndex(TKelMethodResult& result, TErrorClas
     siteInvalidPluginIndex.step = 11;
     passed = false;
     siteInvalidPluginIndex.step = 12;
-    logError(FormatError(errorClass, result, E01D, {keltk::VarInt(index)}));
+    LogError(*this, FormatError(errorClass, result, E01D, {keltk::VarInt(index)}));
   });
   return passed;
 }
@@ -304,7 +297,7 @@ bool TulmKelMan::CheckIf_PluginNotInitializedYet(TKelMethodResult& result, TErro
     // A missing plug-in has no file name to quote.
     const std::string name = plugin != nullptr ? keltk::ExtractFileName(plugin->FileName()) : "";
     sitePluginNotInitializedYet.step = 12;
-    logError(FormatError(errorClass, result, E008, {keltk::VarStr(name)}));
+    LogError(*this, FormatError(errorClass, result, E008, {keltk::VarStr(name)}));
   });
   return passed;
 }
@@ -322,7 +315,7 @@ bool TulmKelMan::CheckIf_PluginCouldNotBeAccessed(TKelMethodResult& result, TErr
     sitePluginCouldNotBeAccessed.step = 11;
     passed = false;
     sitePluginCouldNotBeAccessed.step = 12;
-    logError(FormatError(errorClass, result, E01F, {keltk::VarInt(index)}));
+    LogError(*this, FormatError(errorClass, result, E01F, {keltk::VarInt(index)}));
   });
   return passed;
 }
@@ -353,9 +346,9 @@ void TulmKelMan::DumpStats() {
   GuardedSwallow(this, siteDumpStats, [&] {
     if (log_ == nullptr || log_->DumpOn() == doNever) return;
     siteDumpStats.step = 2;
-    std::array<std::int32_t, 6> counts{};
-    for (int kind = lkTotal; kind <= lkUser; ++kind)
-      counts[static_cast<std::size_t>(kind)] = log_->GetCount(static_cast<TLogKind>(kind));
+    std::array<std::int32_t, kLogKindCount> counts{};
+    for (std::size_t kind = 0; kind < kLogKindCount; ++kind)
+      counts[kind] = log_->GetCount(static_cast<TLogKind>(kind));
     siteDumpStats.step = 3;
     const std::optional<std::string> block = StatisticsBlock(counts);
     if (!block) return; // nothing was counted: no file at all

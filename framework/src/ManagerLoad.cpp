@@ -1,8 +1,10 @@
 // Turning a file name into a loaded, initialized plug-in, and undoing a load that
 // failed half way. One function per phase; each keeps the step markers of the
 // steps it runs.
+#include "Broadcast.h"
 #include "ExceptionReport.h"
 #include "FrameworkAccess.h"
+#include "LogCalls.h"
 #include "ManagerOperation.h"
 #include "ModuleLoader.h"
 #include "ModuleRelease.h"
@@ -93,7 +95,7 @@ public:
 
 private:
   bool fail(std::int32_t code, std::initializer_list<keltk::TVarRec> args) {
-    m_.logError(FormatError(loadError(), result_, code, args));
+    LogError(m_, FormatError(loadError(), result_, code, args));
     return false;
   }
   std::string fileNamePart() const { return keltk::ExtractFileName(fileName_); }
@@ -125,10 +127,7 @@ private:
   // Step 6; a failure to log does not stop the load.
   bool announce() {
     site_.step = 6;
-    if (m_.isLogged(lkAction))
-      GuardedSwallow(&m_, site_, [&] {
-        (void)m_.LogIt(fmt::format("Loading Plugin: \"{}\"...", fileName_), lkAction);
-      });
+    LogAction(m_, ActionText::LoadingPlugin, {fileName_});
     return true;
   }
 
@@ -155,7 +154,7 @@ private:
       return true;
     }
     fail(E001, {keltk::VarStr(fileName_)});
-    if (!m_.lastModuleError_.empty()) m_.logError(m_.lastModuleError_);
+    if (!m_.lastModuleError_.empty()) LogError(m_, m_.lastModuleError_);
     return false;
   }
 
@@ -200,7 +199,7 @@ private:
       message = e.Message();
     }
     m_.lastModuleError_ = message;
-    m_.logError(PluginMethodFailure(entry, fileNamePart(), message));
+    LogError(m_, PluginMethodFailure(entry, fileNamePart(), message));
     return false;
   }
 
@@ -264,7 +263,7 @@ private:
           HandlerFrame frame(m_, *plugin, "OnInitialize");
           answer = plugin->Initialize(params_);
         })) {
-      m_.logError(PluginMethodFailure("Initialize()", shortName_, *error));
+      LogError(m_, PluginMethodFailure("Initialize()", shortName_, *error));
       return fail(E006, {keltk::VarStr(shortName_)});
     }
     site_.step = 22;
@@ -293,32 +292,26 @@ private:
     loadToolkitModule(plugin);
 
     site_.step = 25;
-    if (m_.onAfterLoad_) {
-      if (auto error = CallHandler(&m_, site_, [&] {
-            HandlerFrame frame(m_, m_, "OnAfterLoad");
-            m_.onAfterLoad_(plugin);
-          }))
-        m_.logError(HostEventFailure("OnAfterLoad()", *error));
-      if (!stillLoaded()) return failUnloaded(m_.Name() + ".OnAfterLoad");
-    }
-
-    site_.step = 26;
-    bool loaded = true;
-    ForEachPlugin(m_, site_, [&](TulmKel* other) {
-      const TEventOnAnyPluginAfterLoad handler = other->OnAnyPluginAfterLoad();
-      if (!handler) return true;
-      const std::string handlerOwner = other->Name();
-      if (auto error = CallPluginHandler(&m_, site_, other, [&] {
-            HandlerFrame frame(m_, *other, "OnAnyPluginAfterLoad");
-            handler(plugin);
-          }))
-        m_.logError(PluginEventFailure("OnAnyPluginAfterLoad()", shortName_, *error));
-      if (stillLoaded()) return true;
-      loaded = false;
-      failUnloaded(handlerOwner + ".OnAnyPluginAfterLoad");
-      return false;
-    });
-    return loaded;
+    // Host first, then plug-ins newest first; a handler that takes the new plug-in
+    // away stops the walk. The failure lines name the new plug-in, not the handler's.
+    std::optional<std::string> owner; // whose handler ran last; none: the host's
+    const BroadcastEnd end = Broadcast(
+        m_, site_, {"OnAfterLoad()", "OnAnyPluginAfterLoad()", FailureLines::AtOnce, 26},
+        bool(m_.onAfterLoad_),
+        [&] {
+          HandlerFrame frame(m_, m_, "OnAfterLoad");
+          m_.onAfterLoad_(plugin);
+        },
+        [](TulmKel* other) { return bool(other->OnAnyPluginAfterLoad()); },
+        [&](TulmKel* other) {
+          const TEventOnAnyPluginAfterLoad handler = other->OnAnyPluginAfterLoad();
+          owner = other->Name();
+          HandlerFrame frame(m_, *other, "OnAnyPluginAfterLoad");
+          handler(plugin);
+        },
+        [&](TulmKel*) { return shortName_; }, [&] { return stillLoaded(); });
+    if (end.completed) return true;
+    return failUnloaded(owner ? *owner + ".OnAnyPluginAfterLoad" : m_.Name() + ".OnAfterLoad");
   }
 
   // Step 24: the toolkit runtime module stays loaded for good once a plug-in
@@ -357,12 +350,7 @@ private:
     site_.step = 27;
     m_.HookApplicationIdle();
     site_.step = 28;
-    if (m_.isLogged(lkAction))
-      GuardedSwallow(&m_, site_, [&] {
-        (void)m_.LogIt(
-            fmt::format("Plugin Loaded: \"{}\" (\"{}\").", plugin->Name(), plugin->FileName()),
-            lkAction);
-      });
+    LogAction(m_, ActionText::PluginLoaded, {plugin->Name(), plugin->FileName()});
     if (!stillLoaded()) {
       failUnloaded(m_.Name() + ".OnLogChanged");
       return;
@@ -404,20 +392,17 @@ private:
 bool TulmKelMan::loadAllowed(const std::string& fileName, TMethodSite& site) {
   site.step = 7;
   bool allowLoad = true;
-  if (onBeforeLoad_) {
-    if (auto error = CallHandler(this, site, [&] { onBeforeLoad_(fileName, allowLoad); }))
-      logError(HostEventFailure("OnBeforeLoad()", *error));
-    if (!allowLoad) return false;
-  }
-  site.step = 8;
-  ForEachPlugin(*this, site, [&](TulmKel* other) {
-    const TEventOnAnyPluginBeforeLoad handler = other->OnAnyPluginBeforeLoad();
-    if (!handler) return true;
-    allowLoad = true;
-    if (auto error = CallPluginHandler(this, site, other, [&] { handler(fileName, allowLoad); }))
-      logError(PluginEventFailure("OnAnyPluginBeforeLoad()", other->ShortFileName(), *error));
-    return allowLoad;
-  });
+  // Host first, then plug-ins newest first; a refusal stops the walk.
+  Broadcast(
+      *this, site, {"OnBeforeLoad()", "OnAnyPluginBeforeLoad()", FailureLines::AtOnce, 8},
+      bool(onBeforeLoad_), [&] { onBeforeLoad_(fileName, allowLoad); },
+      [](TulmKel* other) { return bool(other->OnAnyPluginBeforeLoad()); },
+      [&](TulmKel* other) {
+        const TEventOnAnyPluginBeforeLoad handler = other->OnAnyPluginBeforeLoad();
+        allowLoad = true;
+        handler(fileName, allowLoad);
+      },
+      ShortNameOf, [&] { return allowLoad; });
   return allowLoad;
 }
 
@@ -448,19 +433,18 @@ TKelMethodResult TulmKelMan::CancelPlugin(TulmKel* Plugin, const std::string& Fi
   GuardedSwallow(this, site, [&] {
     TKelMethodResult finalizeResult = smrOk;
     site.step = 2;
-    if (isLogged(lkAction))
-      (void)LogIt(fmt::format("Canceling Loading Of Plugin: \"{}\".", FileName), lkAction);
+    LogAction(*this, ActionText::CancelingLoad, {FileName});
 
     site.step = 3;
     if (Plugin != nullptr && Plugin->Initialized())
       if (auto error =
               CallPluginHandler(this, site, Plugin, [&] { finalizeResult = Plugin->Finalize(); })) {
-        logError(PluginMethodFailure("Finalize()", FileName, *error));
+        LogError(*this, PluginMethodFailure("Finalize()", FileName, *error));
         finalizeResult = smrOk;
       }
     site.step = 4;
     if (!finalizeResult.Success)
-      logError(PluginMethodError("Finalize()", FileName, finalizeResult.ErrorCode));
+      LogError(*this, PluginMethodError("Finalize()", FileName, finalizeResult.ErrorCode));
 
     site.step = 5;
     std::string deepName;

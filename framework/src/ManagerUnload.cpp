@@ -1,9 +1,11 @@
 // Taking plug-ins out of a running host: one by one, all at once, or later from
 // the idle-time queue.
+#include "Broadcast.h"
 #include "ExceptionReport.h"
 #include "FrameworkAccess.h"
 #include "IdleHub.h"
 #include "Leftovers.h"
+#include "LogCalls.h"
 #include "ManagerOperation.h"
 #include "ModuleLoader.h"
 #include "ModuleRelease.h"
@@ -72,37 +74,30 @@ public:
     recount();
     tellAfterUnload();
     site_.step = 16;
-    if (m_.isLogged(lkAction))
-      (void)m_.LogIt(fmt::format("Plugin Unloaded: \"{}\" (\"{}\").", deepName_, fileName_),
-                     lkAction);
+    LogAction(m_, ActionText::PluginUnloaded, {deepName_, fileName_});
   }
 
 private:
   void announce() {
     site_.step = 3;
-    if (m_.isLogged(lkAction))
-      (void)m_.LogIt(fmt::format("Unloading Plugin: \"{}\" (\"{}\")...", plugin_->DeepName(),
-                                 plugin_->FileName()),
-                     lkAction);
+    LogAction(m_, ActionText::UnloadingPlugin, {plugin_->DeepName(), plugin_->FileName()});
   }
 
   // Steps 4 and 5, the plug-in's own handler included. False when a handler has
   // unloaded the plug-in already.
   bool askBeforeUnload() {
     site_.step = 4;
-    if (m_.onBeforeUnload_)
-      if (auto error = CallHandler(&m_, site_, [&] { m_.onBeforeUnload_(plugin_); }))
-        m_.logError(HostEventFailure("OnBeforeUnload()", *error));
-    site_.step = 5;
-    ForEachPlugin(m_, site_, [&](TulmKel* other) {
-      if (watch_.destroyed()) return false;
-      const TEventOnAnyPluginBeforeUnload handler = other->OnAnyPluginBeforeUnload();
-      if (!handler) return true;
-      const std::string owner = keltk::ExtractFileName(other->FileName());
-      if (auto error = CallPluginHandler(&m_, site_, other, [&] { handler(plugin_); }))
-        m_.logError(PluginEventFailure("OnAnyPluginBeforeUnload()", owner, *error));
-      return true;
-    });
+    // Host first, then plug-ins newest first; once a handler has unloaded the
+    // plug-in no one else is asked.
+    Broadcast(
+        m_, site_, {"OnBeforeUnload()", "OnAnyPluginBeforeUnload()", FailureLines::AtOnce, 5},
+        bool(m_.onBeforeUnload_), [&] { m_.onBeforeUnload_(plugin_); },
+        [](TulmKel* other) { return bool(other->OnAnyPluginBeforeUnload()); },
+        [&](TulmKel* other) {
+          const TEventOnAnyPluginBeforeUnload handler = other->OnAnyPluginBeforeUnload();
+          handler(plugin_);
+        },
+        FileNamePartOf, [&] { return !watch_.destroyed(); });
     return !watch_.destroyed();
   }
 
@@ -112,12 +107,12 @@ private:
     TKelMethodResult answer = smrOk;
     if (auto error =
             CallPluginHandler(&m_, site_, plugin_, [&] { answer = plugin_->Finalize(); })) {
-      m_.logError(PluginMethodFailure("Finalize()", plugin_->ShortFileName(), *error));
+      LogError(m_, PluginMethodFailure("Finalize()", plugin_->ShortFileName(), *error));
       answer = smrOk;
     }
     site_.step = 7;
     if (!answer.Success)
-      m_.logError(PluginMethodError("Finalize()", plugin_->ShortFileName(), answer.ErrorCode));
+      LogError(m_, PluginMethodError("Finalize()", plugin_->ShortFileName(), answer.ErrorCode));
   }
 
   // Steps 8 to 13: the object goes before its module. The plug-in's destructor
@@ -155,16 +150,16 @@ private:
   // Step 15: the handlers see only the former address.
   void tellAfterUnload() {
     site_.step = 15;
-    if (m_.onAfterUnload_)
-      if (auto error = CallHandler(&m_, site_, [&] { m_.onAfterUnload_(plugin_, fileName_); }))
-        m_.logError(HostEventFailure("OnAfterUnload()", *error));
-    ForEachPlugin(m_, site_, [&](TulmKel* other) {
-      const TEventOnAnyPluginAfterUnload handler = other->OnAnyPluginAfterUnload();
-      if (!handler) return;
-      const std::string owner = keltk::ExtractFileName(other->FileName());
-      if (auto error = CallPluginHandler(&m_, site_, other, [&] { handler(plugin_, fileName_); }))
-        m_.logError(PluginEventFailure("OnAnyPluginAfterUnload()", owner, *error));
-    });
+    // Host first, then plug-ins newest first, every one of them.
+    Broadcast(
+        m_, site_, {"OnAfterUnload()", "OnAnyPluginAfterUnload()"}, bool(m_.onAfterUnload_),
+        [&] { m_.onAfterUnload_(plugin_, fileName_); },
+        [](TulmKel* other) { return bool(other->OnAnyPluginAfterUnload()); },
+        [&](TulmKel* other) {
+          const TEventOnAnyPluginAfterUnload handler = other->OnAnyPluginAfterUnload();
+          handler(plugin_, fileName_);
+        },
+        FileNamePartOf);
   }
 
   TulmKelMan& m_;
@@ -206,10 +201,8 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
     // Its module must not go while its code is on the stack: the idle handler
     // unloads it once that code has returned.
     if (PluginCodeRunning(plugin)) {
-      if (!UnloadPending(plugin) && isLogged(lkAction))
-        (void)LogIt(fmt::format("Plugin Unload Queued: \"{}\" (\"{}\").", plugin->DeepName(),
-                                plugin->FileName()),
-                    lkAction);
+      if (!UnloadPending(plugin))
+        LogAction(*this, ActionText::UnloadQueued, {plugin->DeepName(), plugin->FileName()});
       UnloadPluginLater(plugin);
       result = smrOk;
       return;
@@ -272,7 +265,7 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
   site.step = 1;
   GuardedSwallow(this, site, [&] {
     site.step = 2;
-    if (isLogged(lkAction)) (void)LogIt("Unloading Plugins...", lkAction);
+    LogAction(*this, ActionText::UnloadingPlugins);
     site.step = 3;
     if (!CheckIf_NoPluginsLoaded(result, unloadError())) return;
     site.step = 4;
@@ -288,7 +281,8 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
       });
       if (left == 0) break;
       if (round == kMostUnloadRounds) {
-        logError(fmt::format("Unloading Plugins gave up after {} rounds: event handlers keep "
+        LogError(*this,
+                 fmt::format("Unloading Plugins gave up after {} rounds: event handlers keep "
                              "loading plugins ({} still loaded).",
                              round, left));
         break;
@@ -341,10 +335,8 @@ void TulmKelMan::releaseModule(void* module, const std::string& fileName) {
     // with the handler it chains to as it was.
     keltk::TApplication* app = keltk::Application();
     if (hookedApplication_ == app && !app->OnIdle()) app->SetOnIdle(ownIdleHandler_);
-    if (isLogged(lkError))
-      (void)LogIt(fmt::format("Cleared what plugin \"{}\" left behind: {}.",
-                              keltk::ExtractFileName(fileName), fmt::join(cleared, ", ")),
-                  lkError);
+    LogError(*this, fmt::format("Cleared what plugin \"{}\" left behind: {}.",
+                                keltk::ExtractFileName(fileName), fmt::join(cleared, ", ")));
   }
   CloseModuleWhenFree(module);
 }

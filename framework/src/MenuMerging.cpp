@@ -3,6 +3,7 @@
 #include "kelvarin/MenuMerging.h"
 
 #include "ExceptionReport.h"
+#include "LogCalls.h"
 #include "PluginCallScope.h"
 #include "ThreadCheck.h"
 #include "kelvarin/Catalogue.h"
@@ -327,7 +328,7 @@ TKelMethodResult TulmKelMan::MergeMenu(keltk::TMenuItem* Source, TTargetMenu Tar
   bool created = false;
   bool copying = false; // the receiver's sub-items are this merge's copies
   auto fail = [&](std::int32_t code, std::initializer_list<keltk::TVarRec> args) {
-    logError(FormatError(mergeError(), result, code, args));
+    LogError(*this, FormatError(mergeError(), result, code, args));
   };
   site.step = 1;
   GuardedSwallow(this, site, [&] {
@@ -465,11 +466,9 @@ namespace {
 void logKeysKeptElsewhere(TulmKel* plugin, const keltk::TMenuItem& item) {
   const keltk::TMenuItem* holder = keltk::ShortCutHolder(item);
   if (holder != nullptr && holder != &item)
-    (void)plugin->LogIt(fmt::format("Shortcut \"{}\" of \"{}\" stays with \"{}\".",
-                                    keltk::ShortCutToText(item.ShortCut()),
-                                    keltk::StripHotkey(item.Caption()),
-                                    keltk::StripHotkey(holder->Caption())),
-                        lkAction);
+    LogAction(*plugin, ActionText::ShortcutKept,
+              {keltk::ShortCutToText(item.ShortCut()), keltk::StripHotkey(item.Caption()),
+               keltk::StripHotkey(holder->Caption())});
   for (keltk::TMenuItem* child : subItems(&item))
     logKeysKeptElsewhere(plugin, *child);
 }
@@ -497,11 +496,9 @@ TKelMethodResult TulmKel::MergeMenu() {
     settings->SiblingsBefore() = result.Success ? std::exchange(lastSiblings, {})
                                                 : std::vector<TMenuMerging::SiblingState>{};
     site.step = 4;
-    if (result.Success && manager->Log() != nullptr &&
-        manager->Log()->ItemsToLog().contains(lkAction)) {
-      (void)LogIt(fmt::format("Menu \"{}\" of plugin \"{}\" mergged.",
-                              settings->SourceMenu()->Caption(), ShortFileName()),
-                  lkAction);
+    if (result.Success) {
+      LogAction(*this, ActionText::MenuMerged,
+                {settings->SourceMenu()->Caption(), ShortFileName()});
       logKeysKeptElsewhere(this, *merged);
     }
   });
@@ -517,7 +514,7 @@ TKelMethodResult TulmKel::UnmergeMenu() {
     site.step = 11;
     if (settings->MergedItem() == nullptr) {
       site.step = 12;
-      (void)LogIt(FormatError(&EulmKelUnloadError::StaticClass(), result, E028), lkError);
+      LogError(*this, FormatError(&EulmKelUnloadError::StaticClass(), result, E028));
       return;
     }
     site.step = 31;
@@ -529,11 +526,8 @@ TKelMethodResult TulmKel::UnmergeMenu() {
     site.step = 32;
     restoreSiblings(parent, std::exchange(settings->SiblingsBefore(), {}));
     site.step = 41;
-    TulmKelMan* manager = Manager();
-    if (manager != nullptr && manager->Log() != nullptr &&
-        manager->Log()->ItemsToLog().contains(lkAction))
-      (void)LogIt(fmt::format("Menu \"{}\" of plugin \"{}\" unmergged.", caption, ShortFileName()),
-                  lkAction);
+    if (Manager() != nullptr)
+      LogAction(*this, ActionText::MenuUnmerged, {caption, ShortFileName()});
     site.step = 51;
     result = smrOk;
   });

@@ -1,6 +1,7 @@
 #include "kelvarin/plugin.h"
 
 #include "ExceptionReport.h"
+#include "LogCalls.h"
 #include "Origin.h"
 #include "TypeInfo.h"
 #include "UnattachedLog.h"
@@ -122,7 +123,7 @@ TulmKel::~TulmKel() {
       const bool changed = (application != nullptr && application != keltk::Application()) ||
                            (screen != nullptr && screen != keltk::Screen());
       if (wasUser && changed && manager_ != nullptr)
-        (void)manager_->LogIt("Original context restored (was changed).", lkAction);
+        LogAction(*manager_, ActionText::ContextRestored);
       if (application != nullptr) keltk::SetApplication(application);
       if (screen != nullptr) keltk::SetScreen(screen);
     }
@@ -163,9 +164,8 @@ void TulmKel::ReadStoredForm() {
     if (keltk::InitInheritedComponent(this, TulmKel::StaticClass())) return;
     TKelMethodResult result = smrUnexpectedError;
     const std::string className = ClassName();
-    (void)LogIt(
-        FormatError(&EulmKelCreationError::StaticClass(), result, E019, {keltk::VarStr(className)}),
-        lkError);
+    LogError(*this, FormatError(&EulmKelCreationError::StaticClass(), result, E019,
+                                {keltk::VarStr(className)}));
     RaiseResult(result);
   });
 }
@@ -177,8 +177,8 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
     const TErrorClass initializationError = &EulmKelInitializationError::StaticClass();
     siteInitialize.step = 12;
     if (initialized_) {
-      (void)LogIt(FormatError(initializationError, result, E009, {keltk::VarStr(shortFileName_)}),
-                  lkError);
+      LogError(*this,
+               FormatError(initializationError, result, E009, {keltk::VarStr(shortFileName_)}));
       return;
     }
 
@@ -194,7 +194,7 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
     if (keltk::Application() != hostApplication_ || keltk::Screen() != hostScreen_) {
       keltk::SetApplication(hostApplication_);
       keltk::SetScreen(hostScreen_);
-      (void)LogIt("Context assumed from host application (was distinct).", lkAction);
+      LogAction(*this, ActionText::ContextAssumed);
     }
 
     siteInitialize.step = 14;
@@ -207,18 +207,17 @@ TKelMethodResult TulmKel::Initialize(keltk::TVarRecs Params) {
       raised = CallHandler(this, siteInitialize, [&] {
         [[maybe_unused]] TKelMethodResult ignored = onInitialize_(Params, canLoad);
       });
-      if (raised)
-        (void)LogIt(PluginEventFailure("OnInitialize()", shortFileName_, *raised), lkError);
+      if (raised) LogError(*this, PluginEventFailure("OnInitialize()", shortFileName_, *raised));
     }
     initialized_ = true;
     if (raised) {
-      (void)LogIt(FormatError(initializationError, result, E006, {keltk::VarStr(shortFileName_)}),
-                  lkError);
+      LogError(*this,
+               FormatError(initializationError, result, E006, {keltk::VarStr(shortFileName_)}));
       return;
     }
     if (!canLoad) {
-      (void)LogIt(FormatError(initializationError, result, E003, {keltk::VarStr(shortFileName_)}),
-                  lkError);
+      LogError(*this,
+               FormatError(initializationError, result, E003, {keltk::VarStr(shortFileName_)}));
       return;
     }
     siteInitialize.step = 16;
@@ -247,14 +246,14 @@ TKelMethodResult TulmKel::Finalize() {
     }
     siteFinalize.step = 3;
     if (finalized_) {
-      (void)LogIt(FormatError(finalizationError, result, E00A, {keltk::VarStr(shortFileName_)}),
-                  lkError);
+      LogError(*this,
+               FormatError(finalizationError, result, E00A, {keltk::VarStr(shortFileName_)}));
       return;
     }
     siteFinalize.step = 4;
     if (onFinalize_)
       if (auto error = CallHandler(this, siteFinalize, [&] { (void)onFinalize_(); }))
-        (void)LogIt(PluginEventFailure("OnFinalize()", shortFileName_, *error), lkError);
+        LogError(*this, PluginEventFailure("OnFinalize()", shortFileName_, *error));
     siteFinalize.step = 5;
     if (menuMerging_->MergedItem() != nullptr) {
       GuardedSwallow(this, siteFinalize, [&] { (void)UnmergeMenu(); });

@@ -1,6 +1,7 @@
 #include "PluginReloader.h"
 
 #include "ExceptionReport.h"
+#include "LogCalls.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
 #include "kelvarin/manager.h"
@@ -139,21 +140,18 @@ void PluginReloader::onFileChange(keltk::TObject* /*Sender*/, const std::string&
   for (Entry& e : entries_)
     if (e.fileName == FileName) due.push_back({e.plugin, e.fileName, OwnedVarRecs(e.args.view())});
   if (due.empty()) return;
-  if (m_.isLogged(lkAction))
-    (void)m_.LogIt(fmt::format("Plugin File Changed: \"{}\".", FileName), lkAction);
+  LogAction(m_, ActionText::FileChanged, {FileName});
   // The new build is asked about before the old one goes: refused, the loaded
   // build stays.
   if (std::any_of(due.begin(), due.end(), [](const Reload& r) { return r.plugin != nullptr; }) &&
       !m_.loadAllowed(FileName, siteReload)) {
     TKelMethodResult refused = smrUnexpectedError;
     const std::string name = keltk::ExtractFileName(FileName);
-    m_.logError(FormatError(&EulmKelLoadError::StaticClass(), refused, E002, {keltk::VarStr(name)}));
+    LogError(m_,
+             FormatError(&EulmKelLoadError::StaticClass(), refused, E002, {keltk::VarStr(name)}));
     for (const Reload& r : due)
-      if (r.plugin != nullptr && m_.isLogged(lkAction))
-        (void)m_.LogIt(fmt::format("Plugin Reload Refused: \"{}\" (\"{}\"): the loaded build "
-                                   "stays.",
-                                   r.plugin->DeepName(), FileName),
-                       lkAction);
+      if (r.plugin != nullptr)
+        LogAction(m_, ActionText::ReloadRefused, {r.plugin->DeepName(), FileName});
     return;
   }
   // A file that failed to load last time has no plug-in to unload: it loads at once

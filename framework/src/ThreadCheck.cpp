@@ -1,6 +1,7 @@
 #include "ThreadCheck.h"
 
 #include "IdleHub.h"
+#include "LogCalls.h"
 #include "kelvarin/Catalogue.h"
 #include "kelvarin/Errors.h"
 #include "kelvarin/manager.h"
@@ -23,7 +24,7 @@ bool OnManagerThread(const TulmKelMan& manager, std::string_view operation,
   // manager still lives by then.
   auto* target = const_cast<TulmKelMan*>(&manager);
   keltk::RunOnMainThread([target, text = std::move(text)] {
-    if (IdleHub::instance().has(target)) (void)target->LogIt(text, lkError);
+    if (IdleHub::instance().has(target)) LogError(*target, text);
   });
   return false;
 }

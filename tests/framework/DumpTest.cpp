@@ -87,7 +87,7 @@ TEST_F(DumpTest, WorkedExampleOfThreeActionsAndOneError) {
 }
 
 TEST_F(DumpTest, StatisticsUseTheLocaleNumberFormat) {
-  std::array<std::int32_t, 6> counts{};
+  std::array<std::int32_t, kLogKindCount> counts{};
   counts[lkTotal] = 12345;
   counts[lkCommand] = 12345;
   keltk::FormatSettings().ThousandSeparator = '.';
@@ -191,6 +191,28 @@ TEST_F(DumpTest, PlaceholderIsReplacedOnceInAnyCase) {
   EXPECT_EQ(log.DumpFileName(), "x" + program + "y");
   log.SetDumpFile(dir.file("plain.log"));
   EXPECT_EQ(log.DumpFileName(), dir.file("plain.log"));
+}
+
+// The rule the crash record shares, into a buffer of the caller's.
+TEST(DumpFileNameInto, FillsTheCallersBuffer) {
+  struct Case {
+    std::string_view pattern, program;
+    std::optional<std::string_view> name;
+  } cases[] = {
+      {"%HostApp%.kel.log", "/opt/a.b/tavlo.bin", "/opt/a.b/tavlo.kel.log"},
+      {"%HostApp%.log", "/opt/a.b/tavlo", "/opt/a.b/tavlo.log"},
+      {"\x05HostApp%.log", "/opt/tavlo", "\x05HostApp%.log"}, // only '%' opens it
+      {"plain.log", "", "plain.log"},
+      {std::string_view(kEquals).substr(0, 32), "", std::nullopt}, // no room for the NUL
+  };
+  for (const Case& c : cases) {
+    char out[32];
+    const std::optional<std::size_t> size = DumpFileNameInto(c.pattern, c.program, out, sizeof out);
+    ASSERT_EQ(size.has_value(), c.name.has_value()) << c.pattern;
+    if (size) {
+      EXPECT_EQ(std::string_view(out, *size + 1), std::string(*c.name) + '\0');
+    }
+  }
 }
 
 TEST_F(DumpTest, DefaultPatternNamesAFileNextToTheProgram) {

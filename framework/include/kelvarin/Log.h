@@ -8,6 +8,7 @@
 #include <array>
 #include <cassert>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <keltk/Component.h>
@@ -46,6 +47,8 @@ private:
 
 // lkTotal is no kind of entry but the index of the counter of all entries.
 enum TLogKind : std::uint8_t { lkTotal, lkAction, lkError, lkCommand, lkMessage, lkUser };
+// The kinds above, lkTotal included: the size of a table with a slot per kind.
+inline constexpr std::size_t kLogKindCount = 6;
 using TLogKindSet = TSet<TLogKind>;
 enum TLogDumpOn : std::uint8_t { doNever, doEachNewItem, doClosingManager };
 
@@ -64,11 +67,11 @@ public:
   void SetManager(TulmKelMan* manager) { manager_ = manager; }
 
   std::int32_t GetCount(TLogKind kind) const {
-    assert(kind <= lkUser);
+    assert(kind < kLogKindCount);
     return counts_[kind];
   }
   void SetCount(TLogKind kind, std::int32_t value) {
-    assert(kind <= lkUser);
+    assert(kind < kLogKindCount);
     counts_[kind] = value;
   }
 
@@ -121,7 +124,7 @@ private:
   std::string dumpTo(const std::string& name, const std::string& statistics);
 
   TulmKelMan* manager_ = nullptr;
-  std::array<std::int32_t, 6> counts_{};
+  std::array<std::int32_t, kLogKindCount> counts_{};
   std::string dumpFile_ = kDefaultDumpFile;
   bool dumpStats_ = true;
   TLogDumpOn dumpOn_ = doClosingManager;

@@ -291,11 +291,9 @@ private:
   std::vector<PluginObserver*> watches_;
   std::string lastModuleError_;
 
-  bool isLogged(TLogKind kind) const;
   // Unmaps a plug-in's module once nothing reaches into it: what the module
   // left on the objects that stay is cleared now, with one log line.
   void releaseModule(void* module, const std::string& fileName);
-  void logError(std::string_view msg);
   // The index of `plugin` in the list, -1 when it is not there.
   int indexOf(const TulmKel* plugin) const;
   // Unloads the queued plug-ins whose code is not running, the latest queued first.
