@@ -212,9 +212,13 @@ findSections(const Source& source, const std::array<std::string_view, N>& names)
   return places;
 }
 
+NotAPluginError noSection(std::string_view name) {
+  return NotAPluginError(fmt::format("no {} section: not a Kelvarin plug-in module", name));
+}
+
 template <class Source> SectionPlace locateSection(const Source& source, std::string_view name) {
   if (const auto place = findSections(source, std::array{name})[0]) return *place;
-  throw NotAPluginError("no " + std::string(name) + " section: not a Kelvarin plug-in module");
+  throw noSection(name);
 }
 
 // What a manager looks up in every module it loads.
@@ -228,9 +232,10 @@ constexpr std::uint8_t kVisibilityHidden = 2;
 
 // The entry points the module's dynamic symbols do not define, as the loader's
 // lookup sees them: global or weak, defined, not hidden.
-template <class Source> std::vector<std::string_view> missingEntryPoints(const Source& source) {
-  const auto [symbolPlace, stringPlace] =
-      findSections(source, std::array<std::string_view, 2>{".dynsym", ".dynstr"});
+template <class Source>
+std::vector<std::string_view> missingEntryPoints(const Source& source,
+                                                 const std::optional<SectionPlace>& symbolPlace,
+                                                 const std::optional<SectionPlace>& stringPlace) {
   std::array<bool, kEntryPoints.size()> found{};
   if (symbolPlace && stringPlace) {
     std::vector<std::uint8_t> symbolStore, stringStore;
@@ -259,11 +264,15 @@ template <class Source> std::vector<std::string_view> missingEntryPoints(const S
 }
 
 // The metadata, from a module that has every entry point a manager needs.
+// The section table is walked once for the three sections.
 template <class Source> ModuleMetadata readMetadata(const Source& source) {
-  const SectionPlace place = locateSection(source, kMetadataSection);
+  const auto [place, symbolPlace, stringPlace] =
+      findSections(source, std::array<std::string_view, 3>{kMetadataSection, ".dynsym", ".dynstr"});
+  if (!place) throw noSection(kMetadataSection);
   std::vector<std::uint8_t> store;
-  ModuleMetadata meta = ParseMetadata(source.read(place.offset, place.size, store));
-  const std::vector<std::string_view> missing = missingEntryPoints(source);
+  ModuleMetadata meta = ParseMetadata(source.read(place->offset, place->size, store));
+  const std::vector<std::string_view> missing =
+      missingEntryPoints(source, symbolPlace, stringPlace);
   if (missing.empty()) return meta;
   throw MissingEntryPointError(fmt::format(
       "the module does not export {}, {} a manager needs: misspelt, or not extern \"C\"?",
