@@ -30,9 +30,20 @@ run_step() {
       tail -n 60 "$log" >&2
       echo "--- the whole output: $log" >&2
     fi
+    failure_digest "$log" >&2
     exit "$status"
   fi
   [[ -n "$summary" && -n "$(sed -n "$summary" "$log")" ]] || echo "$name: done"
+}
+
+# A long run's cause sits far from its end: gather the lines that say where
+# each failing case went wrong (GoogleTest's failures, sanitizer reports,
+# crashes, CTest's list of failures) so that the output's last screen shows them.
+failure_digest() {
+  local pattern=': Failure$|^\[  FAILED  \]|^==[0-9]+==(ERROR|WARNING)|runtime error:|Tracer caught|terminate called|Segmentation fault|Aborted|\*\*\*(Failed|Exception|Timeout)|Test timeout'
+  grep -q -E "$pattern" "$1" || return 0
+  echo "--- where it failed ($1):"
+  grep -n -E -A8 "$pattern" "$1" | tail -n 200
 }
 
 step_logs() {
