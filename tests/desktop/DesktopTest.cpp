@@ -72,22 +72,11 @@ std::string rgb(const QColor& c) {
   return fmt::format("({},{},{})", c.red(), c.green(), c.blue());
 }
 
-// What `command` writes on its standard output.
-std::string outputOf(const std::string& command) {
-  std::string text;
-  std::FILE* out = ::popen(command.c_str(), "r");
-  if (out == nullptr) return text;
-  char buffer[8192];
-  while (std::fgets(buffer, sizeof buffer, out) != nullptr)
-    text += buffer;
-  ::pclose(out);
-  return text;
-}
-
 // The X windows from bottom to top, as the window manager stacks them.
 std::vector<WId> stacking() {
   std::vector<WId> ids;
-  const std::string text = outputOf("xprop -root -notype _NET_CLIENT_LIST_STACKING");
+  const std::string text =
+      testsupport::runCommand("xprop -root -notype _NET_CLIENT_LIST_STACKING").output;
   for (std::size_t at = text.find("0x"); at != std::string::npos; at = text.find("0x", at + 2))
     ids.push_back(static_cast<WId>(std::stoul(text.substr(at), nullptr, 16)));
   return ids;
@@ -274,8 +263,7 @@ TEST_F(DesktopNotes, KeepsTheUsersTextAndItsWindowGoesWithIt) {
     QTest::keyClicks(memo, "milk, eggs");
     const std::string draft = data + "/kelvarin-notes/draft.txt";
     const auto has = [](const std::string& file, const std::string& text) {
-      std::ifstream in(file);
-      return std::string(std::istreambuf_iterator<char>(in), {}) == text;
+      return readFile(file) == text;
     };
     if (c.writable) {
       EXPECT_TRUE(waitUntil([&] { return has(draft, "milk, eggs"); }));
@@ -374,7 +362,9 @@ TEST_F(DesktopSplash, TakesNoFocusAndIsNoTaskOfItsOwn) {
   settle(300);
   EXPECT_TRUE(window->isActiveWindow());
   const std::string type =
-      outputOf("xprop -id " + std::to_string(splashWindow->winId()) + " _NET_WM_WINDOW_TYPE");
+      testsupport::runCommand("xprop -id " + std::to_string(splashWindow->winId()) +
+                              " _NET_WM_WINDOW_TYPE")
+          .output;
   EXPECT_NE(type.find("_NET_WM_WINDOW_TYPE_SPLASH"), std::string::npos) << type;
 }
 

@@ -14,8 +14,7 @@ TEST(TavloPlugins, AScriptListsTheFolderWithEachModulesState) {
   std::ofstream(sandbox.path("Notes.kel")) << "not a module\n";
   // DoNothing with texts that would retitle and reset the terminal, of the same
   // lengths, so the module stays sound.
-  std::ifstream in(KELVARIN_DONOTHING, std::ios::binary);
-  std::string hostile{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string hostile = readFile(KELVARIN_DONOTHING);
   for (auto [from, to] : {std::pair{"'Do Nothing'", "#27']0;pw'#7"}, {"'1.00'", "#27#99"}})
     for (std::size_t at = hostile.find(from); at != std::string::npos; at = hostile.find(from, at))
       hostile.replace(at, std::strlen(from), to);

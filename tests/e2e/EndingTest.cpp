@@ -214,8 +214,8 @@ TEST(EndingTest, CrashInAPluginCommandIsTheLogsLastEntry) {
     EXPECT_EQ(err.back(), "tavlo: ended by signal " + signal +
                               " in plugin \"Commander\" (Commander.kel+" + place[1].str() +
                               "); details in the log " + logFile);
-    EXPECT_NE(CommandOutput("addr2line -i -e " + box.path("Commander.kel") + " " + place[1].str())
-                  .find("Commander.cpp:"),
+    EXPECT_NE(runCommand("addr2line -i -e " + box.path("Commander.kel") + " " + place[1].str())
+                  .output.find("Commander.cpp:"),
               std::string::npos);
   }
 }

@@ -17,7 +17,7 @@ namespace {
 const std::string kSplash = "\"Splash Screen\"";
 
 std::string exportedSymbols(const std::string& file) {
-  return CommandOutput("nm -D --defined-only '" + file + "'");
+  return runCommand("nm -D --defined-only '" + file + "'").output;
 }
 
 std::vector<std::string> exportedCode(const char* program) {

@@ -27,13 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
   for (std::size_t pos = text.find(from); pos != std::string::npos;
        pos = text.find(from, pos + to.size()))
@@ -59,15 +52,11 @@ bool signalPending(pid_t pid, int signal) {
 
 } // namespace
 
-TavloSandbox::TavloSandbox(Link link) {
-  std::string pattern = (fs::temp_directory_path() / "tavlo-e2e-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+TavloSandbox::TavloSandbox(Link link) : root_("tavlo-e2e"), dir_(root_.file("bin")) {
   // An installed tree's layout: the program and plug-ins in bin find the
   // libraries in ../lib.
-  root_ = pattern;
-  dir_ = root_ + "/bin";
   fs::create_directory(dir_);
-  fs::create_directory_symlink(fs::path(KELVARIN_LIBRARY_DIR), root_ + "/lib");
+  fs::create_directory_symlink(fs::path(KELVARIN_LIBRARY_DIR), root_.file("lib"));
   const char* program = link == Link::Static   ? KELVARIN_TAVLO_STATIC
                         : link == Link::Shared ? KELVARIN_TAVLO_SHARED
                                                : KELVARIN_TAVLO;
@@ -76,11 +65,6 @@ TavloSandbox::TavloSandbox(Link link) {
   fs::copy_file(KELVARIN_DONOTHING, path("DoNothing.kel"));
   fs::create_directory(path("runtime"));
   fs::permissions(path("runtime"), fs::perms::owner_all);
-}
-
-TavloSandbox::~TavloSandbox() {
-  std::error_code ignored;
-  fs::remove_all(root_, ignored);
 }
 
 void TavloSandbox::removeFile(std::string_view name) const {
@@ -229,15 +213,6 @@ std::vector<std::string> LogEntries(std::string_view log) {
     if (line.starts_with(prefix) && line.find("Origin Of Entry") == std::string::npos)
       entries.push_back(line.substr(prefix.size()));
   return entries;
-}
-
-std::string CommandOutput(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  std::string text;
-  std::array<char, 256> buffer{};
-  while (pipe && fgets(buffer.data(), buffer.size(), pipe.get()) != nullptr)
-    text += buffer.data();
-  return text;
 }
 
 } // namespace e2e

@@ -3,11 +3,16 @@
 // and error, the log file the run left next to the program).
 #pragma once
 
+#include "TestFiles.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace e2e {
+
+using kelvarin::testsupport::readFile;
+using kelvarin::testsupport::runCommand;
 
 struct TavloRun {
   int exitCode = -1; // -1: killed (timed out), ended by a signal, or did not start
@@ -34,9 +39,6 @@ class TavloSandbox {
 public:
   // A fresh folder with tavlo, Splash.kel and DoNothing.kel.
   explicit TavloSandbox(Link link = Link::AsBuilt);
-  ~TavloSandbox();
-  TavloSandbox(const TavloSandbox&) = delete;
-  TavloSandbox& operator=(const TavloSandbox&) = delete;
 
   const std::string& dir() const { return dir_; }
   std::string path(std::string_view name) const { return dir_ + "/" + std::string(name); }
@@ -62,7 +64,7 @@ public:
   std::string readLog(const std::string& file) const;
 
 private:
-  std::string root_;
+  kelvarin::testsupport::TempDir root_;
   std::string dir_;
 };
 
@@ -77,8 +79,5 @@ void ExpectLines(std::string_view text, const std::vector<std::string>& expected
 // The log's entry lines ("yyyy/mm/dd hh:nn:ss.zzz  ORIGIN  K  message"), with the
 // time stamp and the leading blank cut off.
 std::vector<std::string> LogEntries(std::string_view log);
-
-// What a shell command prints on its standard output.
-std::string CommandOutput(const std::string& command);
 
 } // namespace e2e

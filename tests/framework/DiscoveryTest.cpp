@@ -10,10 +10,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // A copy of `module` whose metadata claims another framework version: the
 // version text is patched in place, so the file stays a sound module.
 std::string otherVersion(const std::string& module) {

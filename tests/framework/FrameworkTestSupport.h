@@ -1,8 +1,9 @@
-// Helpers the framework tests share: temporary folders, captured message boxes,
-// file contents, and a manager and plug-in that tests can fill by hand.
+// Helpers the framework tests share: the files of tests/support, captured
+// message boxes, and a manager and plug-in that tests can fill by hand.
 #pragma once
 
 #include "FrameworkAccess.h"
+#include "TestFiles.h"
 
 #include <filesystem>
 #include <fstream>
@@ -15,30 +16,9 @@
 
 namespace kelvarin::test {
 
-class TempDir {
-public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvarin-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  std::string path() const { return path_.string(); }
-
-private:
-  std::filesystem::path path_;
-};
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 
 // The file's lines, split at CR LF.
 inline std::vector<std::string> crlfLines(const std::string& text) {
@@ -64,15 +44,10 @@ private:
   keltk::MessageBoxHandler previous_;
 };
 
-// A manager whose plug-in list tests fill without loading modules
-// (FrameworkAccess::appendPlugin).
-using TestManager = TulmKelMan;
-using TestPlugin = TulmKel;
-
 // A plug-in as a loaded one looks to the manager.
-inline TestPlugin* addPlugin(TestManager& manager, const std::string& deepName,
-                             const std::string& fileName) {
-  auto* plugin = keltk::CreateObject<TestPlugin>(nullptr);
+inline TulmKel* addPlugin(TulmKelMan& manager, const std::string& deepName,
+                          const std::string& fileName) {
+  auto* plugin = keltk::CreateObject<TulmKel>(nullptr);
   plugin->SetDeepName(deepName);
   FrameworkAccess::setFileName(*plugin, fileName);
   FrameworkAccess::setShortFileName(*plugin, std::filesystem::path(fileName).filename().string());
@@ -85,9 +60,9 @@ inline TestPlugin* addPlugin(TestManager& manager, const std::string& deepName,
 }
 
 // A manager that writes its dump file, if ever, into `dir`.
-inline keltk::ObjectPtr<TestManager> makeManager(const TempDir& dir,
-                                                 const std::string& dumpName = "run.kel.log") {
-  keltk::ObjectPtr<TestManager> manager(keltk::CreateObject<TestManager>(nullptr));
+inline keltk::ObjectPtr<TulmKelMan> makeManager(const TempDir& dir,
+                                                const std::string& dumpName = "run.kel.log") {
+  keltk::ObjectPtr<TulmKelMan> manager(keltk::CreateObject<TulmKelMan>(nullptr));
   manager->Log()->SetDumpFile(dir.file(dumpName));
   return manager;
 }

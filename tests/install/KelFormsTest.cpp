@@ -3,34 +3,27 @@
 // reported whole. A module without an entry point a manager needs fails too; one
 // that cannot be loaded where it is built is kept. Window forms are read against
 // the classes the module registers.
+#include "TestFiles.h"
+
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/wait.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct CheckRun {
-  int status = -1;
-  std::string output; // standard error and output
-};
+using kelvarin::testsupport::CommandRun;
 
-// `kelforms check --remove-on-error MODULE FORMS`, the module's code given `limit`.
-CheckRun runCheck(const fs::path& module, const std::string& forms, const char* limit = "30") {
+// `kelforms check --remove-on-error MODULE FORMS`, the module's code given `limit`;
+// its output holds standard error too.
+CommandRun runCheck(const fs::path& module, const std::string& forms, const char* limit = "30") {
   // A module's exit runs the leak check of a sanitized build in the check
   // process; what it finds there is the module's, not the check's.
   const std::string command = std::string("ASAN_OPTIONS=detect_leaks=0 KELFORMS_CHECK_TIMEOUT=") +
                               limit + " " KELVARIN_KELFORMS " check --remove-on-error " +
                               module.string() + " " + forms + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  CheckRun run;
-  for (int ch; (ch = std::fgetc(pipe)) != EOF;)
-    run.output += static_cast<char>(ch);
-  const int status = ::pclose(pipe);
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  return run;
+  return kelvarin::testsupport::runCommand(command);
 }
 
 // A copy of a fixture module in the test's folder, since a failed check removes it.
@@ -60,7 +53,7 @@ TEST(KelFormsTest, ACheckTheModulesCodeDoesNotLetFinishFailsAndRemovesIt) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
     const fs::path module = copyOfFixture(c.fixture);
-    const CheckRun run = runCheck(module, "", "0.5");
+    const CommandRun run = runCheck(module, "", "0.5");
     EXPECT_EQ(run.status, c.status) << run.output.substr(0, 500);
     EXPECT_NE(run.output.find(module.string() + c.message), std::string::npos)
         << run.output.substr(0, 500);
@@ -85,7 +78,7 @@ TEST(KelFormsTest, AMissingEntryPointFailsAModuleThatCannotBeLoadedHereIsKept) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
     const fs::path module = copyOfFixture(c.fixture);
-    const CheckRun run = runCheck(module, "");
+    const CommandRun run = runCheck(module, "");
     EXPECT_EQ(run.status, c.status) << run.output;
     EXPECT_NE(run.output.find(module.string() + c.message), std::string::npos) << run.output;
     EXPECT_EQ(fs::exists(module), c.status == 0);
@@ -109,7 +102,8 @@ TEST(KelFormsTest, WindowFormsAreReadAgainstTheClassesTheModuleRegisters) {
     SCOPED_TRACE(c.windowForm);
     const fs::path module = copyOfFixture("BadWindow");
     const fs::path form = sources / c.windowForm;
-    const CheckRun run = runCheck(module, (sources / "Minimal.kfm").string() + " " + form.string());
+    const CommandRun run =
+        runCheck(module, (sources / "Minimal.kfm").string() + " " + form.string());
     EXPECT_EQ(run.status, c.status) << run.output;
     EXPECT_NE(run.output.find(form.string() + c.message), std::string::npos) << run.output;
     EXPECT_EQ(fs::exists(module), c.status == 0);

@@ -3,6 +3,7 @@
 #include "FormTree.h"
 #include "ModuleMetadata.h"
 #include "PluginSummary.h"
+#include "TestFiles.h"
 
 #include <climits>
 #include <cstring>
@@ -308,13 +309,9 @@ TEST(KelInfoTest, FoldersItCannotReadFailAndBrokenLinksAreListed) {
     as = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ";
   }
   auto kelinfo = [&](const fs::path& folder) {
-    FILE* pipe =
-        ::popen((as + (dir / "kelinfo").string() + " " + folder.string() + " 2>&1").c_str(), "r");
-    std::string out;
-    for (int c; (c = std::fgetc(pipe)) != EOF;)
-      out += static_cast<char>(c);
-    const int status = ::pclose(pipe);
-    return std::pair{WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    const auto run = kelvarin::testsupport::runCommand(as + (dir / "kelinfo").string() + " " +
+                                                       folder.string() + " 2>&1");
+    return std::pair{run.status, run.output};
   };
   EXPECT_EQ(kelinfo(dir / "locked"),
             std::pair(1, "kelinfo: " + (dir / "locked").string() +
