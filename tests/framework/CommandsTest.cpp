@@ -31,8 +31,8 @@ protected:
   std::vector<std::string> log() const { return linesAfterStamp(*manager->Log()); }
 
   TempDir dir;
-  keltk::ObjectPtr<TestManager> manager;
-  TestPlugin* plugin = nullptr;
+  keltk::ObjectPtr<TulmKelMan> manager;
+  TulmKel* plugin = nullptr;
 };
 
 TEST_F(CommandsTest, NewCommandsAndParametersTakeTheirPositionAsName) {
@@ -223,7 +223,7 @@ TEST_F(CommandsTest, SettingCommandsCopiesThemAndNoneChangesNothing) {
   run->Params()->Add()->SetParamName("Speed");
   run->Params()->Items(0)->SetParamType(ptExtended);
 
-  TestPlugin* other = addPlugin(*manager, "Other", "/plugins/other.kel");
+  TulmKel* other = addPlugin(*manager, "Other", "/plugins/other.kel");
   other->SetCommands(plugin->Commands());
   ASSERT_EQ(other->Commands()->Count(), 1);
   TCommand* copy = other->Commands()->Items(0);
@@ -335,7 +335,7 @@ TEST(CommandsStoredForm, ReadAndWrittenBack) {
 }
 
 TEST(CommandsStoredForm, AnEmptyCommandListIsStoredEmpty) {
-  keltk::ObjectPtr<TestPlugin> plugin(keltk::CreateObject<TestPlugin>(nullptr));
+  keltk::ObjectPtr<TulmKel> plugin(keltk::CreateObject<TulmKel>(nullptr));
   plugin->SetName("kelEmpty");
   const std::string text = keltk::WriteComponentToText(plugin.get());
   EXPECT_NE(text.find("  Commands = <>\n"), std::string::npos) << text;

@@ -62,11 +62,11 @@ protected:
   MessageBoxCapture boxes;
   Handlers handlers;
   keltk::TIdleEvent idleBefore;
-  keltk::ObjectPtr<TestManager> manager;
+  keltk::ObjectPtr<TulmKelMan> manager;
 };
 
 TEST_F(DeferredUnloadTest, APluginWhoseCodeRunsIsUnloadedAtIdleTime) {
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
   const std::size_t before = manager->Log()->Entries().Count();
   {
     PluginCallScope running(a);
@@ -93,8 +93,8 @@ TEST_F(DeferredUnloadTest, APluginWhoseCodeRunsIsUnloadedAtIdleTime) {
 }
 
 TEST_F(DeferredUnloadTest, UnloadingAllFromAPluginsHandlerLeavesThatPluginForLater) {
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
-  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* b = addPlugin(*manager, "B", "/p/b.kel");
   addPlugin(*manager, "C", "/p/c.kel");
   handlers.target = a;
   a->SetOnAnyPluginBeforeUnload(
@@ -112,7 +112,7 @@ TEST_F(DeferredUnloadTest, UnloadingAllFromAPluginsHandlerLeavesThatPluginForLat
 }
 
 TEST_F(DeferredUnloadTest, AHostHandlerThatUnloadsThePluginBeingUnloaded) {
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
   handlers.target = a;
   manager->SetOnBeforeUnload(TEventOnBeforeUnload::bind<&Handlers::UnloadTarget>(&handlers));
   EXPECT_EQ(manager->UnloadPlugin(a), smrOk);
@@ -123,9 +123,9 @@ TEST_F(DeferredUnloadTest, AHostHandlerThatUnloadsThePluginBeingUnloaded) {
 }
 
 TEST_F(DeferredUnloadTest, ABeforeUnloadHandlerThatShiftsTheList) {
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
-  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
-  TestPlugin* c = addPlugin(*manager, "C", "/p/c.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* b = addPlugin(*manager, "B", "/p/b.kel");
+  TulmKel* c = addPlugin(*manager, "C", "/p/c.kel");
   handlers.target = a; // unloaded while B's unload is asking around: B moves down
   manager->SetOnBeforeUnload(TEventOnBeforeUnload::bind<&Handlers::UnloadTarget>(&handlers));
   EXPECT_EQ(manager->UnloadPlugin(false, 1), smrOk);
@@ -137,8 +137,8 @@ TEST_F(DeferredUnloadTest, ABeforeUnloadHandlerThatShiftsTheList) {
 }
 
 TEST_F(DeferredUnloadTest, QueuedUnloadsGoNewestFirstAndOnlyOnce) {
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
-  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* b = addPlugin(*manager, "B", "/p/b.kel");
   manager->UnloadPluginLater(a);
   manager->UnloadPluginLater(b);
   manager->UnloadPluginLater(a);
@@ -154,8 +154,8 @@ TEST_F(DeferredUnloadTest, QueuedUnloadsGoNewestFirstAndOnlyOnce) {
 TEST_F(DeferredUnloadTest, AnIdleStepInsideTheIdleHandlerDoesNothing) {
   keltk::Application()->SetOnIdle(keltk::TIdleEvent::bind<&Handlers::PreviousIdle>(&handlers));
   manager->HookApplicationIdle();
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
-  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* b = addPlugin(*manager, "B", "/p/b.kel");
   manager->SetOnBeforeUnload(TEventOnBeforeUnload::bind<&Handlers::IdleInside>(&handlers));
   manager->UnloadPluginLater(a);
   manager->UnloadPluginLater(b);
@@ -175,8 +175,8 @@ TEST_F(DeferredUnloadTest, CancellingWithNothingToCancel) {
 }
 
 TEST_F(DeferredUnloadTest, CancellingAPluginInTheListDestroysItAndRecounts) {
-  TestPlugin* a = addPlugin(*manager, "Same", "/p/one.kel");
-  TestPlugin* b = addPlugin(*manager, "Same", "/p/two.kel");
+  TulmKel* a = addPlugin(*manager, "Same", "/p/one.kel");
+  TulmKel* b = addPlugin(*manager, "Same", "/p/two.kel");
   FrameworkAccess::setInstanceCount(*a, 2);
   FrameworkAccess::setInstanceCount(*b, 2);
   EXPECT_EQ(manager->CancelPlugin(b, "/p/two.kel", nullptr), smrOk);

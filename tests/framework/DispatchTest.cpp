@@ -13,12 +13,22 @@ namespace {
 // An argument record points at its value, so a value that dies with the statement
 // that makes the record must not bind: an array of such records would hand the
 // command a destroyed value.
-template <class T> concept BindsStr = requires(T&& v) { keltk::VarStr(std::forward<T>(v)); };
 template <class T>
-concept BindsWide = requires(T&& v) { keltk::VarWideString(std::forward<T>(v)); };
-template <class T> concept BindsInt64 = requires(T&& v) { keltk::VarInt64(std::forward<T>(v)); };
+concept BindsStr = requires(T&& v) {
+  keltk::VarStr(std::forward<T>(v));
+};
 template <class T>
-concept BindsExtended = requires(T&& v) { keltk::VarExtended(std::forward<T>(v)); };
+concept BindsWide = requires(T&& v) {
+  keltk::VarWideString(std::forward<T>(v));
+};
+template <class T>
+concept BindsInt64 = requires(T&& v) {
+  keltk::VarInt64(std::forward<T>(v));
+};
+template <class T>
+concept BindsExtended = requires(T&& v) {
+  keltk::VarExtended(std::forward<T>(v));
+};
 static_assert(BindsStr<const std::string&> && !BindsStr<std::string> &&
               !BindsStr<const char (&)[8]>);
 static_assert(BindsWide<std::u16string&> && !BindsWide<std::u16string>);
@@ -29,9 +39,9 @@ std::string entry(std::string_view origin, char kind, std::string_view msg) {
   return fmt::format("  {:<20} {}  {}", origin, kind, msg);
 }
 
-class CommandPlugin : public TestPlugin {
+class CommandPlugin : public TulmKel {
 public:
-  using TestPlugin::TestPlugin;
+  using TulmKel::TulmKel;
 
   TKelMethodResult Record(keltk::TVarRecs params) {
     calls.emplace_back();
@@ -118,7 +128,7 @@ protected:
   }
 
   TempDir dir;
-  keltk::ObjectPtr<TestManager> manager;
+  keltk::ObjectPtr<TulmKelMan> manager;
   CommandPlugin* plugin = nullptr;
   bool loaded = false;
 };

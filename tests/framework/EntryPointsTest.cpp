@@ -72,7 +72,7 @@ TEST_F(EntryPointsTest, EverythingElseGetsAnEmptyAnswer) {
   EXPECT_EQ(PluginInfoFor(SealOrigin(derived.get())), "");
 
   // A plug-in, a freed manager, this test object, and plain numbers.
-  TestPlugin* plugin = addPlugin(*manager, "P", "/p/p.kel");
+  TulmKel* plugin = addPlugin(*manager, "P", "/p/p.kel");
   EXPECT_EQ(ask(SealOrigin(plugin)), "");
   auto gone = makeManager(dir, "gone.log");
   gone->Log()->SetDumpOn(doNever);

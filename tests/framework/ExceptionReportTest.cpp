@@ -30,7 +30,7 @@ protected:
   }
 
   TempDir dir;
-  keltk::ObjectPtr<TestManager> manager;
+  keltk::ObjectPtr<TulmKelMan> manager;
 };
 
 TEST_F(ReportTest, ReportLineNamesModuleUnitLocationStepClassAndMessage) {
@@ -46,13 +46,13 @@ TEST_F(ReportTest, ReportLineNamesModuleUnitLocationStepClassAndMessage) {
 }
 
 TEST_F(ReportTest, PluginReportsGoToItsManagersLog) {
-  TestPlugin* plugin = addPlugin(*manager, "Reporter", "/p/r.kel");
+  TulmKel* plugin = addPlugin(*manager, "Reporter", "/p/r.kel");
   ReportException(plugin, "m", "u", "TulmKel.Initialize", 7, keltk::EListError("out of range"));
   EXPECT_EQ(lastLine(), "  Reporter             E  EXCEPTION [m] u.TulmKel.Initialize.7: "
                         "[EListError] out of range");
 
   const std::size_t before = count();
-  auto* lonely = keltk::CreateObject<TestPlugin>(nullptr); // no manager: dropped
+  auto* lonely = keltk::CreateObject<TulmKel>(nullptr); // no manager: dropped
   ReportException(lonely, site(), keltk::Exception("x"));
   keltk::FreeObject(lonely);
   ReportException(manager->Log(), site(), keltk::Exception("x")); // the log: dropped

@@ -101,7 +101,7 @@ protected:
   TempDir dir;
   MessageBoxCapture boxes;
   keltk::TIdleEvent idleBefore;
-  keltk::ObjectPtr<TestManager> manager;
+  keltk::ObjectPtr<TulmKelMan> manager;
 };
 
 } // namespace kelvarin::test

@@ -56,7 +56,7 @@ protected:
   std::vector<std::string> calls;
   // Declared before the manager, which calls them until it is gone.
   Listener host, older, newer, deaf, plugin;
-  keltk::ObjectPtr<TestManager> manager;
+  keltk::ObjectPtr<TulmKelMan> manager;
 };
 
 TEST_F(LogTest, ManagerReadyLineLayout) {
@@ -115,9 +115,9 @@ TEST_F(LogTest, LineBreaksAreRemovedNotReplaced) {
 }
 
 TEST_F(LogTest, PluginOriginShowsItsDeepNameCutOrPadded) {
-  TestPlugin* longName = addPlugin(*manager, "ABCDEFGHIJKLMNOPQRSTUVWXY", "/p/long.kel");
-  TestPlugin* noName = addPlugin(*manager, "", "/p/none.kel");
-  TestPlugin* utf8 =
+  TulmKel* longName = addPlugin(*manager, "ABCDEFGHIJKLMNOPQRSTUVWXY", "/p/long.kel");
+  TulmKel* noName = addPlugin(*manager, "", "/p/none.kel");
+  TulmKel* utf8 =
       addPlugin(*manager, "\xC3\x89tude \xC3\xA0 vingt caract\xC3\xA8res!", "/p/utf8.kel");
   (void)longName->LogIt("long", lkAction);
   (void)noName->LogIt("none", lkAction);
@@ -129,7 +129,7 @@ TEST_F(LogTest, PluginOriginShowsItsDeepNameCutOrPadded) {
 }
 
 TEST_F(LogTest, OriginLosesLineBreaksAndControlCharactersLikeTheMessage) {
-  TestPlugin* odd = addPlugin(*manager, std::string("Bad\r\nName\x1B[2J\0!", 16), "/p/odd.kel");
+  TulmKel* odd = addPlugin(*manager, std::string("Bad\r\nName\x1B[2J\0!", 16), "/p/odd.kel");
   (void)odd->LogIt("m", lkAction);
   EXPECT_EQ(entry(1).substr(24), "  BadName[2J!          A  m");
 }
@@ -174,7 +174,7 @@ TEST_F(LogTest, OnlyLiveManagersAndPluginsAreOrigins) {
     log().LogIt(token, "freed manager", lkUser, r);
     EXPECT_EQ(r, smrUnexpectedError);
   }
-  TestPlugin* plugin = addPlugin(*manager, "Plug", "/p/plug.kel");
+  TulmKel* plugin = addPlugin(*manager, "Plug", "/p/plug.kel");
   log().LogIt(SealOrigin(plugin), "plug-in", lkUser, r);
   EXPECT_EQ(r, smrOk);
   ASSERT_EQ(log().Entries().Count(), 3u);
@@ -185,14 +185,14 @@ TEST_F(LogTest, OnlyLiveManagersAndPluginsAreOrigins) {
 // Another framework copy registers the objects it makes in its own registry; a log
 // still accepts its own manager and the plug-ins in that manager's list.
 TEST_F(LogTest, AcceptsItsManagerAndPluginsFromAnotherCopy) {
-  TestPlugin* plugin = addPlugin(*manager, "Foreign", "/p/foreign.kel");
+  TulmKel* plugin = addPlugin(*manager, "Foreign", "/p/foreign.kel");
   UnregisterOrigin(manager.get());
   UnregisterOrigin(plugin);
   TKelMethodResult r;
   manager->LogIt("from the manager", lkUser, r);
   EXPECT_EQ(r, smrOk);
   EXPECT_EQ(plugin->LogIt("from the plug-in", lkUser), smrOk);
-  auto stray = keltk::CreateObject<TestPlugin>(nullptr); // neither registered here nor listed
+  auto stray = keltk::CreateObject<TulmKel>(nullptr); // neither registered here nor listed
   UnregisterOrigin(stray);
   log().LogIt(SealOrigin(stray), "stray", lkUser, r);
   EXPECT_EQ(r, smrUnexpectedError);
@@ -216,8 +216,8 @@ TEST_F(LogTest, DesigningManagerRecordsNothing) {
 
 TEST_F(LogTest, LogChangedGoesToHostThenPluginsNewestFirst) {
   manager->SetOnLogChanged(host.logChanged());
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
-  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* b = addPlugin(*manager, "B", "/p/b.kel");
   a->SetOnLogChanged(older.logChanged());
   b->SetOnLogChanged(newer.logChanged());
   (void)a->LogIt("hello", lkCommand);
@@ -245,9 +245,9 @@ TEST_F(LogTest, FailingLogChangedHandlersAreRecordedOnce) {
 TEST_F(LogTest, SetItemsToLogBroadcastsRealChangesOnly) {
   manager->SetOnPropertyModified(host.propertyModified());
   manager->SetPropsToMonitor({pmItemsToLog});
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
-  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
-  TestPlugin* c = addPlugin(*manager, "C", "/p/c.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* b = addPlugin(*manager, "B", "/p/b.kel");
+  TulmKel* c = addPlugin(*manager, "C", "/p/c.kel");
   a->SetOnPropertyModified(older.propertyModified());
   a->SetPropsToMonitor({pmItemsToLog, pmPluginFolder});
   b->SetOnPropertyModified(newer.propertyModified());
@@ -266,7 +266,7 @@ TEST_F(LogTest, FailingPropertyModifiedHandlersAreRecorded) {
   host.raise = plugin.raise = true;
   manager->SetOnPropertyModified(host.propertyModified());
   manager->SetPropsToMonitor({pmItemsToLog});
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
   a->SetOnPropertyModified(plugin.propertyModified());
   a->SetPropsToMonitor({pmItemsToLog});
   log().SetItemsToLog({lkError, lkUser});

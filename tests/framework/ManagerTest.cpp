@@ -39,7 +39,7 @@ protected:
   std::vector<std::string> lines() { return linesAfterStamp(*manager->Log()); }
   std::string lastLine() { return lines().back(); }
   // A second manager; both hook the application's idle event, this one first.
-  keltk::ObjectPtr<TestManager> hookTwoManagers() {
+  keltk::ObjectPtr<TulmKelMan> hookTwoManagers() {
     keltk::Application()->SetOnIdle({});
     auto other = makeManager(dir, "other.log");
     other->Log()->SetDumpOn(doNever);
@@ -51,7 +51,7 @@ protected:
   TempDir dir;
   Recorder recorder, second;
   MessageBoxCapture boxes;
-  keltk::ObjectPtr<TestManager> manager;
+  keltk::ObjectPtr<TulmKelMan> manager;
 };
 
 TEST_F(ManagerTest, NewManager) {
@@ -74,7 +74,7 @@ TEST_F(ManagerTest, NewManager) {
 TEST_F(ManagerTest, GetPluginsNeverFailsForBadIndexes) {
   EXPECT_EQ(manager->GetPlugins(0), nullptr);
   EXPECT_EQ(manager->GetPlugins(-1), nullptr);
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
   EXPECT_EQ(manager->GetPlugins(0), a);
   EXPECT_EQ(manager->Plugins(0), a);
   EXPECT_EQ(manager->GetPlugins(1), nullptr);
@@ -113,7 +113,7 @@ TEST_F(ManagerTest, GuardsFillTheCallersResultAndLog) {
 
 TEST_F(ManagerTest, PluginGuards) {
   const TErrorClass finalization = &EulmKelFinalizationError::StaticClass();
-  auto* fresh = keltk::CreateObject<TestPlugin>(nullptr);
+  auto* fresh = keltk::CreateObject<TulmKel>(nullptr);
   FrameworkAccess::setFileName(*fresh, "/some/folder/Fresh.kel");
   TKelMethodResult r = smrUnexpectedError;
   EXPECT_FALSE(manager->CheckIf_PluginNotInitializedYet(r, finalization, fresh));
@@ -176,10 +176,10 @@ TEST_F(ManagerTest, UnloadByBadIndexShowsTheMessage) {
 }
 
 TEST_F(ManagerTest, UnloadRecountsInstancesAndTellsEveryone) {
-  TestPlugin* a = addPlugin(*manager, "Same", "/p/one.kel");
-  TestPlugin* b = addPlugin(*manager, "Same", "/p/two.kel");
-  TestPlugin* c = addPlugin(*manager, "Same", "/p/three.kel");
-  for (TestPlugin* p : {a, b, c})
+  TulmKel* a = addPlugin(*manager, "Same", "/p/one.kel");
+  TulmKel* b = addPlugin(*manager, "Same", "/p/two.kel");
+  TulmKel* c = addPlugin(*manager, "Same", "/p/three.kel");
+  for (TulmKel* p : {a, b, c})
     FrameworkAccess::setInstanceCount(*p, 3);
   manager->SetOnBeforeUnload(TEventOnBeforeUnload::bind<&Recorder::BeforeUnload>(&recorder));
   manager->SetOnAfterUnload(TEventOnAfterUnload::bind<&Recorder::AfterUnload>(&recorder));
@@ -204,7 +204,7 @@ TEST_F(ManagerTest, UnloadRecountsInstancesAndTellsEveryone) {
 }
 
 TEST_F(ManagerTest, RaisingFinalizeHandlerStillUnloads) {
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
   a->SetOnFinalize(TEventOnFinalize::bind<&Recorder::Finalize>(&recorder));
   EXPECT_TRUE(manager->UnloadPlugin(a).Success);
   EXPECT_EQ(manager->GetPluginCount(), 0);
@@ -218,7 +218,7 @@ TEST_F(ManagerTest, RaisingFinalizeHandlerStillUnloads) {
 
 TEST_F(ManagerTest, UnloadingAnObjectThatIsNotLoaded) {
   addPlugin(*manager, "A", "/p/a.kel");
-  auto* stranger = keltk::CreateObject<TestPlugin>(nullptr);
+  auto* stranger = keltk::CreateObject<TulmKel>(nullptr);
   const std::size_t logged = manager->Log()->Entries().Count();
   EXPECT_EQ(manager->UnloadPlugin(true, stranger), smrUnexpectedError);
   EXPECT_EQ(manager->Log()->Entries().Count(), logged);
@@ -249,8 +249,8 @@ TEST_F(ManagerTest, IdleDrainsTheQueueThenChains) {
   keltk::TApplication* app = keltk::Application();
   const keltk::TIdleEvent before = app->OnIdle();
   app->SetOnIdle(keltk::TIdleEvent::bind<&Recorder::Idle>(&second));
-  TestPlugin* a = addPlugin(*manager, "A", "/p/a.kel");
-  TestPlugin* b = addPlugin(*manager, "B", "/p/b.kel");
+  TulmKel* a = addPlugin(*manager, "A", "/p/a.kel");
+  TulmKel* b = addPlugin(*manager, "B", "/p/b.kel");
   addPlugin(*manager, "C", "/p/c.kel");
   manager->HookApplicationIdle();
   EXPECT_EQ(app->OnIdle(), manager->OwnIdleHandler());

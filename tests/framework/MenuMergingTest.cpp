@@ -27,9 +27,9 @@ std::vector<std::string> captions(const keltk::TMenuItem* parent) {
 using Captions = std::vector<std::string>;
 
 // A plug-in whose menu handlers record who called them.
-class MenuPlugin : public TestPlugin {
+class MenuPlugin : public TulmKel {
 public:
-  using TestPlugin::TestPlugin;
+  using TulmKel::TulmKel;
   void Clicked(keltk::TObject* sender) {
     senders.push_back(sender);
     depths.push_back(CodeDepth());
@@ -63,7 +63,7 @@ protected:
     edit->Add(hostItem("&Copy"));
     keltk::Application()->SetMainForm(form.get());
 
-    manager.reset(keltk::CreateObject<TestManager>(nullptr));
+    manager.reset(keltk::CreateObject<TulmKelMan>(nullptr));
     manager->Log()->SetDumpOn(doNever);
     plugin = keltk::CreateObject<MenuPlugin>(nullptr);
     plugin->SetDeepName("Menus");
@@ -131,7 +131,7 @@ protected:
   keltk::TMainMenu* menu = nullptr;
   keltk::TMenuItem* bar = nullptr;
   keltk::TMenuItem* edit = nullptr;
-  keltk::ObjectPtr<TestManager> manager;
+  keltk::ObjectPtr<TulmKelMan> manager;
   MenuPlugin* plugin = nullptr;
   keltk::TMenuItem* tools = nullptr;
   keltk::TMenuItem* run = nullptr;
@@ -540,7 +540,7 @@ TEST(MenuMergingStoredForm, SettingsAreReadAndTheSwitchesAlwaysWritten) {
   ASSERT_NE(again->MenuMerging()->SourceMenu(), nullptr);
   EXPECT_EQ(again->MenuMerging()->SourceMenu()->Items(0)->Caption(), "&Run");
 
-  keltk::ObjectPtr<TestPlugin> fresh(keltk::CreateObject<TestPlugin>(nullptr));
+  keltk::ObjectPtr<TulmKel> fresh(keltk::CreateObject<TulmKel>(nullptr));
   fresh->SetName("kelFresh");
   const std::string text = keltk::WriteComponentToText(fresh.get());
   EXPECT_NE(text.find("  MenuMerging.Automatic = False\n"

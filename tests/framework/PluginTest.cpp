@@ -79,7 +79,7 @@ TEST(PluginObject, FinalizesOnceAfterInitialize) {
   TempDir dir;
   auto manager = makeManager(dir);
   manager->Log()->SetDumpOn(doNever);
-  keltk::ObjectPtr<TestPlugin> plugin(keltk::CreateObject<TestPlugin>(nullptr));
+  keltk::ObjectPtr<TulmKel> plugin(keltk::CreateObject<TulmKel>(nullptr));
   FrameworkAccess::setManager(*plugin, manager.get());
   FrameworkAccess::setFileName(*plugin, "/p/late.kel");
   FrameworkAccess::setShortFileName(*plugin, "late.kel");
@@ -101,7 +101,7 @@ TEST(PluginObject, FinalizesOnceAfterInitialize) {
 }
 
 TEST(PluginObject, LogsNothingWithoutAManager) {
-  keltk::ObjectPtr<TestPlugin> plugin(keltk::CreateObject<TestPlugin>(nullptr));
+  keltk::ObjectPtr<TulmKel> plugin(keltk::CreateObject<TulmKel>(nullptr));
   EXPECT_EQ(plugin->LogIt("nobody listens", lkAction), smrUnexpectedError);
 }
 
@@ -129,7 +129,7 @@ protected:
   void SetUp() override {
     manager = makeManager(dir);
     manager->Log()->SetDumpOn(doNever);
-    plugin.reset(keltk::CreateObject<TestPlugin>(nullptr));
+    plugin.reset(keltk::CreateObject<TulmKel>(nullptr));
     FrameworkAccess::setManager(*plugin, manager.get());
     FrameworkAccess::setShortFileName(*plugin, "init.kel");
     plugin->SetDeepName("Init");
@@ -141,8 +141,8 @@ protected:
 
   TempDir dir;
   InitHandler handler;
-  keltk::ObjectPtr<TestManager> manager;
-  keltk::ObjectPtr<TestPlugin> plugin;
+  keltk::ObjectPtr<TulmKelMan> manager;
+  keltk::ObjectPtr<TulmKel> plugin;
 };
 
 TEST_F(PluginInitializeTest, OnceOnlyAndTheHandlersAnswerIsNotConsulted) {

@@ -38,8 +38,8 @@ protected:
     older.name = "older";
     newer.name = "newer";
   }
-  TestPlugin* plugin(Watcher& watcher, const std::string& deepName, TPropsToMonitorSet props) {
-    TestPlugin* p = addPlugin(*manager, deepName, "/p/" + deepName + ".kel");
+  TulmKel* plugin(Watcher& watcher, const std::string& deepName, TPropsToMonitorSet props) {
+    TulmKel* p = addPlugin(*manager, deepName, "/p/" + deepName + ".kel");
     p->SetPropsToMonitor(props);
     p->SetOnPropertyModified(TEventOnPropertyModified::bind<&Watcher::Modified>(&watcher));
     return p;
@@ -54,7 +54,7 @@ protected:
   TempDir dir;
   std::vector<std::string> calls;
   Watcher host, older, newer;
-  keltk::ObjectPtr<TestManager> manager;
+  keltk::ObjectPtr<TulmKelMan> manager;
 };
 
 TEST_F(PropertiesTest, HostFirstThenPluginsNewestFirst) {
@@ -77,7 +77,7 @@ TEST_F(PropertiesTest, HostFirstThenPluginsNewestFirst) {
 
 TEST_F(PropertiesTest, OnlyThoseWhoAskAreTold) {
   plugin(older, "Older", {pmPluginFolder});
-  TestPlugin* silent = plugin(newer, "Newer", {pmPluginFolder});
+  TulmKel* silent = plugin(newer, "Newer", {pmPluginFolder});
   silent->SetOnPropertyModified({}); // asks, but has no handler
   manager->SetOnPropertyModified(TEventOnPropertyModified::bind<&Watcher::Modified>(&host));
   // The host's handler is assigned, but its set does not name the folder.

@@ -287,7 +287,7 @@ protected:
   }
 
   int argc = 1;
-  char name[16] = "framework_tests";
+  char name[16] = "rogue_tests";
   char* argv[2] = {name, nullptr};
 };
 
