@@ -8,6 +8,8 @@
 #include "kelvarin/plugin.h"
 
 #include <cstdint>
+#include <keltk/Application.h>
+#include <keltk/StrUtils.h>
 #include <string>
 #include <string_view>
 
@@ -16,16 +18,24 @@ namespace kelvarin {
 class FrameworkAccess {
 public:
   static void setManager(TulmKel& p, TulmKelMan* manager) { p.SetManager(manager); }
-  static void setFileName(TulmKel& p, const std::string& name) { p.SetFileName(name); }
-  static void setShortFileName(TulmKel& p, const std::string& name) { p.SetShortFileName(name); }
-  static void setFileSize(TulmKel& p, std::int64_t size) { p.SetFileSize(size); }
-  static void setModuleHandle(TulmKel& p, void* handle) { p.SetModuleHandle(handle); }
   static void setHostApplication(TulmKel& p, keltk::TApplication* app) {
     p.SetHostApplication(app);
   }
-  static void setHostScreen(TulmKel& p, keltk::TScreen* screen) { p.SetHostScreen(screen); }
   static void setInstanceCount(TulmKel& p, std::int16_t count) { p.SetInstanceCount(count); }
-  static void setInitialized(TulmKel& p, bool initialized) { p.initialized_ = initialized; }
+
+  // What a load hands the plug-in its module made: its manager and module, the
+  // file it came from, and the host's current objects, which Initialize makes
+  // the module's own.
+  static void handOver(TulmKel& p, TulmKelMan& manager, void* module, const std::string& fileName,
+                       std::int64_t fileSize) {
+    p.SetManager(&manager);
+    p.SetModuleHandle(module);
+    p.SetFileName(fileName);
+    p.SetShortFileName(keltk::ExtractFileName(fileName));
+    p.SetFileSize(fileSize);
+    p.SetHostApplication(keltk::Application());
+    p.SetHostScreen(keltk::Screen());
+  }
   static void enterCode(TulmKel& p) { p.EnterCode(); }
   static void leaveCode(TulmKel& p) { p.LeaveCode(); }
 

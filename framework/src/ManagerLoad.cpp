@@ -221,13 +221,7 @@ private:
     if (plugin == nullptr) return fail(E005, {keltk::VarStr(name)});
 
     site_.step = 17;
-    FrameworkAccess::setManager(*plugin, &m_);
-    FrameworkAccess::setModuleHandle(*plugin, module_);
-    FrameworkAccess::setFileName(*plugin, fileName_);
-    FrameworkAccess::setShortFileName(*plugin, fileNamePart());
-    FrameworkAccess::setFileSize(*plugin, size_);
-    FrameworkAccess::setHostApplication(*plugin, keltk::Application());
-    FrameworkAccess::setHostScreen(*plugin, keltk::Screen());
+    FrameworkAccess::handOver(*plugin, m_, module_, fileName_, size_);
     shortName_ = plugin->ShortFileName();
     return true;
   }

@@ -94,10 +94,7 @@ protected:
     manager->Log()->SetDumpOn(doNever);
     plugin = keltk::CreateObject<CommandPlugin>(nullptr);
     plugin->SetDeepName("Cmd Plugin");
-    FrameworkAccess::setFileName(*plugin, "/plugins/cmd.kel");
-    FrameworkAccess::setShortFileName(*plugin, "cmd.kel");
-    FrameworkAccess::setManager(*plugin, manager.get());
-    FrameworkAccess::setInitialized(*plugin, true);
+    takeIn(*manager, *plugin, "/plugins/cmd.kel");
   }
   ~DispatchTest() override {
     if (!loaded) keltk::FreeObject(plugin);

@@ -44,17 +44,19 @@ private:
   keltk::MessageBoxHandler previous_;
 };
 
-// A plug-in as a loaded one looks to the manager.
-inline TulmKel* addPlugin(TulmKelMan& manager, const std::string& deepName,
-                          const std::string& fileName) {
-  auto* plugin = keltk::CreateObject<TulmKel>(nullptr);
+// Takes a plug-in made in the test in as a load takes in the one its module
+// makes (no module behind it): handed over to `manager`, then initialized.
+inline void takeIn(TulmKelMan& manager, TulmKel& plugin, const std::string& fileName) {
+  FrameworkAccess::handOver(plugin, manager, nullptr, fileName, 0);
+  (void)plugin.Initialize({});
+}
+
+// A plug-in that the manager lists as loaded, taken in as above.
+template <class Plugin = TulmKel>
+Plugin* addPlugin(TulmKelMan& manager, const std::string& deepName, const std::string& fileName) {
+  auto* plugin = keltk::CreateObject<Plugin>(nullptr);
   plugin->SetDeepName(deepName);
-  FrameworkAccess::setFileName(*plugin, fileName);
-  FrameworkAccess::setShortFileName(*plugin, std::filesystem::path(fileName).filename().string());
-  FrameworkAccess::setManager(*plugin, &manager);
-  FrameworkAccess::setHostApplication(*plugin, plugin->OwnApplication());
-  FrameworkAccess::setHostScreen(*plugin, plugin->OwnScreen());
-  FrameworkAccess::setInitialized(*plugin, true);
+  takeIn(manager, *plugin, fileName);
   FrameworkAccess::appendPlugin(manager, plugin);
   return plugin;
 }

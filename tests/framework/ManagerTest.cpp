@@ -114,14 +114,14 @@ TEST_F(ManagerTest, GuardsFillTheCallersResultAndLog) {
 TEST_F(ManagerTest, PluginGuards) {
   const TErrorClass finalization = &EulmKelFinalizationError::StaticClass();
   auto* fresh = keltk::CreateObject<TulmKel>(nullptr);
-  FrameworkAccess::setFileName(*fresh, "/some/folder/Fresh.kel");
+  FrameworkAccess::handOver(*fresh, *manager, nullptr, "/some/folder/Fresh.kel", 0);
   TKelMethodResult r = smrUnexpectedError;
   EXPECT_FALSE(manager->CheckIf_PluginNotInitializedYet(r, finalization, fresh));
   EXPECT_EQ(r.ErrorMsg, "Error $E008:  Plugin \"Fresh.kel\" not initialized yet.");
   EXPECT_EQ(r.ErrorClass, finalization);
   EXPECT_FALSE(manager->CheckIf_PluginNotInitializedYet(r, finalization, nullptr));
   EXPECT_EQ(r.ErrorCode, 0xE008);
-  FrameworkAccess::setInitialized(*fresh, true);
+  EXPECT_EQ(fresh->Initialize({}), smrOk);
   TKelMethodResult untouched = smrUnexpectedError;
   EXPECT_TRUE(manager->CheckIf_PluginNotInitializedYet(untouched, finalization, fresh));
 

@@ -65,13 +65,7 @@ protected:
 
     manager.reset(keltk::CreateObject<TulmKelMan>(nullptr));
     manager->Log()->SetDumpOn(doNever);
-    plugin = keltk::CreateObject<MenuPlugin>(nullptr);
-    plugin->SetDeepName("Menus");
-    FrameworkAccess::setFileName(*plugin, "/plugins/menus.kel");
-    FrameworkAccess::setShortFileName(*plugin, "menus.kel");
-    FrameworkAccess::setManager(*plugin, manager.get());
-    FrameworkAccess::setInitialized(*plugin, true);
-    FrameworkAccess::appendPlugin(*manager, plugin);
+    plugin = addPlugin<MenuPlugin>(*manager, "Menus", "/plugins/menus.kel");
 
     tools = pluginItem("&Tools");
     run = pluginItem("&Run");

@@ -80,15 +80,13 @@ TEST(PluginObject, FinalizesOnceAfterInitialize) {
   auto manager = makeManager(dir);
   manager->Log()->SetDumpOn(doNever);
   keltk::ObjectPtr<TulmKel> plugin(keltk::CreateObject<TulmKel>(nullptr));
-  FrameworkAccess::setManager(*plugin, manager.get());
-  FrameworkAccess::setFileName(*plugin, "/p/late.kel");
-  FrameworkAccess::setShortFileName(*plugin, "late.kel");
+  FrameworkAccess::handOver(*plugin, *manager, nullptr, "/p/late.kel", 0);
   plugin->SetDeepName("Late");
 
   TKelMethodResult r = plugin->Finalize();
   EXPECT_EQ(r.ErrorMsg, "Error $E008:  Plugin \"late.kel\" not initialized yet.");
   EXPECT_STREQ(r.ErrorClass->name, "EulmKelFinalizationError");
-  FrameworkAccess::setInitialized(*plugin, true);
+  EXPECT_EQ(plugin->Initialize({}), smrOk);
   EXPECT_EQ(plugin->Finalize(), smrOk);
   EXPECT_TRUE(plugin->Finalized());
   r = plugin->Finalize();
@@ -130,11 +128,8 @@ protected:
     manager = makeManager(dir);
     manager->Log()->SetDumpOn(doNever);
     plugin.reset(keltk::CreateObject<TulmKel>(nullptr));
-    FrameworkAccess::setManager(*plugin, manager.get());
-    FrameworkAccess::setShortFileName(*plugin, "init.kel");
+    FrameworkAccess::handOver(*plugin, *manager, nullptr, "init.kel", 0);
     plugin->SetDeepName("Init");
-    FrameworkAccess::setHostApplication(*plugin, keltk::Application());
-    FrameworkAccess::setHostScreen(*plugin, keltk::Screen());
     plugin->SetOnInitialize(TEventOnInitialize::bind<&InitHandler::Initialize>(&handler));
   }
   std::vector<std::string> lines() const { return linesAfterStamp(*manager->Log()); }
