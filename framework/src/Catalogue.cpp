@@ -99,13 +99,13 @@ Texts& catalogueTexts() {
   static Texts texts;
   return texts;
 }
-void setErrorMessage(std::int32_t code, std::string text) {
+void SetErrorMessage(std::int32_t code, std::string text) {
   catalogueTexts().messages[slotOf(code)] = std::move(text);
 }
-void setDictionaryText(int number, std::string text) {
+void SetDictionaryText(int number, std::string text) {
   catalogueTexts().dictionary[number - 1] = std::move(text);
 }
-void restoreCatalogue() {
+void RestoreCatalogue() {
   catalogueTexts().restore();
 }
 } // namespace detail

@@ -6,8 +6,8 @@
 
 namespace kelvarin::detail {
 
-void setErrorMessage(std::int32_t code, std::string text);
-void setDictionaryText(int number, std::string text);
-void restoreCatalogue();
+void SetErrorMessage(std::int32_t code, std::string text);
+void SetDictionaryText(int number, std::string text);
+void RestoreCatalogue();
 
 } // namespace kelvarin::detail

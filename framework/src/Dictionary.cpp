@@ -125,7 +125,7 @@ bool DictionaryLoaded() {
 }
 
 void RestoreBuiltInTexts() {
-  detail::restoreCatalogue();
+  detail::RestoreCatalogue();
   dictionaryLoaded = false;
   keltk::ForgetShownMessage(kMissingEntryShown);
 }
@@ -143,7 +143,7 @@ void LoadDictionary() {
     const Pairs dictionary = ini.SectionValues("Dictionary");
     if (dictionary.empty()) return;
     for (int n = 1; n <= 2; ++n) {
-      auto store = [n](std::string text) { detail::setDictionaryText(n, std::move(text)); };
+      auto store = [n](std::string text) { detail::SetDictionaryText(n, std::move(text)); };
       if (!takeEntry(dictionary, file, "Dictionary", fmt::format("{:04X}", n), store)) return;
     }
 
@@ -151,7 +151,7 @@ void LoadDictionary() {
     if (messages.empty()) return;
     for (std::int32_t code = E001; code <= E02E; ++code) {
       if (ErrorMessage(code) == nullptr) continue; // unassigned codes have no entry
-      auto store = [code](std::string text) { detail::setErrorMessage(code, std::move(text)); };
+      auto store = [code](std::string text) { detail::SetErrorMessage(code, std::move(text)); };
       if (!takeEntry(messages, file, "ErrorMessages", fmt::format("{:04X}", code), store)) return;
     }
   } catch (...) {

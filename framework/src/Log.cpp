@@ -242,10 +242,10 @@ const keltk::TClassInfo& TLog::StaticClass() {
       "TLog", &keltk::TPersistent::StaticClass(), [](keltk::TClassInfo& i) {
         keltk::ClassBuilder<TLog> b(i);
         b.string("DumpFile", &TLog::DumpFile, &TLog::SetDumpFile);
-        b.enumeration("DumpOn", detail::logDumpOnInfo(), &TLog::DumpOn, &TLog::SetDumpOn)
+        b.enumeration("DumpOn", detail::LogDumpOnInfo(), &TLog::DumpOn, &TLog::SetDumpOn)
             .defaultValue(doClosingManager);
         b.boolean("DumpStats", &TLog::DumpStats, &TLog::SetDumpStats).defaultValue(1);
-        b.set("ItemsToLog", detail::logKindInfo(), &TLog::ItemsToLog, &TLog::SetItemsToLog)
+        b.set("ItemsToLog", detail::LogKindInfo(), &TLog::ItemsToLog, &TLog::SetItemsToLog)
             .defaultValue(kDefaultItemsToLog.bits());
       });
   return info;

@@ -55,14 +55,14 @@ const keltk::TClassInfo& TulmKelMan::StaticClass() {
         keltk::ClassBuilder<TulmKelMan> b(i);
         b.componentFactory();
         b.string("About", &TulmKelMan::About, &TulmKelMan::SetAbout);
-        b.set("LoadOptions", detail::loadOptionInfo(), &TulmKelMan::LoadOptions,
+        b.set("LoadOptions", detail::LoadOptionInfo(), &TulmKelMan::LoadOptions,
               &TulmKelMan::SetLoadOptions);
         b.object("Log", &TulmKelMan::Log);
         b.string("PluginExtension", &TulmKelMan::PluginExtension, &TulmKelMan::SetPluginExtension);
         b.string("PluginFolder", &TulmKelMan::PluginFolder, &TulmKelMan::SetPluginFolder);
         b.component("PluginsTopLevelMenu", &TulmKelMan::PluginsTopLevelMenu,
                     &TulmKelMan::SetPluginsTopLevelMenu);
-        b.set("PropsToMonitor", detail::propToMonitorInfo(), &TulmKelMan::PropsToMonitor,
+        b.set("PropsToMonitor", detail::PropToMonitorInfo(), &TulmKelMan::PropsToMonitor,
               &TulmKelMan::SetPropsToMonitor);
         b.event("OnMessage", &TulmKelMan::OnMessage, &TulmKelMan::SetOnMessage);
         b.event("OnAfterLoad", &TulmKelMan::OnAfterLoad, &TulmKelMan::SetOnAfterLoad);

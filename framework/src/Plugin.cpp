@@ -61,7 +61,7 @@ const keltk::TClassInfo& TulmKel::StaticClass() {
         b.integer("MaxInstances", &TulmKel::MaxInstances, &TulmKel::SetMaxInstances)
             .defaultValue(1);
         b.object("MenuMerging", &TulmKel::MenuMerging);
-        b.set("PropsToMonitor", detail::propToMonitorInfo(), &TulmKel::PropsToMonitor,
+        b.set("PropsToMonitor", detail::PropToMonitorInfo(), &TulmKel::PropsToMonitor,
               &TulmKel::SetPropsToMonitor);
         b.string("Version", &TulmKel::Version, &TulmKel::SetVersion);
         b.event("OnInitialize", &TulmKel::OnInitialize, &TulmKel::SetOnInitialize);

@@ -2,26 +2,26 @@
 
 namespace kelvarin::detail {
 
-const keltk::EnumInfo& loadOptionInfo() {
+const keltk::EnumInfo& LoadOptionInfo() {
   static const keltk::EnumInfo info =
       keltk::EnumInfo::sequence("TLoadOption", {"loBreakLoopOnError"});
   return info;
 }
 
-const keltk::EnumInfo& propToMonitorInfo() {
+const keltk::EnumInfo& PropToMonitorInfo() {
   static const keltk::EnumInfo info = keltk::EnumInfo::sequence(
       "TPropToMonitor", {"pmLoadOptions", "pmPluginExtension", "pmPluginFolder", "pmItemsToLog",
                          "pmPluginsTopLevelMenu"});
   return info;
 }
 
-const keltk::EnumInfo& logKindInfo() {
+const keltk::EnumInfo& LogKindInfo() {
   static const keltk::EnumInfo info = keltk::EnumInfo::sequence(
       "TLogKind", {"lkTotal", "lkAction", "lkError", "lkCommand", "lkMessage", "lkUser"});
   return info;
 }
 
-const keltk::EnumInfo& logDumpOnInfo() {
+const keltk::EnumInfo& LogDumpOnInfo() {
   static const keltk::EnumInfo info =
       keltk::EnumInfo::sequence("TLogDumpOn", {"doNever", "doEachNewItem", "doClosingManager"});
   return info;

@@ -5,9 +5,9 @@
 
 namespace kelvarin::detail {
 
-const keltk::EnumInfo& loadOptionInfo();
-const keltk::EnumInfo& propToMonitorInfo();
-const keltk::EnumInfo& logKindInfo();
-const keltk::EnumInfo& logDumpOnInfo();
+const keltk::EnumInfo& LoadOptionInfo();
+const keltk::EnumInfo& PropToMonitorInfo();
+const keltk::EnumInfo& LogKindInfo();
+const keltk::EnumInfo& LogDumpOnInfo();
 
 } // namespace kelvarin::detail
