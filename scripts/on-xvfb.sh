@@ -12,11 +12,12 @@ fi
 
 work="$(mktemp -d)"
 pids=()
+# Taking the servers down never changes the command's exit status.
 cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2> /dev/null || true; done
-  rm -rf "$work"
+  rm -rf "$work" 2> /dev/null || true
 }
 trap cleanup EXIT
 
@@ -49,4 +50,10 @@ if [ "${KELVARIN_XVFB_WM:-}" = openbox ]; then
   done
 fi
 
-"$@"
+status=0
+"$@" || status=$?
+# A command that a signal ended says so: its own output may stop mid-line.
+if [ "$status" -gt 128 ]; then
+  echo "on-xvfb.sh: $1 ended by signal $((status - 128)) ($(kill -l "$((status - 128))" 2> /dev/null || echo unknown))" >&2
+fi
+exit "$status"
