@@ -300,7 +300,8 @@ protected:
       w->setWindowModality(form_.Modal() ? Qt::ApplicationModal : Qt::NonModal);
     w->show();
     if (!w->isWindow()) return;
-    if (!isSplash(form_)) w->activateWindow();
+    // The flags tell a splash, as applyAppearance set them: no second look at the form.
+    if (w->windowType() != Qt::SplashScreen) w->activateWindow();
     // A splash must be on the screen before its host goes on working.
     if (form_.FormStyle() == fsStayOnTop) paintNow();
   }
@@ -332,7 +333,8 @@ protected:
       if (w->windowFlags() != flags) {
         // New flags hide the window; the form's size rules may change with them.
         const bool shown = w->isVisible();
-        w->setAttribute(Qt::WA_ShowWithoutActivating, isSplash(form_));
+        w->setAttribute(Qt::WA_ShowWithoutActivating,
+                        (flags & Qt::WindowType_Mask) == Qt::SplashScreen);
         w->setWindowFlags(flags);
         applyBounds();
         if (shown) w->show();
