@@ -22,9 +22,7 @@ bool ShowMessageOnce(std::string_view, const std::string&) {
 void ForgetShownMessage(std::string_view) {}
 } // namespace keltk
 namespace kelvarin {
-std::string ModuleFileOf(const void*) {
-  return {};
-}
+void KeepModuleMapped(const std::string&) {}
 } // namespace kelvarin
 
 namespace {

@@ -1,11 +1,11 @@
 #include "AlternateStacks.h"
 
+#include "ModuleLoader.h"
 #include "RunningCode.h"
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <dlfcn.h>
 #include <new>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -70,7 +70,7 @@ using CreateThread = int (*)(pthread_t*, const pthread_attr_t*, ThreadStart, voi
 // The pthread_create that ours stands in front of: the C library's, or a
 // sanitizer runtime's, which hands on to it in turn.
 CreateThread nextCreateThread() {
-  static const auto next = reinterpret_cast<CreateThread>(::dlsym(RTLD_NEXT, "pthread_create"));
+  static const auto next = reinterpret_cast<CreateThread>(NextDefinitionOf("pthread_create"));
   return next;
 }
 

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <fmt/format.h>
 #include <keltk/Component.h>
 #include <keltk/Dialogs.h>
@@ -42,7 +41,7 @@ constexpr std::string_view kMissingEntryShown = "kelvarin.dictionary.missing-ent
 void keepToolkitCopy() {
   const std::string toolkit = ModuleFileOf(&keltk::TComponent::StaticClass());
   if (toolkit.empty() || toolkit == ModuleFileOf(&kMissingEntryShown)) return;
-  (void)::dlopen(toolkit.c_str(), RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+  KeepModuleMapped(toolkit);
 }
 
 void showMissingEntry(const std::string& file, const char* section, const std::string& key) {

@@ -556,8 +556,8 @@ void UnregisterLogForCrash(TLog* log) noexcept {
 }
 
 void NoteModuleForCrash(void* module, std::string_view fileName) noexcept {
-  link_map* map = nullptr;
-  if (module == nullptr || ::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return;
+  const link_map* map = LinkMapOf(module);
+  if (map == nullptr) return;
   const std::lock_guard lock(knownModulesLock);
   if (KnownModule* known = knownModuleOf(module)) {
     ++known->uses;

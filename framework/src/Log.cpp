@@ -10,6 +10,7 @@
 #include "PluginWatch.h"
 #include "ThreadCheck.h"
 #include "TypeInfo.h"
+#include "UniqueFd.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 
@@ -145,21 +146,6 @@ private:
   int fd_;
   std::string buffer_;
   bool failed_ = false;
-};
-
-class UniqueFd {
-public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
-private:
-  int fd_;
 };
 
 [[noreturn]] void raiseIoError(const char* what, const std::string& name, int error) {

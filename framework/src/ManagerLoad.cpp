@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <dlfcn.h>
 #include <fmt/format.h>
 #include <keltk/Backend.h>
 #include <keltk/Dialogs.h>
@@ -149,8 +148,8 @@ private:
     module_ = (m_.reloader_ && m_.reloader_->watching()) || ModuleReleasePending(fileName_)
                   ? OpenModuleCopy(fileName_, m_.lastModuleError_)
                   : OpenModule(fileName_, m_.lastModuleError_);
-    if (module_ != nullptr) {
-      if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->watchModule(module_);
+    if (module_) {
+      if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->watchModule(module_.get());
       return true;
     }
     fail(E001, {keltk::VarStr(fileName_)});
@@ -161,8 +160,7 @@ private:
   // Steps 10 to 13: the framework version the module reports.
   bool checkVersion() {
     site_.step = 10;
-    auto getPluginInfo =
-        reinterpret_cast<TGetPluginInfoFunc>(::dlsym(module_, kGetPluginInfoExport));
+    const auto getPluginInfo = module_.Symbol<TGetPluginInfoFunc>(kGetPluginInfoExport);
     const std::string name = fileNamePart();
     if (getPluginInfo == nullptr)
       return fail(E004, {keltk::VarPChar(kGetPluginInfoExport), keltk::VarStr(name)});
@@ -206,8 +204,7 @@ private:
   // Steps 14 to 17: the module makes the plug-in; the manager hands it over.
   bool construct() {
     site_.step = 14;
-    auto registerKelvarin =
-        reinterpret_cast<TRegisterKelvarinFunc>(::dlsym(module_, kRegisterKelvarinExport));
+    const auto registerKelvarin = module_.Symbol<TRegisterKelvarinFunc>(kRegisterKelvarinExport);
     const std::string name = fileNamePart();
     if (registerKelvarin == nullptr)
       return fail(E004, {keltk::VarPChar(kRegisterKelvarinExport), keltk::VarStr(name)});
@@ -221,7 +218,8 @@ private:
     if (plugin == nullptr) return fail(E005, {keltk::VarStr(name)});
 
     site_.step = 17;
-    FrameworkAccess::handOver(*plugin, m_, module_, fileName_, size_);
+    // From here on the module goes with the plug-in, whichever way it goes.
+    FrameworkAccess::handOver(*plugin, m_, module_.release(), fileName_, size_);
     shortName_ = plugin->ShortFileName();
     return true;
   }
@@ -315,8 +313,7 @@ private:
       return;
     GuardedSwallow(&m_, site_, [&] {
       const std::string toolkitFile = ModuleFileOf(toolkitAnchorOf(plugin));
-      if (!toolkitFile.empty())
-        m_.toolkitModuleHandle_ = ::dlopen(toolkitFile.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (!toolkitFile.empty()) m_.toolkitModuleHandle_ = LoadModuleForGood(toolkitFile);
     });
   }
 
@@ -366,8 +363,15 @@ private:
       if (watch_.destroyed())
         (void)m_.CancelPlugin(nullptr, fileName_, nullptr);
       else
-        (void)m_.CancelPlugin(watch_.plugin(), fileName_, module_);
+        (void)m_.CancelPlugin(watch_.plugin(), fileName_, takeModule());
     });
+  }
+
+  // The mapped module, for the load to undo: its own until the plug-in holds it.
+  void* takeModule() {
+    if (module_) return module_.release();
+    const TulmKel* plugin = watch_.plugin();
+    return plugin != nullptr ? plugin->ModuleHandle() : nullptr;
   }
 
   TulmKelMan& m_;
@@ -377,7 +381,7 @@ private:
   keltk::TVarRecs params_;
   TulmKel** loadedPlugin_;
   PluginWatch watch_;
-  void* module_ = nullptr;
+  ModuleHandle module_;
   std::int64_t size_ = 0;
   std::string shortName_;
   int index_ = -1;

@@ -3,10 +3,10 @@
 #include "CrashRecord.h"
 #include "ModuleCheck.h"
 #include "TrialLoad.h"
+#include "UniqueFd.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <link.h>
@@ -20,13 +20,9 @@ namespace {
 // The loader trusts the file it maps: a module cut short, with a damaged dynamic
 // section or built for another machine is refused here, with the reason.
 std::string checkBeforeLoading(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return {};
-  const struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  const std::string why = CheckModuleFile(fd);
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return {};
+  const std::string why = CheckModuleFile(fd.get());
   return why.empty() ? why : fmt::format("{}: {}", path, why);
 }
 
@@ -37,17 +33,13 @@ std::string loaderName(const std::string& path) {
 
 // Copies the regular file `from` into the open file `to`; false on any failure.
 bool copyInto(const std::string& from, int to) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (in < 0) return false;
-  const struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{in};
+  const UniqueFd in(::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!in) return false;
   struct stat info {};
-  if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   char buffer[1 << 16];
   for (;;) {
-    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
     if (got == 0) return true;
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -74,42 +66,42 @@ std::string refusalOf(const std::string& name, bool tried) {
 }
 
 // `shown` is the file the caller asked for, which `path` may be a copy of.
-void* openModule(const std::string& path, std::string& error, bool tried,
-                 const std::string& shown) {
+ModuleHandle openModule(const std::string& path, std::string& error, bool tried,
+                        const std::string& shown) {
   const std::string name = loaderName(path);
   error = refusalOf(name, tried);
-  if (!error.empty()) return nullptr;
-  void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) {
-    const char* reason = ::dlerror();
-    error = reason != nullptr ? reason : "the module could not be loaded";
-    return nullptr;
-  }
+  if (!error.empty()) return {};
+  void* module = MapWithSystemLoader(name, error);
+  if (module == nullptr) return {};
   NoteModuleForCrash(module, shown.substr(shown.rfind('/') + 1));
-  return module;
+  return ModuleHandle(module);
 }
 
 } // namespace
 
-void* OpenModule(const std::string& path, std::string& error) {
+void ModuleHandle::reset() noexcept {
+  CloseModule(std::exchange(handle_, nullptr));
+}
+
+ModuleHandle OpenModule(const std::string& path, std::string& error) {
   return openModule(path, error, false, path);
 }
 
-void* OpenModuleCopy(const std::string& path, std::string& error) {
+ModuleHandle OpenModuleCopy(const std::string& path, std::string& error) {
   const std::string name = loaderName(path);
   const std::size_t slash = name.rfind('/');
   std::string copy = name.substr(0, slash + 1) + "." + name.substr(slash + 1) + ".XXXXXX";
-  const int out = ::mkostemp(copy.data(), O_CLOEXEC);
-  if (out < 0) return OpenModule(path, error);
+  UniqueFd out(::mkostemp(copy.data(), O_CLOEXEC));
+  if (!out) return OpenModule(path, error);
   // The file is tried, not its copy (a new file each time).
   if (error = refusalOf(name, false); !error.empty()) {
-    ::close(out);
+    out.reset();
     ::unlink(copy.c_str());
-    return nullptr;
+    return {};
   }
-  const bool copied = copyInto(name, out);
-  ::close(out);
-  void* module = copied ? openModule(copy, error, true, path) : nullptr;
+  const bool copied = copyInto(name, out.get());
+  out.reset();
+  ModuleHandle module = copied ? openModule(copy, error, true, path) : ModuleHandle();
   ::unlink(copy.c_str());
   if (!copied) return OpenModule(path, error);
   // The reasons speak of the file the host asked for.
@@ -119,7 +111,15 @@ void* OpenModuleCopy(const std::string& path, std::string& error) {
   return module;
 }
 
-void CloseModule(void* module) {
+ModuleHandle OpenModuleForInspection(const std::string& path, std::string& error) {
+  void* module = MapWithSystemLoader(loaderName(path), error);
+  // Noted as every reference CloseModule forgets, so the count of a module a
+  // manager has loaded as well stays right.
+  if (module != nullptr) NoteModuleForCrash(module, path.substr(path.rfind('/') + 1));
+  return ModuleHandle(module);
+}
+
+void CloseModule(void* module) noexcept {
   if (module == nullptr) return;
   ForgetModuleForCrash(module);
   ::dlclose(module);
@@ -131,20 +131,28 @@ void* MappedModule(const std::string& path) {
   return module;
 }
 
-ModuleSpan SpanOfModule(void* module) {
+void* LoadModuleForGood(const std::string& path) {
+  std::string ignored;
+  return MapWithSystemLoader(path, ignored);
+}
+
+void KeepModuleMapped(const std::string& path) {
+  (void)::dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+const link_map* LinkMapOf(void* module) {
   link_map* map = nullptr;
-  if (module == nullptr || ::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr)
-    return {};
+  if (module == nullptr || ::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0) return nullptr;
+  return map;
+}
+
+ModuleSpan SpanOfModule(void* module) {
+  const link_map* map = LinkMapOf(module);
+  if (map == nullptr) return {};
   dl_find_object found{};
   if (::_dl_find_object(map->l_ld, &found) != 0) return {};
   return {static_cast<const char*>(found.dlfo_map_start),
           static_cast<const char*>(found.dlfo_map_end)};
-}
-
-std::string ModuleFileOf(const void* address) {
-  Dl_info info{};
-  if (address == nullptr || ::dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
-  return info.dli_fname;
 }
 
 } // namespace kelvarin

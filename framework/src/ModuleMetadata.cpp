@@ -1,6 +1,7 @@
 #include "ModuleMetadata.h"
 
 #include "ModuleCheck.h"
+#include "UniqueFd.h"
 #include "kelvarin/PluginModule.h"
 
 #include <algorithm>
@@ -328,12 +329,9 @@ ModuleMetadata ReadModuleMetadataFile(const std::string& path, struct stat* open
     if (::stat(path.c_str(), &info) != 0) throw cannotReach(path);
     if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) throw listedRegular ? cannotReach(path) : cannotOpen();
-  const struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file) throw listedRegular ? cannotReach(path) : cannotOpen();
+  const int fd = file.get();
   // The name may have been given to another file since.
   if (::fstat(fd, &info) != 0) throw cannotOpen();
   if (!S_ISREG(info.st_mode)) throw NotAPluginError("not a regular file");

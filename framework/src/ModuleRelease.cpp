@@ -80,65 +80,73 @@ bool moduleInUse(const void* module) {
   });
 }
 
+template <class T> void eraseAll(std::vector<T*>& list, const T* item) {
+  list.erase(std::remove(list.begin(), list.end(), item), list.end());
+}
+
+void closeWhenFree(ModuleHandle module);
+
 // What cannot go yet: a plug-in object whose code was still running when its
 // manager went, then its module while something still holds it. The
 // application's release queue tries again at each idle step.
 class ModuleRelease final : public keltk::TComponent {
 public:
-  ModuleRelease(TulmKel* plugin, void* module)
-      : TComponent(nullptr), plugin_(plugin), module_(module) {}
+  ModuleRelease(TulmKel* plugin, ModuleHandle module)
+      : TComponent(nullptr), plugin_(plugin), module_(std::move(module)) {}
   ~ModuleRelease() override {
     // The application empties its queue as the program ends: nothing is tried
     // again, and the module stays mapped to the end, since the window system's
     // own teardown may still destroy objects of it.
     const bool ending = keltk::Application()->Closing();
     if (!ending && plugin_ != nullptr && PluginCodeRunning(plugin_)) {
-      queue(plugin_, module_);
+      queue(plugin_, std::move(module_));
       return;
     }
     // Reached from an idle step inside a loop the module's code runs.
-    if (!ending && plugin_ == nullptr && ModuleCodeOnStack(module_)) {
-      queue(nullptr, module_);
+    if (!ending && plugin_ == nullptr && ModuleCodeOnStack(module_.get())) {
+      queue(nullptr, std::move(module_));
       return;
     }
     keltk::FreeObject(plugin_);
-    if (ending) return;
+    if (ending) {
+      (void)module_.release();
+      return;
+    }
     // Whatever the module set up since it was unloaded; no manager is left to say so.
-    (void)ClearLeftoversOf(module_);
-    CloseModuleWhenFree(module_);
+    (void)ClearLeftoversOf(module_.get());
+    closeWhenFree(std::move(module_));
   }
-  static void queue(TulmKel* plugin, void* module) {
+  static void queue(TulmKel* plugin, ModuleHandle module) {
     std::vector<void*>& pending = waiting().modules;
-    if (std::find(pending.begin(), pending.end(), module) == pending.end())
-      pending.push_back(module);
-    keltk::Application()->ReleaseLater(keltk::CreateObject<ModuleRelease>(plugin, module));
+    if (std::find(pending.begin(), pending.end(), module.get()) == pending.end())
+      pending.push_back(module.get());
+    keltk::Application()->ReleaseLater(
+        keltk::CreateObject<ModuleRelease>(plugin, std::move(module)));
   }
 
 private:
   TulmKel* plugin_;
-  void* module_;
+  ModuleHandle module_;
 };
 
-template <class T> void eraseAll(std::vector<T*>& list, const T* item) {
-  list.erase(std::remove(list.begin(), list.end(), item), list.end());
+void closeWhenFree(ModuleHandle module) {
+  if (!module) return;
+  // A second instance of the same file runs from it: only a reference goes.
+  if (moduleInUse(module.get())) return;
+  if (moduleHeld(module.get())) {
+    ModuleRelease::queue(nullptr, std::move(module));
+    return;
+  }
+  void* const handle = module.get();
+  eraseAll(waiting().modules, handle);
+  module.reset();
+  if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->forgetModule(handle);
 }
 
 } // namespace
 
 void CloseModuleWhenFree(void* module) {
-  if (module == nullptr) return;
-  // A second instance of the same file runs from it: only a reference goes.
-  if (moduleInUse(module)) {
-    CloseModule(module);
-    return;
-  }
-  if (moduleHeld(module)) {
-    ModuleRelease::queue(nullptr, module);
-    return;
-  }
-  eraseAll(waiting().modules, module);
-  CloseModule(module);
-  if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->forgetModule(module);
+  closeWhenFree(ModuleHandle(module));
 }
 
 std::vector<std::string> ClearLeftoversOf(void* module) {
@@ -157,7 +165,7 @@ bool PluginCodeRunning(const TulmKel* plugin) {
 }
 
 void ReleaseWhenReturned(TulmKel* plugin, void* module) {
-  ModuleRelease::queue(plugin, module);
+  ModuleRelease::queue(plugin, ModuleHandle(module));
 }
 
 bool ModuleReleasePending(const std::string& path) {

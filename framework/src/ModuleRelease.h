@@ -11,11 +11,12 @@ class TulmKel;
 // Whether releasing `plugin`'s module now would return into unmapped code on
 // this thread (the framework's dispatch, or its code found on the stack).
 bool PluginCodeRunning(const TulmKel* plugin);
-// Unmaps `module` (a handle from OpenModule) now when nothing holds it; else the
-// application's release queue tries again at each idle step. A module another
-// loaded plug-in still runs from only loses a reference.
+// Unmaps `module` (a reference OpenModule handed out, which this takes over) now
+// when nothing holds it; else the application's release queue tries again at
+// each idle step. A module another loaded plug-in still runs from only loses a
+// reference.
 void CloseModuleWhenFree(void* module);
-// Frees `plugin` once its code has returned, then its module as above.
+// Frees `plugin` once its code has returned, then its module (taken over) as above.
 void ReleaseWhenReturned(TulmKel* plugin, void* module);
 // ClearModuleLeftovers, and the idle handlers the managers chain to: what
 // `module` left on the objects that outlive it. Nothing while another loaded

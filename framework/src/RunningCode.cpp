@@ -1,5 +1,7 @@
 #include "RunningCode.h"
 
+#include "ModuleLoader.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -29,12 +31,6 @@ namespace {
 // Deep enough for any event loop; a stack deeper still is read whole by growing.
 constexpr int kFirstFrameCount = 128;
 constexpr int kMostFrames = 1 << 16;
-
-const link_map* linkMapOf(void* module) {
-  link_map* map = nullptr;
-  if (module == nullptr || ::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0) return nullptr;
-  return map;
-}
 
 std::vector<void*> returnAddresses() {
   std::vector<void*> frames(kFirstFrameCount);
@@ -266,7 +262,7 @@ __attribute__((no_sanitize("address"))) bool stackMayHold(const link_map* target
 } // namespace
 
 bool ModuleCodeOnStack(void* module) {
-  const link_map* target = linkMapOf(module);
+  const link_map* target = LinkMapOf(module);
   if (target == nullptr) return false;
   if (!stackMayHold(target)) return false;
   const std::vector<void*> frames = returnAddresses();
@@ -283,7 +279,7 @@ bool ModuleCodeOnAnyThread(void* module) {
 }
 
 bool ModuleCodeOnOtherThreads(void* module) {
-  const link_map* target = linkMapOf(module);
+  const link_map* target = LinkMapOf(module);
   if (target == nullptr) return false;
   // No thread was ever started: nothing else to ask, and nothing to set up.
   if (__libc_single_threaded) return false;

@@ -1,11 +1,13 @@
 #include "TrialLoad.h"
 
+#include "ModuleLoader.h"
+#include "UniqueFd.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <link.h>
@@ -64,10 +66,7 @@ bool executable(const std::string& path) {
 std::string trialProgram() {
   if (const char* given = std::getenv("KELVARIN_TRIAL_LOADER"); given != nullptr && *given != 0)
     return given;
-  Dl_info self{};
-  if (::dladdr(reinterpret_cast<const void*>(&TrialLoad), &self) != 0 &&
-      self.dli_fname != nullptr) {
-    std::string dir = self.dli_fname;
+  if (std::string dir = ModuleFileOf(reinterpret_cast<const void*>(&TrialLoad)); !dir.empty()) {
     dir.erase(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
     if (dir.empty()) dir = ".";
     for (const char* relative : {"/", "/../bin/", "/../../bin/"})
@@ -115,6 +114,14 @@ std::vector<std::string> childEnvironment() {
   return env;
 }
 
+bool openPipe(UniqueFd& readEnd, UniqueFd& writeEnd) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+  readEnd.reset(ends[0]);
+  writeEnd.reset(ends[1]);
+  return true;
+}
+
 struct Outcome {
   int status = 0;
   bool finished = false; // false: killed after the time limit
@@ -123,18 +130,13 @@ struct Outcome {
 
 // Runs `program FILE` with its output read back; the time limit covers it all.
 bool runTrial(const std::string& program, const std::string& path, Outcome& outcome) {
-  int out[2], err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return false;
-  if (::pipe2(err, O_CLOEXEC) != 0) {
-    ::close(out[0]);
-    ::close(out[1]);
-    return false;
-  }
+  UniqueFd outRead, outWrite, errRead, errWrite;
+  if (!openPipe(outRead, outWrite) || !openPipe(errRead, errWrite)) return false;
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  ::posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  ::posix_spawn_file_actions_adddup2(&actions, outWrite.get(), 1);
+  ::posix_spawn_file_actions_adddup2(&actions, errWrite.get(), 2);
   posix_spawnattr_t attributes;
   ::posix_spawnattr_init(&attributes);
   sigset_t none;
@@ -157,17 +159,13 @@ bool runTrial(const std::string& program, const std::string& path, Outcome& outc
       ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv, envp.data());
   ::posix_spawn_file_actions_destroy(&actions);
   ::posix_spawnattr_destroy(&attributes);
-  ::close(out[1]);
-  ::close(err[1]);
-  if (spawned != 0) {
-    ::close(out[0]);
-    ::close(err[0]);
-    return false;
-  }
+  outWrite.reset();
+  errWrite.reset();
+  if (spawned != 0) return false;
 
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kMostMilliseconds);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  pollfd fds[2] = {{outRead.get(), POLLIN, 0}, {errRead.get(), POLLIN, 0}};
   std::string* sinks[2] = {&outcome.out, &outcome.err};
   int open = 2;
   outcome.finished = true;
@@ -196,8 +194,8 @@ bool runTrial(const std::string& program, const std::string& path, Outcome& outc
       --open;
     }
   }
-  ::close(out[0]);
-  ::close(err[0]);
+  outRead.reset();
+  errRead.reset();
   while (::waitpid(child, &outcome.status, 0) < 0 && errno == EINTR) {
   }
   return true;

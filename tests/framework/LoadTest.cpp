@@ -1,6 +1,7 @@
 // Loading real plug-in modules: name resolution, every refusal on the way, the
 // hand-over, instance limits, initialization and the after-load notifications.
 #include "LifecycleSupport.h"
+#include "ModuleLoader.h"
 
 #include <cstring>
 #include <elf.h>
@@ -260,6 +261,32 @@ TEST_F(LoadTest, ModulesWithoutTheEntryPointsOrTheVersion) {
   EXPECT_EQ(r.ErrorMsg, "Error $E005:  Plugin \"NullRegister.kel\" could not be registered.");
   EXPECT_FALSE(isMapped(fixture("NullRegister")));
   EXPECT_EQ(manager->GetPluginCount(), 0);
+}
+
+// A failed load closes the one reference to the module it took, whoever holds it
+// by then (the load, the plug-in, or the unload a handler ran): a reference held
+// elsewhere keeps the module mapped.
+TEST_F(LoadTest, AFailedLoadClosesItsModuleOnce) {
+  Host host;
+  host.manager = manager.get();
+  const struct {
+    const char* name;
+    bool unloadAfterLoad;
+  } cases[] = {
+      {"NoInfo", false}, {"NullRegister", false}, {"InitRaiser", false}, {"Minimal", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    manager->SetOnAfterLoad(c.unloadAfterLoad ? TEventOnAfterLoad::bind<&Host::AfterLoad>(&host)
+                                              : TEventOnAfterLoad());
+    const std::string path = fixture(c.name);
+    std::string error;
+    ModuleHandle held = OpenModule(path, error);
+    ASSERT_TRUE(held) << error;
+    EXPECT_FALSE(manager->LoadPlugin(c.name).Success);
+    EXPECT_TRUE(isMapped(path));
+    held.reset();
+    EXPECT_FALSE(isMapped(path));
+  }
 }
 
 // The exception with which RegisterKelvarin ends is reported, and its message is

@@ -1,5 +1,6 @@
 #include "FormCheck.h"
 
+#include "ModuleLoader.h"
 #include "ModuleMetadata.h"
 #include "UnattachedLog.h"
 
@@ -9,7 +10,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <keltk/Exception.h>
@@ -106,23 +106,6 @@ void onUnattachedLog(void* context, std::string_view message, kelvarin::TLogKind
   const Located at{formFile(pos->source, *l->forms).value_or(l->module), pos->line, pos->column};
   l->report->warnings.push_back(diagnostic(at, l->module, "warning", message));
 }
-
-class ModuleHandle {
-public:
-  // A bare name would send the loader searching the library path; the module is a file.
-  explicit ModuleHandle(const std::string& path)
-      : handle_(::dlopen((path.find('/') == std::string::npos ? "./" + path : path).c_str(),
-                         RTLD_NOW)) {}
-  ~ModuleHandle() {
-    if (handle_ != nullptr) ::dlclose(handle_);
-  }
-  ModuleHandle(const ModuleHandle&) = delete;
-  ModuleHandle& operator=(const ModuleHandle&) = delete;
-  void* get() const { return handle_; }
-
-private:
-  void* handle_;
-};
 
 // What an exception that left the module's code says; empty when none did.
 template <class F> std::string failureOf(F&& run) {
@@ -225,19 +208,19 @@ CheckReport CheckModule(const std::string& modulePath, const std::vector<SourceF
     report.errors.push_back(fmt::format("{}: error: {}", modulePath, missing));
     return report;
   }
-  ModuleHandle module(modulePath);
+  std::string why;
+  const kelvarin::ModuleHandle module = kelvarin::OpenModuleForInspection(modulePath, why);
   // A library the module links may be found only where it runs (the host's own,
   // one installed beside the host): the module is sound, its forms unread.
-  if (module.get() == nullptr) {
-    const char* why = ::dlerror();
+  if (!module) {
     report.warnings.push_back(
         fmt::format("{}: warning: forms not checked: the module cannot be loaded where it is "
                     "built: {}",
-                    modulePath, why != nullptr ? why : "unknown reason"));
+                    modulePath, why));
     return report;
   }
-  auto* registerKelvarin = reinterpret_cast<kelvarin::TRegisterKelvarinFunc>(
-      ::dlsym(module.get(), kelvarin::kRegisterKelvarinExport));
+  const auto registerKelvarin =
+      module.Symbol<kelvarin::TRegisterKelvarinFunc>(kelvarin::kRegisterKelvarinExport);
   if (registerKelvarin == nullptr) {
     report.errors.push_back(fmt::format("{}: error: the module does not export {}", modulePath,
                                         kelvarin::kRegisterKelvarinExport));

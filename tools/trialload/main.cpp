@@ -5,9 +5,10 @@
 // Prints "loaded" once the loader has finished. Exit status: 0 loaded, 3 the
 // loader refused the file (its reason on standard error), 2 usage. Anything else
 // (a signal, the loader's own exit) means the file must not be loaded.
+#include "ModuleLoader.h"
+
 #include <cstdio>
 #include <cstring>
-#include <dlfcn.h>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
@@ -15,9 +16,9 @@ int main(int argc, char** argv) {
     std::fputs("usage: kelvarin-trial-load FILE\n", stderr);
     return 2;
   }
-  if (::dlopen(argv[1], RTLD_NOW | RTLD_LOCAL) == nullptr) {
-    const char* reason = ::dlerror();
-    std::fprintf(stderr, "%s\n", reason != nullptr ? reason : "the module could not be loaded");
+  // The manager's own call, without the framework: this program links none.
+  if (std::string reason; kelvarin::MapWithSystemLoader(argv[1], reason) == nullptr) {
+    std::fprintf(stderr, "%s\n", reason.c_str());
     return 3;
   }
   std::fputs("loaded\n", stdout);
