@@ -5,28 +5,22 @@
 #include "DumpFile.h"
 #include "FrameworkAccess.h"
 #include "ManagerOperation.h"
-#include "ModuleLoader.h"
 #include "RunningCode.h"
 #include "kelvarin/Log.h"
 #include "kelvarin/manager.h"
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <keltk/Application.h>
 #include <keltk/Backend.h>
 #include <keltk/Forms.h>
-#include <keltk/SysUtils.h>
-#include <link.h>
-#include <mutex>
 #include <thread>
 #include <ucontext.h>
 #include <unistd.h>
@@ -34,11 +28,6 @@
 namespace kelvarin {
 
 namespace {
-
-constexpr std::size_t kMostLogs = 64;
-std::array<std::atomic<TLog*>, kMostLogs> liveLogs{};
-CrashPreparation preparation;
-std::atomic<bool> prepared{false};
 
 constexpr int kTerminations[] = {SIGTERM, SIGINT, SIGHUP};
 constexpr int kCrashes[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
@@ -267,7 +256,7 @@ std::uintptr_t unwoundCallerOutsideRuntime(const Mappings& maps, std::uintptr_t 
 
 // The plug-in of a live manager whose module file is `shortName`.
 const TulmKel* pluginOfModule(std::string_view shortName) {
-  for (const auto& slot : liveLogs) {
+  for (const auto& slot : LogsForCrash()) {
     const TLog* log = slot.load(std::memory_order_acquire);
     if (log == nullptr || log->Manager() == nullptr) continue;
     const TulmKelMan* manager = log->Manager();
@@ -279,40 +268,8 @@ const TulmKel* pluginOfModule(std::string_view shortName) {
   return nullptr;
 }
 
-// The modules the manager loaded, filled while loading and read by the handler:
-// a slot is published by storing its handle last.
-struct KnownModule {
-  std::atomic<void*> handle{nullptr};
-  int uses = 0;
-  std::uintptr_t base = 0; // what the module's own addresses are offsets from
-  std::uintptr_t begin = 0;
-  std::uintptr_t end = 0;
-  char name[256] = {};
-  std::size_t nameSize = 0;
-};
-std::array<KnownModule, 256> knownModules;
-std::mutex knownModulesLock;
-
-KnownModule* knownModuleOf(void* module) {
-  for (KnownModule& known : knownModules)
-    if (known.handle.load(std::memory_order_relaxed) == module) return &known;
-  return nullptr;
-}
-
-// Where a code address lies: the module file and the address as an offset into
-// it, the number addr2line takes.
-struct CodePlace {
-  std::string_view module;
-  std::uintptr_t offset = 0;
-};
-
 CodePlace placeOf(const Mappings& maps, std::uintptr_t address) {
-  for (const KnownModule& known : knownModules) {
-    if (known.handle.load(std::memory_order_acquire) == nullptr || address < known.begin ||
-        address >= known.end)
-      continue;
-    return {std::string_view(known.name, known.nameSize), address - known.base};
-  }
+  if (const std::optional<CodePlace> known = KnownModulePlaceOf(address)) return *known;
   // Not one of the plug-ins (the host, a library): the file's first mapping is
   // where a position-independent file's addresses start.
   return {maps.moduleAt(address), address - maps.baseOf(address)};
@@ -411,7 +368,7 @@ void onCrash(int sig, siginfo_t*, void* context) {
   // The first log written is the one named; the next record reuses its buffer.
   static char logFile[4096];
   logFile[0] = '\0';
-  for (const auto& slot : liveLogs) {
+  for (const auto& slot : LogsForCrash()) {
     TLog* log = slot.load(std::memory_order_acquire);
     const char* written =
         log != nullptr ? FrameworkAccess::writeCrashRecord(*log, crashText.view()) : nullptr;
@@ -431,7 +388,6 @@ void onCrash(int sig, siginfo_t*, void* context) {
 std::atomic<bool> closeAsked{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
 bool closeStarted = false;
-std::atomic<int> operations{0};
 
 // The second signal does not wait for anything: the default action, now. The
 // signal is blocked while its handler runs, so it is unblocked first.
@@ -496,28 +452,6 @@ void watchTerminations() {
   }
 }
 
-void prepare() {
-  // The unwinder's first use loads it, which a signal handler may not do.
-  void* warm[1];
-  (void)::backtrace(warm, 1);
-  preparation.header = DumpHeaderText();
-  preparation.fallbackFile = FallbackDumpFileName();
-  const std::string& file = preparation.fallbackFile;
-  if (!file.empty()) {
-    preparation.fallbackFolder = file.substr(0, file.rfind('/'));
-    // The handler can create one folder without allocating, not a chain of them:
-    // the ones above the log's own are made now.
-    MakeFolders(preparation.fallbackFolder.substr(0, preparation.fallbackFolder.rfind('/')));
-  }
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  preparation.utcOffset = local.tm_gmtoff;
-  preparation.dateSeparator = keltk::FormatSettings().DateSeparator;
-  preparation.timeSeparator = keltk::FormatSettings().TimeSeparator;
-  prepared.store(true, std::memory_order_release);
-}
-
 void install(const int* signals, std::size_t count, struct sigaction& action) {
   for (std::size_t i = 0; i < count; ++i)
     ::sigaction(signals[i], &action, nullptr);
@@ -525,108 +459,11 @@ void install(const int* signals, std::size_t count, struct sigaction& action) {
 
 } // namespace
 
-ManagerOperation::ManagerOperation() noexcept {
-  operations.fetch_add(1, std::memory_order_relaxed);
-}
-
-ManagerOperation::~ManagerOperation() {
-  operations.fetch_sub(1, std::memory_order_relaxed);
-}
-
-bool ManagerOperation::Active() noexcept {
-  return operations.load(std::memory_order_relaxed) > 0;
-}
-
-const CrashPreparation* PreparedForCrash() {
-  return prepared.load(std::memory_order_acquire) ? &preparation : nullptr;
-}
-
-void RegisterLogForCrash(TLog* log) noexcept {
-  for (auto& slot : liveLogs) {
-    TLog* expected = nullptr;
-    if (slot.compare_exchange_strong(expected, log)) return;
-  }
-}
-
-void UnregisterLogForCrash(TLog* log) noexcept {
-  for (auto& slot : liveLogs) {
-    TLog* expected = log;
-    if (slot.compare_exchange_strong(expected, nullptr)) return;
-  }
-}
-
-void NoteModuleForCrash(void* module, std::string_view fileName) noexcept {
-  const link_map* map = LinkMapOf(module);
-  if (map == nullptr) return;
-  const std::lock_guard lock(knownModulesLock);
-  if (KnownModule* known = knownModuleOf(module)) {
-    ++known->uses;
-    return;
-  }
-  KnownModule* slot = knownModuleOf(nullptr);
-  if (slot == nullptr) return; // the handler then finds it in the process's mappings
-  const ModuleSpan span = SpanOfModule(module);
-  slot->uses = 1;
-  slot->base = static_cast<std::uintptr_t>(map->l_addr);
-  slot->begin = reinterpret_cast<std::uintptr_t>(span.begin);
-  slot->end = reinterpret_cast<std::uintptr_t>(span.end);
-  slot->nameSize = std::min(fileName.size(), sizeof slot->name);
-  std::memcpy(slot->name, fileName.data(), slot->nameSize);
-  slot->handle.store(module, std::memory_order_release);
-}
-
-void ForgetModuleForCrash(void* module) noexcept {
-  const std::lock_guard lock(knownModulesLock);
-  KnownModule* known = module == nullptr ? nullptr : knownModuleOf(module);
-  if (known == nullptr || --known->uses > 0) return;
-  known->handle.store(nullptr, std::memory_order_release);
-}
-
-void CrashStamp(const CrashPreparation& p, char* out) noexcept {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const long long local = static_cast<long long>(now.tv_sec) + p.utcOffset;
-  long long days = local / 86400;
-  long long secs = local % 86400;
-  if (secs < 0) {
-    secs += 86400;
-    --days;
-  }
-  // Civil date from days since 1970-01-01.
-  days += 719468;
-  const long long era = (days >= 0 ? days : days - 146096) / 146097;
-  const long long doe = days - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  const long long day = doy - (153 * mp + 2) / 5 + 1;
-  const long long month = mp < 10 ? mp + 3 : mp - 9;
-  const long long year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  auto put = [&out](long long value, int width) {
-    for (int i = width - 1; i >= 0; --i, value /= 10)
-      out[i] = static_cast<char>('0' + value % 10);
-    out += width;
-  };
-  put(year, 4);
-  *out++ = p.dateSeparator;
-  put(month, 2);
-  *out++ = p.dateSeparator;
-  put(day, 2);
-  *out++ = ' ';
-  put(secs / 3600, 2);
-  *out++ = p.timeSeparator;
-  put(secs / 60 % 60, 2);
-  *out++ = p.timeSeparator;
-  put(secs % 60, 2);
-  *out++ = '.';
-  put(now.tv_nsec / 1000000, 3);
-}
-
 void HandleEndingSignals() {
   static bool done = false;
   if (done) return;
   done = true;
-  prepare();
+  PrepareForCrash();
 
   // Stacks of their own, so that a stack overflow is recorded too, on any thread.
   GiveThreadsAlternateStacks();
