@@ -59,7 +59,7 @@ struct KeepGoing {
 // `goOn()` says whether the walk goes on. `namePlugin(p)` is asked before the
 // plug-in's handler runs, since the handler may take the plug-in away.
 template <class CallHost, class Listens, class CallPlugin, class NamePlugin, class GoOn = KeepGoing>
-BroadcastEnd Broadcast(TulmKelMan& manager, TMethodSite& site, const BroadcastRule& rule,
+BroadcastEnd Broadcast(TulmKelMan& manager, MethodFrame& site, const BroadcastRule& rule,
                        bool hostListens, CallHost&& callHost, Listens&& pluginListens,
                        CallPlugin&& callPlugin, NamePlugin&& namePlugin, GoOn goOn = {}) {
   BroadcastEnd end;

@@ -14,29 +14,6 @@ namespace kelvarin {
 
 namespace {
 
-TMethodSite siteCommandCreate{"TCommand.Create"};
-TMethodSite siteCommandDestroy{"TCommand.Destroy"};
-TMethodSite siteCommandGetDisplayName{"TCommand.GetDisplayName"};
-TMethodSite siteCommandGetName{"TCommand.GetName"};
-TMethodSite siteCommandSetName{"TCommand.SetName"};
-TMethodSite siteCommandSetBitmap{"TCommand.SetBitmap"};
-TMethodSite siteCommandGetParams{"TCommand.GetParams"};
-TMethodSite siteCommandSetParams{"TCommand.SetParams"};
-TMethodSite siteCommandsCreate{"TCommands.Create"};
-TMethodSite siteCommandsDestroy{"TCommands.Destroy"};
-TMethodSite siteCommandsGetOwner{"TCommands.GetOwner"};
-TMethodSite siteParamCreate{"TCommandParam.Create"};
-TMethodSite siteParamDestroy{"TCommandParam.Destroy"};
-TMethodSite siteParamGetDisplayName{"TCommandParam.GetDisplayName"};
-TMethodSite siteParamGetParamName{"TCommandParam.GetParamName"};
-TMethodSite siteParamSetParamName{"TCommandParam.SetParamName"};
-TMethodSite siteParamGetParamType{"TCommandParam.GetParamType"};
-TMethodSite siteParamSetParamType{"TCommandParam.SetParamType"};
-TMethodSite siteParamsCreate{"TCommandParams.Create"};
-TMethodSite siteParamsDestroy{"TCommandParams.Destroy"};
-TMethodSite siteParamsGetOwner{"TCommandParams.GetOwner"};
-TMethodSite sitePluginSetCommands{"TulmKel.SetCommands"};
-
 TErrorClass propertyError() {
   return &EulmKelPropertyError::StaticClass();
 }
@@ -72,7 +49,7 @@ struct NameRule {
 };
 
 template <class NameAt>
-void setUniqueName(TMethodSite& site, TulmKel* plugin, const NameRule& rule,
+void setUniqueName(MethodFrame& site, TulmKel* plugin, const NameRule& rule,
                    const std::string& proposed, std::string& current, int count, NameAt nameAt) {
   site.step = 1;
   TKelMethodResult result = smrOk;
@@ -139,7 +116,7 @@ const keltk::TClassInfo& TCommand::StaticClass() {
 }
 
 TCommand::TCommand(keltk::TCollection* collection) : TCollectionItem(collection) {
-  TMethodSite& site = siteCommandCreate;
+  MethodFrame site{"TCommand.Create"};
   site.step = 1;
   // The references first: a report of what follows finds the plug-in through them.
   commands_ = keltk::ObjectAs<TCommands>(collection);
@@ -161,7 +138,7 @@ TCommand::TCommand(keltk::TCollection* collection) : TCollectionItem(collection)
 }
 
 TCommand::~TCommand() {
-  TMethodSite& site = siteCommandDestroy;
+  MethodFrame site{"TCommand.Destroy"};
   site.step = 1;
   GuardedSwallow(this, site, [&] {
     bitmap_.reset();
@@ -172,23 +149,26 @@ TCommand::~TCommand() {
 
 std::string TCommand::GetDisplayName() const {
   std::string name;
-  siteCommandGetDisplayName.step = 1;
-  GuardedSwallow(this, siteCommandGetDisplayName,
+  MethodFrame site{"TCommand.GetDisplayName"};
+  site.step = 1;
+  GuardedSwallow(this, site,
                  [&] { name = name_.empty() ? TCollectionItem::GetDisplayName() : name_; });
   return name;
 }
 
 std::string TCommand::GetName() const {
   std::string name;
-  siteCommandGetName.step = 1;
-  GuardedSwallow(this, siteCommandGetName, [&] { name = name_; });
+  MethodFrame site{"TCommand.GetName"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] { name = name_; });
   return name;
 }
 
 void TCommand::SetName(const std::string& name) {
-  GuardedSetter(this, siteCommandSetName, [&] {
+  MethodFrame site{"TCommand.SetName"};
+  GuardedSetter(this, site, [&] {
     const int count = commands_ != nullptr ? commands_->Count() : 1;
-    setUniqueName(siteCommandSetName, plugin_, NameRule{E011, E012}, name, name_, count,
+    setUniqueName(site, plugin_, NameRule{E011, E012}, name, name_, count,
                   [this](int i) -> const std::string& {
                     return commands_ != nullptr ? commands_->Items(i)->name_ : name_;
                   });
@@ -196,25 +176,28 @@ void TCommand::SetName(const std::string& name) {
 }
 
 void TCommand::SetBitmap(const keltk::TBitmap* bitmap) {
-  siteCommandSetBitmap.step = 1;
-  GuardedSwallow(this, siteCommandSetBitmap, [&] {
-    siteCommandSetBitmap.step = 2;
+  MethodFrame site{"TCommand.SetBitmap"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
+    site.step = 2;
     bitmap_->Assign(bitmap);
   });
 }
 
 TCommandParams* TCommand::GetParams() const {
   TCommandParams* params = nullptr;
-  siteCommandGetParams.step = 1;
-  GuardedSwallow(this, siteCommandGetParams, [&] { params = params_.get(); });
+  MethodFrame site{"TCommand.GetParams"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] { params = params_.get(); });
   return params;
 }
 
 void TCommand::SetParams(const TCommandParams* params) {
-  siteCommandSetParams.step = 1;
-  GuardedSwallow(this, siteCommandSetParams, [&] {
+  MethodFrame site{"TCommand.SetParams"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     if (params == nullptr) return;
-    siteCommandSetParams.step = 2;
+    site.step = 2;
     params_->Assign(params);
   });
 }
@@ -245,14 +228,16 @@ const keltk::TClassInfo& TCommands::StaticClass() {
 }
 
 TCommands::TCommands(TulmKel* plugin) : TCollection(TCommand::StaticClass()) {
-  siteCommandsCreate.step = 1;
-  GuardedSwallow(this, siteCommandsCreate, [&] { plugin_ = plugin; });
+  MethodFrame site{"TCommands.Create"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] { plugin_ = plugin; });
 }
 
 TCommands::~TCommands() {
-  siteCommandsDestroy.step = 1;
-  GuardedSwallow(this, siteCommandsDestroy, [&] {
-    siteCommandsDestroy.step = 2;
+  MethodFrame site{"TCommands.Destroy"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
+    site.step = 2;
     // The items go while this object is still a TCommands, so their reports still
     // reach the plug-in.
     Clear();
@@ -267,8 +252,9 @@ TCommand* TCommands::Find(std::string_view name) const {
 
 keltk::TPersistent* TCommands::GetOwner() const {
   keltk::TPersistent* owner = nullptr;
-  siteCommandsGetOwner.step = 1;
-  GuardedSwallow(this, siteCommandsGetOwner, [&] { owner = plugin_; });
+  MethodFrame site{"TCommands.GetOwner"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] { owner = plugin_; });
   return owner;
 }
 
@@ -288,7 +274,7 @@ const keltk::TClassInfo& TCommandParam::StaticClass() {
 }
 
 TCommandParam::TCommandParam(keltk::TCollection* collection) : TCollectionItem(collection) {
-  TMethodSite& site = siteParamCreate;
+  MethodFrame site{"TCommandParam.Create"};
   site.step = 1;
   GuardedSwallow(this, site, [&] {
     params_ = keltk::ObjectAs<TCommandParams>(collection);
@@ -302,13 +288,15 @@ TCommandParam::TCommandParam(keltk::TCollection* collection) : TCollectionItem(c
 }
 
 TCommandParam::~TCommandParam() {
-  siteParamDestroy.step = 1;
+  MethodFrame site{"TCommandParam.Destroy"};
+  site.step = 1;
 }
 
 std::string TCommandParam::GetDisplayName() const {
   std::string name;
-  siteParamGetDisplayName.step = 1;
-  GuardedSwallow(this, siteParamGetDisplayName, [&] {
+  MethodFrame site{"TCommandParam.GetDisplayName"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     name = paramName_.empty() ? TCollectionItem::GetDisplayName() : paramName_;
   });
   return name;
@@ -316,15 +304,17 @@ std::string TCommandParam::GetDisplayName() const {
 
 std::string TCommandParam::GetParamName() const {
   std::string name;
-  siteParamGetParamName.step = 1;
-  GuardedSwallow(this, siteParamGetParamName, [&] { name = paramName_; });
+  MethodFrame site{"TCommandParam.GetParamName"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] { name = paramName_; });
   return name;
 }
 
 void TCommandParam::SetParamName(const std::string& name) {
-  GuardedSetter(this, siteParamSetParamName, [&] {
+  MethodFrame site{"TCommandParam.SetParamName"};
+  GuardedSetter(this, site, [&] {
     const int count = params_ != nullptr ? params_->Count() : 1;
-    setUniqueName(siteParamSetParamName, plugin_, NameRule{E013, E014}, name, paramName_, count,
+    setUniqueName(site, plugin_, NameRule{E013, E014}, name, paramName_, count,
                   [this](int i) -> const std::string& {
                     return params_ != nullptr ? params_->Items(i)->paramName_ : paramName_;
                   });
@@ -333,16 +323,18 @@ void TCommandParam::SetParamName(const std::string& name) {
 
 TParamType TCommandParam::GetParamType() const {
   TParamType type = ptInteger;
-  siteParamGetParamType.step = 1;
-  GuardedSwallow(this, siteParamGetParamType, [&] { type = paramType_; });
+  MethodFrame site{"TCommandParam.GetParamType"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] { type = paramType_; });
   return type;
 }
 
 void TCommandParam::SetParamType(TParamType type) {
-  siteParamSetParamType.step = 1;
-  GuardedSwallow(this, siteParamSetParamType, [&] {
+  MethodFrame site{"TCommandParam.SetParamType"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     if (type == paramType_) return;
-    siteParamSetParamType.step = 2;
+    site.step = 2;
     paramType_ = type;
   });
 }
@@ -365,26 +357,29 @@ const keltk::TClassInfo& TCommandParams::StaticClass() {
 }
 
 TCommandParams::TCommandParams(TCommand* command) : TCollection(TCommandParam::StaticClass()) {
-  siteParamsCreate.step = 1;
-  GuardedSwallow(this, siteParamsCreate, [&] {
+  MethodFrame site{"TCommandParams.Create"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     command_ = command;
-    siteParamsCreate.step = 2;
+    site.step = 2;
     plugin_ = command != nullptr ? command->Plugin() : nullptr;
   });
 }
 
 TCommandParams::~TCommandParams() {
-  siteParamsDestroy.step = 1;
-  GuardedSwallow(this, siteParamsDestroy, [&] {
-    siteParamsDestroy.step = 2;
+  MethodFrame site{"TCommandParams.Destroy"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
+    site.step = 2;
     Clear();
   });
 }
 
 keltk::TPersistent* TCommandParams::GetOwner() const {
   keltk::TPersistent* owner = nullptr;
-  siteParamsGetOwner.step = 1;
-  GuardedSwallow(this, siteParamsGetOwner, [&] { owner = command_; });
+  MethodFrame site{"TCommandParams.GetOwner"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] { owner = command_; });
   return owner;
 }
 
@@ -395,10 +390,11 @@ TCommands* TulmKel::GetCommands() const {
 }
 
 void TulmKel::SetCommands(const TCommands* commands) {
-  sitePluginSetCommands.step = 1;
-  GuardedSwallow(this, sitePluginSetCommands, [&] {
+  MethodFrame site{"TulmKel.SetCommands"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     if (commands == nullptr) return;
-    sitePluginSetCommands.step = 2;
+    site.step = 2;
     commands_->Assign(commands);
   });
 }

@@ -21,10 +21,6 @@ namespace kelvarin {
 
 namespace {
 
-TMethodSite siteExecuteCommand{"TulmKelMan.ExecuteCommand"};
-TMethodSite siteSendMessage{"TulmKelMan.SendMessage"};
-TMethodSite siteSetupPlugin{"TulmKelMan.SetupPlugin"};
-
 // The family has no class of its own for these failures.
 TErrorClass dispatchError() {
   return &EulmKelError::StaticClass();
@@ -50,7 +46,7 @@ TKelMethodResult TulmKelMan::executeCommand(TulmKel* plugin, keltk::TVarRecs par
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.ExecuteCommand", &refused))
     return refused;
   const ManagerOperation operation;
-  TMethodSite& site = siteExecuteCommand;
+  MethodFrame site{"TulmKelMan.ExecuteCommand"};
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {
@@ -65,47 +61,51 @@ TKelMethodResult TulmKelMan::executeCommand(TulmKel* plugin, keltk::TVarRecs par
       return;
     }
     site.step = 21;
-    TCommand* command = pick(*commands, result);
+    TCommand* command = pick(*commands, result, site);
     if (command == nullptr) return;
     site.step = 41;
-    result = runCommand(plugin, command, params);
+    result = runCommand(plugin, command, params, site);
   });
   return result;
 }
 
 TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, const std::string& Name,
                                             keltk::TVarRecs Params) {
-  return executeCommand(Plugin, Params, [&](TCommands& commands, TKelMethodResult& result) {
-    TCommand* command = commands.Find(Name);
-    if (command != nullptr) return command;
-    siteExecuteCommand.step = 22;
-    LogError(*this, FormatError(dispatchError(), result, E020,
-                                {keltk::VarInt(-1), keltk::VarStr(Plugin->ShortFileName())}));
-    // The catalogue's text has no place for the name asked for.
-    LogError(*this,
-             fmt::format("Plugin \"{}\" has no command \"{}\".", Plugin->ShortFileName(), Name));
-    return command;
-  });
+  return executeCommand(
+      Plugin, Params, [&](TCommands& commands, TKelMethodResult& result, MethodFrame& site) {
+        TCommand* command = commands.Find(Name);
+        if (command != nullptr) return command;
+        site.step = 22;
+        LogError(*this, FormatError(dispatchError(), result, E020,
+                                    {keltk::VarInt(-1), keltk::VarStr(Plugin->ShortFileName())}));
+        // The catalogue's text has no place for the name asked for.
+        LogError(*this, fmt::format("Plugin \"{}\" has no command \"{}\".", Plugin->ShortFileName(),
+                                    Name));
+        return command;
+      });
 }
 
 TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, int Index, keltk::TVarRecs Params) {
-  return executeCommand(Plugin, Params, [&](TCommands& commands, TKelMethodResult& result) {
-    TCommand* command = nullptr;
-    if (Index < 0 || Index >= commands.Count()) {
-      siteExecuteCommand.step = 22;
-      LogError(*this, FormatError(dispatchError(), result, E01E,
-                                  {keltk::VarStr(Plugin->ShortFileName()), keltk::VarInt(Index)}));
-      return command;
-    }
-    siteExecuteCommand.step = 31;
-    command = commands.Items(Index);
-    if (command == nullptr) {
-      siteExecuteCommand.step = 32;
-      LogError(*this, FormatError(dispatchError(), result, E020,
-                                  {keltk::VarInt(Index), keltk::VarStr(Plugin->ShortFileName())}));
-    }
-    return command;
-  });
+  return executeCommand(
+      Plugin, Params, [&](TCommands& commands, TKelMethodResult& result, MethodFrame& site) {
+        TCommand* command = nullptr;
+        if (Index < 0 || Index >= commands.Count()) {
+          site.step = 22;
+          LogError(*this,
+                   FormatError(dispatchError(), result, E01E,
+                               {keltk::VarStr(Plugin->ShortFileName()), keltk::VarInt(Index)}));
+          return command;
+        }
+        site.step = 31;
+        command = commands.Items(Index);
+        if (command == nullptr) {
+          site.step = 32;
+          LogError(*this,
+                   FormatError(dispatchError(), result, E020,
+                               {keltk::VarInt(Index), keltk::VarStr(Plugin->ShortFileName())}));
+        }
+        return command;
+      });
 }
 
 TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, const std::string& Name,
@@ -118,9 +118,8 @@ TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, int Index,
   return ExecuteCommand(Plugin, Index, keltk::TVarRecs(Params.begin(), Params.size()));
 }
 
-TKelMethodResult TulmKelMan::runCommand(TulmKel* plugin, TCommand* command,
-                                        keltk::TVarRecs params) {
-  TMethodSite& site = siteExecuteCommand;
+TKelMethodResult TulmKelMan::runCommand(TulmKel* plugin, TCommand* command, keltk::TVarRecs params,
+                                        MethodFrame& site) {
   TKelMethodResult result = smrUnexpectedError;
   // The handler may rename or free its command: nothing of it is read afterwards.
   const std::string name = command->Name();
@@ -175,7 +174,7 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.SendMessage", &refused))
     return refused;
   const ManagerOperation operation;
-  TMethodSite& site = siteSendMessage;
+  MethodFrame site{"TulmKelMan.SendMessage"};
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {
@@ -227,7 +226,7 @@ TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
 TKelMethodResult TulmKelMan::SetupPlugin(TulmKel* Plugin) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.SetupPlugin", &refused))
     return refused;
-  TMethodSite& site = siteSetupPlugin;
+  MethodFrame site{"TulmKelMan.SetupPlugin"};
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {

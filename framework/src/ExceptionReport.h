@@ -1,5 +1,5 @@
 // Uniform exception reports. Every framework method records how far it got in a
-// step marker and wraps its body in a guard that turns an exception into one
+// step frame and wraps its body in a guard that turns an exception into one
 // error line of the log. Plug-in code may throw anything, so the guards take
 // every exception: one outside the toolkit's family is reported as an
 // EForeignException (its type and what()).
@@ -21,15 +21,19 @@ namespace kelvarin {
 inline constexpr const char* kReportModule = "ulmKELrp.bpl";
 inline constexpr const char* kReportUnit = "ulmKELru";
 
-// One method's location name ("TClass.Method"), its step marker and, for setters
-// that raise their own property error, the re-raise mark. One per method and
-// framework copy, shared by all calls (a re-entered method overwrites its marker).
-struct TMethodSite {
+// Where one call of a framework method has got to: its location name
+// ("TClass.Method"), its step marker and, for setters that raise their own
+// property error, the re-raise mark. Each call declares its own at entry, so a
+// handler that re-enters the method leaves the outer call's step alone; helpers
+// that count steps of their caller's method take the caller's frame.
+struct MethodFrame {
   const char* location;
   std::uint16_t step = 0;
   bool reraise = false;
 
-  constexpr explicit TMethodSite(const char* locationName) : location(locationName) {}
+  explicit MethodFrame(const char* locationName) : location(locationName) {}
+  MethodFrame(const MethodFrame&) = delete;
+  MethodFrame& operator=(const MethodFrame&) = delete;
 };
 
 // "EXCEPTION [module] unit.location.step: [class] message".
@@ -42,14 +46,14 @@ std::string ExceptionReportLine(std::string_view module, std::string_view unit,
 void ReportException(const keltk::TObject* origin, std::string_view module, std::string_view unit,
                      std::string_view location, std::uint16_t step, const keltk::Exception& e);
 
-inline void ReportException(const keltk::TObject* origin, const TMethodSite& site,
+inline void ReportException(const keltk::TObject* origin, const MethodFrame& site,
                             const keltk::Exception& e) {
   ReportException(origin, kReportModule, kReportUnit, site.location, site.step, e);
 }
 
 // The method guard of most methods: report and swallow.
 template <class Body>
-void GuardedSwallow(const keltk::TObject* origin, TMethodSite& site, Body&& body) {
+void GuardedSwallow(const keltk::TObject* origin, MethodFrame& site, Body&& body) {
   try {
     std::forward<Body>(body)();
   } catch (const keltk::Exception& e) {
@@ -61,7 +65,7 @@ void GuardedSwallow(const keltk::TObject* origin, TMethodSite& site, Body&& body
 
 // Constructors and streaming hooks: report, then pass the exception on.
 template <class Body>
-void GuardedPassOn(const keltk::TObject* origin, TMethodSite& site, Body&& body) {
+void GuardedPassOn(const keltk::TObject* origin, MethodFrame& site, Body&& body) {
   try {
     std::forward<Body>(body)();
   } catch (const keltk::Exception& e) {
@@ -76,7 +80,7 @@ void GuardedPassOn(const keltk::TObject* origin, TMethodSite& site, Body&& body)
 // Setters that refuse a value at design time: report, and pass on only the
 // property error the setter raised itself (RaiseMarked); swallow anything else.
 template <class Body>
-void GuardedSetter(const keltk::TObject* origin, TMethodSite& site, Body&& body) {
+void GuardedSetter(const keltk::TObject* origin, MethodFrame& site, Body&& body) {
   site.reraise = false;
   try {
     std::forward<Body>(body)();
@@ -92,7 +96,7 @@ void GuardedSetter(const keltk::TObject* origin, TMethodSite& site, Body&& body)
 }
 
 // Sets the re-raise mark and raises the result as its exception class.
-[[noreturn]] inline void RaiseMarked(TMethodSite& site, const TKelMethodResult& result) {
+[[noreturn]] inline void RaiseMarked(MethodFrame& site, const TKelMethodResult& result) {
   site.reraise = true;
   RaiseResult(result);
 }
@@ -124,7 +128,7 @@ template <class Call> std::optional<HandlerFailure> TryHandler(Call&& call) {
 // line. An exception outside the toolkit's family is also reported under `site`
 // (its type and what()), since the caller's line carries only the message.
 template <class Call>
-std::optional<std::string> CallHandler(const keltk::TObject* origin, TMethodSite& site,
+std::optional<std::string> CallHandler(const keltk::TObject* origin, MethodFrame& site,
                                        Call&& call) {
   std::optional<HandlerFailure> failure = TryHandler(std::forward<Call>(call));
   if (!failure) return std::nullopt;

@@ -47,6 +47,14 @@ public:
   static int appendPlugin(TulmKelMan& manager, TulmKel* plugin) {
     return manager.AppendPlugin(plugin);
   }
+
+  // A plug-in's merge keeps what its new item's siblings were before it came.
+  static TKelMethodResult mergeMenu(TulmKelMan& manager, const TMenuMerging& settings,
+                                    keltk::TMenuItem*& mergedItem,
+                                    std::vector<TMenuMerging::SiblingState>& siblingsBefore) {
+    return manager.mergeMenu(settings.SourceMenu(), settings.TargetMenu(), settings.ValueToSearch(),
+                             settings.MergeType(), mergedItem, siblingsBefore);
+  }
 };
 
 } // namespace kelvarin

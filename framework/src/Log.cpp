@@ -38,11 +38,6 @@ namespace kelvarin {
 
 namespace {
 
-TMethodSite siteCreate{"TLog.Create"};
-TMethodSite siteLogIt{"TLog.LogIt"};
-TMethodSite siteSetItemsToLog{"TLog.SetItemsToLog"};
-TMethodSite siteDumpLog{"TLog.DumpLog"};
-
 // The live origin at `address`, as seen from the log of `manager`.
 LiveOrigin findOrigin(TulmKelMan* manager, const void* address) {
   LiveOrigin who = FindLiveOrigin(address);
@@ -256,8 +251,9 @@ struct TLog::Work {
 };
 
 TLog::TLog() : work_(std::make_unique<Work>()) {
-  GuardedPassOn(this, siteCreate, [&] {
-    siteCreate.step = 1;
+  MethodFrame site{"TLog.Create"};
+  GuardedPassOn(this, site, [&] {
+    site.step = 1;
     work_->line.reserve(256);
     work_->stamp.reserve(32);
     RegisterLogForCrash(this);
@@ -333,21 +329,22 @@ bool TLog::crashDumpName(char* out, std::size_t capacity) const noexcept {
 }
 
 void TLog::SetItemsToLog(TLogKindSet items) {
-  siteSetItemsToLog.step = 1;
-  GuardedSwallow(this, siteSetItemsToLog, [&] {
+  MethodFrame site{"TLog.SetItemsToLog"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     items.exclude(lkTotal);
     if (items == itemsToLog_) return;
-    siteSetItemsToLog.step = 2;
+    site.step = 2;
     const TLogKindSet old = itemsToLog_;
     itemsToLog_ = items;
     TulmKelMan* manager = manager_;
     if (manager == nullptr) return;
 
-    siteSetItemsToLog.step = 3;
+    site.step = 3;
     // Host first, then plug-ins newest first, each only when it monitors the
     // property; the failure lines wait for the walk's end.
     BroadcastEnd end = Broadcast(
-        *manager, siteSetItemsToLog,
+        *manager, site,
         {"OnPropertyModified()", "OnPropertyModified()", FailureLines::AfterWalk, 4},
         manager->OnPropertyModified() && manager->PropsToMonitor().contains(pmItemsToLog),
         [&] { manager->OnPropertyModified()(pmItemsToLog, &old, &items); },
@@ -359,7 +356,7 @@ void TLog::SetItemsToLog(TLogKindSet items) {
           handler(pmItemsToLog, &old, &items);
         },
         ShortNameOf);
-    siteSetItemsToLog.step = 5;
+    site.step = 5;
     recordHandlerFailures(end.failures);
   });
 }
@@ -411,25 +408,26 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
                  TKelMethodResult& result) {
   if (manager_ != nullptr && !OnManagerThread(*manager_, "TLog.LogIt", &result)) return;
   result = smrUnexpectedError;
-  siteLogIt.step = 1;
-  GuardedSwallow(this, siteLogIt, [&] {
-    siteLogIt.step = 2;
+  MethodFrame site{"TLog.LogIt"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
+    site.step = 2;
     const LiveOrigin who = findOrigin(manager_, UnsealOrigin(origin));
     if (who.kind == OriginKind::None) return;
-    siteLogIt.step = 3;
+    site.step = 3;
     if (itemsToLog_.empty() || kind >= kLogKindCount) return;
     if (kind != lkTotal && !itemsToLog_.contains(kind)) return;
 
-    siteLogIt.step = 5;
+    site.step = 5;
     const std::string_view originText =
         who.kind == OriginKind::Manager
             ? std::string_view("MANAGER")
             : std::string_view(static_cast<const TulmKel*>(who.object)->DeepName());
     formatEntry(originText, kind, msg);
-    siteLogIt.step = 6;
+    site.step = 6;
     ++counts_[lkTotal];
     if (kind != lkTotal) ++counts_[kind];
-    siteLogIt.step = 7;
+    site.step = 7;
     try {
       lines().Add(work_->line);
     } catch (const std::exception&) {
@@ -444,32 +442,33 @@ void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
                       [](const TulmKel* plugin) { return bool(plugin->OnLogChanged()); });
     if (anyHandler) line = work_->line;
 
-    siteLogIt.step = 8;
+    site.step = 8;
     // While a failed dump is being reported its own entry is not dumped, or the
     // report would fail and be reported again without end.
     if (dumpOn_ == doEachNewItem && !work_->reportingDumpFailure) DumpLog(std::string());
 
     if (anyHandler) {
-      siteLogIt.step = 9;
-      tellLogChanged(who.object, line);
+      site.step = 9;
+      tellLogChanged(who.object, line, site);
     }
-    siteLogIt.step = 11;
+    site.step = 11;
     result = smrOk;
   });
 }
 
 void TLog::LogIt(std::string_view msg, TLogKind kind, TKelMethodResult& result) {
-  GuardedSwallow(this, siteLogIt, [&] { LogIt(SealOrigin(this), msg, kind, result); });
+  MethodFrame site{"TLog.LogIt"};
+  GuardedSwallow(this, site, [&] { LogIt(SealOrigin(this), msg, kind, result); });
 }
 
-void TLog::tellLogChanged(keltk::TComponent* origin, std::string_view line) {
+void TLog::tellLogChanged(keltk::TComponent* origin, std::string_view line, MethodFrame& site) {
   TulmKelMan* manager = manager_;
   if (manager == nullptr) return;
   const std::string fullMsg(line);
   // Host first, then plug-ins newest first; the failure lines wait for the walk's
   // end: logged at once, they would reach the failing handler again.
   BroadcastEnd end = Broadcast(
-      *manager, siteLogIt, {"OnLogChanged()", "OnLogChanged()", FailureLines::AfterWalk, 10},
+      *manager, site, {"OnLogChanged()", "OnLogChanged()", FailureLines::AfterWalk, 10},
       bool(manager->OnLogChanged()),
       [&] {
         HandlerFrame frame(*manager, *manager, "OnLogChanged");
@@ -547,8 +546,8 @@ std::size_t TLog::FirstUndumped() const {
   return work_->dumpedCount;
 }
 
-std::string TLog::dumpTo(const std::string& name, const std::string& statistics) {
-  TMethodSite& site = siteDumpLog;
+std::string TLog::dumpTo(const std::string& name, const std::string& statistics,
+                         MethodFrame& site) {
   try {
     site.step = 2;
     const DumpOpen opened = OpenDumpFile(name.c_str());
@@ -627,10 +626,11 @@ std::string FallbackDumpFileName() {
 }
 
 void TLog::DumpLog(const std::string& statistics) {
-  siteDumpLog.step = 1;
+  MethodFrame site{"TLog.DumpLog"};
+  site.step = 1;
   const bool onFallback = !work_->fallbackName.empty() && dumpFile_ == work_->failedPattern;
   const std::string name = onFallback ? work_->fallbackName : DumpFileName();
-  const std::string failure = dumpTo(name, statistics);
+  const std::string failure = dumpTo(name, statistics, site);
   // Told once per DumpFile setting; the log itself records every failure.
   if (failure.empty() || onFallback || dumpFile_ == work_->failedPattern) return;
 
@@ -642,7 +642,7 @@ void TLog::DumpLog(const std::string& statistics) {
   if (fallback.empty() || fallback == name) return;
   work_->fallbackName = fallback;
   MakeFolders(fallbackFolder());
-  const std::string again = dumpTo(fallback, statistics);
+  const std::string again = dumpTo(fallback, statistics, site);
   tellUser(again.empty() ? fmt::format("the log is written to \"{}\" instead", fallback) : again);
 }
 

@@ -9,10 +9,6 @@ namespace kelvarin {
 
 namespace {
 
-// Only building a line can raise here (out of memory): LogIt guards the rest.
-TMethodSite siteManagerLog{"TulmKelMan.LogIt"};
-TMethodSite sitePluginLog{"TulmKel.LogIt"};
-
 bool logs(const TulmKelMan& manager, TLogKind kind) {
   return manager.Log() != nullptr && manager.Log()->ItemsToLog().contains(kind);
 }
@@ -30,10 +26,12 @@ void log(TulmKelMan& manager, std::string_view msg, TLogKind kind) {
 
 } // namespace
 
+// Only building a line can raise here (out of memory): LogIt guards the rest.
 void LogAction(TulmKelMan& manager, ActionText text, std::initializer_list<std::string_view> args) {
   if (!logs(manager, lkAction)) return;
-  siteManagerLog.step = 1;
-  GuardedSwallow(&manager, siteManagerLog, [&] {
+  MethodFrame site{"TulmKelMan.LogIt"};
+  site.step = 1;
+  GuardedSwallow(&manager, site, [&] {
     TKelMethodResult scratch;
     manager.LogIt(ActionLine(text, args), lkAction, scratch);
   });
@@ -53,9 +51,9 @@ void LogMessage(TulmKelMan& manager, std::string_view msg) {
 
 void LogAction(TulmKel& plugin, ActionText text, std::initializer_list<std::string_view> args) {
   if (!logs(plugin, lkAction)) return;
-  sitePluginLog.step = 11;
-  GuardedSwallow(&plugin, sitePluginLog,
-                 [&] { (void)plugin.LogIt(ActionLine(text, args), lkAction); });
+  MethodFrame site{"TulmKel.LogIt"};
+  site.step = 11;
+  GuardedSwallow(&plugin, site, [&] { (void)plugin.LogIt(ActionLine(text, args), lkAction); });
 }
 
 void LogError(TulmKel& plugin, std::string_view msg) {

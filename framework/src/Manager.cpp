@@ -24,23 +24,7 @@ namespace kelvarin {
 
 namespace {
 
-TMethodSite siteCreate{"TulmKelMan.Create"};
-TMethodSite siteDestroy{"TulmKelMan.Destroy"};
-TMethodSite siteLoaded{"TulmKelMan.Loaded"};
-TMethodSite siteReadState{"TulmKelMan.ReadState"};
-TMethodSite siteWriteState{"TulmKelMan.WriteState"};
-TMethodSite siteGetPluginCount{"TulmKelMan.GetPluginCount"};
-TMethodSite siteGetPlugins{"TulmKelMan.GetPlugins"};
-TMethodSite siteNoPluginsLoaded{"TulmKelMan.CheckIf_NoPluginsLoaded"};
-TMethodSite siteInvalidPluginIndex{"TulmKelMan.CheckIf_InvalidPluginIndex"};
-TMethodSite sitePluginNotInitializedYet{"TulmKelMan.CheckIf_PluginNotInitializedYet"};
-TMethodSite sitePluginCouldNotBeAccessed{"TulmKelMan.CheckIf_PluginCouldNotBeAccessed"};
 // The manager's LogIt reports under the log's name.
-TMethodSite siteLogIt{"TLog.LogIt"};
-TMethodSite siteDumpStats{"TulmKelMan.DumpStats"};
-TMethodSite siteSetLoadOptions{"TulmKelMan.SetLoadOptions"};
-TMethodSite siteSetPluginFolder{"TulmKelMan.SetPluginFolder"};
-TMethodSite siteSetPluginExtension{"TulmKelMan.SetPluginExtension"};
 
 // The toolkit's classes all live in one module; so do the framework's.
 bool toolkitInAnotherModule() {
@@ -85,28 +69,29 @@ TulmKelMan::OriginRegistration::~OriginRegistration() {
 }
 
 TulmKelMan::TulmKelMan(keltk::TComponent* owner) : TComponent(owner) {
-  siteCreate.step = 1;
-  GuardedPassOn(this, siteCreate, [&] {
-    siteCreate.step = 2;
+  MethodFrame site{"TulmKelMan.Create"};
+  site.step = 1;
+  GuardedPassOn(this, site, [&] {
+    site.step = 2;
     about_ = kFrameworkBanner;
     pluginExtension_ = "kel";
     pluginFolder_.clear();
     loadOptions_ = {};
     propsToMonitor_ = {};
     toolkitModuleHandle_ = nullptr;
-    siteCreate.step = 3;
+    site.step = 3;
     log_.reset(keltk::CreateObject<TLog>());
     reloader_.reset(keltk::CreateObject<PluginReloader>(*this));
     log_->SetManager(this);
-    siteCreate.step = 4;
+    site.step = 4;
     plugins_.clear();
     pendingUnloads_.clear();
-    siteCreate.step = 5;
+    site.step = 5;
     ownIdleHandler_ = IdleHub::instance().handler();
     IdleHub::instance().add(this);
-    siteCreate.step = 6;
+    site.step = 6;
     usesToolkitModule_ = toolkitInAnotherModule();
-    siteCreate.step = 7;
+    site.step = 7;
     LogAction(*this, ActionText::ManagerReady);
   });
 }
@@ -115,40 +100,44 @@ TulmKelMan::~TulmKelMan() {
   closing_ = true;
   if (reloader_) reloader_->setWatching(false);
   unhookApplicationIdle();
-  siteDestroy.step = 1;
-  GuardedSwallow(this, siteDestroy, [&] {
+  MethodFrame site{"TulmKelMan.Destroy"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     // Each plug-in that stays has its reason in the log already.
     if (!plugins_.empty()) (void)UnloadAllPlugins(false);
     // Nothing outlives its manager, not even a plug-in whose code is running.
     if (!plugins_.empty()) unloadRunningPlugins();
-    siteDestroy.step = 2;
+    site.step = 2;
     plugins_.clear();
     plugins_.shrink_to_fit();
-    siteDestroy.step = 3;
+    site.step = 3;
     if (!HasState(keltk::csDesigning)) LogAction(*this, ActionText::ManagerClosed);
-    siteDestroy.step = 4;
+    site.step = 4;
     DumpStats();
-    siteDestroy.step = 5;
+    site.step = 5;
     pendingUnloads_.clear();
     log_.reset();
-    siteDestroy.step = 6;
+    site.step = 6;
   });
   IdleHub::instance().remove(this);
 }
 
 void TulmKelMan::Loaded() {
-  siteLoaded.step = 1;
-  GuardedPassOn(this, siteLoaded, [&] { TComponent::Loaded(); });
+  MethodFrame site{"TulmKelMan.Loaded"};
+  site.step = 1;
+  GuardedPassOn(this, site, [&] { TComponent::Loaded(); });
 }
 
 void TulmKelMan::ReadState(keltk::TReader& reader) {
-  siteReadState.step = 1;
-  GuardedPassOn(this, siteReadState, [&] { TComponent::ReadState(reader); });
+  MethodFrame site{"TulmKelMan.ReadState"};
+  site.step = 1;
+  GuardedPassOn(this, site, [&] { TComponent::ReadState(reader); });
 }
 
 void TulmKelMan::WriteState(keltk::TWriter& writer) {
-  siteWriteState.step = 1;
-  GuardedPassOn(this, siteWriteState, [&] { TComponent::WriteState(writer); });
+  MethodFrame site{"TulmKelMan.WriteState"};
+  site.step = 1;
+  GuardedPassOn(this, site, [&] { TComponent::WriteState(writer); });
 }
 
 void TulmKelMan::Notification(keltk::TComponent* component, keltk::TOperation operation) {
@@ -166,7 +155,7 @@ void TulmKelMan::SetPluginsTopLevelMenu(keltk::TMenuItem* menu) {
 }
 
 void TulmKelMan::broadcastPropertyChange(TPropToMonitor property, const void* oldValue,
-                                         const void* newValue, TMethodSite& site) {
+                                         const void* newValue, MethodFrame& site) {
   // Host first, then plug-ins newest first, each only when it monitors the property.
   Broadcast(
       *this, site, {"OnPropertyModified()", "OnPropertyModified()"},
@@ -184,7 +173,7 @@ void TulmKelMan::broadcastPropertyChange(TPropToMonitor property, const void* ol
 
 void TulmKelMan::SetLoadOptions(TLoadOptionsSet options) {
   if (!OnManagerThread(*this, "TulmKelMan.SetLoadOptions")) return;
-  TMethodSite& site = siteSetLoadOptions;
+  MethodFrame site{"TulmKelMan.SetLoadOptions"};
   site.step = 1;
   GuardedSwallow(this, site, [&] {
     if (options == loadOptions_) return;
@@ -198,7 +187,7 @@ void TulmKelMan::SetLoadOptions(TLoadOptionsSet options) {
 
 void TulmKelMan::SetPluginFolder(const std::string& folder) {
   if (!OnManagerThread(*this, "TulmKelMan.SetPluginFolder")) return;
-  TMethodSite& site = siteSetPluginFolder;
+  MethodFrame site{"TulmKelMan.SetPluginFolder"};
   GuardedSetter(this, site, [&] {
     site.step = 1;
     if (folder == pluginFolder_) return;
@@ -225,7 +214,7 @@ void TulmKelMan::SetPluginFolder(const std::string& folder) {
 
 void TulmKelMan::SetPluginExtension(const std::string& extension) {
   if (!OnManagerThread(*this, "TulmKelMan.SetPluginExtension")) return;
-  TMethodSite& site = siteSetPluginExtension;
+  MethodFrame site{"TulmKelMan.SetPluginExtension"};
   GuardedSetter(this, site, [&] {
     site.step = 1;
     if (extension == pluginExtension_) return;
@@ -248,25 +237,28 @@ void TulmKelMan::SetPluginExtension(const std::string& extension) {
 }
 
 int TulmKelMan::GetPluginCount() const {
-  siteGetPluginCount.step = 1;
+  MethodFrame site{"TulmKelMan.GetPluginCount"};
+  site.step = 1;
   return static_cast<int>(plugins_.size());
 }
 
 TulmKel* TulmKelMan::GetPlugins(int index) const {
-  siteGetPlugins.step = 1;
+  MethodFrame site{"TulmKelMan.GetPlugins"};
+  site.step = 1;
   if (index < 0 || static_cast<std::size_t>(index) >= plugins_.size()) return nullptr;
-  siteGetPlugins.step = 2;
+  site.step = 2;
   return plugins_[static_cast<std::size_t>(index)];
 }
 
 bool TulmKelMan::CheckIf_NoPluginsLoaded(TKelMethodResult& result, TErrorClass errorClass) {
   bool passed = true;
-  siteNoPluginsLoaded.step = 1;
-  GuardedSwallow(this, siteNoPluginsLoaded, [&] {
+  MethodFrame site{"TulmKelMan.CheckIf_NoPluginsLoaded"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     if (GetPluginCount() != 0) return;
-    siteNoPluginsLoaded.step = 11;
+    site.step = 11;
     passed = false;
-    siteNoPluginsLoaded.step = 12;
+    site.step = 12;
     LogError(*this, FormatError(errorClass, result, E01A));
   });
   return passed;
@@ -275,12 +267,13 @@ bool TulmKelMan::CheckIf_NoPluginsLoaded(TKelMethodResult& result, TErrorClass e
 bool TulmKelMan::CheckIf_InvalidPluginIndex(TKelMethodResult& result, TErrorClass errorClass,
                                             int index) {
   bool passed = true;
-  siteInvalidPluginIndex.step = 1;
-  GuardedSwallow(this, siteInvalidPluginIndex, [&] {
+  MethodFrame site{"TulmKelMan.CheckIf_InvalidPluginIndex"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     if (index >= 0 && index <= GetPluginCount() - 1) return;
-    siteInvalidPluginIndex.step = 11;
+    site.step = 11;
     passed = false;
-    siteInvalidPluginIndex.step = 12;
+    site.step = 12;
     LogError(*this, FormatError(errorClass, result, E01D, {keltk::VarInt(index)}));
   });
   return passed;
@@ -289,14 +282,15 @@ bool TulmKelMan::CheckIf_InvalidPluginIndex(TKelMethodResult& result, TErrorClas
 bool TulmKelMan::CheckIf_PluginNotInitializedYet(TKelMethodResult& result, TErrorClass errorClass,
                                                  TulmKel* plugin) {
   bool passed = true;
-  sitePluginNotInitializedYet.step = 1;
-  GuardedSwallow(this, sitePluginNotInitializedYet, [&] {
+  MethodFrame site{"TulmKelMan.CheckIf_PluginNotInitializedYet"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     if (plugin != nullptr && plugin->Initialized()) return;
-    sitePluginNotInitializedYet.step = 11;
+    site.step = 11;
     passed = false;
     // A missing plug-in has no file name to quote.
     const std::string name = plugin != nullptr ? keltk::ExtractFileName(plugin->FileName()) : "";
-    sitePluginNotInitializedYet.step = 12;
+    site.step = 12;
     LogError(*this, FormatError(errorClass, result, E008, {keltk::VarStr(name)}));
   });
   return passed;
@@ -305,16 +299,17 @@ bool TulmKelMan::CheckIf_PluginNotInitializedYet(TKelMethodResult& result, TErro
 bool TulmKelMan::CheckIf_PluginCouldNotBeAccessed(TKelMethodResult& result, TErrorClass errorClass,
                                                   int index, TulmKel*& plugin) {
   bool passed = true;
-  sitePluginCouldNotBeAccessed.step = 1;
-  GuardedSwallow(this, sitePluginCouldNotBeAccessed, [&] {
+  MethodFrame site{"TulmKelMan.CheckIf_PluginCouldNotBeAccessed"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     if (index != -1) {
-      sitePluginCouldNotBeAccessed.step = 2;
+      site.step = 2;
       plugin = GetPlugins(index);
     }
     if (plugin != nullptr) return;
-    sitePluginCouldNotBeAccessed.step = 11;
+    site.step = 11;
     passed = false;
-    sitePluginCouldNotBeAccessed.step = 12;
+    site.step = 12;
     LogError(*this, FormatError(errorClass, result, E01F, {keltk::VarInt(index)}));
   });
   return passed;
@@ -327,9 +322,10 @@ void TulmKelMan::LogIt(std::string_view msg, TLogKind kind, TKelMethodResult& re
     return;
   }
   result = smrUnexpectedError;
-  siteLogIt.step = 1;
-  GuardedSwallow(this, siteLogIt, [&] {
-    siteLogIt.step = 2;
+  MethodFrame site{"TLog.LogIt"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
+    site.step = 2;
     if (log_ != nullptr) log_->LogIt(SealOrigin(this), msg, kind, result);
   });
 }
@@ -342,17 +338,18 @@ TKelMethodResult TulmKelMan::LogIt(std::string_view msg, TLogKind kind) {
 
 void TulmKelMan::DumpStats() {
   if (!OnManagerThread(*this, "TulmKelMan.DumpStats")) return;
-  siteDumpStats.step = 1;
-  GuardedSwallow(this, siteDumpStats, [&] {
+  MethodFrame site{"TulmKelMan.DumpStats"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     if (log_ == nullptr || log_->DumpOn() == doNever) return;
-    siteDumpStats.step = 2;
+    site.step = 2;
     std::array<std::int32_t, kLogKindCount> counts{};
     for (std::size_t kind = 0; kind < kLogKindCount; ++kind)
       counts[kind] = log_->GetCount(static_cast<TLogKind>(kind));
-    siteDumpStats.step = 3;
+    site.step = 3;
     const std::optional<std::string> block = StatisticsBlock(counts);
     if (!block) return; // nothing was counted: no file at all
-    siteDumpStats.step = 4;
+    site.step = 4;
     log_->DumpLog(*block);
   });
 }

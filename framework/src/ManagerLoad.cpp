@@ -33,9 +33,6 @@ namespace kelvarin {
 
 namespace {
 
-TMethodSite siteLoadPlugin{"TulmKelMan.LoadPlugin"};
-TMethodSite siteCancelPlugin{"TulmKelMan.CancelPlugin"};
-
 TErrorClass loadError() {
   return &EulmKelLoadError::StaticClass();
 }
@@ -375,7 +372,7 @@ private:
   }
 
   TulmKelMan& m_;
-  TMethodSite& site_ = siteLoadPlugin;
+  MethodFrame site_{"TulmKelMan.LoadPlugin"};
   TKelMethodResult result_ = smrUnexpectedError;
   std::string fileName_;
   keltk::TVarRecs params_;
@@ -387,7 +384,7 @@ private:
   int index_ = -1;
 };
 
-bool TulmKelMan::loadAllowed(const std::string& fileName, TMethodSite& site) {
+bool TulmKelMan::loadAllowed(const std::string& fileName, MethodFrame& site) {
   site.step = 7;
   bool allowLoad = true;
   // Host first, then plug-ins newest first; a refusal stops the walk.
@@ -416,7 +413,7 @@ TKelMethodResult TulmKelMan::LoadPlugin(bool ShowErrorMessage, const std::string
   return PluginLoad(*this, FileName, Params, LoadedPlugin).run(ShowErrorMessage);
 }
 
-void TulmKelMan::shareInstanceCount(const std::string& deepName, int count, TMethodSite& site) {
+void TulmKelMan::shareInstanceCount(const std::string& deepName, int count, MethodFrame& site) {
   ForEachPlugin(*this, site, [&](TulmKel* other) {
     if (other->DeepName() == deepName)
       FrameworkAccess::setInstanceCount(*other, static_cast<std::int16_t>(count));
@@ -425,7 +422,7 @@ void TulmKelMan::shareInstanceCount(const std::string& deepName, int count, TMet
 
 TKelMethodResult TulmKelMan::CancelPlugin(TulmKel* Plugin, const std::string& FileName,
                                           void* Module) {
-  TMethodSite& site = siteCancelPlugin;
+  MethodFrame site{"TulmKelMan.CancelPlugin"};
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {

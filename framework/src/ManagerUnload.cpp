@@ -31,10 +31,6 @@ namespace kelvarin {
 
 namespace {
 
-TMethodSite siteUnloadPlugin{"TulmKelMan.UnloadPlugin"};
-TMethodSite siteUnloadAllPlugins{"TulmKelMan.UnloadAllPlugins"};
-TMethodSite siteOnAppIdle{"TulmKelMan.OnAppIdle"};
-
 // Handlers that load a plug-in for each one unloaded would keep UnloadAllPlugins
 // going for ever; past this many passes it gives up and says so.
 constexpr int kMostUnloadRounds = 16;
@@ -62,8 +58,9 @@ class PluginUnload {
 public:
   // `whenReturned`: the plug-in's code is running and its manager is going, so
   // the object and its module are freed once that code has returned.
-  PluginUnload(TulmKelMan& manager, TulmKel* plugin, bool whenReturned = false)
-      : m_(manager), plugin_(plugin), watch_(manager, plugin, true), whenReturned_(whenReturned) {}
+  PluginUnload(TulmKelMan& manager, MethodFrame& site, TulmKel* plugin, bool whenReturned = false)
+      : m_(manager), site_(site), plugin_(plugin), watch_(manager, plugin, true),
+        whenReturned_(whenReturned) {}
 
   // Steps 3 to 16.
   void run() {
@@ -163,7 +160,7 @@ private:
   }
 
   TulmKelMan& m_;
-  TMethodSite& site_ = siteUnloadPlugin;
+  MethodFrame& site_;
   TulmKel* plugin_;
   PluginWatch watch_;
   std::string fileName_;
@@ -181,7 +178,7 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadPlugin", &refused))
     return refused;
   const ManagerOperation operation;
-  TMethodSite& site = siteUnloadPlugin;
+  MethodFrame site{"TulmKelMan.UnloadPlugin"};
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {
@@ -207,7 +204,7 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
       result = smrOk;
       return;
     }
-    PluginUnload(*this, plugin).run();
+    PluginUnload(*this, site, plugin).run();
     result = smrOk;
   });
   site.step = 17;
@@ -218,7 +215,7 @@ TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
 TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, TulmKel* Plugin) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadPlugin", &refused))
     return refused;
-  TMethodSite& site = siteUnloadPlugin;
+  MethodFrame site{"TulmKelMan.UnloadPlugin"};
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {
@@ -260,7 +257,7 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadAllPlugins", &refused))
     return refused;
   const ManagerOperation operation;
-  TMethodSite& site = siteUnloadAllPlugins;
+  MethodFrame site{"TulmKelMan.UnloadAllPlugins"};
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {
@@ -296,8 +293,11 @@ TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
 
 void TulmKelMan::unloadRunningPlugins() {
   for (TulmKel* plugin : std::vector<TulmKel*>(plugins_.rbegin(), plugins_.rend()))
-    if (indexOf(plugin) >= 0)
-      GuardedSwallow(this, siteUnloadAllPlugins, [&] { PluginUnload(*this, plugin, true).run(); });
+    if (indexOf(plugin) >= 0) {
+      MethodFrame site{"TulmKelMan.UnloadAllPlugins"};
+      MethodFrame unload{"TulmKelMan.UnloadPlugin"};
+      GuardedSwallow(this, site, [&] { PluginUnload(*this, unload, plugin, true).run(); });
+    }
 }
 
 void TulmKelMan::UnloadPluginLater(TulmKel* plugin) {
@@ -357,10 +357,11 @@ void TulmKelMan::OnAppIdle(keltk::TObject* Sender, bool& Done) {
 }
 
 void TulmKelMan::drainPendingUnloads() {
-  siteOnAppIdle.step = 1;
-  GuardedSwallow(this, siteOnAppIdle, [&] {
+  MethodFrame site{"TulmKelMan.OnAppIdle"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     if (pendingUnloads_.empty()) return;
-    siteOnAppIdle.step = 2;
+    site.step = 2;
     const int count = static_cast<int>(pendingUnloads_.size());
     for (int pos = count - 1; pos >= 0; --pos) {
       // Unloads may shorten the queue under this loop.
@@ -368,7 +369,7 @@ void TulmKelMan::drainPendingUnloads() {
       TulmKel* entry = pendingUnloads_[static_cast<std::size_t>(pos)];
       // Still running (an idle step inside its own modal loop): it waits.
       if (entry == nullptr || PluginCodeRunning(entry)) continue;
-      siteOnAppIdle.step = 3;
+      site.step = 3;
       pendingUnloads_.erase(pendingUnloads_.begin() + pos);
       if (reloader_) reloader_->unloadingFromQueue(entry);
       (void)UnloadPlugin(entry);
@@ -376,7 +377,7 @@ void TulmKelMan::drainPendingUnloads() {
     }
   });
   // The plug-ins unloaded for a reload come back from their new files.
-  if (reloader_) GuardedSwallow(this, siteOnAppIdle, [&] { reloader_->drain(); });
+  if (reloader_) GuardedSwallow(this, site, [&] { reloader_->drain(); });
 }
 
 void TulmKelMan::HookApplicationIdle() {

@@ -24,14 +24,6 @@ namespace kelvarin {
 
 namespace {
 
-TMethodSite siteMergingCreate{"TMenuMerging.Create"};
-TMethodSite siteMergingDestroy{"TMenuMerging.Destroy"};
-TMethodSite siteMergeMenu{"TulmKelMan.MergeMenu"};
-TMethodSite siteTransfer{"TulmKelMan.MergeMenu.Transferir_Propriedades"};
-TMethodSite siteCopy{"TulmKelMan.MergeMenu.Copiar"};
-TMethodSite sitePluginMerge{"TulmKel.MergeMenu"};
-TMethodSite sitePluginUnmerge{"TulmKel.UnmergeMenu"};
-
 TErrorClass mergeError() {
   return &EulmKelMergeError::StaticClass();
 }
@@ -75,10 +67,6 @@ TulmKel* owningPlugin(keltk::TComponent* item) {
     if (auto* plugin = keltk::ObjectAs<TulmKel>(c)) return plugin;
   return nullptr;
 }
-
-// What the manager's last merge found beside the item it made, for the plug-in's
-// merge that asked for it (one thread: nothing runs in between).
-std::vector<TMenuMerging::SiblingState> lastSiblings;
 
 std::vector<TMenuMerging::SiblingState> siblingStates(const keltk::TMenuItem* parent) {
   std::vector<TMenuMerging::SiblingState> states;
@@ -161,22 +149,24 @@ const keltk::TClassInfo& TMenuMerging::StaticClass() {
 }
 
 TMenuMerging::TMenuMerging() {
-  siteMergingCreate.step = 1;
-  GuardedPassOn(this, siteMergingCreate, [&] {
+  MethodFrame site{"TMenuMerging.Create"};
+  site.step = 1;
+  GuardedPassOn(this, site, [&] {
     automatic_ = false;
     mergeType_ = mtCreateChildItem;
     sourceMenu_ = nullptr;
     targetMenu_ = tmPluginsTopLevelMenu;
     valueToSearch_.clear();
     mergedItem_ = nullptr;
-    siteMergingCreate.step = 2;
+    site.step = 2;
     watcher_.reset(keltk::CreateObject<Watcher>(*this));
   });
 }
 
 TMenuMerging::~TMenuMerging() {
-  siteMergingDestroy.step = 1;
-  GuardedSwallow(this, siteMergingDestroy, [&] {
+  MethodFrame site{"TMenuMerging.Destroy"};
+  site.step = 1;
+  GuardedSwallow(this, site, [&] {
     // The watcher asks the watched items to forget it as it goes.
     watcher_.reset();
   });
@@ -219,7 +209,7 @@ namespace {
 // the sub-items are not copied.
 bool transferProperties(TulmKelMan* manager, const keltk::TMenuItem* source,
                         keltk::TMenuItem* dest) {
-  TMethodSite& site = siteTransfer;
+  MethodFrame site{"TulmKelMan.MergeMenu.Transferir_Propriedades"};
   bool done = false;
   site.step = 1;
   GuardedSwallow(manager, site, [&] {
@@ -267,7 +257,7 @@ bool transferProperties(TulmKelMan* manager, const keltk::TMenuItem* source,
 // item's Tag then leads to its copy.
 bool copyTree(TulmKelMan* manager, TulmKel* plugin, keltk::TMenuItem* source,
               keltk::TMenuItem* parent) {
-  TMethodSite& site = siteCopy;
+  MethodFrame site{"TulmKelMan.MergeMenu.Copiar"};
   bool done = false;
   site.step = 1;
   GuardedSwallow(manager, site, [&] {
@@ -318,12 +308,20 @@ void undoMerge(keltk::TMenuItem* receiver, bool created, bool copying,
 TKelMethodResult TulmKelMan::MergeMenu(keltk::TMenuItem* Source, TTargetMenu TargetMenu,
                                        const std::string& ValueToSearch, TMenuMergeType MergeType,
                                        keltk::TMenuItem*& MergedItem) {
+  std::vector<TMenuMerging::SiblingState> siblingsBefore;
+  return mergeMenu(Source, TargetMenu, ValueToSearch, MergeType, MergedItem, siblingsBefore);
+}
+
+TKelMethodResult TulmKelMan::mergeMenu(keltk::TMenuItem* Source, TTargetMenu TargetMenu,
+                                       const std::string& ValueToSearch, TMenuMergeType MergeType,
+                                       keltk::TMenuItem*& MergedItem,
+                                       std::vector<TMenuMerging::SiblingState>& siblingsBefore) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.MergeMenu", &refused))
     return refused;
-  TMethodSite& site = siteMergeMenu;
+  MethodFrame site{"TulmKelMan.MergeMenu"};
   TKelMethodResult result = smrUnexpectedError;
   MergedItem = nullptr;
-  lastSiblings.clear();
+  siblingsBefore.clear();
   keltk::TMenuItem* receiver = nullptr;
   bool created = false;
   bool copying = false; // the receiver's sub-items are this merge's copies
@@ -417,7 +415,7 @@ TKelMethodResult TulmKelMan::MergeMenu(keltk::TMenuItem* Source, TTargetMenu Tar
     } else {
       keltk::ObjectPtr<keltk::TMenuItem> item(keltk::CreateObject<TMergedMenuItem>(plugin));
       const keltk::TMenuItem* home = MergeType == mtCreateChildItem ? target : target->Parent();
-      if (home != nullptr) lastSiblings = siblingStates(home);
+      if (home != nullptr) siblingsBefore = siblingStates(home);
       if (MergeType == mtCreateChildItem) {
         site.step = 62;
         target->Add(item.get());
@@ -476,7 +474,7 @@ void logKeysKeptElsewhere(TulmKel* plugin, const keltk::TMenuItem& item) {
 } // namespace
 
 TKelMethodResult TulmKel::MergeMenu() {
-  TMethodSite& site = sitePluginMerge;
+  MethodFrame site{"TulmKel.MergeMenu"};
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {
@@ -489,12 +487,12 @@ TKelMethodResult TulmKel::MergeMenu() {
     // of it before freeing it, so even a failed one (reported) leaves no link.
     if (settings->MergedItem() != nullptr) (void)UnmergeMenu();
     keltk::TMenuItem* merged = nullptr;
-    result = manager->MergeMenu(settings->SourceMenu(), settings->TargetMenu(),
-                                settings->ValueToSearch(), settings->MergeType(), merged);
+    std::vector<TMenuMerging::SiblingState> siblingsBefore;
+    result = FrameworkAccess::mergeMenu(*manager, *settings, merged, siblingsBefore);
     site.step = 3;
     settings->SetMergedItem(result.Success ? merged : nullptr);
-    settings->SiblingsBefore() = result.Success ? std::exchange(lastSiblings, {})
-                                                : std::vector<TMenuMerging::SiblingState>{};
+    if (!result.Success) siblingsBefore.clear();
+    settings->SiblingsBefore() = std::move(siblingsBefore);
     site.step = 4;
     if (result.Success) {
       LogAction(*this, ActionText::MenuMerged,
@@ -506,7 +504,7 @@ TKelMethodResult TulmKel::MergeMenu() {
 }
 
 TKelMethodResult TulmKel::UnmergeMenu() {
-  TMethodSite& site = sitePluginUnmerge;
+  MethodFrame site{"TulmKel.UnmergeMenu"};
   TKelMethodResult result = smrUnexpectedError;
   site.step = 1;
   GuardedSwallow(this, site, [&] {

@@ -34,7 +34,7 @@ private:
 
 // CallHandler for a handler that belongs to `plugin`: runs it inside the bracket.
 template <class Call>
-std::optional<std::string> CallPluginHandler(const keltk::TObject* origin, TMethodSite& site,
+std::optional<std::string> CallPluginHandler(const keltk::TObject* origin, MethodFrame& site,
                                              TulmKel* plugin, Call&& call) {
   PluginCallScope scope(plugin);
   return CallHandler(origin, site, std::forward<Call>(call));

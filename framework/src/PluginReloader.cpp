@@ -16,10 +16,6 @@
 
 namespace kelvarin {
 
-namespace {
-TMethodSite siteReload{"TulmKelMan.Reload"};
-} // namespace
-
 OwnedVarRecs::OwnedVarRecs(keltk::TVarRecs args) {
   recs_.reserve(args.size());
   for (const keltk::TVarRec& given : args) {
@@ -141,10 +137,11 @@ void PluginReloader::onFileChange(keltk::TObject* /*Sender*/, const std::string&
     if (e.fileName == FileName) due.push_back({e.plugin, e.fileName, OwnedVarRecs(e.args.view())});
   if (due.empty()) return;
   LogAction(m_, ActionText::FileChanged, {FileName});
+  MethodFrame site{"TulmKelMan.Reload"};
   // The new build is asked about before the old one goes: refused, the loaded
   // build stays.
   if (std::any_of(due.begin(), due.end(), [](const Reload& r) { return r.plugin != nullptr; }) &&
-      !m_.loadAllowed(FileName, siteReload)) {
+      !m_.loadAllowed(FileName, site)) {
     TKelMethodResult refused = smrUnexpectedError;
     const std::string name = keltk::ExtractFileName(FileName);
     LogError(m_,

@@ -135,7 +135,7 @@ public:
   // Calls `visit(plugin)` for each plug-in still alive, until a visit that answers
   // a bool answers false. An exception from one visit is reported under `site`
   // and the next plug-in follows.
-  template <class Visit> void forEach(TMethodSite& site, Visit&& visit) {
+  template <class Visit> void forEach(MethodFrame& site, Visit&& visit) {
     for (std::size_t i = 0; i < plugins_.size(); ++i) {
       TulmKel* plugin = plugins_[i];
       if (plugin == nullptr) continue;
@@ -161,7 +161,7 @@ private:
 
 // Visits the manager's plug-ins newest first as a PluginRoster does; `visit`
 // answers whether to go on.
-template <class Visit> void ForEachPlugin(TulmKelMan& manager, TMethodSite& site, Visit&& visit) {
+template <class Visit> void ForEachPlugin(TulmKelMan& manager, MethodFrame& site, Visit&& visit) {
   PluginRoster roster(manager);
   roster.forEach(site, std::forward<Visit>(visit));
 }

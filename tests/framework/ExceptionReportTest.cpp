@@ -24,8 +24,8 @@ protected:
     return r;
   }
 
-  static const TMethodSite& site() {
-    static const TMethodSite s{"TTest.Method"};
+  static const MethodFrame& site() {
+    static const MethodFrame s{"TTest.Method"};
     return s;
   }
 
@@ -34,7 +34,7 @@ protected:
 };
 
 TEST_F(ReportTest, ReportLineNamesModuleUnitLocationStepClassAndMessage) {
-  TMethodSite site{"TulmKelMan.SetPluginFolder"};
+  MethodFrame site{"TulmKelMan.SetPluginFolder"};
   GuardedSwallow(manager.get(), site, [&] {
     site.step = 52;
     throw EulmKelPropertyError(folderError());
@@ -66,16 +66,16 @@ TEST_F(ReportTest, PluginReportsGoToItsManagersLog) {
 TEST_F(ReportTest, WithoutErrorKindNothingIsRecordedButTheGuardStillActs) {
   manager->Log()->SetItemsToLog({lkAction});
   const std::size_t before = count();
-  TMethodSite swallowSite{"TulmKelMan.Swallow"};
+  MethodFrame swallowSite{"TulmKelMan.Swallow"};
   EXPECT_NO_THROW(GuardedSwallow(manager.get(), swallowSite, [] { throw keltk::Exception("a"); }));
-  TMethodSite passSite{"TulmKelMan.Create"};
+  MethodFrame passSite{"TulmKelMan.Create"};
   EXPECT_THROW(GuardedPassOn(manager.get(), passSite, [] { throw keltk::Exception("b"); }),
                keltk::Exception);
   EXPECT_EQ(count(), before);
 }
 
 TEST_F(ReportTest, PassOnGuardsReportThenRaise) {
-  TMethodSite s{"TulmKelMan.Loaded"};
+  MethodFrame s{"TulmKelMan.Loaded"};
   try {
     GuardedPassOn(manager.get(), s, [&] {
       s.step = 2;
@@ -91,7 +91,7 @@ TEST_F(ReportTest, PassOnGuardsReportThenRaise) {
 }
 
 TEST_F(ReportTest, SetterPassesOnOnlyItsOwnPropertyError) {
-  TMethodSite s{"TulmKelMan.SetPluginExtension"};
+  MethodFrame s{"TulmKelMan.SetPluginExtension"};
   EXPECT_THROW(GuardedSetter(manager.get(), s, [&] { RaiseMarked(s, folderError()); }),
                EulmKelPropertyError);
   // Any other exception in the same setter is reported and swallowed...
@@ -107,7 +107,7 @@ TEST_F(ReportTest, SetterPassesOnOnlyItsOwnPropertyError) {
 // Plug-in code throws whatever it likes: every guard takes it, reports its type and
 // what(), and the handler guard hands its message on for the handler line.
 TEST_F(ReportTest, ForeignExceptionsAreReportedWithTheirTypeAndSwallowed) {
-  TMethodSite s{"TulmKelMan.Anything"};
+  MethodFrame s{"TulmKelMan.Anything"};
   s.step = 3;
   EXPECT_NO_THROW(GuardedSwallow(manager.get(), s, [] { throw std::runtime_error("std"); }));
   EXPECT_EQ(lastLine(), "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] "
@@ -124,7 +124,7 @@ TEST_F(ReportTest, ForeignExceptionsAreReportedWithTheirTypeAndSwallowed) {
 }
 
 TEST_F(ReportTest, HandlerGuardTextsAndMessages) {
-  TMethodSite s{"TulmKelMan.Anything"};
+  MethodFrame s{"TulmKelMan.Anything"};
   const std::size_t before = count();
   EXPECT_EQ(CallHandler(manager.get(), s, [] {}), std::nullopt);
   // A toolkit exception is the caller's to log: the guard adds nothing.

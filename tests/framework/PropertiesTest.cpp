@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 namespace kelvarin::test {
 namespace {
@@ -24,6 +25,17 @@ struct Watcher : keltk::TObject {
               *static_cast<const std::string*>(newValue) + "'";
     calls->push_back(text);
     if (raise) throw keltk::Exception(name + " failed");
+  }
+};
+
+// Re-enters the setter with a refused value, which stops at a later step of its
+// own, then raises what only a report line names.
+struct Reenterer : keltk::TObject {
+  TulmKelMan* manager = nullptr;
+
+  void Modified(TPropToMonitor, const void*, const void*) {
+    manager->SetPluginExtension("k el");
+    throw std::runtime_error("after re-entry");
   }
 };
 
@@ -140,6 +152,21 @@ TEST_F(PropertiesTest, PluginExtension) {
   manager->SetPluginExtension("");
   EXPECT_EQ(manager->PluginExtension(), "");
   EXPECT_EQ(calls.size(), 2u);
+}
+
+TEST_F(PropertiesTest, ReentryKeepsTheOuterCallsStep) {
+  Reenterer reenterer;
+  reenterer.manager = manager.get();
+  manager->SetPropsToMonitor({pmPluginExtension});
+  manager->SetOnPropertyModified(TEventOnPropertyModified::bind<&Reenterer::Modified>(&reenterer));
+  manager->SetPluginExtension("so");
+  const std::vector<std::string> lines = linesAfterStamp(*manager->Log());
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3],
+            "  MANAGER              E  Error $E02E:  Invalid plugin extension: k el");
+  EXPECT_EQ(lines[lines.size() - 2], "  MANAGER              E  EXCEPTION [ulmKELrp.bpl] "
+                                     "ulmKELru.TulmKelMan.SetPluginExtension.3: "
+                                     "[std::runtime_error] after re-entry");
 }
 
 TEST_F(PropertiesTest, RefusalsRaiseWhileDesigning) {

@@ -21,6 +21,7 @@ namespace kelvarin {
 
 class TulmKelMan;
 class LogLines;
+struct MethodFrame;
 
 // The recorded lines of a log, oldest first, each with its dumped mark. Only
 // the log adds lines and marks them.
@@ -116,12 +117,12 @@ private:
   const LogLines& lines() const { return *entries_.lines_; }
   void formatEntry(std::string_view originText, TLogKind kind, std::string_view msg);
   std::string_view stampNow();
-  void tellLogChanged(keltk::TComponent* origin, std::string_view line);
+  void tellLogChanged(keltk::TComponent* origin, std::string_view line, MethodFrame& site);
   void recordHandlerFailures(std::vector<std::string>& failures);
   void writeHeader(int fd, std::string_view header);
   bool crashDumpName(char* out, std::size_t capacity) const noexcept;
   // One dump into `name`; the failure's text (already reported) or empty.
-  std::string dumpTo(const std::string& name, const std::string& statistics);
+  std::string dumpTo(const std::string& name, const std::string& statistics, MethodFrame& site);
 
   TulmKelMan* manager_ = nullptr;
   std::array<std::int32_t, kLogKindCount> counts_{};

@@ -35,7 +35,7 @@ class PluginUnload;
 class IdleHub;
 class PluginReloader;
 class HandlerFrame;
-struct TMethodSite;
+struct MethodFrame;
 
 using TEventOnAfterLoad = keltk::Event<void(TulmKel* Plugin)>;
 using TEventOnBeforeLoad = keltk::Event<void(const std::string& FileName, bool& AllowLoad)>;
@@ -268,15 +268,20 @@ private:
   // Tells the manager's, then each plug-in's OnPropertyModified (newest first),
   // each when its PropsToMonitor names `property`.
   void broadcastPropertyChange(TPropToMonitor property, const void* oldValue, const void* newValue,
-                               TMethodSite& site);
+                               MethodFrame& site);
   // Gives every listed instance named `deepName` the instance count `count`; one
   // that raises does not keep the others from it.
-  void shareInstanceCount(const std::string& deepName, int count, TMethodSite& site);
+  void shareInstanceCount(const std::string& deepName, int count, MethodFrame& site);
   // Whether the host and every loaded plug-in let `fileName` be loaded.
-  bool loadAllowed(const std::string& fileName, TMethodSite& site);
+  bool loadAllowed(const std::string& fileName, MethodFrame& site);
 
   // Appends a plug-in that has been loaded and initialized; returns its index.
   int AppendPlugin(TulmKel* plugin);
+  // MergeMenu, also answering what the merge found beside the item it made.
+  TKelMethodResult mergeMenu(keltk::TMenuItem* source, TTargetMenu targetMenu,
+                             const std::string& valueToSearch, TMenuMergeType mergeType,
+                             keltk::TMenuItem*& mergedItem,
+                             std::vector<TMenuMerging::SiblingState>& siblingsBefore);
 
   std::vector<TulmKel*> plugins_;
   std::vector<TulmKel*> pendingUnloads_;
@@ -310,10 +315,12 @@ private:
   bool checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin);
   // Both ExecuteCommand overloads: the plug-in's checks, then `pick` finds the
   // command or fills the result with why there is none.
-  using CommandPicker = std::function<TCommand*(TCommands& commands, TKelMethodResult& result)>;
+  using CommandPicker =
+      std::function<TCommand*(TCommands& commands, TKelMethodResult& result, MethodFrame& site)>;
   TKelMethodResult executeCommand(TulmKel* plugin, keltk::TVarRecs params,
                                   const CommandPicker& pick);
-  TKelMethodResult runCommand(TulmKel* plugin, TCommand* command, keltk::TVarRecs params);
+  TKelMethodResult runCommand(TulmKel* plugin, TCommand* command, keltk::TVarRecs params,
+                              MethodFrame& site);
 
   // Keeps the manager a live log origin while it exists. Declared before the log
   // and the reloader, so that it outlasts both.
