@@ -384,6 +384,11 @@ private:
   int index_ = -1;
 };
 
+int TulmKelMan::AppendPlugin(TulmKel* plugin) {
+  plugins_.push_back(plugin);
+  return static_cast<int>(plugins_.size()) - 1;
+}
+
 bool TulmKelMan::loadAllowed(const std::string& fileName, MethodFrame& site) {
   site.step = 7;
   bool allowLoad = true;

@@ -169,11 +169,6 @@ private:
   bool whenReturned_;
 };
 
-int TulmKelMan::AppendPlugin(TulmKel* plugin) {
-  plugins_.push_back(plugin);
-  return static_cast<int>(plugins_.size()) - 1;
-}
-
 TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
   if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadPlugin", &refused))
     return refused;

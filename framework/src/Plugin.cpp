@@ -236,26 +236,13 @@ TKelMethodResult TulmKel::Finalize() {
   return result;
 }
 
-namespace detail {
-namespace {
-UnattachedLogSink unattachedSink = nullptr;
-void* unattachedContext = nullptr;
-} // namespace
-
-void SetUnattachedLogSink(UnattachedLogSink sink, void* context) {
-  unattachedSink = sink;
-  unattachedContext = context;
-}
-} // namespace detail
-
 TKelMethodResult TulmKel::LogIt(std::string_view msg, TLogKind kind) {
   TKelMethodResult result = smrUnexpectedError;
   MethodFrame site{"TulmKel.LogIt"};
   site.step = 11;
   GuardedSwallow(this, site, [&] {
     site.step = 12;
-    if (manager_ == nullptr && detail::unattachedSink != nullptr)
-      detail::unattachedSink(detail::unattachedContext, msg, kind);
+    if (manager_ == nullptr) detail::LogUnattached(msg, kind);
     if (manager_ == nullptr || manager_->Log() == nullptr) return;
     manager_->Log()->LogIt(SealOrigin(this), msg, kind, result);
   });

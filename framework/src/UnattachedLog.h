@@ -14,4 +14,7 @@ using UnattachedLogSink = void (*)(void* context, std::string_view message, TLog
 // set it before plug-ins are created.
 void SetUnattachedLogSink(UnattachedLogSink sink, void* context);
 
+// Hands a line of a plug-in without a manager to the sink, if one listens.
+void LogUnattached(std::string_view message, TLogKind kind);
+
 } // namespace kelvarin::detail
