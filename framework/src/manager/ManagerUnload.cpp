@@ -170,41 +170,35 @@ private:
 };
 
 TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, int Index) {
-  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadPlugin", &refused))
-    return refused;
-  const ManagerOperation operation;
-  MethodFrame site{"TulmKelMan.UnloadPlugin"};
-  TKelMethodResult result = smrUnexpectedError;
-  site.step = 1;
-  GuardedSwallow(this, site, [&] {
-    TulmKel* plugin = nullptr;
-    site.step = 2;
-    if (!CheckIf_NoPluginsLoaded(result, unloadError()) ||
-        !CheckIf_InvalidPluginIndex(result, unloadError(), Index) ||
-        !CheckIf_PluginCouldNotBeAccessed(result, unloadError(), Index, plugin))
-      return;
-    // A handler of its own unload asking again waits: it would otherwise start
-    // that unload over and over; the unload under way takes it out of the queue.
-    if (PluginWatch::unloadUnderWay(*this, plugin)) {
-      UnloadPluginLater(plugin);
-      result = smrOk;
-      return;
-    }
-    // Its module must not go while its code is on the stack: the idle handler
-    // unloads it once that code has returned.
-    if (PluginCodeRunning(plugin)) {
-      if (!UnloadPending(plugin))
-        LogAction(*this, ActionText::UnloadQueued, {plugin->DeepName(), plugin->FileName()});
-      UnloadPluginLater(plugin);
-      result = smrOk;
-      return;
-    }
-    PluginUnload(*this, site, plugin).run();
-    result = smrOk;
-  });
-  site.step = 17;
-  if (!result.Success && ShowErrorMessage) keltk::ShowMessage(result.ErrorMsg);
-  return result;
+  return RunOperation(
+      *this, "TulmKelMan.UnloadPlugin",
+      [&](MethodFrame& site, TKelMethodResult& result) {
+        TulmKel* plugin = nullptr;
+        site.step = 2;
+        if (!CheckIf_NoPluginsLoaded(result, unloadError()) ||
+            !CheckIf_InvalidPluginIndex(result, unloadError(), Index) ||
+            !CheckIf_PluginCouldNotBeAccessed(result, unloadError(), Index, plugin))
+          return;
+        // A handler of its own unload asking again waits: it would otherwise start
+        // that unload over and over; the unload under way takes it out of the queue.
+        if (PluginWatch::unloadUnderWay(*this, plugin)) {
+          UnloadPluginLater(plugin);
+          result = smrOk;
+          return;
+        }
+        // Its module must not go while its code is on the stack: the idle handler
+        // unloads it once that code has returned.
+        if (PluginCodeRunning(plugin)) {
+          if (!UnloadPending(plugin))
+            LogAction(*this, ActionText::UnloadQueued, {plugin->DeepName(), plugin->FileName()});
+          UnloadPluginLater(plugin);
+          result = smrOk;
+          return;
+        }
+        PluginUnload(*this, site, plugin).run();
+        result = smrOk;
+      },
+      ShowErrorMessage);
 }
 
 TKelMethodResult TulmKelMan::UnloadPlugin(bool ShowErrorMessage, TulmKel* Plugin) {
@@ -249,41 +243,35 @@ int TulmKelMan::indexOf(const TulmKel* plugin) const {
 // load plug-ins meanwhile. A queued plug-in goes as well, unless its code is
 // running: then it stays queued.
 TKelMethodResult TulmKelMan::UnloadAllPlugins(bool ShowErrorMessage) {
-  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.UnloadAllPlugins", &refused))
-    return refused;
-  const ManagerOperation operation;
-  MethodFrame site{"TulmKelMan.UnloadAllPlugins"};
-  TKelMethodResult result = smrUnexpectedError;
-  site.step = 1;
-  GuardedSwallow(this, site, [&] {
-    site.step = 2;
-    LogAction(*this, ActionText::UnloadingPlugins);
-    site.step = 3;
-    if (!CheckIf_NoPluginsLoaded(result, unloadError())) return;
-    site.step = 4;
-    for (int round = 1;; ++round) {
-      ForEachPlugin(*this, site, [&](TulmKel* plugin) {
-        const int index = indexOf(plugin);
-        if (index < 0 || !unloadableNow(*this, plugin)) return;
-        eraseAll(pendingUnloads_, plugin);
-        (void)UnloadPlugin(ShowErrorMessage, index);
+  return RunOperation(
+      *this, "TulmKelMan.UnloadAllPlugins", [&](MethodFrame& site, TKelMethodResult& result) {
+        site.step = 2;
+        LogAction(*this, ActionText::UnloadingPlugins);
+        site.step = 3;
+        if (!CheckIf_NoPluginsLoaded(result, unloadError())) return;
+        site.step = 4;
+        for (int round = 1;; ++round) {
+          ForEachPlugin(*this, site, [&](TulmKel* plugin) {
+            const int index = indexOf(plugin);
+            if (index < 0 || !unloadableNow(*this, plugin)) return;
+            eraseAll(pendingUnloads_, plugin);
+            (void)UnloadPlugin(ShowErrorMessage, index);
+          });
+          const auto left = std::count_if(plugins_.begin(), plugins_.end(), [&](const TulmKel* p) {
+            return p != nullptr && unloadableNow(*this, p);
+          });
+          if (left == 0) break;
+          if (round == kMostUnloadRounds) {
+            LogError(*this,
+                     fmt::format("Unloading Plugins gave up after {} rounds: event handlers keep "
+                                 "loading plugins ({} still loaded).",
+                                 round, left));
+            break;
+          }
+        }
+        site.step = 5;
+        result = smrOk;
       });
-      const auto left = std::count_if(plugins_.begin(), plugins_.end(), [&](const TulmKel* p) {
-        return p != nullptr && unloadableNow(*this, p);
-      });
-      if (left == 0) break;
-      if (round == kMostUnloadRounds) {
-        LogError(*this,
-                 fmt::format("Unloading Plugins gave up after {} rounds: event handlers keep "
-                             "loading plugins ({} still loaded).",
-                             round, left));
-        break;
-      }
-    }
-    site.step = 5;
-    result = smrOk;
-  });
-  return result;
 }
 
 void TulmKelMan::unloadRunningPlugins() {

@@ -43,30 +43,24 @@ bool TulmKelMan::checkLoadedPlugin(TKelMethodResult& result, TulmKel* plugin) {
 
 TKelMethodResult TulmKelMan::executeCommand(TulmKel* plugin, keltk::TVarRecs params,
                                             const CommandPicker& pick) {
-  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.ExecuteCommand", &refused))
-    return refused;
-  const ManagerOperation operation;
-  MethodFrame site{"TulmKelMan.ExecuteCommand"};
-  TKelMethodResult result = smrUnexpectedError;
-  site.step = 1;
-  GuardedSwallow(this, site, [&] {
-    if (!checkLoadedPlugin(result, plugin)) return;
-    site.step = 11;
-    TCommands* commands = plugin->Commands();
-    assert(commands != nullptr); // a plug-in has its collection from its creation on
-    if (commands->Count() == 0) {
-      site.step = 12;
-      LogError(*this, FormatError(dispatchError(), result, E01B,
-                                  {keltk::VarStr(plugin->ShortFileName())}));
-      return;
-    }
-    site.step = 21;
-    TCommand* command = pick(*commands, result, site);
-    if (command == nullptr) return;
-    site.step = 41;
-    result = runCommand(plugin, command, params, site);
-  });
-  return result;
+  return RunOperation(
+      *this, "TulmKelMan.ExecuteCommand", [&](MethodFrame& site, TKelMethodResult& result) {
+        if (!checkLoadedPlugin(result, plugin)) return;
+        site.step = 11;
+        TCommands* commands = plugin->Commands();
+        assert(commands != nullptr); // a plug-in has its collection from its creation on
+        if (commands->Count() == 0) {
+          site.step = 12;
+          LogError(*this, FormatError(dispatchError(), result, E01B,
+                                      {keltk::VarStr(plugin->ShortFileName())}));
+          return;
+        }
+        site.step = 21;
+        TCommand* command = pick(*commands, result, site);
+        if (command == nullptr) return;
+        site.step = 41;
+        result = runCommand(plugin, command, params, site);
+      });
 }
 
 TKelMethodResult TulmKelMan::ExecuteCommand(TulmKel* Plugin, const std::string& Name,
@@ -171,51 +165,45 @@ TKelMethodResult TulmKelMan::runCommand(TulmKel* plugin, TCommand* command, kelt
 
 TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
                                          keltk::TVarRecs Params) {
-  if (TKelMethodResult refused; !OnManagerThread(*this, "TulmKelMan.SendMessage", &refused))
-    return refused;
-  const ManagerOperation operation;
-  MethodFrame site{"TulmKelMan.SendMessage"};
-  TKelMethodResult result = smrUnexpectedError;
-  site.step = 1;
-  GuardedSwallow(this, site, [&] {
-    if (Plugin == nullptr) {
-      // To the host.
-      site.step = 11;
-      const TEventOnMessage handler = onMessage_;
-      if (!handler) {
-        site.step = 12;
-        const std::string host = keltk::ExtractFileName(keltk::TApplication::ExeName());
-        LogError(*this, FormatError(dispatchError(), result, E00D, {keltk::VarStr(host)}));
-        return;
-      }
-      site.step = 13;
-      LogMessage(*this, fmt::format("Sending message {} to host with {}...", MsgID,
-                                    arguments(Params.size())));
-      site.step = 14;
-      if (auto error = CallHandler(this, site, [&] { result = handler(MsgID, Params); }))
-        LogError(*this, HostEventFailure("OnMessage()", *error));
-      return;
-    }
+  return RunOperation(
+      *this, "TulmKelMan.SendMessage", [&](MethodFrame& site, TKelMethodResult& result) {
+        if (Plugin == nullptr) {
+          // To the host.
+          site.step = 11;
+          const TEventOnMessage handler = onMessage_;
+          if (!handler) {
+            site.step = 12;
+            const std::string host = keltk::ExtractFileName(keltk::TApplication::ExeName());
+            LogError(*this, FormatError(dispatchError(), result, E00D, {keltk::VarStr(host)}));
+            return;
+          }
+          site.step = 13;
+          LogMessage(*this, fmt::format("Sending message {} to host with {}...", MsgID,
+                                        arguments(Params.size())));
+          site.step = 14;
+          if (auto error = CallHandler(this, site, [&] { result = handler(MsgID, Params); }))
+            LogError(*this, HostEventFailure("OnMessage()", *error));
+          return;
+        }
 
-    site.step = 21;
-    if (!checkLoadedPlugin(result, Plugin)) return;
-    const std::string file = Plugin->ShortFileName();
-    const TEventOnMessage handler = Plugin->OnMessage();
-    if (!handler) {
-      site.step = 22;
-      LogError(*this, FormatError(dispatchError(), result, E00D, {keltk::VarStr(file)}));
-      return;
-    }
-    site.step = 23;
-    LogMessage(*this, fmt::format("Sending message {} to plugin \"{}\" with {}...", MsgID, file,
-                                  arguments(Params.size())));
-    site.step = 24;
-    if (auto error =
-            CallPluginHandler(this, site, Plugin, [&] { result = handler(MsgID, Params); }))
-      LogError(*this, PluginEventFailure("OnMessage()", file, *error));
-    result = AdoptResult(result);
-  });
-  return result;
+        site.step = 21;
+        if (!checkLoadedPlugin(result, Plugin)) return;
+        const std::string file = Plugin->ShortFileName();
+        const TEventOnMessage handler = Plugin->OnMessage();
+        if (!handler) {
+          site.step = 22;
+          LogError(*this, FormatError(dispatchError(), result, E00D, {keltk::VarStr(file)}));
+          return;
+        }
+        site.step = 23;
+        LogMessage(*this, fmt::format("Sending message {} to plugin \"{}\" with {}...", MsgID, file,
+                                      arguments(Params.size())));
+        site.step = 24;
+        if (auto error =
+                CallPluginHandler(this, site, Plugin, [&] { result = handler(MsgID, Params); }))
+          LogError(*this, PluginEventFailure("OnMessage()", file, *error));
+        result = AdoptResult(result);
+      });
 }
 
 TKelMethodResult TulmKelMan::SendMessage(TulmKel* Plugin, std::int32_t MsgID,
