@@ -28,23 +28,6 @@ inline void* NextDefinitionOf(const char* symbol) {
   return ::dlsym(RTLD_NEXT, symbol);
 }
 
-// A loaded module, not owned: whoever owns it closes it.
-class ModuleRef {
-public:
-  ModuleRef() = default;
-  explicit ModuleRef(void* handle) noexcept : handle_(handle) {}
-  void* get() const noexcept { return handle_; }
-  explicit operator bool() const noexcept { return handle_ != nullptr; }
-  // The module's export `name` as a `T` (a function pointer type); null when missing.
-  template <class T> T Symbol(const char* name) const {
-    return handle_ == nullptr ? nullptr : reinterpret_cast<T>(::dlsym(handle_, name));
-  }
-  friend bool operator==(ModuleRef, ModuleRef) = default;
-
-private:
-  void* handle_ = nullptr;
-};
-
 // A loaded module and the one reference that closes it (CloseModule).
 class ModuleHandle {
 public:
@@ -63,9 +46,11 @@ public:
   ModuleHandle& operator=(const ModuleHandle&) = delete;
 
   void* get() const noexcept { return handle_; }
-  ModuleRef ref() const noexcept { return ModuleRef(handle_); }
   explicit operator bool() const noexcept { return handle_ != nullptr; }
-  template <class T> T Symbol(const char* name) const { return ref().Symbol<T>(name); }
+  // The module's export `name` as a `T` (a function pointer type); null when missing.
+  template <class T> T Symbol(const char* name) const {
+    return handle_ == nullptr ? nullptr : reinterpret_cast<T>(::dlsym(handle_, name));
+  }
   // Hands the reference on: the caller closes it now.
   [[nodiscard]] void* release() noexcept { return std::exchange(handle_, nullptr); }
   void reset() noexcept;
