@@ -10,6 +10,7 @@
 #include <keltk/SysUtils.h>
 #include <link.h>
 #include <mutex>
+#include <span>
 
 namespace kelvarin {
 
@@ -31,12 +32,29 @@ struct KnownModule {
   std::size_t nameSize = 0;
 };
 std::array<KnownModule, 256> knownModules;
+// Slots at and past this one were never used: the walks stop there, so that a
+// load does not touch every slot's line.
+std::atomic<std::size_t> knownModulesUsed{0};
 std::mutex knownModulesLock;
 
+std::span<KnownModule> usedKnownModules() noexcept {
+  return std::span(knownModules).first(knownModulesUsed.load(std::memory_order_acquire));
+}
+
 KnownModule* knownModuleOf(void* module) {
-  for (KnownModule& known : knownModules)
+  for (KnownModule& known : usedKnownModules())
     if (known.handle.load(std::memory_order_relaxed) == module) return &known;
   return nullptr;
+}
+
+// A free slot: one given up earlier, else the first never used.
+KnownModule* freeKnownModule() {
+  if (KnownModule* known = knownModuleOf(nullptr)) return known;
+  const std::size_t used = knownModulesUsed.load(std::memory_order_relaxed);
+  if (used == knownModules.size()) return nullptr;
+  // Published with its handle still empty, which the handler skips.
+  knownModulesUsed.store(used + 1, std::memory_order_release);
+  return &knownModules[used];
 }
 
 } // namespace
@@ -68,7 +86,7 @@ const std::array<std::atomic<TLog*>, kMostCrashLogs>& LogsForCrash() noexcept {
 }
 
 std::optional<CodePlace> KnownModulePlaceOf(std::uintptr_t address) noexcept {
-  for (const KnownModule& known : knownModules) {
+  for (const KnownModule& known : usedKnownModules()) {
     if (known.handle.load(std::memory_order_acquire) == nullptr || address < known.begin ||
         address >= known.end)
       continue;
@@ -103,7 +121,7 @@ void NoteModuleForCrash(void* module, std::string_view fileName) noexcept {
     ++known->uses;
     return;
   }
-  KnownModule* slot = knownModuleOf(nullptr);
+  KnownModule* slot = freeKnownModule();
   if (slot == nullptr) return; // the handler then finds it in the process's mappings
   const ModuleSpan span = SpanOfModule(module);
   slot->uses = 1;
