@@ -38,18 +38,16 @@ static_assert(tableComplete());
 } // namespace
 
 std::string ActionLine(ActionText text, std::initializer_list<std::string_view> args) {
-  const std::string_view pattern = actionTexts[static_cast<std::size_t>(text)].second;
+  std::string_view pattern = actionTexts[static_cast<std::size_t>(text)].second;
   std::string line;
   line.reserve(pattern.size() + 64);
   const std::string_view* arg = args.begin();
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's') {
-      if (arg != args.end()) line.append(*arg++);
-      ++i;
-      continue;
-    }
-    line += pattern[i];
+  for (std::size_t at = pattern.find("%s"); at != std::string_view::npos; at = pattern.find("%s")) {
+    line.append(pattern.substr(0, at));
+    if (arg != args.end()) line.append(*arg++);
+    pattern.remove_prefix(at + 2);
   }
+  line.append(pattern);
   return line;
 }
 
