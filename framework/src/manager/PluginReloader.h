@@ -6,10 +6,10 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <keltk/FileWatch.h>
 #include <keltk/Object.h>
 #include <keltk/VarRec.h>
+#include <list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,12 +31,13 @@ public:
 
 private:
   std::vector<keltk::TVarRec> recs_;
-  // Deques keep their elements in place as they grow and when moved.
-  std::deque<std::string> strings_;
-  std::deque<std::u16string> wides_;
-  std::deque<std::vector<unsigned char>> shortStrings_;
-  std::deque<long double> extendeds_;
-  std::deque<std::int64_t> integers_;
+  // Lists keep their elements in place as they grow and when moved, and unlike
+  // deques allocate nothing while empty: most loads pass no arguments.
+  std::list<std::string> strings_;
+  std::list<std::u16string> wides_;
+  std::list<std::vector<unsigned char>> shortStrings_;
+  std::list<long double> extendeds_;
+  std::list<std::int64_t> integers_;
 };
 
 class PluginReloader final : public keltk::TObject {
