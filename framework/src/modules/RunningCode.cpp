@@ -2,6 +2,7 @@
 
 #include "ModuleLoader.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -22,6 +23,7 @@
 #include <string>
 #include <sys/single_threaded.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace kelvarin {
@@ -230,23 +232,15 @@ StackBounds stackBounds() {
   return bounds;
 }
 
-// False only when no word of the calling thread's live stack points into the
-// module's mapping: then no return address can. Unwinding costs far more than
-// reading the words, and is left for the stacks this cannot clear. The words of
-// other frames are read as they are, padding included.
-__attribute__((no_sanitize("address"))) bool stackMayHold(const link_map* target) {
-  dl_find_object found{};
-  if (target->l_ld == nullptr || ::_dl_find_object(target->l_ld, &found) != 0 ||
-      found.dlfo_link_map != target)
-    return true;
-  const auto start = reinterpret_cast<std::uintptr_t>(found.dlfo_map_start);
-  const auto end = reinterpret_cast<std::uintptr_t>(found.dlfo_map_end);
+// Whether a word of the live stack from `from` up holds an address in
+// [start, end]; true when the stack is not the thread's own (an alternate signal
+// stack, say). The words of other frames are read as they are, padding included.
+__attribute__((no_sanitize("address"))) bool liveStackHolds(const char* from, std::uintptr_t start,
+                                                            std::uintptr_t end) {
   const auto [low, top] = stackBounds();
-  const char* here = static_cast<const char*>(__builtin_frame_address(0));
-  // On an alternate signal stack, say, the thread's own stack is not where we are.
-  if (top == nullptr || here < low || here >= top) return true;
+  if (top == nullptr || from < low || from >= top) return true;
   const auto* word = reinterpret_cast<const std::uintptr_t*>(
-      reinterpret_cast<std::uintptr_t>(here) & ~(sizeof(std::uintptr_t) - 1));
+      reinterpret_cast<std::uintptr_t>(from) & ~(sizeof(std::uintptr_t) - 1));
   const auto* last = reinterpret_cast<const std::uintptr_t*>(top);
   const std::uintptr_t span = end - start;
   // Four words a turn, without branches: the compiler keeps them in registers.
@@ -257,6 +251,52 @@ __attribute__((no_sanitize("address"))) bool stackMayHold(const link_map* target
   for (; word < last; ++word)
     any |= *word - start <= span;
   return any;
+}
+
+// The module's executable segments, the only places a return address can lead;
+// nothing when they cannot be told.
+std::vector<std::pair<std::uintptr_t, std::uintptr_t>> codeOf(const link_map* target) {
+  struct Search {
+    const link_map* target;
+    std::vector<std::pair<std::uintptr_t, std::uintptr_t>> code;
+  } search{target, {}};
+  ::dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t, void* data) {
+        auto* s = static_cast<Search*>(data);
+        if (info->dlpi_addr != s->target->l_addr || info->dlpi_name != s->target->l_name) return 0;
+        for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+          const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+          if (ph.p_type == PT_LOAD && (ph.p_flags & PF_X) != 0 && ph.p_memsz > 0)
+            s->code.emplace_back(info->dlpi_addr + ph.p_vaddr,
+                                 info->dlpi_addr + ph.p_vaddr + ph.p_memsz - 1);
+        }
+        return 1;
+      },
+      &search);
+  return search.code;
+}
+
+// False only when no word of the calling thread's live stack points into the
+// module's code: then no return address can. Unwinding costs far more than
+// reading the words, and is left for the stacks this cannot clear. The words are
+// first held against the whole mapping, which needs no walk of the loaded
+// objects; a word found there may be a pointer to the module's data left in a
+// frame, so the code alone decides.
+bool stackMayHold(const link_map* target) {
+  // Read from this frame up: the callee frames below hold the addresses asked about.
+  const char* here = static_cast<const char*>(__builtin_frame_address(0));
+  dl_find_object found{};
+  if (target->l_ld == nullptr || ::_dl_find_object(target->l_ld, &found) != 0 ||
+      found.dlfo_link_map != target)
+    return true;
+  const auto start = reinterpret_cast<std::uintptr_t>(found.dlfo_map_start);
+  const auto end = reinterpret_cast<std::uintptr_t>(found.dlfo_map_end);
+  if (!liveStackHolds(here, start, end)) return false;
+  const auto code = codeOf(target);
+  if (code.empty()) return true;
+  return std::any_of(code.begin(), code.end(), [&](const auto& segment) {
+    return liveStackHolds(here, segment.first, segment.second);
+  });
 }
 
 } // namespace
