@@ -201,6 +201,50 @@ TEST_F(RunningCodeTest, APointerIntoTheModuleIsNoReturnAddress) {
   EXPECT_NE(kept, nullptr);
 }
 
+// Zeroes the stack below the caller, where loading the module left words that
+// lead into it: the signal's frame goes there.
+[[gnu::noinline]] void clearStackBelow() {
+  char dead[64 * 1024];
+  ::explicit_bzero(dead, sizeof dead);
+}
+
+// A signal that interrupts the module's own code finds it running, though the
+// only word that leads there is the interrupted instruction in the signal's context.
+TEST(RunningCodeSignalTest, CodeThatASignalInterruptedIsRunning) {
+  using Busy = void (*)(volatile std::sig_atomic_t*, volatile std::sig_atomic_t*);
+  // Kept out of this frame, where the walk would find them above the signal's.
+  static void* module;
+  static Busy busy;
+  static volatile std::sig_atomic_t started, stop, running;
+  started = 0;
+  stop = 0;
+  running = -1;
+  module = ::dlopen(KELVARIN_FIXTURE_DIR "/FxBusy.so", RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << ::dlerror();
+  busy = reinterpret_cast<Busy>(::dlsym(module, "kelvarin_fixture_busy"));
+  ASSERT_NE(busy, nullptr);
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = [](int) {
+    running = ModuleCodeOnStack(module) ? 1 : 0;
+    stop = 1;
+  };
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(::sigaction(SIGUSR2, &action, &previous), 0);
+  const pthread_t self = ::pthread_self();
+  std::thread sender([self] {
+    while (started == 0)
+      std::this_thread::yield();
+    ::pthread_kill(self, SIGUSR2);
+  });
+  clearStackBelow();
+  busy(&started, &stop);
+  sender.join();
+  ::sigaction(SIGUSR2, &previous, nullptr);
+  EXPECT_EQ(running, 1);
+  ::dlclose(module);
+}
+
 TEST_F(RunningCodeTest, ModuleCodeOnAnyThreadAsksEveryThread) {
   TulmKel* commander = load("Commander");
   ASSERT_NE(commander, nullptr);

@@ -23,6 +23,7 @@
 #include <string>
 #include <sys/single_threaded.h>
 #include <unistd.h>
+#include <unwind.h>
 #include <utility>
 #include <vector>
 
@@ -30,21 +31,8 @@ namespace kelvarin {
 
 namespace {
 
-// Deep enough for any event loop; a stack deeper still is read whole by growing.
-constexpr int kFirstFrameCount = 128;
+// Deeper than any stack a thread runs on; a walk that goes on beyond says yes.
 constexpr int kMostFrames = 1 << 16;
-
-std::vector<void*> returnAddresses() {
-  std::vector<void*> frames(kFirstFrameCount);
-  for (;;) {
-    const int count = ::backtrace(frames.data(), static_cast<int>(frames.size()));
-    if (count < static_cast<int>(frames.size()) || frames.size() >= kMostFrames) {
-      frames.resize(static_cast<std::size_t>(count > 0 ? count : 0));
-      return frames;
-    }
-    frames.resize(frames.size() * 2);
-  }
-}
 
 // Whether one of the addresses lies in the module of `target`. A return address
 // may sit just past the end of the calling function; the frame a signal
@@ -232,25 +220,33 @@ StackBounds stackBounds() {
   return bounds;
 }
 
-// Whether a word of the live stack from `from` up holds an address in
-// [start, end]; true when the stack is not the thread's own (an alternate signal
-// stack, say). The words of other frames are read as they are, padding included.
-__attribute__((no_sanitize("address"))) bool liveStackHolds(const char* from, std::uintptr_t start,
-                                                            std::uintptr_t end) {
+// The highest candidate when the words could not be read: the walk goes to the end.
+constexpr std::uintptr_t kUnread = UINTPTR_MAX;
+
+// The address of the highest word of the live stack, from `from` up, that holds
+// an address in [start, end]: nothing when no word does, kUnread when the stack is
+// not the thread's own (an alternate signal stack, say). The words of other
+// frames are read as they are, padding included.
+__attribute__((no_sanitize("address"))) std::optional<std::uintptr_t>
+highestWordIn(const char* from, std::uintptr_t start, std::uintptr_t end) {
   const auto [low, top] = stackBounds();
-  if (top == nullptr || from < low || from >= top) return true;
-  const auto* word = reinterpret_cast<const std::uintptr_t*>(
+  if (top == nullptr || from < low || from >= top) return kUnread;
+  const auto* first = reinterpret_cast<const std::uintptr_t*>(
       reinterpret_cast<std::uintptr_t>(from) & ~(sizeof(std::uintptr_t) - 1));
   const auto* last = reinterpret_cast<const std::uintptr_t*>(top);
   const std::uintptr_t span = end - start;
   // Four words a turn, without branches: the compiler keeps them in registers.
   bool any = false;
+  const auto* word = first;
   for (; last - word >= 4; word += 4)
     any |= (word[0] - start <= span) | (word[1] - start <= span) | (word[2] - start <= span) |
            (word[3] - start <= span);
   for (; word < last; ++word)
     any |= *word - start <= span;
-  return any;
+  if (!any) return std::nullopt;
+  for (word = last - 1; *word - start > span; --word) {
+  }
+  return reinterpret_cast<std::uintptr_t>(word);
 }
 
 // The module's executable segments, the only places a return address can lead;
@@ -276,27 +272,56 @@ std::vector<std::pair<std::uintptr_t, std::uintptr_t>> codeOf(const link_map* ta
   return search.code;
 }
 
-// False only when no word of the calling thread's live stack points into the
-// module's code: then no return address can. Unwinding costs far more than
-// reading the words, and is left for the stacks this cannot clear. The words are
-// first held against the whole mapping, which needs no walk of the loaded
-// objects; a word found there may be a pointer to the module's data left in a
-// frame, so the code alone decides.
-bool stackMayHold(const link_map* target) {
+// Where the highest word of the calling thread's live stack that may be a
+// return address into the module lies; nothing when no word points into its code.
+// Unwinding costs far more than reading the words, and is left for the stacks
+// this cannot clear. The words are first held against the whole mapping, which
+// needs no walk of the loaded objects; a word found there may be a pointer to the
+// module's data left in a frame, so the code alone decides.
+std::optional<std::uintptr_t> highestCandidate(const link_map* target) {
   // Read from this frame up: the callee frames below hold the addresses asked about.
   const char* here = static_cast<const char*>(__builtin_frame_address(0));
   dl_find_object found{};
   if (target->l_ld == nullptr || ::_dl_find_object(target->l_ld, &found) != 0 ||
       found.dlfo_link_map != target)
-    return true;
+    return kUnread;
   const auto start = reinterpret_cast<std::uintptr_t>(found.dlfo_map_start);
   const auto end = reinterpret_cast<std::uintptr_t>(found.dlfo_map_end);
-  if (!liveStackHolds(here, start, end)) return false;
+  if (!highestWordIn(here, start, end)) return std::nullopt;
   const auto code = codeOf(target);
-  if (code.empty()) return true;
-  return std::any_of(code.begin(), code.end(), [&](const auto& segment) {
-    return liveStackHolds(here, segment.first, segment.second);
-  });
+  if (code.empty()) return kUnread;
+  std::optional<std::uintptr_t> highest;
+  for (const auto& [first, last] : code)
+    if (const auto word = highestWordIn(here, first, last); word && (!highest || *word > *highest))
+      highest = word;
+  return highest;
+}
+
+// Whether a frame of the calling thread runs the module's code. The walk ends
+// once a frame lies wholly above `highest`: the frames beyond return to addresses
+// read from words higher up still (return address slots, or the context a signal
+// saved), none of which leads into the module.
+bool unwindFindsModule(const link_map* target, std::uintptr_t highest) {
+  struct Walk {
+    const link_map* target;
+    std::uintptr_t highest;
+    bool found = false;
+    int frames = 0;
+  } walk{target, highest};
+  ::_Unwind_Backtrace(
+      [](_Unwind_Context* context, void* data) {
+        auto* w = static_cast<Walk*>(data);
+        void* const ip[] = {reinterpret_cast<void*>(_Unwind_GetIP(context))};
+        if (ip[0] == nullptr) return _URC_END_OF_STACK;
+        if (inModule(ip, 1, w->target) || ++w->frames >= kMostFrames) {
+          w->found = true;
+          return _URC_END_OF_STACK;
+        }
+        // The walk's CFA here is the callee's: the lowest address of this frame.
+        return _Unwind_GetCFA(context) > w->highest ? _URC_END_OF_STACK : _URC_NO_REASON;
+      },
+      &walk);
+  return walk.found;
 }
 
 } // namespace
@@ -304,9 +329,8 @@ bool stackMayHold(const link_map* target) {
 bool ModuleCodeOnStack(void* module) {
   const link_map* target = LinkMapOf(module);
   if (target == nullptr) return false;
-  if (!stackMayHold(target)) return false;
-  const std::vector<void*> frames = returnAddresses();
-  return inModule(frames.data(), frames.size(), target);
+  const std::optional<std::uintptr_t> highest = highestCandidate(target);
+  return highest && unwindFindsModule(target, *highest);
 }
 
 int ThreadSamplingSignal() {
