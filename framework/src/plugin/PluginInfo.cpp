@@ -2,7 +2,6 @@
 // copy of the process. Each copy carries an ELF note ("Kelvarin", see Origin.cpp)
 // leading to its registry's query; the loaded objects' notes are read through
 // dl_iterate_phdr, so no copy needs to export anything for it.
-#include "Immortal.h"
 #include "Origin.h"
 #include "kelvarin/Framework.h"
 #include "kelvarin/PluginModule.h"
@@ -155,7 +154,8 @@ bool anyCopyAnswers(const CopyCache& c, std::uintptr_t target) {
 // manager stays: the known copies are asked first, and every object is read only
 // when none of them says yes.
 bool otherCopyVouches(std::uintptr_t target) {
-  CopyCache& c = Immortal<CopyCache>();
+  // Destroyed with this copy: a library copy is unloaded with its last user.
+  static CopyCache c;
   const std::lock_guard lock(c.lock);
   refresh(c, false);
   if (anyCopyAnswers(c, target)) return true;
