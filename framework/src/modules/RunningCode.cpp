@@ -20,6 +20,7 @@
 #include <optional>
 #include <pthread.h>
 #include <semaphore.h>
+#include <span>
 #include <string>
 #include <sys/single_threaded.h>
 #include <unistd.h>
@@ -224,60 +225,86 @@ StackBounds stackBounds() {
 constexpr std::uintptr_t kUnread = UINTPTR_MAX;
 
 // The address of the highest word of the live stack, from `from` up, that holds
-// an address in [start, end]: nothing when no word does, kUnread when the stack is
-// not the thread's own (an alternate signal stack, say). The words of other
+// an address in [first, last]: nothing when no word does, kUnread when the stack
+// is not the thread's own (an alternate signal stack, say). The words of other
 // frames are read as they are, padding included.
 __attribute__((no_sanitize("address"))) std::optional<std::uintptr_t>
-highestWordIn(const char* from, std::uintptr_t start, std::uintptr_t end) {
+highestWordIn(const char* from, std::uintptr_t first, std::uintptr_t last) {
   const auto [low, top] = stackBounds();
   if (top == nullptr || from < low || from >= top) return kUnread;
-  const auto* first = reinterpret_cast<const std::uintptr_t*>(
+  const auto* word = reinterpret_cast<const std::uintptr_t*>(
       reinterpret_cast<std::uintptr_t>(from) & ~(sizeof(std::uintptr_t) - 1));
-  const auto* last = reinterpret_cast<const std::uintptr_t*>(top);
-  const std::uintptr_t span = end - start;
-  // Four words a turn, without branches: the compiler keeps them in registers.
-  bool any = false;
-  const auto* word = first;
-  for (; last - word >= 4; word += 4)
-    any |= (word[0] - start <= span) | (word[1] - start <= span) | (word[2] - start <= span) |
-           (word[3] - start <= span);
-  for (; word < last; ++word)
-    any |= *word - start <= span;
-  if (!any) return std::nullopt;
-  for (word = last - 1; *word - start > span; --word) {
-  }
-  return reinterpret_cast<std::uintptr_t>(word);
+  const auto* end = reinterpret_cast<const std::uintptr_t*>(top);
+  const std::uintptr_t span = last - first;
+  // Without branches, so the compiler keeps it tight: the last hit is the highest.
+  std::uintptr_t highest = 0;
+  for (; word < end; ++word)
+    highest = *word - first <= span ? reinterpret_cast<std::uintptr_t>(word) : highest;
+  if (highest == 0) return std::nullopt;
+  return highest;
 }
 
-// The module's executable segments, the only places a return address can lead;
-// nothing when they cannot be told.
-std::vector<std::pair<std::uintptr_t, std::uintptr_t>> codeOf(const link_map* target) {
-  struct Search {
-    const link_map* target;
-    std::vector<std::pair<std::uintptr_t, std::uintptr_t>> code;
-  } search{target, {}};
-  ::dl_iterate_phdr(
-      [](dl_phdr_info* info, std::size_t, void* data) {
-        auto* s = static_cast<Search*>(data);
-        if (info->dlpi_addr != s->target->l_addr || info->dlpi_name != s->target->l_name) return 0;
-        for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-          const ElfW(Phdr)& ph = info->dlpi_phdr[i];
-          if (ph.p_type == PT_LOAD && (ph.p_flags & PF_X) != 0 && ph.p_memsz > 0)
-            s->code.emplace_back(info->dlpi_addr + ph.p_vaddr,
-                                 info->dlpi_addr + ph.p_vaddr + ph.p_memsz - 1);
+// The program headers as the module's first page holds them, where every
+// linker puts them (right after the file header, in the first segment, mapped
+// from the file's start); nothing for a module laid out otherwise.
+std::span<const ElfW(Phdr)> headersInFirstPage(const dl_find_object& found) {
+  constexpr std::size_t kPage = 4096;
+  const auto* start = static_cast<const unsigned char*>(found.dlfo_map_start);
+  const auto* end = static_cast<const unsigned char*>(found.dlfo_map_end);
+  if (end - start < static_cast<std::ptrdiff_t>(kPage)) return {};
+  ElfW(Ehdr) header;
+  std::memcpy(&header, start, sizeof header);
+  const std::size_t tableSize = std::size_t{header.e_phnum} * sizeof(ElfW(Phdr));
+  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+      header.e_phentsize != sizeof(ElfW(Phdr)) || header.e_phoff % alignof(ElfW(Phdr)) != 0 ||
+      header.e_phoff > kPage || tableSize > kPage - header.e_phoff)
+    return {};
+  return {reinterpret_cast<const ElfW(Phdr)*>(start + header.e_phoff), header.e_phnum};
+}
+
+// The lowest and highest address of the module's executable segments, the only
+// places a return address can lead; nothing when they cannot be told. The
+// loader's list of objects is walked only for a module laid out unlike any
+// linker's.
+std::optional<std::pair<std::uintptr_t, std::uintptr_t>> codeOf(const link_map* target,
+                                                                const dl_find_object& found) {
+  struct Code {
+    std::uintptr_t first = UINTPTR_MAX;
+    std::uintptr_t last = 0;
+    void add(std::uintptr_t base, std::span<const ElfW(Phdr)> headers) {
+      for (const ElfW(Phdr) & h : headers)
+        if (h.p_type == PT_LOAD && (h.p_flags & PF_X) != 0 && h.p_memsz > 0) {
+          first = std::min<std::uintptr_t>(first, base + h.p_vaddr);
+          last = std::max<std::uintptr_t>(last, base + h.p_vaddr + h.p_memsz - 1);
         }
-        return 1;
-      },
-      &search);
-  return search.code;
+    }
+  } code;
+  if (const auto headers = headersInFirstPage(found); !headers.empty()) {
+    code.add(target->l_addr, headers);
+  } else {
+    struct Search {
+      const link_map* target;
+      Code* code;
+    } search{target, &code};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+          auto* s = static_cast<Search*>(data);
+          if (info->dlpi_addr != s->target->l_addr || info->dlpi_name != s->target->l_name)
+            return 0;
+          s->code->add(info->dlpi_addr, {info->dlpi_phdr, info->dlpi_phnum});
+          return 1;
+        },
+        &search);
+  }
+  if (code.first > code.last) return std::nullopt;
+  return std::pair{code.first, code.last};
 }
 
 // Where the highest word of the calling thread's live stack that may be a
-// return address into the module lies; nothing when no word points into its code.
-// Unwinding costs far more than reading the words, and is left for the stacks
-// this cannot clear. The words are first held against the whole mapping, which
-// needs no walk of the loaded objects; a word found there may be a pointer to the
-// module's data left in a frame, so the code alone decides.
+// return address into the module lies; nothing when no word points into its
+// code. Unwinding costs far more than reading the words, and is left for the
+// stacks this cannot clear; a word that points to the module's data (a class
+// record left in a frame, say) needs none.
 std::optional<std::uintptr_t> highestCandidate(const link_map* target) {
   // Read from this frame up: the callee frames below hold the addresses asked about.
   const char* here = static_cast<const char*>(__builtin_frame_address(0));
@@ -285,16 +312,9 @@ std::optional<std::uintptr_t> highestCandidate(const link_map* target) {
   if (target->l_ld == nullptr || ::_dl_find_object(target->l_ld, &found) != 0 ||
       found.dlfo_link_map != target)
     return kUnread;
-  const auto start = reinterpret_cast<std::uintptr_t>(found.dlfo_map_start);
-  const auto end = reinterpret_cast<std::uintptr_t>(found.dlfo_map_end);
-  if (!highestWordIn(here, start, end)) return std::nullopt;
-  const auto code = codeOf(target);
-  if (code.empty()) return kUnread;
-  std::optional<std::uintptr_t> highest;
-  for (const auto& [first, last] : code)
-    if (const auto word = highestWordIn(here, first, last); word && (!highest || *word > *highest))
-      highest = word;
-  return highest;
+  const auto code = codeOf(target, found);
+  if (!code) return kUnread;
+  return highestWordIn(here, code->first, code->second);
 }
 
 // Whether a frame of the calling thread runs the module's code. The walk ends
