@@ -237,7 +237,11 @@ struct Assigning {
   const FormLexer* lexer = nullptr;
   SourcePos pos;
 };
-thread_local Assigning currentAssignment;
+// Aligned beyond 16 bytes, as every thread-local of a library that may be loaded
+// late: GCC 12's leak checker reads a dynamic TLS block that starts 16 bytes
+// past a page boundary as an old glibc's block header, and crashes at exit
+// scanning the range it makes of it. An aligned block never starts there.
+alignas(64) thread_local Assigning currentAssignment;
 
 class AssigningScope {
 public:
