@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fmt/format.h>
 #include <link.h>
+#include <mutex>
 #include <vector>
 
 // This copy's own query (Origin.cpp), which needs no asking across the boundary.
@@ -27,28 +28,33 @@ constexpr char kNoteName[] = "Kelvarin"; // with its terminating zero: 9 bytes
 constexpr std::uint32_t kNoteType = 0x4B454C31;
 constexpr std::uint32_t kNoteLayout = 1;
 
-// The queries of the copies found at the last scan, and the loader's counters of
-// objects added and removed at that time. Only a scan made after the last removal
-// may be trusted: a removed object's query is gone with it.
+// A copy found at a scan: the object that carries it, and its query.
+struct Copy {
+  ElfW(Addr) base;
+  const ElfW(Phdr) * headers;
+  QueryFunc query;
+};
+
+// The copies found at the last scan, and the loader's counters of objects added
+// and removed at that time. A removed object's query is gone with it, so after
+// any change only queries read again from objects loaded now are asked.
 struct CopyCache {
-  std::vector<QueryFunc> queries;
+  std::mutex lock;
+  std::vector<Copy> copies;
   unsigned long long adds = 0;
   unsigned long long subs = 0;
   bool scanned = false;
+  bool complete = false; // every object was read, not only those of known copies
 };
-
-CopyCache& cache() {
-  static CopyCache c;
-  return c;
-}
 
 std::size_t alignUp(std::size_t n, std::size_t a) {
   return (n + a - 1) / a * a;
 }
 
-// Adds the queries named by the notes of one PT_NOTE segment.
-void readNotes(const unsigned char* notes, std::size_t size, std::size_t align,
-               std::vector<QueryFunc>& out) {
+// Adds the other copies named by the notes of one PT_NOTE segment of `object`;
+// this copy answers for itself.
+void readNotes(const dl_phdr_info& object, const unsigned char* notes, std::size_t size,
+               std::size_t align, std::vector<Copy>& out) {
   align = align == 8 ? 8 : 4;
   std::size_t at = 0;
   while (size - at >= 12) {
@@ -64,56 +70,98 @@ void readNotes(const unsigned char* notes, std::size_t size, std::size_t align,
       std::int64_t distance = 0;
       std::memcpy(&layout, notes + descAt, sizeof layout);
       std::memcpy(&distance, notes + descAt + 8, sizeof distance);
-      if (layout == kNoteLayout) {
-        const auto field = reinterpret_cast<std::uintptr_t>(notes + descAt + 8);
-        out.push_back(reinterpret_cast<QueryFunc>(field + static_cast<std::uintptr_t>(distance)));
-      }
+      const auto field = reinterpret_cast<std::uintptr_t>(notes + descAt + 8);
+      const auto query = reinterpret_cast<QueryFunc>(field + static_cast<std::uintptr_t>(distance));
+      if (layout == kNoteLayout && query != &kelvarin_genuine_manager_query_v1)
+        out.push_back({object.dlpi_addr, object.dlpi_phdr, query});
     }
     at = next;
   }
 }
 
+void readObject(const dl_phdr_info& object, std::vector<Copy>& out) {
+  for (ElfW(Half) i = 0; i < object.dlpi_phnum; ++i) {
+    const ElfW(Phdr)& ph = object.dlpi_phdr[i];
+    if (ph.p_type != PT_NOTE) continue;
+    readNotes(object, reinterpret_cast<const unsigned char*>(object.dlpi_addr + ph.p_vaddr),
+              ph.p_memsz, ph.p_align, out);
+  }
+}
+
+// What a walk of the loaded objects reads: nothing when the objects are those of
+// the last walk; the objects that carried a copy then (another object may sit
+// where one was, so their notes are read anew); or every object.
+enum class ScanMode { Counters, Known, All };
+
 struct ScanState {
   CopyCache* cache;
-  bool full; // false: only read the counters
-  bool changed = false;
-  std::vector<QueryFunc> found;
+  ScanMode mode = ScanMode::Counters;
+  std::size_t knownLeft = 0; // known copies not met yet
+  std::vector<Copy> found;
 };
+
+// The counters come with every object; the first one decides the walk.
+ScanMode modeFor(const CopyCache& c, const dl_phdr_info& first, std::size_t size) {
+  const bool counted = size >= offsetof(dl_phdr_info, dlpi_subs) + sizeof first.dlpi_subs;
+  if (c.scanned && counted && first.dlpi_adds == c.adds && first.dlpi_subs == c.subs)
+    return ScanMode::Counters;
+  return c.scanned && !c.copies.empty() ? ScanMode::Known : ScanMode::All;
+}
 
 int visitObject(dl_phdr_info* info, std::size_t size, void* data) {
   auto* state = static_cast<ScanState*>(data);
-  if (!state->full) {
-    // The counters come with every object; the first one is enough.
-    if (size < offsetof(dl_phdr_info, dlpi_subs) + sizeof info->dlpi_subs) {
-      state->changed = true;
-    } else {
-      state->changed = !state->cache->scanned || info->dlpi_adds != state->cache->adds ||
-                       info->dlpi_subs != state->cache->subs;
-      state->cache->adds = info->dlpi_adds;
-      state->cache->subs = info->dlpi_subs;
-    }
-    return 1;
+  CopyCache& c = *state->cache;
+  if (state->mode == ScanMode::Counters) {
+    state->mode = modeFor(c, *info, size);
+    if (state->mode == ScanMode::Counters) return 1;
+    state->knownLeft = c.copies.size();
+    const bool counted = size >= offsetof(dl_phdr_info, dlpi_subs) + sizeof info->dlpi_subs;
+    c.adds = counted ? info->dlpi_adds : 0;
+    c.subs = counted ? info->dlpi_subs : 0;
   }
-  for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-    const ElfW(Phdr)& ph = info->dlpi_phdr[i];
-    if (ph.p_type != PT_NOTE) continue;
-    readNotes(reinterpret_cast<const unsigned char*>(info->dlpi_addr + ph.p_vaddr), ph.p_memsz,
-              ph.p_align, state->found);
+  if (state->mode == ScanMode::All) {
+    readObject(*info, state->found);
+    return 0;
   }
-  return 0;
+  const auto known = static_cast<std::size_t>(
+      std::count_if(c.copies.begin(), c.copies.end(), [&](const Copy& copy) {
+        return copy.base == info->dlpi_addr && copy.headers == info->dlpi_phdr;
+      }));
+  if (known == 0) return 0;
+  readObject(*info, state->found);
+  state->knownLeft -= std::min(known, state->knownLeft);
+  return state->knownLeft == 0 ? 1 : 0;
 }
 
-// The queries of every copy loaded now, rescanning only when objects came or went.
-const std::vector<QueryFunc>& loadedCopies() {
-  CopyCache& c = cache();
-  ScanState probe{&c, false, false, {}};
-  dl_iterate_phdr(visitObject, &probe);
-  if (!probe.changed) return c.queries;
-  ScanState scan{&c, true, false, {}};
-  dl_iterate_phdr(visitObject, &scan);
-  c.queries = std::move(scan.found);
+// Brings the cache up to the objects loaded now; `everyObject` reads them all.
+void refresh(CopyCache& c, bool everyObject) {
+  ScanState state{&c, ScanMode::Counters, 0, {}};
+  if (everyObject) c.scanned = false; // so that the walk reads every object
+  dl_iterate_phdr(visitObject, &state);
+  if (state.mode == ScanMode::Counters) return;
+  c.copies = std::move(state.found);
   c.scanned = true;
-  return c.queries;
+  c.complete = state.mode == ScanMode::All;
+}
+
+bool anyCopyAnswers(const CopyCache& c, std::uintptr_t target) {
+  return std::any_of(c.copies.begin(), c.copies.end(),
+                     [&](const Copy& copy) { return copy.query(target) != 0; });
+}
+
+// Whether another framework copy of the process made the manager at `target`.
+// Loads and unloads change the objects between calls, but the copy that made a
+// manager stays: the known copies are asked first, and every object is read only
+// when none of them says yes.
+bool otherCopyVouches(std::uintptr_t target) {
+  // Destroyed with this copy: a library copy is unloaded with its last user.
+  static CopyCache c;
+  const std::lock_guard lock(c.lock);
+  refresh(c, false);
+  if (anyCopyAnswers(c, target)) return true;
+  if (c.complete) return false;
+  refresh(c, true);
+  return anyCopyAnswers(c, target);
 }
 
 } // namespace
@@ -127,12 +175,10 @@ bool IsGenuineManager(const void* address) noexcept {
   if (address == nullptr) return false;
   if (IsGenuineManagerOfThisCopy(address)) return true;
   try {
-    const auto target = reinterpret_cast<std::uintptr_t>(address);
-    for (QueryFunc query : loadedCopies())
-      if (query != &kelvarin_genuine_manager_query_v1 && query(target) != 0) return true;
+    return otherCopyVouches(reinterpret_cast<std::uintptr_t>(address));
   } catch (...) {
+    return false;
   }
-  return false;
 }
 
 std::string PluginInfoFor(TOriginToken token, std::string_view version) noexcept {
