@@ -152,7 +152,9 @@ TEST_F(DesktopHost, AMergedMenuIsOnTheBarAndItsEntriesRunThePlugIn) {
   EXPECT_TRUE(waitUntil([&] { return manager->PluginCount() == 0; }));
   EXPECT_TRUE(logged(line("Menus", 'U', "Stop: unload ok, queued: yes")));
   EXPECT_EQ(texts(bar()), (std::vector<std::string>{"&File", "&Edit", "&Help"}));
-  EXPECT_FALSE(isMapped(fixture("Menus")));
+  // Released at an idle step once no thread holds its code: a thread that is slow
+  // to answer (a loaded machine, a sanitizer build) holds it a little longer.
+  EXPECT_TRUE(waitUntil([] { return !isMapped(fixture("Menus")); }));
 }
 
 TEST_F(DesktopHost, KeysChooseMergedEntries) {
