@@ -95,29 +95,35 @@ enum class ScanMode { Counters, Known, All };
 
 struct ScanState {
   CopyCache* cache;
+  bool everyObject; // read every object, whatever the counters say
   ScanMode mode = ScanMode::Counters;
   std::size_t knownLeft = 0; // known copies not met yet
   std::vector<Copy> found;
 };
 
+// Whether the loader's counters of added and removed objects come with `info`.
+bool countersCome(std::size_t size) {
+  return size >= offsetof(dl_phdr_info, dlpi_subs) + sizeof(dl_phdr_info::dlpi_subs);
+}
+
 // The counters come with every object; the first one decides the walk.
-ScanMode modeFor(const CopyCache& c, const dl_phdr_info& first, std::size_t size) {
-  const bool counted = size >= offsetof(dl_phdr_info, dlpi_subs) + sizeof first.dlpi_subs;
-  if (c.scanned && counted && first.dlpi_adds == c.adds && first.dlpi_subs == c.subs)
+ScanMode modeFor(const ScanState& state, const dl_phdr_info& first, std::size_t size) {
+  const CopyCache& c = *state.cache;
+  if (state.everyObject || !c.scanned) return ScanMode::All;
+  if (countersCome(size) && first.dlpi_adds == c.adds && first.dlpi_subs == c.subs)
     return ScanMode::Counters;
-  return c.scanned && !c.copies.empty() ? ScanMode::Known : ScanMode::All;
+  return c.copies.empty() ? ScanMode::All : ScanMode::Known;
 }
 
 int visitObject(dl_phdr_info* info, std::size_t size, void* data) {
   auto* state = static_cast<ScanState*>(data);
   CopyCache& c = *state->cache;
   if (state->mode == ScanMode::Counters) {
-    state->mode = modeFor(c, *info, size);
+    state->mode = modeFor(*state, *info, size);
     if (state->mode == ScanMode::Counters) return 1;
     state->knownLeft = c.copies.size();
-    const bool counted = size >= offsetof(dl_phdr_info, dlpi_subs) + sizeof info->dlpi_subs;
-    c.adds = counted ? info->dlpi_adds : 0;
-    c.subs = counted ? info->dlpi_subs : 0;
+    c.adds = countersCome(size) ? info->dlpi_adds : 0;
+    c.subs = countersCome(size) ? info->dlpi_subs : 0;
   }
   if (state->mode == ScanMode::All) {
     readObject(*info, state->found);
@@ -135,8 +141,7 @@ int visitObject(dl_phdr_info* info, std::size_t size, void* data) {
 
 // Brings the cache up to the objects loaded now; `everyObject` reads them all.
 void refresh(CopyCache& c, bool everyObject) {
-  ScanState state{&c, ScanMode::Counters, 0, {}};
-  if (everyObject) c.scanned = false; // so that the walk reads every object
+  ScanState state{&c, everyObject, ScanMode::Counters, 0, {}};
   dl_iterate_phdr(visitObject, &state);
   if (state.mode == ScanMode::Counters) return;
   c.copies = std::move(state.found);
