@@ -9,6 +9,7 @@
 #include <keltk/Application.h>
 #include <kelvarin/Discovery.h>
 #include <map>
+#include <sys/inotify.h>
 #include <thread>
 #include <unistd.h>
 
@@ -230,6 +231,35 @@ TEST_F(LoadTest, AModuleTheLoaderCrashesOnIsRefusedAfterATrialLoad) {
     EXPECT_EQ(info.State, TPluginFileState::Damaged) << info.FileName;
   EXPECT_EQ(manager->GetPluginCount(), 0);
   load("Minimal"); // a sound file still loads, and needs no trial the second time
+}
+
+// A file loaded again unchanged is not read again before the system loader maps
+// it, whether a trial program could be run for its first load or none is there.
+TEST_F(LoadTest, AnUnchangedFileIsOpenedOnlyByTheLoaderWhenLoadedAgain) {
+  for (const char* trialProgram : {"", "/nonexistent/kelvarin-trial-load"}) {
+    TempDir dir; // a new file: no earlier load vouches for it
+    const std::string file = dir.file("Copy.kel");
+    writeFile(file, readFile(fixture("Minimal")));
+    if (*trialProgram != 0) ::setenv("KELVARIN_TRIAL_LOADER", trialProgram, 1);
+    TulmKel* first = nullptr;
+    EXPECT_TRUE(manager->LoadPlugin(file, &first).Success) << trialProgram;
+    EXPECT_TRUE(manager->UnloadPlugin(first).Success);
+
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // Closes between the opens keep inotify from folding them into one event.
+    ASSERT_GE(::inotify_add_watch(watch, file.c_str(), IN_OPEN | IN_CLOSE), 0);
+    TulmKel* again = nullptr;
+    EXPECT_TRUE(manager->LoadPlugin(file, &again).Success) << trialProgram;
+    ::unsetenv("KELVARIN_TRIAL_LOADER");
+    int opens = 0;
+    alignas(inotify_event) char events[16 * sizeof(inotify_event)];
+    for (ssize_t got; (got = ::read(watch, events, sizeof events)) > 0;)
+      for (ssize_t at = 0; at < got; at += sizeof(inotify_event))
+        opens += (reinterpret_cast<const inotify_event*>(events + at)->mask & IN_OPEN) != 0;
+    ::close(watch);
+    EXPECT_EQ(opens, 1) << trialProgram;
+    EXPECT_TRUE(manager->UnloadPlugin(again).Success);
+  }
 }
 
 TEST_F(LoadTest, ModulesWithoutTheEntryPointsOrTheVersion) {

@@ -62,10 +62,10 @@ bool executable(const std::string& path) {
 
 // The trial program: $KELVARIN_TRIAL_LOADER, else beside this framework copy's
 // file (a host program in bin), in the bin folder next to its library folder,
-// or where it was installed.
+// or where it was installed. Empty when none can be run.
 std::string trialProgram() {
   if (const char* given = std::getenv("KELVARIN_TRIAL_LOADER"); given != nullptr && *given != 0)
-    return given;
+    return executable(given) ? given : std::string();
   if (std::string dir = ModuleFileOf(reinterpret_cast<const void*>(&TrialLoad)); !dir.empty()) {
     dir.erase(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
     if (dir.empty()) dir = ".";
@@ -246,12 +246,17 @@ std::string TrialLoad(const std::string& path) {
     const std::lock_guard lock(triedMutex);
     if (const auto it = tried().find(key); it != tried().end()) return it->second;
   }
-  const std::string program = trialProgram();
-  Outcome outcome;
-  if (program.empty() || !runTrial(program, path, outcome)) return {};
-  bool conclusive = true;
-  std::string reason = verdict(outcome, conclusive);
-  if (!conclusive) return {};
+  // Without a trial program the checks already made are all this process can
+  // make: the file is remembered as passed, so that loading it again costs one
+  // stat here too. A trial that could not start now is tried again next time.
+  std::string reason;
+  if (const std::string program = trialProgram(); !program.empty()) {
+    Outcome outcome;
+    if (!runTrial(program, path, outcome)) return {};
+    bool conclusive = true;
+    reason = verdict(outcome, conclusive);
+    if (!conclusive) return {};
+  }
   const std::lock_guard lock(triedMutex);
   tried()[key] = reason;
   return reason;

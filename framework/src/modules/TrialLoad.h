@@ -2,7 +2,8 @@
 // (the program kelvarin-trial-load): the system loader crashes or aborts on some
 // damaged files, and the host must not be the process it does that in. Files
 // that passed are remembered by device, inode, size and modification time, so
-// loading one again costs one stat.
+// loading one again costs one stat; so are files loaded where no trial program
+// is found, once they passed the checks made here.
 #pragma once
 
 #include <string>
@@ -20,8 +21,8 @@ std::string TrialLoad(const std::string& path);
 // gave it) failed; empty when none did.
 std::string TrialLoadFailure(const struct stat& file);
 
-// Whether `path`, as the file is now, passed a trial load before: it has been
-// looked at whole and needs no second look.
+// Whether `path`, as the file is now, passed before every check this process can
+// make (a trial load, where a trial program is there): it needs no second look.
 bool ProvenLoadable(const std::string& path);
 
 } // namespace kelvarin
