@@ -6,6 +6,7 @@
 #include <cstring>
 #include <elf.h>
 #include <filesystem>
+#include <functional>
 #include <keltk/Application.h>
 #include <kelvarin/Discovery.h>
 #include <map>
@@ -23,10 +24,12 @@ struct Host : keltk::TObject {
   bool allow = true;
   bool raise = false;
   int unloadIndex = -1; // OnAfterLoad unloads this index (-1: the new plug-in)
+  std::function<void()> whileAsked;
 
   void BeforeLoad(const std::string& fileName, bool& AllowLoad) {
     calls.push_back("before load " + fileName);
     AllowLoad = allow;
+    if (whileAsked) whileAsked();
   }
   void AfterLoad(TulmKel* plugin) {
     calls.push_back("after load " + plugin->DeepName());
@@ -234,8 +237,9 @@ TEST_F(LoadTest, AModuleTheLoaderCrashesOnIsRefusedAfterATrialLoad) {
 }
 
 // A file loaded again unchanged is not read again before the system loader maps
-// it, whether a trial program could be run for its first load or none is there.
-TEST_F(LoadTest, AnUnchangedFileIsOpenedOnlyByTheLoaderWhenLoadedAgain) {
+// it, whether a trial program could be run for its first load or none is there;
+// one replaced while the host was asked is checked as it is now.
+TEST_F(LoadTest, AFileLoadedAgainIsReadAgainOnlyWhenItMayHaveChanged) {
   for (const char* trialProgram : {"", "/nonexistent/kelvarin-trial-load"}) {
     TempDir dir; // a new file: no earlier load vouches for it
     const std::string file = dir.file("Copy.kel");
@@ -259,6 +263,18 @@ TEST_F(LoadTest, AnUnchangedFileIsOpenedOnlyByTheLoaderWhenLoadedAgain) {
     ::close(watch);
     EXPECT_EQ(opens, 1) << trialProgram;
     EXPECT_TRUE(manager->UnloadPlugin(again).Success);
+
+    std::string foreign = readFile(file);
+    foreign[0x12] = static_cast<char>(183); // e_machine: aarch64
+    Host host;
+    host.whileAsked = [&] {
+      writeFile(file + ".new", foreign);
+      std::filesystem::rename(file + ".new", file);
+    };
+    manager->SetOnBeforeLoad(TEventOnBeforeLoad::bind<&Host::BeforeLoad>(&host));
+    EXPECT_EQ(manager->LoadPlugin(file).ErrorCode, 0xE001) << trialProgram;
+    EXPECT_EQ(manager->LastModuleError(), file + ": a module for aarch64; this host is x86-64");
+    manager->SetOnBeforeLoad({});
   }
 }
 

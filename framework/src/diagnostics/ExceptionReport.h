@@ -7,6 +7,7 @@
 
 #include "kelvarin/MethodResult.h"
 
+#include <atomic>
 #include <cstdint>
 #include <keltk/Exception.h>
 #include <keltk/Object.h>
@@ -109,8 +110,15 @@ struct HandlerFailure {
   std::optional<keltk::EForeignException> foreign;
 };
 
+// How many host or plug-in handlers this framework copy has started, on any
+// thread: a caller that finds it unchanged knows that no foreign code ran in
+// between (what it read of the world before still holds, as far as that code
+// could have changed it).
+inline std::atomic<std::uint64_t> handlersStarted{0};
+
 // Runs one host or plug-in handler; answers what it raised, if anything.
 template <class Call> std::optional<HandlerFailure> TryHandler(Call&& call) {
+  handlersStarted.fetch_add(1, std::memory_order_relaxed);
   try {
     std::forward<Call>(call)();
     return std::nullopt;

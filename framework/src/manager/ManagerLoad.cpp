@@ -27,6 +27,7 @@
 #include <keltk/Dialogs.h>
 #include <keltk/StrUtils.h>
 #include <keltk/Strings.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace kelvarin {
@@ -114,7 +115,8 @@ private:
   // another: it names no file.
   bool checkFile() {
     site_.step = 5;
-    size_ = fileName_.find('\0') == std::string::npos ? FileSizeOf(fileName_) : 0;
+    size_ = fileName_.find('\0') == std::string::npos ? FileSizeOf(fileName_, status_) : 0;
+    handlersAtCheck_ = handlersStarted.load(std::memory_order_relaxed);
     if (size_ > 0) return true;
     const std::string shown = shownName(fileName_);
     return fail(E016, {keltk::VarStr(shown)});
@@ -142,9 +144,13 @@ private:
     // Watched files are rebuilt in place: the module runs from a copy of its own.
     // So is a file whose earlier build is still mapped, waiting for its release:
     // the loader would hand that build out again by its name.
+    // The status read at step 5 still stands for the file unless a handler ran
+    // since: one may have taken long (asked the user), and the file been rebuilt.
+    const struct stat* seen =
+        handlersStarted.load(std::memory_order_relaxed) == handlersAtCheck_ ? &status_ : nullptr;
     module_ = (m_.reloader_ && m_.reloader_->watching()) || ModuleReleasePending(fileName_)
-                  ? OpenModuleCopy(fileName_, m_.lastModuleError_)
-                  : OpenModule(fileName_, m_.lastModuleError_);
+                  ? OpenModuleCopy(fileName_, m_.lastModuleError_, seen)
+                  : OpenModule(fileName_, m_.lastModuleError_, seen);
     if (module_) {
       if (keltk::TGuiBackend* backend = keltk::GuiBackend()) backend->watchModule(module_.get());
       return true;
@@ -380,6 +386,8 @@ private:
   PluginWatch watch_;
   ModuleHandle module_;
   std::int64_t size_ = 0;
+  struct stat status_ {};
+  std::uint64_t handlersAtCheck_ = 0;
   std::string shortName_;
   int index_ = -1;
 };

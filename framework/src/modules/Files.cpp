@@ -1,5 +1,7 @@
 #include "kelvarin/Files.h"
 
+#include "ModuleLoader.h"
+
 #include <keltk/StrUtils.h>
 #include <string>
 #include <sys/stat.h>
@@ -29,8 +31,12 @@ bool FolderExists(std::string_view path) {
 }
 
 std::int64_t FileSizeOf(std::string_view path) {
+  struct stat info {};
+  return FileSizeOf(path, info);
+}
+
+std::int64_t FileSizeOf(std::string_view path, struct stat& info) {
   try {
-    struct stat info {};
     if (::stat(std::string(path).c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return 0;
     return static_cast<std::int64_t>(info.st_size);
   } catch (...) {

@@ -56,9 +56,9 @@ bool copyInto(const std::string& from, int to) {
 
 // The checks before the loader: the file's structure, then (unless `tried`
 // already) a trial load in a process of its own.
-std::string refusalOf(const std::string& name, bool tried) {
+std::string refusalOf(const std::string& name, bool tried, const struct stat* seen) {
   // Checked and tried before, as the file is now: nothing new to find.
-  if (!tried && ProvenLoadable(name)) return {};
+  if (!tried && ProvenLoadable(name, seen)) return {};
   std::string why = checkBeforeLoading(name);
   if (!why.empty() || tried) return why;
   why = TrialLoad(name);
@@ -67,9 +67,9 @@ std::string refusalOf(const std::string& name, bool tried) {
 
 // `shown` is the file the caller asked for, which `path` may be a copy of.
 ModuleHandle openModule(const std::string& path, std::string& error, bool tried,
-                        const std::string& shown) {
+                        const std::string& shown, const struct stat* seen) {
   const std::string name = loaderName(path);
-  error = refusalOf(name, tried);
+  error = refusalOf(name, tried, seen);
   if (!error.empty()) return {};
   void* module = MapWithSystemLoader(name, error);
   if (module == nullptr) return {};
@@ -83,25 +83,25 @@ void ModuleHandle::reset() noexcept {
   CloseModule(std::exchange(handle_, nullptr));
 }
 
-ModuleHandle OpenModule(const std::string& path, std::string& error) {
-  return openModule(path, error, false, path);
+ModuleHandle OpenModule(const std::string& path, std::string& error, const struct stat* seen) {
+  return openModule(path, error, false, path, seen);
 }
 
-ModuleHandle OpenModuleCopy(const std::string& path, std::string& error) {
+ModuleHandle OpenModuleCopy(const std::string& path, std::string& error, const struct stat* seen) {
   const std::string name = loaderName(path);
   const std::size_t slash = name.rfind('/');
   std::string copy = name.substr(0, slash + 1) + "." + name.substr(slash + 1) + ".XXXXXX";
   UniqueFd out(::mkostemp(copy.data(), O_CLOEXEC));
   if (!out) return OpenModule(path, error);
   // The file is tried, not its copy (a new file each time).
-  if (error = refusalOf(name, false); !error.empty()) {
+  if (error = refusalOf(name, false, seen); !error.empty()) {
     out.reset();
     ::unlink(copy.c_str());
     return {};
   }
   const bool copied = copyInto(name, out.get());
   out.reset();
-  ModuleHandle module = copied ? openModule(copy, error, true, path) : ModuleHandle();
+  ModuleHandle module = copied ? openModule(copy, error, true, path, nullptr) : ModuleHandle();
   ::unlink(copy.c_str());
   if (!copied) return OpenModule(path, error);
   // The reasons speak of the file the host asked for.

@@ -3,11 +3,14 @@
 // program maps a module with the very call a manager makes.
 #pragma once
 
+#include <cstdint>
 #include <dlfcn.h>
 #include <string>
+#include <string_view>
 #include <utility>
 
 struct link_map;
+struct stat;
 
 namespace kelvarin {
 
@@ -59,18 +62,26 @@ private:
   void* handle_ = nullptr;
 };
 
+// FileSizeOf, which also hands out the file's status as stat gave it, to pass
+// on to OpenModule.
+std::int64_t FileSizeOf(std::string_view path, struct stat& status);
+
 // Loads the module `path` (now, with local symbols). A name without a folder is
 // taken from the current folder, not from the library search path. On failure
 // answers none and puts the reason into `error`: the loader's own text, or why
 // the file was refused before the loader saw it (CheckModuleFile: a module cut
 // short, damaged or built for another machine, which would fault or mislead the
-// loader).
-ModuleHandle OpenModule(const std::string& path, std::string& error);
+// loader). `seen`, when given, is the file's status read so recently that it
+// still stands for the file (nothing that could have replaced it ran since): a
+// file already checked is then known without reading its status again.
+ModuleHandle OpenModule(const std::string& path, std::string& error,
+                        const struct stat* seen = nullptr);
 // OpenModule on a private copy of `path`, made beside it (so that the module's
 // $ORIGIN still finds its libraries) and unlinked once mapped: the file itself
 // may then be overwritten in place without touching the pages that run. Where
 // no copy can be made there, `path` itself is loaded.
-ModuleHandle OpenModuleCopy(const std::string& path, std::string& error);
+ModuleHandle OpenModuleCopy(const std::string& path, std::string& error,
+                            const struct stat* seen = nullptr);
 // `path` loaded to look into it (a tool's check of a module it has built): none
 // of OpenModule's checks.
 ModuleHandle OpenModuleForInspection(const std::string& path, std::string& error);

@@ -262,9 +262,12 @@ std::string TrialLoad(const std::string& path) {
   return reason;
 }
 
-bool ProvenLoadable(const std::string& path) {
+bool ProvenLoadable(const std::string& path, const struct stat* seen) {
   FileKey key;
-  if (!keyOf(path, key)) return false;
+  if (seen != nullptr)
+    key = keyOf(*seen);
+  else if (!keyOf(path, key))
+    return false;
   const std::lock_guard lock(triedMutex);
   const auto it = tried().find(key);
   return it != tried().end() && it->second.empty();

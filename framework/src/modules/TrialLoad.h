@@ -23,6 +23,7 @@ std::string TrialLoadFailure(const struct stat& file);
 
 // Whether `path`, as the file is now, passed before every check this process can
 // make (a trial load, where a trial program is there): it needs no second look.
-bool ProvenLoadable(const std::string& path);
+// `seen`, when given, is the file's status now; otherwise it is read.
+bool ProvenLoadable(const std::string& path, const struct stat* seen = nullptr);
 
 } // namespace kelvarin
