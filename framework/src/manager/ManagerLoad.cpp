@@ -7,6 +7,7 @@
 #include "LogCalls.h"
 #include "ManagerOperation.h"
 #include "ModuleLoader.h"
+#include "ModuleMetadata.h"
 #include "ModuleRelease.h"
 #include "PluginCallScope.h"
 #include "PluginReloader.h"
@@ -26,7 +27,6 @@
 #include <keltk/Backend.h>
 #include <keltk/Dialogs.h>
 #include <keltk/StrUtils.h>
-#include <keltk/Strings.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -172,9 +172,7 @@ private:
     if (!callEntryPoint(kGetPluginInfoExport,
                         [&] { info = askPluginInfo(getPluginInfo, SealOrigin(&m_)); }))
       return false;
-    keltk::TStringList record;
-    record.SetText(info);
-    const std::string version = record.Values("ProdVersion");
+    const std::string version = VersionInRecord(info);
     site_.step = 12;
     if (version.empty()) return fail(E010, {keltk::VarStr(name)});
     site_.step = 13;

@@ -78,25 +78,11 @@ CommandSummary commandOf(const FormItem& item) {
   return c;
 }
 
-std::string versionOf(const std::string& record) {
-  // "ProdVersion=1.0.01.428" and a line break.
-  constexpr std::string_view key = "ProdVersion=";
-  for (std::size_t start = 0; start < record.size();) {
-    std::size_t end = record.find_first_of("\r\n", start);
-    if (end == std::string::npos) end = record.size();
-    const std::string_view line(record.data() + start, end - start);
-    if (keltk::SameText(line.substr(0, std::min(line.size(), key.size())), key))
-      return std::string(line.substr(key.size()));
-    start = end + 1;
-  }
-  return {};
-}
-
 } // namespace
 
 PluginSummary Summarize(const ModuleMetadata& meta) {
   PluginSummary s;
-  s.frameworkVersion = versionOf(meta.versionRecord);
+  s.frameworkVersion = VersionInRecord(meta.versionRecord);
   std::size_t entriesLeft = kMaxFormEntries;
   for (const std::string& text : meta.forms) {
     FormObject root = ParseFormTree(text, entriesLeft);

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <fmt/ranges.h>
+#include <keltk/StrUtils.h>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -349,6 +350,19 @@ ModuleMetadata ReadModuleMetadataFile(const std::string& path, struct stat* open
     throw MetadataError(why);
   }
   return readMetadata(FileSource{fd, fileSize, head});
+}
+
+std::string VersionInRecord(std::string_view record) {
+  constexpr std::string_view key = "ProdVersion=";
+  for (std::size_t start = 0; start < record.size();) {
+    std::size_t end = record.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = record.size();
+    const std::string_view line = record.substr(start, end - start);
+    if (keltk::SameText(line.substr(0, std::min(line.size(), key.size())), key))
+      return std::string(line.substr(key.size()));
+    start = end + 1;
+  }
+  return {};
 }
 
 } // namespace kelvarin

@@ -41,6 +41,10 @@ struct ModuleMetadata {
   std::vector<std::string> forms; // stored form texts, in build order
 };
 
+// The version a version record names: the value of its first ProdVersion line
+// (the name in any case); empty when there is none.
+std::string VersionInRecord(std::string_view record);
+
 // The contents of section `name` of an ELF64 little-endian file. Every offset and
 // size is checked against `file`; raises MetadataError when the file is not
 // such an ELF file or has no such section.

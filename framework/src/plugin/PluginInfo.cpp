@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <fmt/format.h>
 #include <link.h>
 #include <mutex>
 #include <vector>
@@ -173,7 +172,7 @@ bool otherCopyVouches(std::uintptr_t target) {
 
 std::string VersionRecord(std::string_view version) {
   if (version.empty()) version = kFrameworkVersion;
-  return fmt::format("ProdVersion={}\r\n", version);
+  return std::string("ProdVersion=").append(version).append("\r\n");
 }
 
 bool IsGenuineManager(const void* address) noexcept {
