@@ -106,6 +106,7 @@ public:
 
 private:
   friend class FrameworkAccess;
+  friend class TulmKelMan;
   struct Work;
   // Index of the oldest entry not yet in the dump file (Count when none).
   std::size_t FirstUndumped() const;
@@ -115,6 +116,11 @@ private:
   const char* WriteCrashRecord(std::string_view message) noexcept;
   LogLines& lines() { return *entries_.lines_; }
   const LogLines& lines() const { return *entries_.lines_; }
+  // LogIt once its origin is known to be live: the manager (`fromManager`) or
+  // one of its plug-ins. Runs inside the caller's guard, under its `site`; true
+  // when the entry was recorded and told.
+  bool record(keltk::TComponent* origin, bool fromManager, std::string_view msg, TLogKind kind,
+              MethodFrame& site);
   void formatEntry(std::string_view originText, TLogKind kind, std::string_view msg);
   std::string_view stampNow();
   void tellLogChanged(keltk::TComponent* origin, std::string_view line, MethodFrame& site);

@@ -407,53 +407,59 @@ void TLog::formatEntry(std::string_view originText, TLogKind kind, std::string_v
 void TLog::LogIt(TOriginToken origin, std::string_view msg, TLogKind kind,
                  TKelMethodResult& result) {
   if (manager_ != nullptr && !OnManagerThread(*manager_, "TLog.LogIt", &result)) return;
-  result = smrUnexpectedError;
   MethodFrame site{"TLog.LogIt"};
   site.step = 1;
+  bool recorded = false;
   GuardedSwallow(this, site, [&] {
     site.step = 2;
     const LiveOrigin who = findOrigin(manager_, UnsealOrigin(origin));
     if (who.kind == OriginKind::None) return;
-    site.step = 3;
-    if (itemsToLog_.empty() || kind >= kLogKindCount) return;
-    if (kind != lkTotal && !itemsToLog_.contains(kind)) return;
-
-    site.step = 5;
-    const std::string_view originText =
-        who.kind == OriginKind::Manager
-            ? std::string_view("MANAGER")
-            : std::string_view(static_cast<const TulmKel*>(who.object)->DeepName());
-    formatEntry(originText, kind, msg);
-    site.step = 6;
-    ++counts_[lkTotal];
-    if (kind != lkTotal) ++counts_[kind];
-    site.step = 7;
-    try {
-      lines().Add(work_->line);
-    } catch (const std::exception&) {
-      // No room for the line: it is counted and announced all the same.
-    }
-    // Handlers may log in turn, which reuses work_->line.
-    std::string line;
-    TulmKelMan* manager = manager_;
-    const bool anyHandler =
-        manager != nullptr &&
-        AnyoneListens(*manager, bool(manager->OnLogChanged()),
-                      [](const TulmKel* plugin) { return bool(plugin->OnLogChanged()); });
-    if (anyHandler) line = work_->line;
-
-    site.step = 8;
-    // While a failed dump is being reported its own entry is not dumped, or the
-    // report would fail and be reported again without end.
-    if (dumpOn_ == doEachNewItem && !work_->reportingDumpFailure) DumpLog(std::string());
-
-    if (anyHandler) {
-      site.step = 9;
-      tellLogChanged(who.object, line, site);
-    }
-    site.step = 11;
-    result = smrOk;
+    recorded = record(who.object, who.kind == OriginKind::Manager, msg, kind, site);
   });
+  // Set once, at the end: the failure's copy would cost an allocation per entry.
+  result = recorded ? smrOk : smrUnexpectedError;
+}
+
+bool TLog::record(keltk::TComponent* origin, bool fromManager, std::string_view msg, TLogKind kind,
+                  MethodFrame& site) {
+  site.step = 3;
+  if (itemsToLog_.empty() || kind >= kLogKindCount) return false;
+  if (kind != lkTotal && !itemsToLog_.contains(kind)) return false;
+
+  site.step = 5;
+  const std::string_view originText =
+      fromManager ? std::string_view("MANAGER")
+                  : std::string_view(static_cast<const TulmKel*>(origin)->DeepName());
+  formatEntry(originText, kind, msg);
+  site.step = 6;
+  ++counts_[lkTotal];
+  if (kind != lkTotal) ++counts_[kind];
+  site.step = 7;
+  try {
+    lines().Add(work_->line);
+  } catch (const std::exception&) {
+    // No room for the line: it is counted and announced all the same.
+  }
+  // Handlers may log in turn, which reuses work_->line.
+  std::string line;
+  TulmKelMan* manager = manager_;
+  const bool anyHandler =
+      manager != nullptr &&
+      AnyoneListens(*manager, bool(manager->OnLogChanged()),
+                    [](const TulmKel* plugin) { return bool(plugin->OnLogChanged()); });
+  if (anyHandler) line = work_->line;
+
+  site.step = 8;
+  // While a failed dump is being reported its own entry is not dumped, or the
+  // report would fail and be reported again without end.
+  if (dumpOn_ == doEachNewItem && !work_->reportingDumpFailure) DumpLog(std::string());
+
+  if (anyHandler) {
+    site.step = 9;
+    tellLogChanged(origin, line, site);
+  }
+  site.step = 11;
+  return true;
 }
 
 void TLog::LogIt(std::string_view msg, TLogKind kind, TKelMethodResult& result) {

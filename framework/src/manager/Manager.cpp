@@ -321,13 +321,16 @@ void TulmKelMan::LogIt(std::string_view msg, TLogKind kind, TKelMethodResult& re
     result = smrOk;
     return;
   }
-  result = smrUnexpectedError;
   MethodFrame site{"TLog.LogIt"};
   site.step = 1;
+  bool recorded = false;
   GuardedSwallow(this, site, [&] {
     site.step = 2;
-    if (log_ != nullptr) log_->LogIt(SealOrigin(this), msg, kind, result);
+    // The manager is its log's own origin: no need to look it up.
+    recorded = log_ != nullptr && log_->record(this, true, msg, kind, site);
   });
+  // Set once, at the end: the failure's copy would cost an allocation per entry.
+  result = recorded ? smrOk : smrUnexpectedError;
 }
 
 TKelMethodResult TulmKelMan::LogIt(std::string_view msg, TLogKind kind) {

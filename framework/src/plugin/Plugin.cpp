@@ -237,15 +237,18 @@ TKelMethodResult TulmKel::Finalize() {
 }
 
 TKelMethodResult TulmKel::LogIt(std::string_view msg, TLogKind kind) {
-  TKelMethodResult result = smrUnexpectedError;
+  TKelMethodResult result;
   MethodFrame site{"TulmKel.LogIt"};
   site.step = 11;
+  bool answered = false;
   GuardedSwallow(this, site, [&] {
     site.step = 12;
     if (manager_ == nullptr) detail::LogUnattached(msg, kind);
     if (manager_ == nullptr || manager_->Log() == nullptr) return;
     manager_->Log()->LogIt(SealOrigin(this), msg, kind, result);
+    answered = true;
   });
+  if (!answered) result = smrUnexpectedError;
   return result;
 }
 
