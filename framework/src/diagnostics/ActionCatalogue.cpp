@@ -37,18 +37,20 @@ static_assert(tableComplete());
 
 } // namespace
 
-std::string ActionLine(ActionText text, std::initializer_list<std::string_view> args) {
+std::string_view ActionLine(fmt::memory_buffer& out, ActionText text,
+                            std::initializer_list<std::string_view> args) {
   std::string_view pattern = actionTexts[static_cast<std::size_t>(text)].second;
-  std::string line;
-  line.reserve(pattern.size() + 64);
   const std::string_view* arg = args.begin();
+  const auto append = [&](std::string_view piece) {
+    out.append(piece.data(), piece.data() + piece.size());
+  };
   for (std::size_t at = pattern.find("%s"); at != std::string_view::npos; at = pattern.find("%s")) {
-    line.append(pattern.substr(0, at));
-    if (arg != args.end()) line.append(*arg++);
+    append(pattern.substr(0, at));
+    if (arg != args.end()) append(*arg++);
     pattern.remove_prefix(at + 2);
   }
-  line.append(pattern);
-  return line;
+  append(pattern);
+  return {out.data(), out.size()};
 }
 
 } // namespace kelvarin

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <fmt/format.h>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -30,7 +31,9 @@ enum class ActionText : std::uint8_t {
 };
 
 // The text of `text` with its "%s" places filled by `args`, in order; a place
-// without an argument stays empty.
-std::string ActionLine(ActionText text, std::initializer_list<std::string_view> args = {});
+// without an argument stays empty. Built in `out`, whose own storage holds the
+// usual line without an allocation.
+std::string_view ActionLine(fmt::memory_buffer& out, ActionText text,
+                            std::initializer_list<std::string_view> args = {});
 
 } // namespace kelvarin

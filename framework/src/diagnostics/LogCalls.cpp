@@ -33,7 +33,8 @@ void LogAction(TulmKelMan& manager, ActionText text, std::initializer_list<std::
   site.step = 1;
   GuardedSwallow(&manager, site, [&] {
     TKelMethodResult scratch;
-    manager.LogIt(ActionLine(text, args), lkAction, scratch);
+    fmt::memory_buffer line;
+    manager.LogIt(ActionLine(line, text, args), lkAction, scratch);
   });
 }
 
@@ -53,7 +54,10 @@ void LogAction(TulmKel& plugin, ActionText text, std::initializer_list<std::stri
   if (!logs(plugin, lkAction)) return;
   MethodFrame site{"TulmKel.LogIt"};
   site.step = 11;
-  GuardedSwallow(&plugin, site, [&] { (void)plugin.LogIt(ActionLine(text, args), lkAction); });
+  GuardedSwallow(&plugin, site, [&] {
+    fmt::memory_buffer line;
+    (void)plugin.LogIt(ActionLine(line, text, args), lkAction);
+  });
 }
 
 void LogError(TulmKel& plugin, std::string_view msg) {

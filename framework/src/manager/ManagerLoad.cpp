@@ -22,6 +22,7 @@
 #include "kelvarin/plugin.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <fmt/format.h>
 #include <keltk/Backend.h>
@@ -38,19 +39,21 @@ TErrorClass loadError() {
   return &EulmKelLoadError::StaticClass();
 }
 
-// The module's version record, asked with this manager's token.
-std::string askPluginInfo(TGetPluginInfoFunc getPluginInfo, TOriginToken token) {
+// The framework version named by the module's version record, asked with this
+// manager's token; empty when it answers none. The usual record fits the first
+// buffer, which needs no allocation.
+std::string askFrameworkVersion(TGetPluginInfoFunc getPluginInfo, TOriginToken token) {
   constexpr int kLongestRecord = 1 << 16; // longer is no version record
-  std::vector<char> buffer(256);
-  int length = getPluginInfo(buffer.data(), static_cast<int>(buffer.size()), token);
+  std::array<char, 256> first;
+  int length = getPluginInfo(first.data(), static_cast<int>(first.size()), token);
   if (length <= 0 || length > kLongestRecord) return {};
-  if (static_cast<std::size_t>(length) >= buffer.size()) {
-    buffer.resize(static_cast<std::size_t>(length) + 1);
-    length = std::min(getPluginInfo(buffer.data(), static_cast<int>(buffer.size()), token),
-                      static_cast<int>(buffer.size()) - 1);
-    if (length <= 0) return {};
-  }
-  return std::string(buffer.data(), static_cast<std::size_t>(length));
+  if (static_cast<std::size_t>(length) < first.size())
+    return VersionInRecord({first.data(), static_cast<std::size_t>(length)});
+  std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
+  length = std::min(getPluginInfo(buffer.data(), static_cast<int>(buffer.size()), token),
+                    static_cast<int>(buffer.size()) - 1);
+  if (length <= 0) return {};
+  return VersionInRecord({buffer.data(), static_cast<std::size_t>(length)});
 }
 
 // The toolkit copy's module that `plugin`'s classes derive from: its TComponent
@@ -168,11 +171,10 @@ private:
     if (getPluginInfo == nullptr)
       return fail(E004, {keltk::VarPChar(kGetPluginInfoExport), keltk::VarStr(name)});
     site_.step = 11;
-    std::string info;
+    std::string version;
     if (!callEntryPoint(kGetPluginInfoExport,
-                        [&] { info = askPluginInfo(getPluginInfo, SealOrigin(&m_)); }))
+                        [&] { version = askFrameworkVersion(getPluginInfo, SealOrigin(&m_)); }))
       return false;
-    const std::string version = VersionInRecord(info);
     site_.step = 12;
     if (version.empty()) return fail(E010, {keltk::VarStr(name)});
     site_.step = 13;

@@ -77,8 +77,8 @@ void PluginReloader::loaded(TulmKel* plugin, const std::string& loadedName, kelt
   // A file watched after a failed load is now this plug-in's.
   std::erase_if(entries_,
                 [&](const Entry& e) { return e.plugin == nullptr && e.fileName == fileName; });
-  entries_.push_back({plugin, fileName, OwnedVarRecs(args)});
-  if (watch_) watch_->AddFile(fileName);
+  entries_.push_back({plugin, std::move(fileName), OwnedVarRecs(args)});
+  if (watch_) watch_->AddFile(entries_.back().fileName);
 }
 
 void PluginReloader::destroying(const TulmKel* plugin) {
@@ -91,7 +91,7 @@ void PluginReloader::destroying(const TulmKel* plugin) {
   const auto it = std::find_if(entries_.begin(), entries_.end(),
                                [&](const Entry& e) { return e.plugin == plugin; });
   if (it == entries_.end()) return;
-  const std::string fileName = it->fileName;
+  const std::string fileName = std::move(it->fileName);
   entries_.erase(it);
   if (watch_ && !fileWanted(fileName)) watch_->RemoveFile(fileName);
 }
