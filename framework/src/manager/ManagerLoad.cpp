@@ -144,13 +144,13 @@ private:
   // Step 9. The loader's reason follows the catalogue's line.
   bool mapModule() {
     site_.step = 9;
-    // Watched files are rebuilt in place: the module runs from a copy of its own.
-    // So is a file whose earlier build is still mapped, waiting for its release:
-    // the loader would hand that build out again by its name.
     // The status read at step 5 still stands for the file unless a handler ran
     // since: one may have taken long (asked the user), and the file been rebuilt.
     const struct stat* seen =
         handlersStarted.load(std::memory_order_relaxed) == handlersAtCheck_ ? &status_ : nullptr;
+    // Watched files are rebuilt in place: the module runs from a copy of its own.
+    // So is a file whose earlier build is still mapped, waiting for its release:
+    // the loader would hand that build out again by its name.
     module_ = (m_.reloader_ && m_.reloader_->watching()) || ModuleReleasePending(fileName_)
                   ? OpenModuleCopy(fileName_, m_.lastModuleError_, seen)
                   : OpenModule(fileName_, m_.lastModuleError_, seen);
